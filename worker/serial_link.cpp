@@ -16,13 +16,13 @@ SerialLink::SerialLink() = default;
 
 SerialLink::~SerialLink()
 {
-    drop_port();
+    release();
 }
 
 bool SerialLink::open(const QString &port_name)
 {
     // A previous port object is never used again.
-    drop_port();
+    release();
     port = new QSerialPort(port_name);
     qDebug() << "open:" << port_name;
     if (!port->open(QIODevice::ReadWrite)) {
@@ -87,7 +87,7 @@ bool SerialLink::usable() const
     return port && port->isOpen();
 }
 
-void SerialLink::drop_port()
+void SerialLink::release()
 {
     if (!port)
         return;

@@ -37,6 +37,9 @@ public:
 
     bool open(const QString &port_name);
     void close();
+    // Closes and destroys the port object; the owning thread calls it before
+    // it ends.
+    void release();
     bool is_open() const;
 
     // Called for every readyRead of the port, on the owning thread. The
@@ -64,7 +67,6 @@ private:
     void pull_pending();
     bool check_port_error();
     void sleep_unless_stopped(qint64 ms);
-    void drop_port();
 
     QSerialPort *port = nullptr;
     std::function<void()> arrival_handler;

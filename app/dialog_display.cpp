@@ -1,0 +1,77 @@
+#include "app/dialog.h"
+
+#include "ui_dialog.h"
+
+namespace {
+const QString success_style = QStringLiteral("color: rgb(0, 255, 0);");
+const QString failure_style = QStringLiteral("color: rgb(255, 0, 0);");
+}
+
+void Dialog::ui_set_progress(int value)
+{
+    ui->xmodem_progress->setValue(value);
+}
+
+void Dialog::ui_set_progress_max(int maximum)
+{
+    ui->xmodem_progress->setMaximum(maximum);
+    ui->xmodem_progress->setMinimum(0);
+}
+
+void Dialog::set_main_info(QString str, bool success)
+{
+    ui->status->setStyleSheet(success ? success_style : failure_style);
+    ui->status->setText(str);
+}
+
+void Dialog::ui_debug(QString line)
+{
+    ui->debug_box->appendPlainText(line);
+}
+
+void Dialog::burn_done(bool ok)
+{
+    burn_show(true);
+    if (ok) {
+        ui->xmodem_progress->setMaximum(1);
+        ui->xmodem_progress->setMinimum(0);
+        ui->xmodem_progress->setValue(1);
+    }
+    emit thread_close_serial_port();
+}
+
+void Dialog::burn_show(bool enable)
+{
+    ui->burn->setEnabled(enable);
+    ui->speed->setEnabled(enable);
+    ui->setting_port->setEnabled(enable);
+}
+
+void Dialog::mac_done(bool ok)
+{
+    if (ok) {
+        set_main_info(QStringLiteral("设备信息获取成功"), true);
+        return;
+    }
+    burn_show(true);
+    emit thread_close_serial_port();
+    set_main_info(QStringLiteral("设备信息获取失败"), false);
+}
+
+void Dialog::ui_set_mac_text(QString mac_string, quint8 type)
+{
+    switch (type) {
+    case 0:
+        ui->ap_mac->setText(mac_string);
+        break;
+    case 1:
+        ui->sta_mac->setText(mac_string);
+        break;
+    case 2:
+        ui->v_version->setText(mac_string);
+        break;
+    default:
+        ui->deviceSN->setText(mac_string);
+        break;
+    }
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "discovery/com_port_interface.h"
+
+// The present COM-port interfaces in the system's enumeration order. Each
+// platform has its own source file.
+QList<ComPortInterface> enumerate_com_port_interfaces();

@@ -1,0 +1,96 @@
+#include "protocol/download_session.h"
+
+#include "protocol/reply_text.h"
+#include "xmodem/xmodem_transmitter.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+
+#include <limits>
+
+ImageReadError read_image_file(const QString &path, QByteArray *image)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        return ImageReadError::cannot_open;
+    const qint64 size = file.size();
+    if (size > std::numeric_limits<qint32>::max())
+        return ImageReadError::too_large;
+    *image = file.read(size);
+    // A short read, or a file that grew meanwhile, would send an image the
+    // operator never chose.
+    const bool more = !file.read(1).isEmpty();
+    if (image->size() != size || more || file.size() != size) {
+        image->clear();
+        return ImageReadError::unstable;
+    }
+    return ImageReadError::none;
+}
+
+int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                   quint8 type, const std::atomic<quint8> &block_mode)
+{
+    const bool audio = type == operation_audio;
+    const QString path = audio ? request.fs_path : request.fw_path;
+    if (path.isEmpty()) {
+        reports.report_debug(QStringLiteral("firmware img not selected."));
+        return -1;
+    }
+    qDebug() << "open:" << path;
+
+    QByteArray image;
+    switch (read_image_file(path, &image)) {
+    case ImageReadError::none:
+        break;
+    case ImageReadError::cannot_open:
+        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_debug(QStringLiteral("firmware not found!"));
+        return -1;
+    case ImageReadError::too_large:
+        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_debug(QStringLiteral("firmware file too large!"));
+        return -1;
+    case ImageReadError::unstable:
+        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_debug(QStringLiteral("firmware file read failed!"));
+        return -1;
+    }
+    reports.report_debug(QStringLiteral("firmware file read OK!"));
+
+    link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
+    reports.report_status(audio ? QStringLiteral("音频文件下载中") : QStringLiteral("设备固件下载中"), true);
+
+    if (!link.wait_for_data(100))
+        return -1;
+    const QString reply = reply_text(link.read_all());
+    qDebug() << "read:" << reply;
+    if (!reply.contains(QStringLiteral("+ok\r\n\r\n")))
+        return -1;
+    const quint8 synced = reply.contains(QLatin1Char('C')) ? 1 : 0;
+
+    reports.report_debug(QStringLiteral("Start xmodem session"));
+    reports.report_progress_max(image.size());
+    link.discard_input();
+    qDebug() << "xmodem transmit starting";
+    const int result = xmodem_transmit(link, reports, image.constData(), image.size(), synced, block_mode);
+    if (result < 0) {
+        reports.report_debug(QStringLiteral("xmodem transmit error:%1").arg(result));
+        reports.report_status(QStringLiteral("传输错误"), false);
+        return -1;
+    }
+    reports.report_debug(QStringLiteral("xmodem transfer OK"));
+    qDebug() << "xmodem transmit end";
+    return 0;
+}
+
+int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                 quint8 type, const std::atomic<quint8> &block_mode)
+{
+    if (download_image(link, reports, request, type, block_mode) == -1) {
+        qDebug() << "firmware update fail";
+        return -1;
+    }
+    reports.report_status(QStringLiteral("下载成功"), true);
+    return 0;
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "worker/flash_parameter.h"
+#include "worker/serial_link.h"
+#include "worker/worker_reports.h"
+
+#include <QList>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <memory>
+
+// Operation types carried by __start_flash.
+namespace operation {
+constexpr quint8 device_query = 0;
+constexpr quint8 audio_replacement = 1;
+constexpr quint8 firmware_upgrade = 2;
+constexpr quint8 select_1k_blocks = 3;
+constexpr quint8 select_256_blocks = 4;
+constexpr quint8 set_cellular_kind = 0x81;  // 129..255 set device_kind to (type & 0x0F)
+}
+
+// The one worker. Its object lives in the GUI thread, so its slots run there,
+// inside the window's emits; run() and the conversations it calls run on the
+// worker thread. The serial port is created, used and closed only on the
+// worker thread: open and close requests from the window are handed over and
+// answered synchronously.
+class MPThread : public QThread, private WorkerReports
+{
+    Q_OBJECT
+
+public:
+    explicit MPThread(QObject *parent = nullptr);
+    ~MPThread() override;
+
+    // Thread-safe. Ends the loop; a running conversation sees every wait time
+    // out at once and ends by its own rules. The caller then wait()s.
+    void request_stop();
+
+    // Serial link operations; worker thread only.
+    void write_data(const QByteArray &data) { link.write_data(data); }
+    void write_byte(char byte) { link.write_byte(byte); }
+    bool wait_for_data(unsigned long timeout_ms) { return link.wait_for_data(timeout_ms); }
+    bool wait_once(unsigned long timeout_ms) { return link.wait_once(timeout_ms); }
+    QByteArray read_all() { return link.read_all(); }
+    void discard_input() { link.discard_input(); }
+    qint8 read_byte(quint16 timeout_ms) { return link.read_byte(timeout_ms); }
+
+    // Conversations; worker thread only.
+    int query_device_info();
+    int query_cellular_info();
+    int update_image(flash_parameter request, quint8 type);
+    int download_image(flash_parameter request, quint8 type);
+    int xmodem_transmit(const char *image, qint32 length, quint8 synced);
+
+signals:
+    void ui_set_progress(int value);
+    void ui_set_progress_max(int maximum);
+    void ui_debug(QString line);
+    void burn_done(bool ok);
+    void burn_show(bool enable);
+    void mac_done(bool ok);
+    void ui_set_mac_text(QString mac_string, quint8 type);
+    void ui_set_status_text(QString str, bool fail);
+
+public slots:
+    int __start_flash(flash_parameter param, quint8 type);
+    void close_serial_port();
+    bool open_serial_port(QString port_name, QString operation_name);
+    void com_read_data();
+
+protected:
+    void run() override;
+
+private:
+    struct LinkCommand
+    {
+        enum Kind { open, close } kind;
+        QString port_name;
+        bool done = false;
+        bool abandoned = false;
+        bool result = false;
+    };
+
+    // How long the window waits for the worker to open or close the port. The
+    // worker serves these between requests, so only a request that is still
+    // running (never the case when the window follows its own rules) makes
+    // the window give up.
+    static constexpr unsigned long link_command_timeout_ms = 3000;
+
+    bool post_link_command(const std::shared_ptr<LinkCommand> &command);
+    void serve_link_commands();
+    void idle_wait(unsigned long ms);
+    void run_request();
+    int query_once();
+
+    void report_progress(int bytes_sent) override { emit ui_set_progress(bytes_sent); }
+    void report_progress_max(int length) override { emit ui_set_progress_max(length); }
+    void report_debug(const QString &line) override { emit ui_debug(line); }
+    void report_status(const QString &text, bool ok) override { emit ui_set_status_text(text, ok); }
+    void report_mac_text(const QString &value, quint8 type) override { emit ui_set_mac_text(value, type); }
+
+    std::atomic<quint8> block_mode{0};
+    std::atomic<quint8> device_kind{0};
+    SerialLink link;
+    // request and request_type are written by __start_flash (GUI thread) and
+    // copied by the loop; request_pending is raised after them.
+    QMutex request_mutex;
+    flash_parameter request;
+    std::atomic_bool request_pending{false};
+    quint8 request_type = 0;
+
+    std::atomic_bool stop{false};
+    QMutex command_mutex;
+    QWaitCondition command_posted;
+    QWaitCondition command_done;
+    QList<std::shared_ptr<LinkCommand>> link_commands;
+};
