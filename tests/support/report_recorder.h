@@ -1,0 +1,42 @@
+#pragma once
+
+#include "worker/worker_reports.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Keeps every report of a conversation, in order, as one line each:
+// "status:<text>:<ok>", "field:<type>:<value>", "debug:<line>",
+// "progress:<n>", "max:<n>".
+class ReportRecorder : public WorkerReports
+{
+public:
+    QStringList events;
+    QList<int> progress;
+
+    QStringList of_kind(const QString &kind) const
+    {
+        QStringList out;
+        for (const QString &e : events)
+            if (e.startsWith(kind + QLatin1Char(':')))
+                out << e.mid(kind.size() + 1);
+        return out;
+    }
+
+    void report_progress(int bytes_sent) override
+    {
+        progress << bytes_sent;
+        events << QStringLiteral("progress:%1").arg(bytes_sent);
+    }
+    void report_progress_max(int length) override { events << QStringLiteral("max:%1").arg(length); }
+    void report_debug(const QString &line) override { events << QStringLiteral("debug:") + line; }
+    void report_status(const QString &text, bool ok) override
+    {
+        events << QStringLiteral("status:%1:%2").arg(text).arg(ok ? 1 : 0);
+    }
+    void report_mac_text(const QString &value, quint8 type) override
+    {
+        events << QStringLiteral("field:%1:%2").arg(type).arg(value);
+    }
+};

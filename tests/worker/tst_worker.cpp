@@ -1,0 +1,219 @@
+// The worker thread end to end over a real pty: request intake, the order of
+// what the window receives for each outcome, and a prompt stop.
+#include "tests/support/scripted_module.h"
+#include "worker/mpthread.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+class WorkerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void operation_types_only_requests_start_work();
+    void device_kind_selects_the_query();
+    void query_only_success_order();
+    void five_failed_queries_then_mac_done_false();
+    void failed_download_order();
+    void missing_image_file_order();
+    void open_and_close_answer_synchronously();
+    void stop_during_a_conversation_is_prompt();
+
+private:
+    void record(MPThread *worker);
+    bool wait_for_event(const QString &event, int timeout_ms);
+    void answer_wifi(ScriptedModule &module);
+
+    std::unique_ptr<MPThread> worker;
+    QStringList events;
+};
+
+void WorkerTest::init()
+{
+    events.clear();
+    worker = std::make_unique<MPThread>();
+    record(worker.get());
+    worker->start();
+}
+
+void WorkerTest::cleanup()
+{
+    worker.reset();
+}
+
+void WorkerTest::record(MPThread *w)
+{
+    connect(w, &MPThread::burn_show, this, [this](bool on) { events << QStringLiteral("burn_show:%1").arg(on ? "true" : "false"); });
+    connect(w, &MPThread::mac_done, this, [this](bool ok) { events << QStringLiteral("mac_done:%1").arg(ok ? "true" : "false"); });
+    connect(w, &MPThread::burn_done, this, [this](bool ok) { events << QStringLiteral("burn_done:%1").arg(ok ? "true" : "false"); });
+    connect(w, &MPThread::ui_set_status_text, this,
+            [this](const QString &s, bool ok) { events << QStringLiteral("status:%1:%2").arg(s).arg(ok ? "true" : "false"); });
+    connect(w, &MPThread::ui_set_mac_text, this,
+            [this](const QString &v, quint8 t) { events << QStringLiteral("field:%1:%2").arg(t).arg(v); });
+    connect(w, &MPThread::ui_debug, this, [this](const QString &s) { events << QStringLiteral("debug:") + s; });
+}
+
+bool WorkerTest::wait_for_event(const QString &event, int timeout_ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!events.contains(event)) {
+        if (timer.elapsed() > timeout_ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+void WorkerTest::answer_wifi(ScriptedModule &module)
+{
+    module.reply("AT+WSMAC", "+ok=AA\r\n");
+    module.reply("AT+LVER", "+ok=V1\r\n");
+    module.reply("AT+SVER", "+ok=S1\r\n");
+    module.reply("AT+DEVSN", "+ok=D1\r\n");
+}
+
+void WorkerTest::operation_types_only_requests_start_work()
+{
+    ScriptedModule module;
+    answer_wifi(module);
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    for (quint8 type : {quint8(3), quint8(4), quint8(5), quint8(128), quint8(0x80)})
+        QCOMPARE(worker->__start_flash(flash_parameter(), type), 0);
+    // None of them starts a conversation.
+    QVERIFY(!wait_for_event(QStringLiteral("burn_show:false"), 150));
+    QVERIFY(module.commands().isEmpty());
+    QCOMPARE(worker->__start_flash(flash_parameter(), 0), 0);
+    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
+    QCOMPARE(module.commands().first(), QByteArray("AT+WSMAC"));
+}
+
+void WorkerTest::device_kind_selects_the_query()
+{
+    ScriptedModule module;
+    answer_wifi(module);
+    module.reply("AT+INFO", "+ok=D,I,C\r\n");
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+
+    const auto run_and_first_command = [&](quint8 kind) {
+        events.clear();
+        worker->__start_flash(flash_parameter(), kind);
+        const int before = module.commands().size();
+        worker->__start_flash(flash_parameter(), 0);
+        if (!wait_for_event(QStringLiteral("burn_done:false"), 3000))
+            return QByteArray("timeout");
+        return module.commands().value(before);
+    };
+    QCOMPARE(run_and_first_command(0x81), QByteArray("AT+INFO"));
+    QCOMPARE(run_and_first_command(0x80), QByteArray("AT+INFO"));  // 0x80 changes nothing
+    QCOMPARE(run_and_first_command(0x90), QByteArray("AT+WSMAC")); // kind 0 again
+    QCOMPARE(run_and_first_command(0x8F), QByteArray("AT+INFO"));
+}
+
+void WorkerTest::query_only_success_order()
+{
+    ScriptedModule module;
+    answer_wifi(module);
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    worker->__start_flash(flash_parameter(), 0);
+    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
+    QCOMPARE(events, QStringList({"burn_show:false", "status:设备信息读取中:true", "field:0:AA", "field:1:V1",
+                                  "field:2:S1", "field:3:D1", "mac_done:true", "burn_done:false"}));
+}
+
+void WorkerTest::five_failed_queries_then_mac_done_false()
+{
+    ScriptedModule module;
+    module.reply("AT+WSMAC", "ERROR\r\n");
+    module.reply("AT+LVER", "ERROR\r\n");
+    module.reply("AT+SVER", "ERROR\r\n");
+    module.reply("AT+DEVSN", "ERROR\r\n");
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    worker->__start_flash(flash_parameter(), 1);
+    QVERIFY(wait_for_event(QStringLiteral("mac_done:false"), 5000));
+    QCOMPARE(module.commands().count("AT+WSMAC"), 5);
+    QCOMPARE(module.commands().size(), 20);
+    QCOMPARE(events.count(QStringLiteral("status:设备信息读取中:true")), 5);
+    QCOMPARE(events.first(), QStringLiteral("burn_show:false"));
+    QCOMPARE(events.last(), QStringLiteral("mac_done:false"));
+    // No download and no burn_done after a failed query.
+    QVERIFY(!wait_for_event(QStringLiteral("burn_done:false"), 100));
+}
+
+void WorkerTest::failed_download_order()
+{
+    ScriptedModule module;
+    answer_wifi(module);
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    flash_parameter request;
+    request.fw_path = QStringLiteral("/nonexistent/fw.img");
+    request.fs_path = QString();  // audio path empty: nothing to send
+    worker->__start_flash(request, 1);
+    QVERIFY(wait_for_event(QStringLiteral("status:下载失败:false"), 3000));
+    const int mac = events.indexOf(QStringLiteral("mac_done:true"));
+    QVERIFY(mac > 0);
+    QCOMPARE(events.mid(mac), QStringList({"mac_done:true", "debug:firmware img not selected.",
+                                           "burn_done:false", "status:下载失败:false"}));
+    QVERIFY(!module.commands().contains("AT+XUPDATE"));
+}
+
+void WorkerTest::missing_image_file_order()
+{
+    ScriptedModule module;
+    answer_wifi(module);
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    flash_parameter request;
+    request.fw_path = QStringLiteral("/nonexistent/fw.img");
+    worker->__start_flash(request, 2);
+    QVERIFY(wait_for_event(QStringLiteral("status:下载失败:false"), 3000));
+    const int mac = events.indexOf(QStringLiteral("mac_done:true"));
+    QCOMPARE(events.mid(mac), QStringList({"mac_done:true", "status:未发现软件:false", "debug:firmware not found!",
+                                           "burn_done:false", "status:下载失败:false"}));
+    QVERIFY(!module.commands().contains("AT+FOTA"));
+}
+
+void WorkerTest::open_and_close_answer_synchronously()
+{
+    QVERIFY(!worker->open_serial_port(QStringLiteral("/dev/kv20-missing"), QStringLiteral("设备查询")));
+    // A close with nothing open only logs; it reaches the window at once.
+    QSignalSpy debug(worker.get(), &MPThread::ui_debug);
+    worker->close_serial_port();
+    QCOMPARE(debug.count(), 1);
+    QCOMPARE(debug.at(0).at(0).toString(), QStringLiteral("close serial port"));
+
+    ScriptedModule module;
+    answer_wifi(module);
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    worker->close_serial_port();
+    // After the close the worker's query cannot reach the module.
+    worker->__start_flash(flash_parameter(), 0);
+    QVERIFY(wait_for_event(QStringLiteral("mac_done:false"), 5000));
+    QVERIFY(module.commands().isEmpty());
+    // And the port opens again for the next request.
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    events.clear();
+    worker->__start_flash(flash_parameter(), 0);
+    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
+}
+
+void WorkerTest::stop_during_a_conversation_is_prompt()
+{
+    ScriptedModule module;  // never answers: five 200 ms attempts would follow
+    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    worker->__start_flash(flash_parameter(), 0);
+    QVERIFY(wait_for_event(QStringLiteral("burn_show:false"), 1000));
+    QElapsedTimer timer;
+    timer.start();
+    worker->request_stop();
+    QVERIFY(worker->wait(2000));
+    QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!worker->open_serial_port(module.port(), QString()));
+}
+
+QTEST_GUILESS_MAIN(WorkerTest)
+#include "tst_worker.moc"
