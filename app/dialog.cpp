@@ -65,8 +65,7 @@ Dialog::~Dialog()
 {
     // The worker may be in the middle of a conversation: it ends it at once
     // (every wait times out) and closes the port in its own thread.
-    thread->request_stop();
-    thread->wait();
+    thread->stop_and_wait();
     delete ui;
     // Deleting the settings writes out a path chosen just before the window
     // closed, which the deferred write would otherwise lose.

@@ -5,8 +5,8 @@
 #include "xmodem/xmodem_transmitter.h"
 
 #include <QDebug>
-#include <QDeadlineTimer>
-#include <QMutexLocker>
+
+#include <chrono>
 
 MPThread::MPThread(QObject *parent)
     : QThread(parent)
@@ -20,23 +20,29 @@ MPThread::~MPThread()
 {
     // Destroying a running QThread aborts the process; the window stops the
     // worker first, this is the last guard.
+    stop_and_wait();
+}
+
+void MPThread::stop_and_wait()
+{
     request_stop();
     wait();
+    std::lock_guard<std::mutex> finished(lifetime_mutex);
 }
 
 void MPThread::request_stop()
 {
     stop.store(true, std::memory_order_release);
     link.request_stop();
-    QMutexLocker locker(&command_mutex);
-    command_posted.wakeAll();
+    std::lock_guard<std::mutex> locker(command_mutex);
+    command_posted.notify_all();
 }
 
 int MPThread::__start_flash(flash_parameter param, quint8 type)
 {
     if (type <= operation::firmware_upgrade) {
         {
-            QMutexLocker locker(&request_mutex);
+            std::lock_guard<std::mutex> locker(request_mutex);
             request = param;
             request_type = type;
         }
@@ -80,15 +86,12 @@ bool MPThread::post_link_command(const std::shared_ptr<LinkCommand> &command)
         qDebug() << "worker not running";
         return false;
     }
-    QMutexLocker locker(&command_mutex);
+    std::unique_lock<std::mutex> locker(command_mutex);
     link_commands.append(command);
-    command_posted.wakeAll();
-    QDeadlineTimer deadline(link_command_timeout_ms);
-    while (!command->done) {
-        if (!command_done.wait(&command_mutex, deadline))
-            break;
-    }
-    if (!command->done) {
+    command_posted.notify_all();
+    const bool done = command_done.wait_for(locker, std::chrono::milliseconds(link_command_timeout_ms),
+                                            [&] { return command->done; });
+    if (!done) {
         // An open nobody waits for any more must not happen later behind the
         // window's back; a close still takes effect before the next open.
         qDebug() << "worker busy: serial port request not served in time";
@@ -101,7 +104,7 @@ bool MPThread::post_link_command(const std::shared_ptr<LinkCommand> &command)
 
 void MPThread::serve_link_commands()
 {
-    QMutexLocker locker(&command_mutex);
+    std::unique_lock<std::mutex> locker(command_mutex);
     while (!link_commands.isEmpty()) {
         const std::shared_ptr<LinkCommand> command = link_commands.takeFirst();
         if (command->abandoned)
@@ -112,18 +115,18 @@ void MPThread::serve_link_commands()
             result = link.open(command->port_name);
         else
             link.close();
-        locker.relock();
+        locker.lock();
         command->result = result;
         command->done = true;
-        command_done.wakeAll();
+        command_done.notify_all();
     }
 }
 
 void MPThread::idle_wait(unsigned long ms)
 {
-    QMutexLocker locker(&command_mutex);
+    std::unique_lock<std::mutex> locker(command_mutex);
     if (link_commands.isEmpty() && !stop.load(std::memory_order_acquire))
-        command_posted.wait(&command_mutex, ms);
+        command_posted.wait_for(locker, std::chrono::milliseconds(ms));
 }
 
 void MPThread::run()
@@ -138,15 +141,16 @@ void MPThread::run()
     }
     // Answer whatever the window still waits for, then give the port back in
     // the thread that owns it.
-    QMutexLocker locker(&command_mutex);
+    std::unique_lock<std::mutex> locker(command_mutex);
     for (const auto &command : qAsConst(link_commands)) {
         command->result = false;
         command->done = true;
     }
     link_commands.clear();
-    command_done.wakeAll();
+    command_done.notify_all();
     locker.unlock();
     link.release();
+    std::lock_guard<std::mutex> finished(lifetime_mutex);
 }
 
 int MPThread::query_once()
@@ -170,7 +174,7 @@ void MPThread::run_request()
     flash_parameter copy;
     quint8 type;
     {
-        QMutexLocker locker(&request_mutex);
+        std::lock_guard<std::mutex> locker(request_mutex);
         copy = request;
         type = request_type;
     }

@@ -5,12 +5,12 @@
 #include "worker/worker_reports.h"
 
 #include <QList>
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 // Operation types carried by __start_flash.
 namespace operation {
@@ -36,8 +36,10 @@ public:
     ~MPThread() override;
 
     // Thread-safe. Ends the loop; a running conversation sees every wait time
-    // out at once and ends by its own rules. The caller then wait()s.
+    // out at once and ends by its own rules.
     void request_stop();
+    // request_stop(), then waits for the thread to end.
+    void stop_and_wait();
 
     // Serial link operations; worker thread only.
     void write_data(const QByteArray &data) { link.write_data(data); }
@@ -107,14 +109,19 @@ private:
     SerialLink link;
     // request and request_type are written by __start_flash (GUI thread) and
     // copied by the loop; request_pending is raised after them.
-    QMutex request_mutex;
+    std::mutex request_mutex;
     flash_parameter request;
     std::atomic_bool request_pending{false};
     quint8 request_type = 0;
 
     std::atomic_bool stop{false};
-    QMutex command_mutex;
-    QWaitCondition command_posted;
-    QWaitCondition command_done;
+    // Standard primitives rather than QMutex: ThreadSanitizer cannot see
+    // Qt 5's futex-based mutex and would report every handover as a race.
+    std::mutex command_mutex;
+    std::condition_variable command_posted;
+    std::condition_variable command_done;
+    // Taken last by run() and first after QThread::wait(): makes the end of
+    // the thread visible to ThreadSanitizer, which cannot see Qt's join.
+    std::mutex lifetime_mutex;
     QList<std::shared_ptr<LinkCommand>> link_commands;
 };

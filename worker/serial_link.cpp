@@ -2,7 +2,6 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -73,8 +72,8 @@ void SerialLink::note_data_arrival()
 void SerialLink::request_stop()
 {
     stop.store(true, std::memory_order_release);
-    QMutexLocker locker(&mutex);
-    data_ready.wakeAll();
+    std::lock_guard<std::mutex> locker(mutex);
+    data_ready.notify_all();
 }
 
 bool SerialLink::stop_requested() const
@@ -124,9 +123,9 @@ void SerialLink::pull_pending()
 
 void SerialLink::sleep_unless_stopped(qint64 ms)
 {
-    QMutexLocker locker(&mutex);
-    if (!stop_requested() && ms > 0)
-        data_ready.wait(&mutex, static_cast<unsigned long>(ms));
+    std::unique_lock<std::mutex> locker(mutex);
+    if (ms > 0)
+        data_ready.wait_for(locker, std::chrono::milliseconds(ms), [this] { return stop_requested(); });
 }
 
 void SerialLink::write_raw(const QByteArray &data)

@@ -2,12 +2,12 @@
 
 #include "worker/module_link.h"
 
-#include <QMutex>
 #include <QString>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class QSerialPort;
 
@@ -74,6 +74,6 @@ private:
     quint64 seen_notifications = 0;
 
     std::atomic_bool stop{false};
-    QMutex mutex;               // held only around a sleep on data_ready
-    QWaitCondition data_ready;  // woken by request_stop while no port is usable
+    std::mutex mutex;                    // held only around a sleep on data_ready
+    std::condition_variable data_ready;  // woken by request_stop while no port is usable
 };
