@@ -2,12 +2,12 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <libudev.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,6 +136,51 @@ struct DeviceChangeSource::Private
         return true;
     }
 
+    // Signals are public in Qt 5, so the source's own helper may emit them.
+    void read_injected_events(DeviceChangeSource *source)
+    {
+        // A bound per wake-up, so that a writer that never stops cannot hold
+        // the GUI thread; the notifier fires again for the rest.
+        char chunk[512];
+        for (int i = 0; i < 16; ++i) {
+            const ssize_t got = read(fifo_fd, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            fifo_pending.append(chunk, static_cast<int>(got));
+        }
+
+        QList<quint32> codes;
+        QList<bool> volumes;
+        int newline;
+        while ((newline = fifo_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = fifo_pending.left(newline).trimmed();
+            fifo_pending.remove(0, newline + 1);
+            if (line.isEmpty())
+                continue;
+            if (line == "add") {
+                codes.append(device_arrival);
+                volumes.append(false);
+            } else if (line == "remove") {
+                codes.append(device_remove_complete);
+                volumes.append(false);
+            } else if (line == "remove-volume") {
+                codes.append(device_remove_complete);
+                volumes.append(true);
+            } else {
+                qWarning() << "device events: ignoring injected line" << line.left(max_fifo_line);
+            }
+        }
+        if (fifo_pending.size() > max_fifo_line) {
+            qWarning() << "device events: dropping an over-long injected line";
+            fifo_pending.clear();
+        }
+
+        // Emitted after parsing: a receiver may run a whole device refresh, and
+        // the buffer is then already consistent.
+        for (int i = 0; i < codes.size(); ++i)
+            emit source->device_changed(codes.at(i), volumes.at(i));
+    }
+
     ~Private()
     {
         delete monitor_notifier;
@@ -174,7 +219,7 @@ DeviceChangeSource::DeviceChangeSource(QObject *parent)
 
     if (have_fifo) {
         d->fifo_notifier = new QSocketNotifier(d->fifo_fd, QSocketNotifier::Read);
-        connect(d->fifo_notifier, &QSocketNotifier::activated, this, [this] { read_injected_events(); });
+        connect(d->fifo_notifier, &QSocketNotifier::activated, this, [this] { d->read_injected_events(this); });
     }
 
     if (!have_monitor && !have_fifo)
@@ -185,46 +230,4 @@ DeviceChangeSource::DeviceChangeSource(QObject *parent)
 DeviceChangeSource::~DeviceChangeSource()
 {
     delete d;
-}
-
-void DeviceChangeSource::read_injected_events()
-{
-    char chunk[512];
-    for (;;) {
-        const ssize_t got = read(d->fifo_fd, chunk, sizeof chunk);
-        if (got <= 0)
-            break;
-        d->fifo_pending.append(chunk, static_cast<int>(got));
-    }
-
-    QList<quint32> codes;
-    QList<bool> volumes;
-    int newline;
-    while ((newline = d->fifo_pending.indexOf('\n')) >= 0) {
-        const QByteArray line = d->fifo_pending.left(newline).trimmed();
-        d->fifo_pending.remove(0, newline + 1);
-        if (line.isEmpty())
-            continue;
-        if (line == "add") {
-            codes.append(device_arrival);
-            volumes.append(false);
-        } else if (line == "remove") {
-            codes.append(device_remove_complete);
-            volumes.append(false);
-        } else if (line == "remove-volume") {
-            codes.append(device_remove_complete);
-            volumes.append(true);
-        } else {
-            qWarning() << "device events: ignoring injected line" << line.left(max_fifo_line);
-        }
-    }
-    if (d->fifo_pending.size() > max_fifo_line) {
-        qWarning() << "device events: dropping an over-long injected line";
-        d->fifo_pending.clear();
-    }
-
-    // Emitted after parsing: a receiver may run a whole device refresh, and
-    // the buffer is then already consistent.
-    for (int i = 0; i < codes.size(); ++i)
-        emit device_changed(codes.at(i), volumes.at(i));
 }

@@ -1,0 +1,119 @@
+// kv20-module-sim: plays the networked audio module on a pseudo-terminal so
+// that the tool can be trained on, demonstrated and tested without hardware.
+
+#include "tools/module_sim/device_tree.h"
+#include "tools/module_sim/module_sim.h"
+#include "tools/module_sim/port_link.h"
+#include "tools/module_sim/pty_line.h"
+#include "tools/module_sim/sim_log.h"
+#include "tools/module_sim/sim_options.h"
+
+#include <QStringList>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_stop_pipe[2] = {-1, -1};
+
+extern "C" void on_stop_signal(int)
+{
+    const int saved = errno;
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_stop_pipe[1], &b, 1);
+    errno = saved;
+}
+
+bool install_stop_signals()
+{
+    if (::pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction sa {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    // A reader of stdout or stderr that went away must not kill the module.
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+const char *variant_name(Variant v)
+{
+    return v == Variant::Wifi ? "wifi" : "cellular";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    SimOptions options;
+    QString message;
+    switch (parse_options(args, options, message)) {
+    case ParseOutcome::Help:
+        std::fputs(help_text().toLocal8Bit().constData(), stdout);
+        return 0;
+    case ParseOutcome::Error:
+        std::fprintf(stderr, "kv20-module-sim: %s\nTry --help.\n", message.toLocal8Bit().constData());
+        return 2;
+    case ParseOutcome::Run:
+        break;
+    }
+    log_set_quiet(options.quiet);
+
+    if (!install_stop_signals()) {
+        log_error(QStringLiteral("cannot set up signal handling"));
+        return 1;
+    }
+
+    PtyLine line;
+    if (!line.open(message)) {
+        log_error(message);
+        return 1;
+    }
+    line.set_pace(options.pace_baud, SimClock::now());
+
+    PortLink link;
+    if (!options.link_path.isEmpty() && !link.create(options.link_path, line.slave_path(), message)) {
+        log_error(message);
+        return 1;
+    }
+    DeviceTree tree;
+    if (!options.device_tree.isEmpty()
+        && !tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, message)) {
+        log_error(message);
+        return 1;
+    }
+
+    // The first line of stdout is the contract with whoever started us: the
+    // port is ready (and so are the link and the device tree) once it shows.
+    std::printf("%s\n", line.slave_path().toLocal8Bit().constData());
+    std::fflush(stdout);
+    log_line(QStringLiteral("%1 module ready on %2%3")
+                 .arg(QLatin1String(variant_name(options.variant)), line.slave_path(),
+                      options.pace_baud > 0 ? QStringLiteral(", paced at %1 baud").arg(options.pace_baud) : QString()));
+
+    ModuleSim sim(options, line);
+    const SimExit why = sim.run(g_stop_pipe[0]);
+    line.close();
+    tree.remove();
+    link.remove();
+    switch (why) {
+    case SimExit::Stopped:
+        log_line(QStringLiteral("stopped"));
+        return 0;
+    case SimExit::Unplugged:
+        return 0;
+    case SimExit::LineFailed:
+        break;
+    }
+    return 1;
+}

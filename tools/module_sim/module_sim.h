@@ -1,0 +1,38 @@
+#pragma once
+
+#include "tools/module_sim/at_responder.h"
+#include "tools/module_sim/output_queue.h"
+#include "tools/module_sim/sim_options.h"
+#include "tools/module_sim/xmodem_receiver.h"
+
+#include <memory>
+
+class PtyLine;
+
+enum class SimExit { Stopped, Unplugged, LineFailed };
+
+// The module's main loop: one thread, one poll over the line and the stop
+// pipe, with every pause and timeout expressed as a deadline on the
+// monotonic clock. Bytes go to the command interpreter, or to the image
+// receiver while a download runs.
+class ModuleSim
+{
+public:
+    ModuleSim(const SimOptions &options, PtyLine &line);
+    ~ModuleSim();
+
+    // Runs until stop_fd becomes readable, the module unplugs itself, or the
+    // line breaks. An unplug closes the line before returning.
+    SimExit run(int stop_fd);
+
+private:
+    void dispatch(QByteArray bytes, SimTime now);
+    bool act(AfterOutput after, SimTime now); // false: unplugged
+    void end_transfer_if_done(SimTime now);
+
+    const SimOptions &opt_;
+    PtyLine &line_;
+    AtResponder at_;
+    OutputQueue out_;
+    std::unique_ptr<XmodemReceiver> rx_;
+};
