@@ -27,7 +27,10 @@ struct Figures
 
 Figures run_queries(const char *variant, quint8 kind, int count)
 {
-    ModuleSimProcess sim({QStringLiteral("--variant"), QLatin1String(variant), QStringLiteral("--quiet")});
+    QStringList args {QStringLiteral("--variant"), QLatin1String(variant)};
+    if (!qEnvironmentVariableIsSet("KV20_BENCH_VERBOSE"))
+        args << QStringLiteral("--quiet");
+    ModuleSimProcess sim(args);
     if (!sim.start()) {
         std::fprintf(stderr, "simulator did not start\n");
         std::exit(1);
@@ -55,6 +58,9 @@ Figures run_queries(const char *variant, quint8 kind, int count)
         if (!ok)
             loop.quit();
     });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     worker.start();
     worker.__start_flash(flash_parameter(), kind);
     for (int i = 0; i < count; ++i) {
@@ -63,9 +69,12 @@ Figures run_queries(const char *variant, quint8 kind, int count)
             std::exit(1);
         }
         worker.__start_flash(flash_parameter(), 0);
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        guard.start(5000);
+        const int failures_before = failures;
         loop.exec();
         worker.close_serial_port();
+        if (failures != failures_before && qEnvironmentVariableIsSet("KV20_BENCH_VERBOSE"))
+            std::fprintf(stderr, "query %d failed; simulator log:\n%s\n", i, sim.stderr_log().right(2000).constData());
     }
     worker.stop_and_wait();
     std::sort(times.begin(), times.end());
