@@ -1,6 +1,7 @@
 // The worker thread end to end over a real pty: request intake, the order of
 // what the window receives for each outcome, and a prompt stop.
 #include "tests/support/scripted_module.h"
+#include "tests/support/worker_event_log.h"
 #include "worker/mpthread.h"
 
 #include <QElapsedTimer>
@@ -25,49 +26,29 @@ private slots:
     void stop_during_a_conversation_is_prompt();
 
 private:
-    void record(MPThread *worker);
     bool wait_for_event(const QString &event, int timeout_ms);
     void answer_wifi(ScriptedModule &module);
 
     std::unique_ptr<MPThread> worker;
-    QStringList events;
+    std::unique_ptr<WorkerEventLog> log;
 };
 
 void WorkerTest::init()
 {
-    events.clear();
     worker = std::make_unique<MPThread>();
-    record(worker.get());
+    log = std::make_unique<WorkerEventLog>(worker.get());
     worker->start();
 }
 
 void WorkerTest::cleanup()
 {
+    log.reset();
     worker.reset();
-}
-
-void WorkerTest::record(MPThread *w)
-{
-    connect(w, &MPThread::burn_show, this, [this](bool on) { events << QStringLiteral("burn_show:%1").arg(on ? "true" : "false"); });
-    connect(w, &MPThread::mac_done, this, [this](bool ok) { events << QStringLiteral("mac_done:%1").arg(ok ? "true" : "false"); });
-    connect(w, &MPThread::burn_done, this, [this](bool ok) { events << QStringLiteral("burn_done:%1").arg(ok ? "true" : "false"); });
-    connect(w, &MPThread::ui_set_status_text, this,
-            [this](const QString &s, bool ok) { events << QStringLiteral("status:%1:%2").arg(s).arg(ok ? "true" : "false"); });
-    connect(w, &MPThread::ui_set_mac_text, this,
-            [this](const QString &v, quint8 t) { events << QStringLiteral("field:%1:%2").arg(t).arg(v); });
-    connect(w, &MPThread::ui_debug, this, [this](const QString &s) { events << QStringLiteral("debug:") + s; });
 }
 
 bool WorkerTest::wait_for_event(const QString &event, int timeout_ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!events.contains(event)) {
-        if (timer.elapsed() > timeout_ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return log->wait_for(event, timeout_ms);
 }
 
 void WorkerTest::answer_wifi(ScriptedModule &module)
@@ -101,7 +82,7 @@ void WorkerTest::device_kind_selects_the_query()
     QVERIFY(worker->open_serial_port(module.port(), QString()));
 
     const auto run_and_first_command = [&](quint8 kind) {
-        events.clear();
+        log->events.clear();
         worker->__start_flash(flash_parameter(), kind);
         const int before = module.commands().size();
         worker->__start_flash(flash_parameter(), 0);
@@ -122,7 +103,7 @@ void WorkerTest::query_only_success_order()
     QVERIFY(worker->open_serial_port(module.port(), QString()));
     worker->__start_flash(flash_parameter(), 0);
     QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
-    QCOMPARE(events, QStringList({"burn_show:false", "status:设备信息读取中:true", "field:0:AA", "field:1:V1",
+    QCOMPARE(log->events, QStringList({"burn_show:false", "status:设备信息读取中:true", "field:0:AA", "field:1:V1",
                                   "field:2:S1", "field:3:D1", "mac_done:true", "burn_done:false"}));
 }
 
@@ -138,9 +119,9 @@ void WorkerTest::five_failed_queries_then_mac_done_false()
     QVERIFY(wait_for_event(QStringLiteral("mac_done:false"), 5000));
     QCOMPARE(module.commands().count("AT+WSMAC"), 5);
     QCOMPARE(module.commands().size(), 20);
-    QCOMPARE(events.count(QStringLiteral("status:设备信息读取中:true")), 5);
-    QCOMPARE(events.first(), QStringLiteral("burn_show:false"));
-    QCOMPARE(events.last(), QStringLiteral("mac_done:false"));
+    QCOMPARE(log->events.count(QStringLiteral("status:设备信息读取中:true")), 5);
+    QCOMPARE(log->events.first(), QStringLiteral("burn_show:false"));
+    QCOMPARE(log->events.last(), QStringLiteral("mac_done:false"));
     // No download and no burn_done after a failed query.
     QVERIFY(!wait_for_event(QStringLiteral("burn_done:false"), 100));
 }
@@ -155,9 +136,9 @@ void WorkerTest::failed_download_order()
     request.fs_path = QString();  // audio path empty: nothing to send
     worker->__start_flash(request, 1);
     QVERIFY(wait_for_event(QStringLiteral("status:下载失败:false"), 3000));
-    const int mac = events.indexOf(QStringLiteral("mac_done:true"));
+    const int mac = log->events.indexOf(QStringLiteral("mac_done:true"));
     QVERIFY(mac > 0);
-    QCOMPARE(events.mid(mac), QStringList({"mac_done:true", "debug:firmware img not selected.",
+    QCOMPARE(log->events.mid(mac), QStringList({"mac_done:true", "debug:firmware img not selected.",
                                            "burn_done:false", "status:下载失败:false"}));
     QVERIFY(!module.commands().contains("AT+XUPDATE"));
 }
@@ -171,8 +152,8 @@ void WorkerTest::missing_image_file_order()
     request.fw_path = QStringLiteral("/nonexistent/fw.img");
     worker->__start_flash(request, 2);
     QVERIFY(wait_for_event(QStringLiteral("status:下载失败:false"), 3000));
-    const int mac = events.indexOf(QStringLiteral("mac_done:true"));
-    QCOMPARE(events.mid(mac), QStringList({"mac_done:true", "status:未发现软件:false", "debug:firmware not found!",
+    const int mac = log->events.indexOf(QStringLiteral("mac_done:true"));
+    QCOMPARE(log->events.mid(mac), QStringList({"mac_done:true", "status:未发现软件:false", "debug:firmware not found!",
                                            "burn_done:false", "status:下载失败:false"}));
     QVERIFY(!module.commands().contains("AT+FOTA"));
 }
@@ -196,7 +177,7 @@ void WorkerTest::open_and_close_answer_synchronously()
     QVERIFY(module.commands().isEmpty());
     // And the port opens again for the next request.
     QVERIFY(worker->open_serial_port(module.port(), QString()));
-    events.clear();
+    log->events.clear();
     worker->__start_flash(flash_parameter(), 0);
     QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
 }
