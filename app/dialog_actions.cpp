@@ -2,6 +2,7 @@
 
 #include "ui_dialog.h"
 
+#include <QDebug>
 #include <QFileDialog>
 #include <QSettings>
 
@@ -29,6 +30,7 @@ void Dialog::on_burn_clicked()
     }
 
     ui->burn->setEnabled(false);
+    qDebug() << "controls enabled:" << false;
     ui->xmodem_progress->setMaximum(1);
     ui->xmodem_progress->setMinimum(0);
     ui->xmodem_progress->setValue(0);

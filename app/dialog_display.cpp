@@ -2,6 +2,8 @@
 
 #include "ui_dialog.h"
 
+#include <QDebug>
+
 namespace {
 const QString success_style = QStringLiteral("color: rgb(0, 255, 0);");
 const QString failure_style = QStringLiteral("color: rgb(255, 0, 0);");
@@ -22,6 +24,8 @@ void Dialog::set_main_info(QString str, bool success)
 {
     ui->status->setStyleSheet(success ? success_style : failure_style);
     ui->status->setText(str);
+    // What the operator saw, for whoever reads the debug output afterwards.
+    qDebug() << "status:" << str << (success ? "green" : "red");
 }
 
 void Dialog::ui_debug(QString line)
@@ -45,6 +49,7 @@ void Dialog::burn_show(bool enable)
     ui->burn->setEnabled(enable);
     ui->speed->setEnabled(enable);
     ui->setting_port->setEnabled(enable);
+    qDebug() << "controls enabled:" << enable;
 }
 
 void Dialog::mac_done(bool ok)
@@ -60,6 +65,7 @@ void Dialog::mac_done(bool ok)
 
 void Dialog::ui_set_mac_text(QString mac_string, quint8 type)
 {
+    qDebug() << "field:" << type << mac_string;
     switch (type) {
     case 0:
         ui->ap_mac->setText(mac_string);
