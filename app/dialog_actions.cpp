@@ -30,7 +30,7 @@ void Dialog::on_burn_clicked()
     }
 
     ui->burn->setEnabled(false);
-    qDebug() << "controls enabled:" << false;
+    qDebug() << "action button enabled:" << false;
     ui->xmodem_progress->setMaximum(1);
     ui->xmodem_progress->setMinimum(0);
     ui->xmodem_progress->setValue(0);

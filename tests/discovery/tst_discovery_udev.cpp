@@ -34,8 +34,8 @@ class UdevMonitorTest : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
+    void cleanupTestCase();
 
     void tty_add_reaches_device_changed_as_arrival();
     void tty_remove_and_change_map_to_their_codes();
@@ -52,30 +52,30 @@ private:
 
 void UdevMonitorTest::initTestCase()
 {
-    // The check only means something once a test bed exists: it looks at
+    // One test bed for the whole run: umockdev keeps a worker thread per
+    // process, and tearing test beds down under it only adds noise. The
+    // check below only means something once a test bed exists: it looks at
     // what the test bed exports for the preloaded library.
-    UMockdevTestbed *probe = umockdev_testbed_new();
-    const bool mocked = umockdev_in_mock_environment();
-    g_object_unref(probe);
-    if (!mocked)
+    testbed = umockdev_testbed_new();
+    QVERIFY(testbed);
+    if (!umockdev_in_mock_environment())
         QSKIP("not running under umockdev-wrapper; the libudev monitor cannot be faked");
     qunsetenv("KV20_DEVICE_EVENT_FIFO");
     qunsetenv("KV20_SYSFS_ROOT");
 }
 
-void UdevMonitorTest::init()
+void UdevMonitorTest::cleanup()
 {
-    testbed = umockdev_testbed_new();
-    QVERIFY(testbed);
+    umockdev_testbed_clear(testbed);
+    usb_device.clear();
+    usb_interface.clear();
 }
 
-void UdevMonitorTest::cleanup()
+void UdevMonitorTest::cleanupTestCase()
 {
     if (testbed)
         g_object_unref(testbed);
     testbed = nullptr;
-    usb_device.clear();
-    usb_interface.clear();
 }
 
 QString UdevMonitorTest::add_module(const char *tty_name)

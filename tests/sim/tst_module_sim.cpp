@@ -54,7 +54,7 @@ void TestModuleSim::answers_each_command()
     QVERIFY(port.ok());
     QCOMPARE(port.ask(command), reply);
     // One reply per command, nothing trailing.
-    QCOMPARE(port.read_for(20, 100), QByteArray());
+    QCOMPARE(port.read_for(20, 60), QByteArray());
     QVERIFY(sim.wait_for_log("command " + command.trimmed(), 1000));
 }
 

@@ -147,9 +147,11 @@ void TestModuleSim::acknowledgement_variants()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(port.write("AT+XUPDATE\r\n"));
-    const QByteArray first = port.read_exact(1, 400);
+    QByteArray got = port.read_exact(1, 400);
     const qint64 first_ms = timer.elapsed();
-    QCOMPARE(first + port.read_for(40, 500), reply);
+    if (!got.isEmpty())
+        got += port.read_for(40, 500);
+    QCOMPARE(got, reply);
     if (!reply.isEmpty())
         QVERIFY2(first_ms >= min_ms, qPrintable(QString::number(first_ms)));
 

@@ -20,6 +20,9 @@ timespec to_timespec(SimClock::duration d)
     return ts;
 }
 
+constexpr auto kUnplugDrainBound = std::chrono::milliseconds(500);
+constexpr auto kUnplugDrainStep = std::chrono::milliseconds(2);
+
 void earliest(std::optional<SimTime> &acc, std::optional<SimTime> t)
 {
     if (t && (!acc || *t < *acc))
@@ -44,31 +47,41 @@ void ModuleSim::dispatch(QByteArray bytes, SimTime now)
         }
         out_.push(rx_->feed(bytes, now), now);
         bytes = rx_->take_leftover();
-        end_transfer_if_done(now);
+        end_transfer_if_done();
     }
 }
 
-void ModuleSim::end_transfer_if_done(SimTime)
+void ModuleSim::end_transfer_if_done()
 {
     if (rx_ && rx_->finished())
         rx_.reset();
 }
 
-bool ModuleSim::act(AfterOutput after, SimTime now)
+void ModuleSim::act(AfterOutput after, SimTime now)
 {
     switch (after) {
     case AfterOutput::StartTransfer:
     case AfterOutput::StartTransferRequested:
         rx_ = std::make_unique<XmodemReceiver>(opt_.transfer);
         out_.push(rx_->start(now, after == AfterOutput::StartTransferRequested), now);
-        return true;
+        break;
     case AfterOutput::Unplug:
-        log_line(QStringLiteral("unplugged: the port vanishes"));
-        line_.close();
-        return false;
+        unplug_by_ = now + kUnplugDrainBound;
+        break;
     case AfterOutput::Nothing:
         break;
     }
+}
+
+bool ModuleSim::unplug_due(SimTime now)
+{
+    // Bytes a real module sent before it was pulled still reach the host;
+    // closing the pty master would throw them away. So the line closes once
+    // the tool has read what is on it, or after a bound if it does not read.
+    if (line_.unread_by_tool() > 0 && now < *unplug_by_)
+        return false;
+    log_line(QStringLiteral("unplugged: the port vanishes"));
+    line_.close();
     return true;
 }
 
@@ -76,10 +89,20 @@ SimExit ModuleSim::run(int stop_fd)
 {
     for (;;) {
         SimTime now = SimClock::now();
+        if (unplug_by_) {
+            if (unplug_due(now))
+                return SimExit::Unplugged;
+            // Only the stop signal matters now; the line is going away.
+            pollfd stop {stop_fd, POLLIN, 0};
+            const timespec ts = to_timespec(std::min<SimClock::duration>(kUnplugDrainStep, *unplug_by_ - now));
+            if (ppoll(&stop, 1, &ts, nullptr) > 0)
+                return SimExit::Stopped;
+            continue;
+        }
         if (rx_) {
             out_.push(rx_->tick(now), now);
             const QByteArray leftover = rx_->take_leftover();
-            end_transfer_if_done(now);
+            end_transfer_if_done();
             if (!leftover.isEmpty())
                 dispatch(leftover, now);
         }
@@ -92,9 +115,12 @@ SimExit ModuleSim::run(int stop_fd)
             }
             if (after == AfterOutput::Nothing)
                 break;
-            if (!act(after, now))
-                return SimExit::Unplugged;
+            act(after, now);
+            if (unplug_by_)
+                break;
         }
+        if (unplug_by_)
+            continue;
 
         std::optional<SimTime> wake;
         if (rx_)

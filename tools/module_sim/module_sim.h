@@ -6,6 +6,7 @@
 #include "tools/module_sim/xmodem_receiver.h"
 
 #include <memory>
+#include <optional>
 
 class PtyLine;
 
@@ -27,12 +28,14 @@ public:
 
 private:
     void dispatch(QByteArray bytes, SimTime now);
-    bool act(AfterOutput after, SimTime now); // false: unplugged
-    void end_transfer_if_done(SimTime now);
+    void act(AfterOutput after, SimTime now);
+    void end_transfer_if_done();
+    bool unplug_due(SimTime now);
 
     const SimOptions &opt_;
     PtyLine &line_;
     AtResponder at_;
     OutputQueue out_;
     std::unique_ptr<XmodemReceiver> rx_;
+    std::optional<SimTime> unplug_by_; // set while the device is about to vanish
 };
