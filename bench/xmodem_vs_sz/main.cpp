@@ -3,6 +3,13 @@
 // by a relay, unpaced, once with each sender. Prints both times and their
 // ratio. Both times run from the start of rz until both ends are done, so
 // both include rz's pause of about 1 s before it answers the EOT.
+//
+// rz flushes its input right after each ACK. A sender whose next frame is on
+// the way within microseconds of that ACK can lose it to the flush and then
+// waits for rz to time out (5 s + 1 s) and NAK; this transmitter resends on
+// its own after 500 ms instead. Resends are counted and printed, and the
+// fastest round is shown beside the median, so such stalls are visible
+// rather than hidden in one number.
 
 #include "tests/support/pty_pair.h"
 #include "tests/xmodem/pty_peer.h"
@@ -35,17 +42,23 @@ public:
     void report_mac_text(const QString &, quint8) override {}
 };
 
-// The per-block trace lines would measure the terminal, not the transfer.
+std::atomic<int> transmitter_resends {0};
+
+// The per-block trace lines would measure the terminal, not the transfer;
+// only the resends are counted.
 void drop_debug(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type != QtDebugMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
+    else if (message.startsWith(QLatin1String("Retry for")))
+        ++transmitter_resends;
 }
 
 struct Outcome {
     double seconds = 0;
     bool sender_ok = false;
     bool received_ok = false;
+    int resends = 0;
     QString note;
 };
 
@@ -75,6 +88,7 @@ Outcome time_transmitter(const QByteArray &image, const QString &rz, const QStri
     PtyProcess receiver;
     PtyRelay relay({{line.master(), receiver.input_fd()}, {receiver.output_fd(), line.master()}});
 
+    transmitter_resends = 0;
     std::promise<bool> opened;
     std::atomic<int> result {1};
     QuietReports reports;
@@ -104,6 +118,7 @@ Outcome time_transmitter(const QByteArray &image, const QString &rz, const QStri
     delete thread;
     relay.stop();
 
+    outcome.resends = transmitter_resends;
     outcome.sender_ok = result == xmodem::ok;
     if (!outcome.sender_ok)
         outcome.note += QStringLiteral(" result %1").arg(result.load());
@@ -135,6 +150,7 @@ Outcome time_sz(const QByteArray &image, const QString &image_file, const QStrin
     outcome.seconds = timer.elapsed() / 1000.0;
     relay.stop();
 
+    outcome.resends = int(relay.count(1, xmodem::NAK));  // sz resends on each NAK of rz
     outcome.sender_ok = sender.exit_code() == 0;
     if (!outcome.sender_ok)
         outcome.note += QStringLiteral(" sz: ") + sender.stderr_text().trimmed();
@@ -144,8 +160,8 @@ Outcome time_sz(const QByteArray &image, const QString &image_file, const QStrin
 
 void print_line(const char *name, const Outcome &o, int size)
 {
-    std::printf("%-20s %8.3f s  %8.1f KiB/s  sender %s, received file %s%s%s\n", name, o.seconds,
-                o.seconds > 0 ? size / 1024.0 / o.seconds : 0.0, o.sender_ok ? "ok" : "FAILED",
+    std::printf("%-18s %8.3f s %8.1f KiB/s  resends %d  sender %s, received file %s%s%s\n", name, o.seconds,
+                o.seconds > 0 ? size / 1024.0 / o.seconds : 0.0, o.resends, o.sender_ok ? "ok" : "FAILED",
                 o.received_ok ? "ok" : "WRONG", o.note.isEmpty() ? "" : "  ", qPrintable(o.note.trimmed()));
 }
 
@@ -207,7 +223,11 @@ int main(int argc, char **argv)
     }
     const double ours_median = median(ours_s);
     const double theirs_median = median(theirs_s);
-    std::printf("median xmodem_transmit %.3f s, sz %.3f s; ratio xmodem_transmit / sz: %.2f\n", ours_median,
+    const double ours_best = *std::min_element(ours_s.begin(), ours_s.end());
+    const double theirs_best = *std::min_element(theirs_s.begin(), theirs_s.end());
+    std::printf("median: xmodem_transmit %.3f s, sz %.3f s, ratio xmodem_transmit / sz %.2f\n", ours_median,
                 theirs_median, theirs_median > 0 ? ours_median / theirs_median : 0.0);
+    std::printf("best:   xmodem_transmit %.3f s, sz %.3f s, ratio xmodem_transmit / sz %.2f\n", ours_best,
+                theirs_best, theirs_best > 0 ? ours_best / theirs_best : 0.0);
     return all_ok ? 0 : 1;
 }
