@@ -44,8 +44,9 @@
 //    and non-blocking, so opening never waits for a writer and the last
 //    writer closing never leaves the notifier spinning on end-of-file.
 //
-// If neither can be opened the tool still runs; it says so once on the debug
-// output and then only discovers a module at start-up.
+// If no monitor can be opened the tool still runs; it says so once on the
+// debug output and then discovers a module only at start-up (or on injected
+// events).
 
 namespace {
 
@@ -222,9 +223,10 @@ DeviceChangeSource::DeviceChangeSource(QObject *parent)
         connect(d->fifo_notifier, &QSocketNotifier::activated, this, [this] { d->read_injected_events(this); });
     }
 
-    if (!have_monitor && !have_fifo)
-        qWarning() << "device events: no udev monitor could be opened;"
-                      " a module plugged in later is not noticed until restart";
+    if (!have_monitor)
+        qWarning() << (have_fifo ? "device events: no udev monitor could be opened; only injected events are seen"
+                                 : "device events: no udev monitor could be opened; a module plugged in later"
+                                   " is not noticed until restart");
 }
 
 DeviceChangeSource::~DeviceChangeSource()

@@ -5,7 +5,7 @@
 // Qt-free Windows check program. This header must stay free of Qt so that the
 // cross-compiled Windows check runs exactly these rules.
 //
-// A string type is usable here once text_ops<Text> is specialised for it with
+// A string type is usable here once text_ops<Text> is provided for it, with
 //   static bool contains(const Text &, const char *ascii);  // case-sensitive
 //   static long index_of(const Text &, char ascii, long from); // -1: absent
 //   static Text mid(const Text &, long from, long count);      // count -1: rest

@@ -47,6 +47,7 @@ private slots:
 
     // tst_sim_platform.cpp: process, links, device tree, pacing
     void stops_cleanly_on_sigterm_without_stdin();
+    void quiet_logs_nothing();
     void rejects_bad_options();
     void help_documents_every_option();
     void link_points_at_the_pty_until_exit();

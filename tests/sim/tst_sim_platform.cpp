@@ -77,6 +77,24 @@ void TestModuleSim::stops_cleanly_on_sigterm_without_stdin()
     QVERIFY(!QFileInfo::exists(sim.device_path()) || port.wait_vanished(1000));
 }
 
+void TestModuleSim::quiet_logs_nothing()
+{
+    ModuleSimProcess sim({"--quiet"});
+    QVERIFY(sim.start());
+    SimPort port(sim.device_path());
+    QCOMPARE(port.ask("AT+LVER\r\n"), QByteArray("+ok=KV20-FW-1.0.7\r\n"));
+    sim.stop();
+    QCOMPARE(sim.exit_code(), 0);
+    QCOMPARE(sim.stderr_log(), QByteArray());
+
+    // The same exchange without --quiet is logged, so the check above can fail.
+    ModuleSimProcess loud;
+    QVERIFY(loud.start());
+    SimPort loud_port(loud.device_path());
+    QCOMPARE(loud_port.ask("AT+LVER\r\n"), QByteArray("+ok=KV20-FW-1.0.7\r\n"));
+    QVERIFY(loud.wait_for_log("command AT+LVER -> +ok=KV20-FW-1.0.7\\r\\n", 1000));
+}
+
 void TestModuleSim::rejects_bad_options()
 {
     const QList<QPair<QStringList, QByteArray>> cases = {

@@ -9,7 +9,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-PtyRelay::PtyRelay(std::vector<std::pair<int, int>> routes) : routes(std::move(routes))
+PtyRelay::PtyRelay(std::vector<std::pair<int, int>> routes)
+    : routes(std::move(routes)), counts(this->routes.size(), std::array<quint64, 256> {})
 {
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         wake[0] = wake[1] = -1;
@@ -75,6 +76,8 @@ void PtyRelay::run()
             char buf[4096];
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
+                for (ssize_t k = 0; k < n; ++k)
+                    ++counts[i][static_cast<unsigned char>(buf[k])];
                 if (!write_all(routes[i].second, buf, size_t(n)))
                     return;
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,12 +22,15 @@ public:
     PtyRelay &operator=(const PtyRelay &) = delete;
 
     void stop();
+    // How often `byte` went along route `index`; valid once stopped.
+    quint64 count(size_t index, unsigned char byte) const { return counts.at(index).at(byte); }
 
 private:
     void run();
     bool write_all(int fd, const char *data, size_t size);
 
     std::vector<std::pair<int, int>> routes;
+    std::vector<std::array<quint64, 256>> counts;  // written by the relay thread only
     int wake[2] = {-1, -1};
     std::thread thread;
 };

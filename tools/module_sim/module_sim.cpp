@@ -21,6 +21,7 @@ timespec to_timespec(SimClock::duration d)
 }
 
 constexpr auto kUnplugDrainBound = std::chrono::milliseconds(500);
+constexpr auto kUnplugSettle = std::chrono::milliseconds(50);
 constexpr auto kUnplugDrainStep = std::chrono::milliseconds(2);
 
 void earliest(std::optional<SimTime> &acc, std::optional<SimTime> t)
@@ -66,7 +67,8 @@ void ModuleSim::act(AfterOutput after, SimTime now)
         out_.push(rx_->start(now, after == AfterOutput::StartTransferRequested), now);
         break;
     case AfterOutput::Unplug:
-        unplug_by_ = now + kUnplugDrainBound;
+        unplug_from_ = now;
+        unplug_saw_unread_ = false;
         break;
     case AfterOutput::Nothing:
         break;
@@ -75,10 +77,17 @@ void ModuleSim::act(AfterOutput after, SimTime now)
 
 bool ModuleSim::unplug_due(SimTime now)
 {
-    // Bytes a real module sent before it was pulled still reach the host;
-    // closing the pty master would throw them away. So the line closes once
-    // the tool has read what is on it, or after a bound if it does not read.
-    if (line_.unread_by_tool() > 0 && now < *unplug_by_)
+    // Bytes a real module sent before it was pulled still reach the host,
+    // but closing the pty master throws away whatever the tool has not read.
+    // So the line closes once the tool has read what is on it, or after a
+    // bound if it does not read. The kernel hands written bytes on to the
+    // reading side a moment later, so "nothing unread" only counts once it
+    // was seen non-empty or after a short settling time.
+    const int unread = line_.unread_by_tool();
+    unplug_saw_unread_ = unplug_saw_unread_ || unread > 0;
+    const auto waited = now - *unplug_from_;
+    const bool drained = unread == 0 && (unplug_saw_unread_ || waited >= kUnplugSettle);
+    if (!drained && waited < kUnplugDrainBound)
         return false;
     log_line(QStringLiteral("unplugged: the port vanishes"));
     line_.close();
@@ -89,12 +98,12 @@ SimExit ModuleSim::run(int stop_fd)
 {
     for (;;) {
         SimTime now = SimClock::now();
-        if (unplug_by_) {
+        if (unplug_from_) {
             if (unplug_due(now))
                 return SimExit::Unplugged;
             // Only the stop signal matters now; the line is going away.
             pollfd stop {stop_fd, POLLIN, 0};
-            const timespec ts = to_timespec(std::min<SimClock::duration>(kUnplugDrainStep, *unplug_by_ - now));
+            const timespec ts = to_timespec(kUnplugDrainStep);
             if (ppoll(&stop, 1, &ts, nullptr) > 0)
                 return SimExit::Stopped;
             continue;
@@ -116,10 +125,10 @@ SimExit ModuleSim::run(int stop_fd)
             if (after == AfterOutput::Nothing)
                 break;
             act(after, now);
-            if (unplug_by_)
+            if (unplug_from_)
                 break;
         }
-        if (unplug_by_)
+        if (unplug_from_)
             continue;
 
         std::optional<SimTime> wake;

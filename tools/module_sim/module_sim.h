@@ -37,5 +37,6 @@ private:
     AtResponder at_;
     OutputQueue out_;
     std::unique_ptr<XmodemReceiver> rx_;
-    std::optional<SimTime> unplug_by_; // set while the device is about to vanish
+    std::optional<SimTime> unplug_from_; // set while the device is about to vanish
+    bool unplug_saw_unread_ = false;
 };

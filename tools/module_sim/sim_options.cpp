@@ -12,6 +12,7 @@ struct OptionDoc
     const char *name;
     const char *value; // nullptr for a flag
     const char *help;
+    bool value_optional = false;
 };
 
 // One row per option; the help text is generated from this table so that
@@ -21,7 +22,7 @@ const OptionDoc kOptions[] = {
     {"variant", "wifi|cellular", "module variant (default cellular); see COMMANDS below"},
     {"quiet", nullptr, "log nothing to stderr except errors"},
     {"link", "PATH", "also create a symlink PATH to the pty (removed on exit)"},
-    {"pace", "BAUD", "pace the line like a real one: 10 bits per byte both ways (default 115200)"},
+    {"pace", "BAUD", "pace the line like a real one: 10 bits per byte both ways (default 115200)", true},
     {"device-tree", "DIR", "write a fabricated sysfs tree under DIR showing the pty as USB serial"},
     {"identity", "module|alt|other", "USB identity in the tree: 3505:0001 if 2 | 19d1:0001 if 6 | 1a86:7523 if 0"},
     {"no-product", nullptr, "leave out the USB product string file from the tree"},
@@ -43,8 +44,8 @@ const OptionDoc kOptions[] = {
     {"ack-upper", nullptr, "fault: acknowledge a download command as +OK\\r\\n\\r\\n"},
     {"no-download-ack", nullptr, "fault: ignore download commands (no reply, no transfer)"},
     {"unplug-reply-bytes", "N", "fault: vanish (close the pty and exit) after N bytes of a reply"},
-    {"fault-command", "CMD", "apply reply faults only to CMD (e.g. AT+LVER or LVER)"},
-    {"fault-times", "N", "apply reply faults only to the first N affected commands"},
+    {"fault-command", "CMD", "apply the reply faults only to CMD, e.g. AT+LVER or LVER (default: every command)"},
+    {"fault-times", "N", "apply the reply faults only to the first N commands they affect (default: always)"},
     {"ack-with-c", nullptr, "append the CRC request C to the download acknowledgement"},
     {"checksum", nullptr, "ask for the transfer with NAK (8-bit sum) instead of C (CRC-16)"},
     {"soh-size", "128|256", "data size of SOH frames (default 128); STX frames carry 1024"},
@@ -54,10 +55,10 @@ const OptionDoc kOptions[] = {
     {"frame-timeout-ms", "N", "drop and NAK a frame that stalls for N ms (default 1000)"},
     {"save-image", "FILE", "write the received image to FILE when EOT arrives"},
     {"strip-padding", nullptr, "drop trailing 0x1A padding from the saved image"},
-    {"nak-block", "K", "fault: NAK block K (the K-th distinct block) ..."},
+    {"nak-block", "K", "fault: NAK good copies of block K (K counts distinct blocks from 1) ..."},
     {"nak-times", "N", "... the first N times it arrives (default 1)"},
-    {"silent-block", "K", "fault: stop answering from block K on (0: never ask)"},
-    {"cancel-block", "K", "fault: answer block K with CAN CAN (0: instead of asking)"},
+    {"silent-block", "K", "fault: no answer to block K or anything after it (0: never ask)"},
+    {"cancel-block", "K", "fault: answer block K with CAN CAN and drop the transfer (0: instead of asking)"},
     {"cancel-gap-ms", "N", "pause between the two CAN bytes (default 50; 0: one burst)"},
     {"eot-reply", "ack|nak|nul|none", "fault: answer EOT with ACK, NAK, NUL+ACK in one burst, or nothing"},
     {"eot-fault-times", "N", "the EOT fault covers the first N EOTs, later ones get ACK (default 1)"},
@@ -67,10 +68,10 @@ const OptionDoc kOptions[] = {
 QString option_usage(const OptionDoc &doc)
 {
     QString usage = QStringLiteral("--") + QLatin1String(doc.name);
-    if (doc.value)
-        usage += (QLatin1String(doc.name) == QLatin1String("pace") ? QStringLiteral("[=") : QStringLiteral("="))
-                 + QLatin1String(doc.value)
-                 + (QLatin1String(doc.name) == QLatin1String("pace") ? QStringLiteral("]") : QString());
+    if (doc.value && doc.value_optional)
+        usage += QStringLiteral("[=%1]").arg(QLatin1String(doc.value));
+    else if (doc.value)
+        usage += QStringLiteral("=%1").arg(QLatin1String(doc.value));
     return usage;
 }
 
@@ -123,14 +124,15 @@ QString help_text()
         "  AT+WSMAC                    -> +ok=<mac>\\r\\n on wifi; +ERR\\r\\n on cellular (no Wi-Fi)\n"
         "  AT+INFO                     -> +ok=<devno>,<imei>,<iccid>\\r\\n on cellular; +ERR\\r\\n on wifi\n"
         "  AT+FOTA, AT+XUPDATE         -> +ok\\r\\n\\r\\n, then XMODEM receive, then commands again\n"
-        "  AT                          -> +ok\\r\\n; anything else -> +ERR\\r\\n\n");
+        "  AT                          -> +ok\\r\\n; anything else -> +ERR\\r\\n\n"
+        "While a transfer waits for a frame, a command line (AT...) ends it and is answered.\n");
     return text;
 }
 
 ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString &error)
 {
     // QCommandLineParser has no optional values: a bare --pace means the
-    // line's own rate.
+    // line's own rate of 115200 baud.
     QStringList args;
     for (const QString &a : raw_args)
         args << (a == QLatin1String("--pace") ? QStringLiteral("--pace=115200") : a);
