@@ -4,9 +4,12 @@
 
 #include <QtGlobal>
 
-// Limits a byte stream to a line rate. Tokens (bytes) accrue continuously at
-// the rate, up to a small capacity so that an idle line cannot later burst
-// much faster than the wire. An unlimited bucket always has room.
+// Limits a byte stream to a line rate, as a wire does: each byte that passes
+// occupies the wire for 1/rate, and the wire runs on from where it stopped.
+// While it is busy, a wakeup that comes late costs nothing (the time is
+// credited, up to `capacity` bytes of lateness beyond the wait); once it has been idle for
+// longer than that, a new burst starts from the moment it is noticed, with
+// no saved-up credit. An unlimited bucket always has room.
 class TokenBucket
 {
 public:
@@ -22,10 +25,11 @@ public:
     SimClock::duration time_until(qint64 bytes, SimTime now);
 
 private:
-    void refill(SimTime now);
+    // Idle: nothing has passed for longer than the lateness allowance.
+    bool idle(SimTime now) const;
 
     double rate_ = 0; // bytes per second; 0: unlimited
     qint64 capacity_ = 0;
-    double tokens_ = 0;
-    SimTime last_ {};
+    SimTime free_at_ {}; // the wire has carried everything taken so far
+    SimTime last_ {};    // the time of the last available()/time_until()
 };
