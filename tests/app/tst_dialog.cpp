@@ -38,6 +38,7 @@ private slots:
     void cellular_query_through_the_window();
     void failed_query_through_the_window();
     void closing_during_a_conversation_is_prompt();
+    void module_plugged_in_later_then_replugged();
 
 private:
     template<typename T> T *widget(const char *name)
@@ -270,6 +271,70 @@ void DialogTest::closing_during_a_conversation_is_prompt()
     timer.start();
     dialog.reset();
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+namespace {
+QStringList captured_traces;
+void capture_trace(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    captured_traces << message;
+}
+}
+
+void DialogTest::module_plugged_in_later_then_replugged()
+{
+    const QString fifo = work_dir->filePath("device-events");
+    qputenv("KV20_DEVICE_EVENT_FIFO", fifo.toLocal8Bit());
+    dialog = std::make_unique<Dialog>();
+    qunsetenv("KV20_DEVICE_EVENT_FIFO");
+    auto *ports = widget<QComboBox>("setting_port");
+    QCOMPARE(ports->count(), 0);
+
+    captured_traces.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(capture_trace);
+    const auto announce = [&](const char *line) {
+        QFile events(fifo);
+        if (events.open(QIODevice::WriteOnly))
+            events.write(QByteArray(line) + "\n");
+    };
+    const auto traced = [&](const QString &line) { return captured_traces.contains(line); };
+
+    // A notification before the module's tty exists changes nothing.
+    announce("add");
+    const bool first_seen = wait_until([&] { return traced(QStringLiteral("DBT_DEVICEARRIVAL")); }, 3000);
+    const int after_first = ports->count();
+
+    ScriptedModule module;
+    add_module_port(module.port());
+    captured_traces.clear();
+    announce("add");
+    const bool found = wait_until([&] { return ports->count() > 0; }, 3000);
+    const QStringList arrival = captured_traces;
+
+    // Unplug and replug: traces only, the selector keeps what it has.
+    captured_traces.clear();
+    announce("remove-volume");
+    announce("remove");
+    announce("add");
+    const bool replug_seen = wait_until([&] { return captured_traces.count(QStringLiteral("DBT_DEVICEARRIVAL")) == 1; }, 3000);
+    qInstallMessageHandler(previous);
+
+    QVERIFY(first_seen);
+    QCOMPARE(after_first, 0);
+    QVERIFY(found);
+    QCOMPARE(arrival.first(), QStringLiteral("Recv Event  32768"));
+    QVERIFY(arrival.contains(QStringLiteral("DBT_DEVICEARRIVAL")));
+    QCOMPARE(ports->count(), 1);
+    QCOMPARE(widget<QLabel>("label_2")->text(), QStringLiteral("IMEI号："));
+    QCOMPARE(widget<QComboBox>("speed")->count(), 2);
+    QVERIFY(replug_seen);
+    QCOMPARE(ports->count(), 1);
+    // A removed volume traces "USB_delete" before the removal itself.
+    const int usb_delete = captured_traces.indexOf(QStringLiteral("USB_delete"));
+    QVERIFY(usb_delete >= 0);
+    QCOMPARE(captured_traces.at(usb_delete + 1), QStringLiteral("DBT_DEVICEREMOVECOMPLETE"));
+    QCOMPARE(captured_traces.count(QStringLiteral("DBT_DEVICEREMOVECOMPLETE")), 2);
+    QCOMPARE(captured_traces.count(QStringLiteral("USB_delete")), 1);
 }
 
 QTEST_MAIN(DialogTest)

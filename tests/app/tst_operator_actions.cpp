@@ -38,6 +38,7 @@ struct ChooserSeen
     QString directory;
     QStringList preselected;
     bool modal = false;
+    QStringList unexpected;
 };
 
 QByteArray file_bytes(const QString &path)
@@ -283,17 +284,24 @@ ChooserSeen OperatorActionsTest::run_chooser(const char *button, const QString &
     QTimer poll;
     poll.setInterval(20);
     connect(&poll, &QTimer::timeout, this, [&] {
-        auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!chooser) {
-            // Never leave the test hanging in a modal loop it cannot see.
-            if (timer.elapsed() > 5000) {
-                poll.stop();
-                if (QWidget *other = QApplication::activeModalWidget())
-                    other->close();
-            }
+        QWidget *modal = QApplication::activeModalWidget();
+        if (timer.elapsed() > 5000) {
+            // Never leave the test hanging in a modal loop.
+            poll.stop();
+            if (modal)
+                modal->close();
             return;
         }
-        poll.stop();
+        auto *chooser = qobject_cast<QFileDialog *>(modal);
+        if (!modal || (seen.found && chooser))
+            return;
+        if (!chooser) {
+            // The chooser complained (or something else popped up): note it
+            // and get out of its loop, so the test fails instead of hanging.
+            seen.unexpected << modal->windowTitle();
+            modal->close();
+            return;
+        }
         seen.found = true;
         seen.caption = chooser->windowTitle();
         seen.name_filters = chooser->nameFilters();
@@ -302,12 +310,20 @@ ChooserSeen OperatorActionsTest::run_chooser(const char *button, const QString &
         seen.modal = chooser->isModal();
         if (choose.isEmpty()) {
             chooser->reject();
-        } else {
-            chooser->selectFile(choose);
-            // QFileDialog hides its override (which checks the file exists)
-            // behind the public QDialog slot.
-            static_cast<QDialog *>(chooser)->accept();
+            return;
         }
+        // As the operator does: the full path typed into the file name box.
+        auto *name_box = chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!name_box) {
+            seen.unexpected << QStringLiteral("no file name box");
+            chooser->reject();
+            return;
+        }
+        name_box->clear();
+        QTest::keyClicks(name_box, choose);
+        // QFileDialog hides its override (which checks the file exists)
+        // behind the public QDialog slot.
+        static_cast<QDialog *>(chooser)->accept();
     });
     poll.start();
     QTest::mouseClick(widget<QPushButton>(button), Qt::LeftButton);
@@ -349,6 +365,7 @@ void OperatorActionsTest::chooser_accepted_fills_field_and_config()
     QCOMPARE(path_field->text(), old_path);
     const ChooserSeen seen = run_chooser(button.toLatin1().constData(), new_path);
     QVERIFY(seen.found);
+    QVERIFY2(seen.unexpected.isEmpty(), qPrintable(seen.unexpected.join(QLatin1Char(','))));
     QVERIFY(seen.modal);
     QCOMPARE(seen.caption, QStringLiteral("Open Image"));
     QCOMPARE(seen.name_filters, QStringList {QStringLiteral("Files(*.img *.bin)")});
@@ -391,6 +408,7 @@ void OperatorActionsTest::chooser_cancelled_changes_nothing()
     QVERIFY(shown.startsWith(QStringLiteral("/images/")));
     const ChooserSeen seen = run_chooser(button.toLatin1().constData(), QString());
     QVERIFY(seen.found);
+    QVERIFY2(seen.unexpected.isEmpty(), qPrintable(seen.unexpected.join(QLatin1Char(','))));
     QCOMPARE(seen.caption, QStringLiteral("Open Image"));
     QCOMPARE(path_field->text(), shown);
 
