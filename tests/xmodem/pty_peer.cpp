@@ -4,13 +4,15 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-PtyRelay::PtyRelay(std::vector<std::pair<int, int>> routes)
-    : routes(std::move(routes)), counts(this->routes.size(), std::array<quint64, 256> {})
+PtyRelay::PtyRelay(std::vector<std::pair<int, int>> routes, int settle_ms)
+    : routes(std::move(routes)), settle_ms(settle_ms), counts(this->routes.size(), std::array<quint64, 256> {})
 {
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         wake[0] = wake[1] = -1;
@@ -57,13 +59,31 @@ bool PtyRelay::write_all(int fd, const char *data, size_t size)
 
 void PtyRelay::run()
 {
+    using clock = std::chrono::steady_clock;
     std::vector<pollfd> fds;
     for (const auto &route : routes)
         fds.push_back({route.first, POLLIN, 0});
     fds.push_back({wake[0], POLLIN, 0});
+    std::vector<clock::time_point> last_carried(routes.size(), clock::time_point::min());
+    const clock::duration settle = std::chrono::milliseconds(settle_ms);
 
     for (;;) {
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        // A held route is left out of the poll; its bytes stay in the pty.
+        int timeout_ms = -1;
+        const clock::time_point now = clock::now();
+        for (size_t i = 0; i < routes.size(); ++i) {
+            clock::time_point free_at = clock::time_point::min();
+            for (size_t j = 0; j < routes.size(); ++j)
+                if (j != i && settle_ms > 0 && last_carried[j] != clock::time_point::min())
+                    free_at = std::max(free_at, last_carried[j] + settle);
+            const bool held = now < free_at;
+            fds[i].events = held ? 0 : POLLIN;
+            if (held) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(free_at - now).count();
+                timeout_ms = timeout_ms < 0 ? int(wait) : std::min(timeout_ms, int(wait));
+            }
+        }
+        if (poll(fds.data(), fds.size(), timeout_ms) < 0) {
             if (errno == EINTR)
                 continue;
             return;
@@ -80,6 +100,7 @@ void PtyRelay::run()
                     ++counts[i][static_cast<unsigned char>(buf[k])];
                 if (!write_all(routes[i].second, buf, size_t(n)))
                     return;
+                last_carried[i] = clock::now();
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 fds[i].fd = -1;  // that side is gone; poll ignores it from now on
             }

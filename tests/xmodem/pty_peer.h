@@ -13,10 +13,16 @@
 
 // Copies bytes between pty masters in a thread of its own, one way per
 // route, until stopped.
+//
+// With settle_ms > 0, bytes on one route wait until the other routes have
+// carried nothing for that long: a line turn-around. lrzsz's rz flushes its
+// input right after writing each ACK; a sender whose next bytes arrive
+// within microseconds of that ACK (possible on ptys, not on a real line,
+// where a frame takes milliseconds) can lose them to the flush.
 class PtyRelay
 {
 public:
-    explicit PtyRelay(std::vector<std::pair<int, int>> routes);  // (from fd, to fd)
+    explicit PtyRelay(std::vector<std::pair<int, int>> routes, int settle_ms = 0);  // (from fd, to fd)
     ~PtyRelay();
     PtyRelay(const PtyRelay &) = delete;
     PtyRelay &operator=(const PtyRelay &) = delete;
@@ -30,14 +36,15 @@ private:
     bool write_all(int fd, const char *data, size_t size);
 
     std::vector<std::pair<int, int>> routes;
+    int settle_ms;
     std::vector<std::array<quint64, 256>> counts;  // written by the relay thread only
     int wake[2] = {-1, -1};
     std::thread thread;
 };
 
 // An external program (lrzsz's rz or sz) whose stdin and stdout are two
-// separate ptys. lrzsz flushes its output right after the last ACK; on a
-// single pty for both directions that flush can throw the ACK away.
+// separate ptys. rz flushes the line right after its ACKs; on a single pty
+// for both directions that flush can take the last ACK with it.
 class PtyProcess
 {
 public:

@@ -49,7 +49,9 @@ private slots:
 
         TransmitterRun run(image);
         PtyProcess receiver;
-        PtyRelay relay({{run.pty.master(), receiver.input_fd()}, {receiver.output_fd(), run.pty.master()}});
+        // 2 ms of turn-around keep our next frame clear of the input flush
+        // that rz makes right after each ACK (see PtyRelay).
+        PtyRelay relay({{run.pty.master(), receiver.input_fd()}, {receiver.output_fd(), run.pty.master()}}, 2);
         QVERIFY(run.start());
         QStringList args {QStringLiteral("--xmodem"), QStringLiteral("-q")};
         if (crc)
