@@ -176,6 +176,7 @@ void OperatorActionsTest::request_record_and_type_per_operation_data()
     QTest::newRow("firmware upgrade") << QStringLiteral("固件升级") << true << 2;
     // The comparison is exact: a near miss is not a query.
     QTest::newRow("query with a trailing blank") << QStringLiteral("设备查询 ") << true << 2;
+    QTest::newRow("audio replacement with a trailing blank") << QStringLiteral("音频更换 ") << true << 2;
 }
 
 void OperatorActionsTest::request_record_and_type_per_operation()
