@@ -62,6 +62,15 @@ void ToolProcess::stop()
     collect();
 }
 
+bool ToolProcess::wait_for_exit(int timeout_ms, int *code)
+{
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeout_ms))
+        return false;
+    collect();
+    *code = process.exitCode();
+    return process.exitStatus() == QProcess::NormalExit;
+}
+
 void ToolProcess::collect()
 {
     if (process.state() == QProcess::Running) {

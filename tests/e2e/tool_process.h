@@ -24,6 +24,9 @@ public:
 
     bool start(const QString &display, const QString &sysfs_root, const QString &working_dir);
     void stop();
+    // Waits for the tool to end by itself; true when it exited normally
+    // within timeout_ms, with its exit code in *code.
+    bool wait_for_exit(int timeout_ms, int *code);
     qint64 pid() const { return process.processId(); }
     bool running() const { return process.state() == QProcess::Running; }
 

@@ -132,6 +132,7 @@ private slots:
     void transfer_error_shows_download_failure();
     void missing_image_shows_download_failure();
     void english_form();
+    void closing_the_window_during_a_transfer();
 
 private:
     // Starts simulator and tool, waits for the window in its ready state and
@@ -574,6 +575,39 @@ void OperatorE2eTest::english_form()
     const QRect tab_bar(0, 0, english.width(), 40);
     QCOMPARE(english.size(), chinese_start.size());
     QVERIFY(english.copy(tab_bar) != chinese_start.copy(tab_bar));
+}
+
+void OperatorE2eTest::closing_the_window_during_a_transfer()
+{
+    QTemporaryDir images;
+    QVERIFY(images.isValid());
+    // About 9 s on the paced line: the window is closed in the middle.
+    const QString image_path = images.filePath(QStringLiteral("sound.img"));
+    {
+        QFile file(image_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(QByteArray(100 * 1024, 'k')) == 100 * 1024);
+    }
+    auto s = start_session({QStringLiteral("--pace")}, "[General]\nfs.img_path=" + image_path.toUtf8() + "\n");
+    QVERIFY(s);
+    QVERIFY(choose_operation(*s, audio));
+    const int from = press_action_button(*s);
+    QVERIFY(from >= 0);
+    QVERIFY(s->tool.wait_for(status_line(QStringLiteral("音频文件下载中"), true), from, 5000) >= 0);
+    QVERIFY(s->sim->wait_for_log("block 2 ", 5000));
+
+    // Escape closes the dialog, the last window: the application ends.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(display.focus(s->window));
+    QVERIFY(display.keys({QStringLiteral("Escape")}));
+    int code = -1;
+    QVERIFY2(s->tool.wait_for_exit(3000, &code), "the tool did not end after its window was closed");
+    const qint64 elapsed = timer.elapsed();
+    qInfo("closed during a transfer: the tool ended in %lld ms with exit code %d", elapsed, code);
+    QCOMPARE(code, 0);
+    QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
+    QVERIFY(!s->tool.log().contains("QThread: Destroyed while thread is still running"));
 }
 
 int main(int argc, char **argv)
