@@ -38,8 +38,10 @@ BlockLayout layout_of(quint8 block_mode)
 QByteArray reference_frame(const QByteArray &image, qint64 offset, quint8 number, BlockLayout layout, bool crc)
 {
     QByteArray field(layout.field_size, PAD);
+    char *out = field.data();
+    const char *in = image.constData();
     for (int i = 0; i < layout.field_size && offset + i < image.size(); ++i)
-        field[i] = image.at(static_cast<int>(offset + i));
+        out[i] = in[offset + i];
     QByteArray frame;
     frame.append(layout.header);
     frame.append(static_cast<char>(number));
@@ -615,10 +617,12 @@ QString check_xmodem_frames(const std::vector<FuzzEvent> &trace, const QByteArra
         const qint64 offset = block_index * layout.field_size;
         if (offset > image.size())
             return QStringLiteral("block %1 starts at %2, past the image end %3").arg(number).arg(offset).arg(image.size()) + at;
+        const char *field = f.constData() + 3;
+        const char *in = image.constData();
         for (int i = 0; i < layout.field_size; ++i) {
-            const char b = f.at(3 + i);
+            const char b = field[i];
             const qint64 pos = offset + i;
-            if (pos < image.size() && b != image.at(static_cast<int>(pos)))
+            if (pos < image.size() && b != in[pos])
                 return QStringLiteral("data byte %1 of block %2 is not image byte %3").arg(i).arg(number).arg(pos) + at;
             if (pos >= image.size() && b != PAD)
                 return QStringLiteral("block %1 carries 0x%2 from beyond the image end at offset %3")

@@ -95,6 +95,9 @@ seeds = {
         "five_naks": b"\x02" + token(X_C) + token(X_NAK) * 5,
         "four_naks_then_ack": b"\x01" + token(X_C) + token(X_NAK) * 4 + token(X_ACK) + token(X_ACK) + token(X_ACK),
         "eot_answered_empty_then_text": b"\x01" + token(X_C) + token(X_ACK) + token(X_NUL) + token(X_OK),
+        "eot_answered_empty_ten_times": b"\x01" + token(X_C) + token(X_ACK) + token(X_NUL) * 10,
+        # Non-empty bytes that Qt's UTF-8 decoding turns into an empty text.
+        "eot_reply_only_bom": b"\x01" + token(X_C) + token(X_ACK) + burst(b"\xef\xbb\xbf"),
         "eot_unanswered": b"\x01" + token(X_C) + token(X_ACK) + SILENCE,
         # The first ACK lands after the 500 ms read gave up: one resend, and
         # the read behind it finds the ACK already waiting.

@@ -68,10 +68,13 @@ for t in "${targets[@]}"; do
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
       -print_final_stats=1 -artifact_prefix="$run/artifacts/" \
       >"$run/log.txt" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^#[0-9]+ +DONE' "$run/log.txt" | sed "s/^/  /"
+    grep -E '^stat::number_of_executed_units|^#[0-9]+[[:space:]]+DONE' "$run/log.txt" | sed "s/^/  /"
   else
-    echo "  fuzz_$t FAILED; last lines of $run/log.txt:"
-    tail -n 40 "$run/log.txt" | sed "s/^/  | /"
+    echo "  fuzz_$t FAILED; from $run/log.txt:"
+    # A broken rule prints itself with the trace; sanitizer reports and
+    # libFuzzer's own summary are at the end.
+    sed -n '/^=== rule broken ===/,/^$/p' "$run/log.txt" | head -n 40 | sed "s/^/  | /"
+    tail -n 25 "$run/log.txt" | sed "s/^/  | /"
     for a in "$run"/artifacts/*; do
       [ -e "$a" ] && echo "  reproducer: $a"
     done

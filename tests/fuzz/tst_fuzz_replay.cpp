@@ -201,6 +201,7 @@ void FuzzReplayTest::seeds_reach_their_outcome_data()
     QTest::newRow("five NAKs") << "xmodem" << "five_naks" << -4 << 5;
     QTest::newRow("four NAKs then ACK") << "xmodem" << "four_naks_then_ack" << 0 << 5;
     QTest::newRow("empty EOT reply") << "xmodem" << "eot_answered_empty_then_text" << 0 << 1;
+    QTest::newRow("EOT answered empty ten times") << "xmodem" << "eot_answered_empty_ten_times" << -1 << 1;
     QTest::newRow("EOT unanswered") << "xmodem" << "eot_unanswered" << -1 << 1;
     QTest::newRow("ACK arrives quietly") << "xmodem" << "ack_arrives_quietly" << 0 << 2;
     QTest::newRow("no sync") << "xmodem" << "no_sync" << -2 << 0;
