@@ -3,144 +3,13 @@
 #include "worker/serial_link.h"
 #include "xmodem/xmodem_transmitter.h"
 
-#include <QMutexLocker>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <chrono>
-#include <poll.h>
-#include <unistd.h>
 
-void CallLog::add(LinkCall call)
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        call.at_ms = clock.elapsed();
-        calls.push_back(std::move(call));
-    }
-    changed.notify_all();
-}
-
-std::vector<LinkCall> CallLog::snapshot() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return calls;
-}
-
-bool CallLog::wait_until(const std::function<bool(const std::vector<LinkCall> &)> &pred, int timeout_ms) const
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return pred(calls); });
-}
-
-bool CallLog::wait_for_read_result(qint8 value, int occurrence, int timeout_ms) const
-{
-    return wait_until(
-        [=](const std::vector<LinkCall> &calls) {
-            int seen = 0;
-            for (const LinkCall &c : calls)
-                if (c.op == LinkCall::read_byte && c.result == value)
-                    ++seen;
-            return seen >= occurrence;
-        },
-        timeout_ms);
-}
-
-void RecordingLink::write_data(const QByteArray &data)
-{
-    inner.write_data(data);
-    log.add({LinkCall::write_data, data.size(), 0, QByteArray(data.constData(), data.size())});
-}
-
-void RecordingLink::write_byte(char byte)
-{
-    inner.write_byte(byte);
-    log.add({LinkCall::write_byte, static_cast<quint8>(byte), 0, QByteArray(1, byte)});
-}
-
-bool RecordingLink::wait_for_data(unsigned long timeout_ms)
-{
-    const bool got = inner.wait_for_data(timeout_ms);
-    log.add({LinkCall::wait_for_data, qint64(timeout_ms), got, {}});
-    return got;
-}
-
-bool RecordingLink::wait_once(unsigned long timeout_ms)
-{
-    const bool got = inner.wait_once(timeout_ms);
-    log.add({LinkCall::wait_once, qint64(timeout_ms), got, {}});
-    return got;
-}
-
-QByteArray RecordingLink::read_all()
-{
-    const QByteArray bytes = inner.read_all();
-    log.add({LinkCall::read_all, 0, bytes.size(), bytes});
-    return bytes;
-}
-
-void RecordingLink::discard_input()
-{
-    inner.discard_input();
-    log.add({LinkCall::discard_input, 0, 0, {}});
-}
-
-qint8 RecordingLink::read_byte(quint16 timeout_ms)
-{
-    const qint8 value = inner.read_byte(timeout_ms);
-    log.add({LinkCall::read_byte, timeout_ms, value, {}});
-    return value;
-}
-
-void ReportRecorder::report_progress(int bytes_sent)
-{
-    QMutexLocker lock(&mutex);
-    progress_values.append(bytes_sent);
-}
-
-void ReportRecorder::report_progress_max(int image_length)
-{
-    QMutexLocker lock(&mutex);
-    other.append(QStringLiteral("progress_max %1").arg(image_length));
-}
-
-void ReportRecorder::report_debug(const QString &line)
-{
-    QMutexLocker lock(&mutex);
-    debug.append(line);
-}
-
-void ReportRecorder::report_status(const QString &text, bool ok)
-{
-    QMutexLocker lock(&mutex);
-    other.append(QStringLiteral("status %1 %2").arg(text).arg(ok));
-}
-
-void ReportRecorder::report_mac_text(const QString &value, quint8 type)
-{
-    QMutexLocker lock(&mutex);
-    other.append(QStringLiteral("mac_text %1 %2").arg(value).arg(type));
-}
-
-QVector<int> ReportRecorder::progress() const
-{
-    QMutexLocker lock(&mutex);
-    return progress_values;
-}
-
-QStringList ReportRecorder::debug_lines() const
-{
-    QMutexLocker lock(&mutex);
-    return debug;
-}
-
-QStringList ReportRecorder::unexpected() const
-{
-    QMutexLocker lock(&mutex);
-    return other;
-}
-
-TransmitterRun::TransmitterRun(QByteArray image, quint8 synced, quint8 block_mode)
-    : block_mode(block_mode), image(std::move(image)), synced(synced)
+TransmitterRun::TransmitterRun(QByteArray image, qint32 length, quint8 synced, quint8 block_mode)
+    : image(std::move(image)), length(length), synced(synced), block_mode(block_mode)
 {
 }
 
@@ -148,32 +17,55 @@ TransmitterRun::~TransmitterRun()
 {
     if (!thread)
         return;
-    // A failed test may leave the transmitter waiting on a silent line; a
-    // stop makes its waits return at once so it ends by its own rules.
+    // After a failed test the transmitter may still be waiting on a silent
+    // line: a stop makes its waits end at once.
     {
-        std::lock_guard<std::mutex> lock(state_mutex);
-        stop_wanted = true;
-        if (live_link)
-            live_link->request_stop();
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        if (link)
+            link->request_stop();
     }
     thread->wait(60000);
     delete thread;
 }
 
-bool TransmitterRun::start(int timeout_ms)
+bool TransmitterRun::start()
 {
     if (!pty.ok() || thread)
         return false;
     thread = QThread::create([this] { body(); });
     thread->start();
-    std::unique_lock<std::mutex> lock(state_mutex);
-    state_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return open_done; });
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(5), [this] { return open_done; });
     return opened;
 }
 
 bool TransmitterRun::finish(int timeout_ms)
 {
-    return thread && thread->wait(static_cast<unsigned long>(timeout_ms));
+    // done is stored last by the thread: loading it orders its reports before ours.
+    return thread && thread->wait(unsigned(timeout_ms)) && done.load();
+}
+
+bool TransmitterRun::wait_for_listen(int count, int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return listens >= count; });
+}
+
+QString TransmitterRun::ops()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return op_list.join(QLatin1Char(' '));
+}
+
+void TransmitterRun::note(const QString &op, bool listening)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        op_list.append(op);
+        listens += listening ? 1 : 0;
+    }
+    changed.notify_all();
 }
 
 void TransmitterRun::body()
@@ -182,40 +74,47 @@ void TransmitterRun::body()
     SerialLink serial;
     const bool ok = serial.open(pty.slave_path());
     {
-        std::lock_guard<std::mutex> lock(state_mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         open_done = true;
         opened = ok;
-        live_link = &serial;
-        if (stop_wanted)
+        link = &serial;
+        if (stopping)
             serial.request_stop();
     }
-    state_changed.notify_all();
-
+    changed.notify_all();
     if (ok) {
-        RecordingLink link(serial, calls);
         QElapsedTimer timer;
         timer.start();
-        const qint32 length = length_override ? *length_override : image.size();
-        result_code = xmodem_transmit(link, reports, image.constData(), length, synced, block_mode);
-        run_time_ms = timer.elapsed();
+        result_code = xmodem_transmit(*this, reports, image.constData(), length, synced, block_mode);
+        run_ms = timer.elapsed();
     }
-
-    std::lock_guard<std::mutex> lock(state_mutex);
-    live_link = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        link = nullptr;
+    }
+    done = true;
 }
 
-QByteArray pending_bytes(int fd)
+void TransmitterRun::write_data(const QByteArray &data) { link->write_data(data); }
+void TransmitterRun::write_byte(char byte) { link->write_byte(byte); }
+bool TransmitterRun::wait_once(unsigned long timeout_ms) { return link->wait_once(timeout_ms); }
+QByteArray TransmitterRun::read_all() { return link->read_all(); }
+// The waits and the discard are noted before they begin: a reply written once
+// a wait is noted arrives while the transmitter listens.
+void TransmitterRun::discard_input()
 {
-    QByteArray out;
-    for (;;) {
-        pollfd p {fd, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0)
-            break;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, int(n));
-    }
-    return out;
+    note(QStringLiteral("d"), false);
+    link->discard_input();
+}
+
+bool TransmitterRun::wait_for_data(unsigned long timeout_ms)
+{
+    note(QStringLiteral("w%1").arg(timeout_ms), true);
+    return link->wait_for_data(timeout_ms);
+}
+
+qint8 TransmitterRun::read_byte(quint16 timeout_ms)
+{
+    note(QStringLiteral("r%1").arg(timeout_ms), true);
+    return link->read_byte(timeout_ms);
 }
