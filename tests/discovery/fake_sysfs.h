@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 
 // A throw-away sysfs tree with the files the port walk reads, laid out like
-// the kernel's (and like the module simulator's --device-tree output):
+// the kernel's:
 //   devices/kv20sim/usb1/<usb>/                 idVendor idProduct [product]
 //   devices/kv20sim/usb1/<usb>/<usb>:1.<n>/     bInterfaceNumber
 //   .../<usb>:1.<n>/tty/<tty>/                  uevent, device -> ../..
@@ -17,33 +17,26 @@ public:
     struct UsbTty
     {
         QString tty;
-        QString devname;           // DEVNAME in uevent; empty: no DEVNAME line
+        QString devname; // DEVNAME in uevent; empty: no DEVNAME line
         QString usb_device = QStringLiteral("1-1");
         QString vid = QStringLiteral("3505");
         QString pid = QStringLiteral("0001");
         QString interface_number = QStringLiteral("02");
         QString product = QStringLiteral("KV20 Simulated Module"); // null: no file
-        bool uevent = true;
-        bool usb_ids = true;       // false: the parent has no idVendor/idProduct
         bool usb_serial_port = false;
     };
 
-    FakeSysfs();
     bool ok() const { return dir.isValid(); }
     QString root() const { return dir.path(); }
 
     bool add_usb_tty(const UsbTty &tty);
-    // A tty on an on-board UART: its device is a platform device.
+    // An on-board UART: its device is a platform device.
     bool add_platform_tty(const QString &tty);
     // A virtual console: no device link at all.
     bool add_virtual_tty(const QString &tty);
-    // A tty whose device link points at an arbitrary (absolute) directory.
-    bool add_tty_linked_to(const QString &tty, const QString &device_target);
-
-    bool write_file(const QString &relative_path, const QByteArray &content);
-    bool make_link(const QString &relative_path, const QString &target);
 
 private:
-    bool add_class_entry(const QString &tty, const QString &tty_dir_relative);
+    bool write_file(const QString &relative_path, const QByteArray &content);
+    bool add_tty(const QString &tty, const QString &tty_dir, const QString &devname, bool device_link);
     QTemporaryDir dir;
 };
