@@ -1,40 +1,27 @@
 #include "tests/e2e/tool_process.h"
+#include "tests/e2e/x_display.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 
-void use_x11_sanitizer_options(QProcessEnvironment &env)
+int count_of(const QByteArray &haystack, const QByteArray &needle)
 {
-    // In a ThreadSanitizer build: the same options with the suppressions for
-    // an application on X11 (its event loop runs on GLib).
-    const QString options = env.value(QStringLiteral("TSAN_OPTIONS"));
-    if (options.isEmpty())
-        return;
-    QStringList parts = options.split(QLatin1Char(':'));
-    for (QString &part : parts)
-        if (part.startsWith(QStringLiteral("suppressions=")))
-            part = QStringLiteral("suppressions=" KV20_E2E_TSAN_SUPPRESSIONS);
-    env.insert(QStringLiteral("TSAN_OPTIONS"), parts.join(QLatin1Char(':')));
+    int n = 0;
+    for (int at = haystack.indexOf(needle); at >= 0; at = haystack.indexOf(needle, at + needle.size()))
+        ++n;
+    return n;
 }
 
-ToolProcess::~ToolProcess()
+bool ToolProcess::start(const XDisplay &display, const QString &sysfs_root, const QString &working_dir)
 {
-    stop();
-}
-
-bool ToolProcess::start(const QString &display, const QString &sysfs_root, const QString &working_dir)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
+    QProcessEnvironment env = display.environment();
     env.insert(QStringLiteral("KV20_SYSFS_ROOT"), sysfs_root);
     // The suite itself runs offscreen; the tool goes onto the X server.
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    use_x11_sanitizer_options(env);
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(working_dir);
     process.setProgram(QStringLiteral(KV20_BIN_DIR "/kv20-tool"));
@@ -50,46 +37,28 @@ bool ToolProcess::start(const QString &display, const QString &sysfs_root, const
     return true;
 }
 
-void ToolProcess::stop()
+ToolProcess::~ToolProcess()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-    collect();
+    stop_process(process);
 }
 
 bool ToolProcess::wait_for_exit(int timeout_ms, int *code)
 {
     if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeout_ms))
         return false;
-    collect();
+    log();
     *code = process.exitCode();
     return process.exitStatus() == QProcess::NormalExit;
 }
 
-void ToolProcess::collect()
+QByteArray ToolProcess::log()
 {
     if (process.state() == QProcess::Running) {
         while (process.waitForReadyRead(0)) {
         }
     }
     trace += process.readAllStandardError();
-}
-
-QByteArray ToolProcess::log()
-{
-    collect();
     return trace;
-}
-
-int ToolProcess::mark()
-{
-    collect();
-    return trace.size();
 }
 
 int ToolProcess::wait_for(const QByteArray &needle, int from, int timeout_ms)
@@ -97,8 +66,7 @@ int ToolProcess::wait_for(const QByteArray &needle, int from, int timeout_ms)
     QElapsedTimer timer;
     timer.start();
     for (;;) {
-        collect();
-        const int at = trace.indexOf(needle, from);
+        const int at = log().indexOf(needle, from);
         if (at >= 0)
             return at;
         const qint64 left = timeout_ms - timer.elapsed();
@@ -108,36 +76,25 @@ int ToolProcess::wait_for(const QByteArray &needle, int from, int timeout_ms)
     }
 }
 
-QList<int> ToolProcess::in_order(const QList<QByteArray> &needles, int from)
+bool ToolProcess::shows_in_order(const QList<QByteArray> &needles, int from)
 {
-    collect();
-    QList<int> positions;
     int at = from;
     for (const QByteArray &needle : needles) {
-        at = trace.indexOf(needle, at);
-        if (at < 0)
-            return {};
-        positions << at;
+        at = log().indexOf(needle, at);
+        if (at < 0) {
+            qWarning().noquote() << "missing, or out of order:" << needle << "\ntrace:\n" << trace.mid(from);
+            return false;
+        }
         at += needle.size();
     }
-    return positions;
-}
-
-int ToolProcess::count(const QByteArray &needle, int from)
-{
-    collect();
-    int n = 0;
-    for (int at = trace.indexOf(needle, from); at >= 0; at = trace.indexOf(needle, at + needle.size()))
-        ++n;
-    return n;
+    return true;
 }
 
 bool ToolProcess::holds(const QString &device_path) const
 {
     const QString target = QFileInfo(device_path).canonicalFilePath();
-    QDir fds(QStringLiteral("/proc/%1/fd").arg(process.processId()));
-    const QFileInfoList entries = fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &fd : entries)
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(process.processId()));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
         if (fd.symLinkTarget() == target)
             return true;
     return false;

@@ -1,10 +1,7 @@
-// The tool as an operator uses it: kv20-tool runs as its own process on a
-// private X server, finds the simulated module through the simulator's
-// fabricated sysfs tree, and is driven with real mouse and key events
-// (xdotool). What the window showed is read back from the tool's debug
-// output, from screenshots (status colours) and from the log pane's text
-// (selected with the keyboard and read as the X primary selection); what the
-// module saw comes from the simulator's own log and saved image.
+// The tool as an operator uses it: kv20-tool on a private X server with a
+// simulated module, driven with real mouse and key events. What the window
+// showed comes from the tool's debug output, screenshots (status colours) and
+// the log pane's text (read as the X primary selection).
 #include "tests/e2e/tool_process.h"
 #include "tests/e2e/x_display.h"
 #include "tests/support/module_sim_process.h"
@@ -15,9 +12,9 @@
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QtTest>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -40,9 +37,9 @@ const QPoint operation_selector(120, 72);
 QPoint device_number_field(const QSize &s) { return {s.width() * 3 / 4, 152}; }
 QPoint log_pane(const QSize &s) { return {s.width() / 2, s.height() / 2 + 20}; }
 
-QByteArray status_line(const QString &text, bool success)
+QByteArray status(const char *text, const char *colour = "green")
 {
-    return QStringLiteral("status: \"%1\" %2").arg(text, success ? QStringLiteral("green") : QStringLiteral("red")).toUtf8();
+    return "status: \"" + QByteArray(text) + "\" " + colour;
 }
 
 QByteArray field_line(int type, const QString &value)
@@ -55,51 +52,35 @@ const QByteArray button_disabled = "action button enabled: false";
 const QByteArray controls_disabled = "controls enabled: false";
 const QByteArray controls_enabled = "controls enabled: true";
 const QByteArray port_opened = "usb serialport open\n";
+const QByteArray query_ok = status("设备信息获取成功");
+const QByteArray download_failed = status("下载失败", "red");
+const QString port_closed = QStringLiteral("close serial port");
 
-int count_pixels(const QImage &image, QRgb colour, const QRect &area = QRect())
+QString shot_path(const QString &name)
+{
+    return QStringLiteral(KV20_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+}
+
+bool write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Pixels of the colour in the area (whole image when null), and their
+// bounding box.
+int count_pixels(const QImage &image, QRgb colour, const QRect &area = QRect(), QRect *box = nullptr)
 {
     const QRect r = area.isNull() ? image.rect() : area.intersected(image.rect());
     int n = 0;
     for (int y = r.top(); y <= r.bottom(); ++y)
         for (int x = r.left(); x <= r.right(); ++x)
-            n += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) {
+                ++n;
+                if (box)
+                    *box |= QRect(x, y, 1, 1);
+            }
     return n;
-}
-
-QRect bounding_box(const QImage &image, QRgb colour, const QRect &area)
-{
-    QRect box;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
-
-int count_of(const QByteArray &haystack, const QByteArray &needle)
-{
-    int n = 0;
-    for (int at = haystack.indexOf(needle); at >= 0; at = haystack.indexOf(needle, at + needle.size()))
-        ++n;
-    return n;
-}
-
-QByteArray read_all(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Second role of this executable: print the X primary selection (what the
-// tool's log pane has selected) and exit.
-int print_x_selection(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    const QByteArray text = QGuiApplication::clipboard()->text(QClipboard::Selection).toUtf8();
-    fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    fflush(stdout);
-    return 0;
 }
 
 } // namespace
@@ -115,7 +96,8 @@ struct Session
     QPoint action_button;
     QImage start_picture;
 
-    QString work_path() const { return dir.filePath(QStringLiteral("work")); }
+    int sim_count(const QByteArray &needle) { return count_of(sim->stderr_log(), needle); }
+    bool port_released() { return QTest::qWaitFor([this] { return !tool.holds(sim->device_path()); }, 3000); }
 };
 
 class OperatorE2eTest : public QObject
@@ -124,8 +106,6 @@ class OperatorE2eTest : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-
     void cellular_query_fills_device_fields();
     void audio_replacement_delivers_the_image();
     void no_reply_shows_query_failure();
@@ -135,33 +115,31 @@ private slots:
     void closing_the_window_during_a_transfer();
 
 private:
-    // Starts simulator and tool, waits for the window in its ready state and
-    // finds the action button on it. start_shot names the screenshot of the
-    // ready window; without a name it stays in the session's own folder.
-    std::unique_ptr<Session> start_session(const QStringList &sim_args, const QByteArray &config_ini,
+    // Starts simulator and tool (with fs.img_path when given), waits for the
+    // ready window (screenshot start_shot) and finds its action button.
+    std::unique_ptr<Session> start_session(const QStringList &sim_args, const QString &fs_path = QString(),
                                            const QString &start_shot = QString(), bool english = false);
-    bool choose_operation(Session &s, const QString &operation);
-    // Clicks the action button; returns the trace mark from before the click.
-    int press_action_button(Session &s);
-    // Waits for the end of the operation started at `from`: controls back.
-    bool wait_for_operation_end(Session &s, int from, int timeout_ms = 10000);
-    bool port_released(Session &s);
-    // Captures the window until `shown` holds for the image; the last capture
-    // stays in the screenshot folder.
-    QImage capture_when(Session &s, const QString &path, const std::function<bool(const QImage &)> &shown,
-                        int timeout_ms = 5000);
-    QString shot_path(const QString &name) const { return screenshots.filePath(name + QStringLiteral(".png")); }
-    QImage capture_status(Session &s, const QString &name, bool success);
-    // Switches to the log tab, selects the whole pane, reads it, switches
-    // back to the operation tab.
+    // An image file of this test function; its path, empty on failure.
+    QString write_image(const QByteArray &bytes);
+    // Chooses the operation and clicks the action button; the trace position
+    // from before the click, or -1. run_operation also waits for the last of
+    // `shown` and checks that the tool traced all of them in this order.
+    int start_operation(Session &s, const QString &operation);
+    int run_operation(Session &s, const QString &operation, const QList<QByteArray> &shown);
+    // Captures the window to path until `shown` holds for the image.
+    QImage capture_when(Session &s, const QString &path, const std::function<bool(const QImage &)> &shown);
+    // Only the status line uses the two status colours.
+    bool status_shows(Session &s, const QString &shot, bool success);
+    // The log tab's whole text, selected; then back to the operation tab.
     QString read_log_pane(Session &s, const QString &screenshot_name, const QString &expected);
-    QString x_selection();
-    // The whole query on a module that answers, as the check that the port
-    // is usable again.
+    // The port is usable again: a query on a module that answers succeeds.
     void query_succeeds_again(Session &s);
+    // The end of an operation: the port released, the status in its colour,
+    // the log pane ending with log_tail, and the next query working.
+    void check_ended(Session &s, const QString &shot, const QString &log_shot, bool success, const QString &log_tail);
 
     XDisplay display;
-    QDir screenshots;
+    QTemporaryDir images;
     QImage chinese_start;
 };
 
@@ -172,60 +150,39 @@ void OperatorE2eTest::initTestCase()
     QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty(),
              "ImageMagick's import is needed for the screenshots (Debian: imagemagick)");
     QVERIFY(QFile::exists(QStringLiteral(KV20_BIN_DIR "/kv20-tool")));
+    QVERIFY(images.isValid());
     QVERIFY(display.start());
-    screenshots.setPath(QStringLiteral(KV20_SCREENSHOT_DIR));
-    QVERIFY(screenshots.mkpath(QStringLiteral(".")));
+    QVERIFY(QDir().mkpath(QStringLiteral(KV20_SCREENSHOT_DIR)));
 }
 
-void OperatorE2eTest::cleanupTestCase()
-{
-    display.stop();
-}
-
-std::unique_ptr<Session> OperatorE2eTest::start_session(const QStringList &sim_args, const QByteArray &config_ini,
+std::unique_ptr<Session> OperatorE2eTest::start_session(const QStringList &sim_args, const QString &fs_path,
                                                         const QString &start_shot, bool english)
 {
     auto s = std::make_unique<Session>();
-    if (!s->dir.isValid())
-        return nullptr;
     const QString tree = s->dir.filePath(QStringLiteral("sysfs"));
-    QDir(s->dir.path()).mkpath(QStringLiteral("work"));
+    const QDir work(s->dir.filePath(QStringLiteral("work")));
+    if (!s->dir.isValid() || !work.mkpath(QStringLiteral("."))
+        || (!fs_path.isEmpty()
+            && !write_file(work.filePath(QStringLiteral("config.ini")), "[General]\nfs.img_path=" + fs_path.toUtf8() + "\n"))
+        || (english && !QFile::copy(QStringLiteral(KV20_BIN_DIR "/qt_en.qm"), work.filePath(QStringLiteral("qt_en.qm")))))
+        return nullptr;
     s->sim = std::make_unique<ModuleSimProcess>(QStringList {QStringLiteral("--device-tree"), tree} + sim_args);
-    if (!s->sim->start())
+    if (!s->sim->start() || !s->tool.start(display, tree, work.path()))
         return nullptr;
-
-    QFile ini(QDir(s->work_path()).filePath(QStringLiteral("config.ini")));
-    if (!config_ini.isEmpty() && (!ini.open(QIODevice::WriteOnly) || ini.write(config_ini) != config_ini.size()))
-        return nullptr;
-    ini.close();
-    if (english
-        && !QFile::copy(QStringLiteral(KV20_BIN_DIR "/qt_en.qm"), QDir(s->work_path()).filePath(QStringLiteral("qt_en.qm"))))
-        return nullptr;
-
-    if (!s->tool.start(display.name(), tree, s->work_path()))
-        return nullptr;
-    if (s->tool.wait_for(status_line(QStringLiteral("就绪"), true), 0, 10000) < 0) {
-        qWarning() << "no ready state; trace:" << s->tool.log();
-        return nullptr;
-    }
-    s->window = display.wait_for_window(s->tool.pid(), window_title, 10000);
-    if (s->window.isEmpty()) {
-        qWarning() << "no window titled" << window_title;
+    if (s->tool.wait_for(status("就绪"), 0, 10000) < 0
+        || (s->window = display.wait_for_window(s->tool.pid(), window_title, 10000)).isEmpty()
+        || !display.focus(s->window)) {
+        qWarning() << "no ready window titled" << window_title << "; trace:" << s->tool.log();
         return nullptr;
     }
     s->size = display.window_size(s->window);
-    if (!display.focus(s->window))
-        return nullptr;
 
     // The action button is the only blue text in the lower right quarter.
-    const QString first_path = start_shot.isEmpty() ? s->dir.filePath(QStringLiteral("start.png"))
-                                                    : screenshots.filePath(start_shot + QStringLiteral(".png"));
+    const QString first_path = start_shot.isEmpty() ? s->dir.filePath(QStringLiteral("start.png")) : shot_path(start_shot);
     const QImage first = capture_when(*s, first_path, [](const QImage &shot) { return count_pixels(shot, green) > 100; });
-    if (first.isNull())
-        return nullptr;
     const QRect lower_right(first.width() / 2, first.height() / 2, first.width() / 2, first.height() / 2);
-    const QRect text = bounding_box(first, blue, lower_right);
-    if (count_pixels(first, blue, lower_right) < 200) {
+    QRect text;
+    if (first.isNull() || count_pixels(first, blue, lower_right, &text) < 200) {
         qWarning() << "no action button found";
         return nullptr;
     }
@@ -236,371 +193,252 @@ std::unique_ptr<Session> OperatorE2eTest::start_session(const QStringList &sim_a
     return s;
 }
 
-bool OperatorE2eTest::choose_operation(Session &s, const QString &operation)
+QString OperatorE2eTest::write_image(const QByteArray &bytes)
 {
-    // The cellular module's list: audio replacement first, query last.
-    const QString key = operation == query ? QStringLiteral("End") : QStringLiteral("Home");
-    const int before = display.visible_windows(s.tool.pid()).size();
-    if (!display.click(s.window, operation_selector))
-        return false;
-    // The list pops up as a window of its own.
-    if (!QTest::qWaitFor([&] { return display.visible_windows(s.tool.pid()).size() > before; }, 3000)) {
-        qWarning() << "the operation list did not open; tool running:" << s.tool.running() << "trace:" << s.tool.log();
-        return false;
-    }
-    if (!display.keys({key, QStringLiteral("Return")}))
-        return false;
-    return QTest::qWaitFor([&] { return display.visible_windows(s.tool.pid()).size() == before; }, 3000);
+    const QString path = images.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral(".img"));
+    return write_file(path, bytes) ? path : QString();
 }
 
-int OperatorE2eTest::press_action_button(Session &s)
+int OperatorE2eTest::start_operation(Session &s, const QString &operation)
 {
-    const int mark = s.tool.mark();
-    if (!display.click(s.window, s.action_button))
+    // The cellular module's list (audio replacement first, query last) pops
+    // up as a window of its own.
+    auto windows = [&] { return display.visible_windows(s.tool.pid()).size(); };
+    const int before = windows();
+    if (!display.click(s.window, operation_selector) || !QTest::qWaitFor([&] { return windows() > before; }, 3000)
+        || !display.keys({operation == query ? "End" : "Home", "Return"})
+        || !QTest::qWaitFor([&] { return windows() == before; }, 3000)) {
+        qWarning() << "the operation list failed; tool running:" << s.tool.running() << "trace:" << s.tool.log();
         return -1;
-    return mark;
+    }
+    const int mark = s.tool.log().size();
+    return display.click(s.window, s.action_button) ? mark : -1;
 }
 
-bool OperatorE2eTest::wait_for_operation_end(Session &s, int from, int timeout_ms)
+int OperatorE2eTest::run_operation(Session &s, const QString &operation, const QList<QByteArray> &shown)
 {
-    return s.tool.wait_for(controls_enabled, from, timeout_ms) >= 0;
+    const int from = start_operation(s, operation);
+    if (from < 0 || s.tool.wait_for(shown.last(), from, 10000) < 0 || !s.tool.shows_in_order(shown, from)) {
+        qWarning().noquote() << "trace:\n" << s.tool.log().mid(qMax(from, 0));
+        return -1;
+    }
+    return from;
 }
 
-bool OperatorE2eTest::port_released(Session &s)
-{
-    return QTest::qWaitFor([&] { return !s.tool.holds(s.sim->device_path()); }, 3000);
-}
-
-QImage OperatorE2eTest::capture_when(Session &s, const QString &path,
-                                     const std::function<bool(const QImage &)> &shown, int timeout_ms)
+QImage OperatorE2eTest::capture_when(Session &s, const QString &path, const std::function<bool(const QImage &)> &shown)
 {
     QImage shot;
     // The trace line comes before the repaint: capture until it shows.
-    const bool showed = QTest::qWaitFor(
-        [&] {
-            shot = display.capture(s.window, path);
-            return !shot.isNull() && shown(shot);
-        },
-        timeout_ms);
-    if (!showed) {
-        qWarning() << path << "never showed what was expected";
-        return {};
-    }
-    return shot;
+    if (QTest::qWaitFor([&] { return !(shot = display.capture(s.window, path)).isNull() && shown(shot); }, 5000))
+        return shot;
+    qWarning() << path << "never showed what was expected";
+    return {};
 }
 
-QImage OperatorE2eTest::capture_status(Session &s, const QString &name, bool success)
+bool OperatorE2eTest::status_shows(Session &s, const QString &shot, bool success)
 {
-    // Only the status line uses these two colours.
-    return capture_when(s, shot_path(name), [success](const QImage &shot) {
-        return count_pixels(shot, success ? green : red) > 100 && count_pixels(shot, success ? red : green) == 0;
-    });
-}
-
-QString OperatorE2eTest::x_selection()
-{
-    QProcess reader;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display.name());
-    use_x11_sanitizer_options(env);
-    reader.setProcessEnvironment(env);
-    reader.setStandardInputFile(QProcess::nullDevice());
-    reader.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-x-selection")});
-    if (!reader.waitForFinished(10000)) {
-        reader.kill();
-        reader.waitForFinished(1000);
-        return QString();
-    }
-    return QString::fromUtf8(reader.readAllStandardOutput());
+    return !capture_when(s, shot_path(shot), [success](const QImage &image) {
+                return count_pixels(image, success ? green : red) > 100 && count_pixels(image, success ? red : green) == 0;
+            }).isNull();
 }
 
 QString OperatorE2eTest::read_log_pane(Session &s, const QString &screenshot_name, const QString &expected)
 {
-    // Focus into the operation page, then the third tab by keyboard.
-    if (!display.click(s.window, device_number_field(s.size))
-        || !display.keys({QStringLiteral("ctrl+Tab"), QStringLiteral("ctrl+Tab")}))
+    // Focus into the operation page, then the third tab by keyboard: it has
+    // neither status colour nor the blue of the form.
+    if (!display.click(s.window, device_number_field(s.size)) || !display.keys({"ctrl+Tab", "ctrl+Tab"})
+        || capture_when(s, s.dir.filePath(QStringLiteral("log_page.png")), [](const QImage &shot) {
+               return count_pixels(shot, green) == 0 && count_pixels(shot, red) == 0 && count_pixels(shot, blue) == 0;
+           }).isNull()
+        || !display.click(s.window, log_pane(s.size)) || !display.keys({"ctrl+a"}))
         return QString();
-    // The log page has neither status colour nor the blue of the form.
-    if (capture_when(s, s.dir.filePath(QStringLiteral("log_page.png")), [](const QImage &shot) {
-            return count_pixels(shot, green) == 0 && count_pixels(shot, red) == 0 && count_pixels(shot, blue) == 0;
-        }).isNull())
-        return QString();
-    if (!display.click(s.window, log_pane(s.size)) || !display.keys({QStringLiteral("ctrl+a")}))
-        return QString();
-    QString text;
-    if (!QTest::qWaitFor([&] { return (text = x_selection()).contains(expected); }, 5000))
+    // This executable in its second role reads the selection.
+    QByteArray text;
+    if (!QTest::qWaitFor([&] {
+            return display.run(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-x-selection")}, &text, 10000)
+                   && QString::fromUtf8(text).contains(expected);
+        }, 5000))
         qWarning() << "the log pane's selection never held" << expected << "but" << text;
     // The selection as the operator sees it.
     capture_when(s, shot_path(screenshot_name), [](const QImage &) { return true; });
-    display.keys({QStringLiteral("ctrl+Tab")});
-    return text;
+    display.keys({"ctrl+Tab"});
+    return QString::fromUtf8(text);
 }
 
 void OperatorE2eTest::query_succeeds_again(Session &s)
 {
-    const int infos = count_of(s.sim->stderr_log(), "command AT+INFO");
-    QVERIFY(choose_operation(s, query));
-    const int from = press_action_button(s);
-    QVERIFY(from >= 0);
-    QVERIFY(wait_for_operation_end(s, from));
-    QVERIFY2(!s.tool.in_order({port_opened, status_line(QStringLiteral("设备信息获取成功"), true), controls_enabled}, from)
-                  .isEmpty(),
-             s.tool.log().mid(from).constData());
-    QCOMPARE(count_of(s.sim->stderr_log(), "command AT+INFO"), infos + 1);
-    QVERIFY(port_released(s));
+    const int infos = s.sim_count("command AT+INFO");
+    QVERIFY(run_operation(s, query, {port_opened, query_ok, controls_enabled}) >= 0);
+    QCOMPARE(s.sim_count("command AT+INFO"), infos + 1);
+    QVERIFY(s.port_released());
+}
+
+void OperatorE2eTest::check_ended(Session &s, const QString &shot, const QString &log_shot, bool success,
+                                  const QString &log_tail)
+{
+    QVERIFY(s.port_released());
+    QVERIFY(status_shows(s, shot, success));
+    const QString log = read_log_pane(s, log_shot, log_tail);
+    QVERIFY2(log.endsWith(log_tail), qPrintable(log));
+    query_succeeds_again(s);
 }
 
 void OperatorE2eTest::cellular_query_fills_device_fields()
 {
-    const QString devno = QStringLiteral("KV20E2E0042");
-    const QString imei = QStringLiteral("861234500000042");
-    const QString iccid = QStringLiteral("89860123450000000042");
-    const QString version = QStringLiteral("KV20-FW-2.3.4");
-    auto s = start_session({QStringLiteral("--devno"), devno, QStringLiteral("--imei"), imei, QStringLiteral("--iccid"),
-                            iccid, QStringLiteral("--fw-version"), version},
-                           QByteArray(), QStringLiteral("01_start"));
+    const QString devno = "KV20E2E0042", imei = "861234500000042", iccid = "89860123450000000042", version = "KV20-FW-2.3.4";
+    auto s = start_session({"--devno", devno, "--imei", imei, "--iccid", iccid, "--fw-version", version}, {}, "01_start");
     QVERIFY(s);
     QCOMPARE(s->size, QSize(732, 476));
     QVERIFY(!s->tool.holds(s->sim->device_path()));
 
-    QVERIFY(choose_operation(*s, query));
-    const int from = press_action_button(*s);
-    QVERIFY(from >= 0);
-    QVERIFY2(wait_for_operation_end(*s, from), s->tool.log().mid(from).constData());
-
     // Button first, then all three controls; fields as the replies come;
     // the controls come back after the result.
-    const QList<int> seen = s->tool.in_order(
-        {port_opened, button_disabled, controls_disabled, status_line(QStringLiteral("设备信息读取中"), true),
-         field_line(3, devno), field_line(0, imei), field_line(2, iccid), field_line(1, version),
-         status_line(QStringLiteral("设备信息获取成功"), true), controls_enabled},
-        from);
-    QVERIFY2(!seen.isEmpty(), s->tool.log().mid(from).constData());
+    const int from = run_operation(*s, query,
+                                   {port_opened, button_disabled, controls_disabled, status("设备信息读取中"),
+                                    field_line(3, devno), field_line(0, imei), field_line(2, iccid),
+                                    field_line(1, version), query_ok, controls_enabled});
+    QVERIFY(from >= 0);
     QCOMPARE(s->tool.count(controls_enabled, from), 1);
     QCOMPARE(s->tool.count("status: ", from), 2);
-
-    const QByteArray sim_log = s->sim->stderr_log();
-    QCOMPARE(count_of(sim_log, "command AT+INFO"), 1);
-    QCOMPARE(count_of(sim_log, "command AT+LVER"), 1);
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("02_cellular_query"), true).isNull());
+    QCOMPARE(s->sim_count("command AT+INFO"), 1);
+    QCOMPARE(s->sim_count("command AT+LVER"), 1);
+    QVERIFY(s->port_released());
+    QVERIFY(status_shows(*s, "02_cellular_query", true));
 
     // The port was closed: the same module answers the next query at once.
     query_succeeds_again(*s);
     if (QTest::currentTestFailed())
         return;
-    const QString log = read_log_pane(*s, QStringLiteral("03_log_pane"), QStringLiteral("close serial port\nclose serial port"));
-    QCOMPARE(log, QStringLiteral("close serial port\nclose serial port"));
+    const QString twice = port_closed + '\n' + port_closed;
+    QCOMPARE(read_log_pane(*s, "03_log_pane", twice), twice);
     // Back on the first tab, the result still shows.
-    QVERIFY(!capture_status(*s, QStringLiteral("02_cellular_query"), true).isNull());
+    QVERIFY(status_shows(*s, "02_cellular_query", true));
 }
 
 void OperatorE2eTest::audio_replacement_delivers_the_image()
 {
-    QTemporaryDir images;
-    QVERIFY(images.isValid());
     // 32 blocks, the last one partly padding; the image's own last byte is
     // not the padding byte, so stripping the padding gives the image back.
     QByteArray image(31 * 1024 + 700, '\0');
-    QRandomGenerator random(20250102);
-    for (char &c : image)
-        c = char(random.bounded(256));
+    QRandomGenerator(20250102).fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
     image[image.size() - 1] = char(0x5A);
-    const QString image_path = images.filePath(QStringLiteral("sound.img"));
+    const QString image_path = write_image(image);
+    QVERIFY(!image_path.isEmpty());
     const QString saved_path = images.filePath(QStringLiteral("received.img"));
-    {
-        QFile file(image_path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(image), qint64(image.size()));
-    }
     // Paced like the real line, so that the transfer takes a few seconds.
-    auto s = start_session({QStringLiteral("--pace"), QStringLiteral("--save-image"), saved_path, QStringLiteral("--strip-padding")},
-                           "[General]\nfs.img_path=" + image_path.toUtf8() + "\n");
+    auto s = start_session({"--pace", "--save-image", saved_path, "--strip-padding"}, image_path);
     QVERIFY(s);
-
-    QVERIFY(choose_operation(*s, audio));
-    const int from = press_action_button(*s);
+    const int from = start_operation(*s, audio);
     QVERIFY(from >= 0);
 
     // During the transfer: the port is held, the controls are off and a
     // second click on the button starts nothing.
     QVERIFY2(s->sim->wait_for_log(": ok, ACK", 10000), s->sim->stderr_log().constData());
     QVERIFY(s->tool.holds(s->sim->device_path()));
-    QVERIFY(!s->tool.in_order({button_disabled, controls_disabled}, from).isEmpty());
+    QVERIFY(s->tool.shows_in_order({button_disabled, controls_disabled}, from));
     QCOMPARE(s->tool.count(controls_enabled, from), 0);
     QVERIFY(display.click(s->window, s->action_button));
     QVERIFY(display.click(s->window, operation_selector));
-    QVERIFY(!capture_status(*s, QStringLiteral("04_audio_replacement_running"), true).isNull());
+    QVERIFY(status_shows(*s, "04_audio_replacement_running", true));
     // By the time the picture showed, an enabled selector would have opened
     // its list; and all of it happened before the transfer ended.
     QCOMPARE(display.visible_windows(s->tool.pid()).size(), 1);
     QVERIFY(!s->sim->stderr_log().contains("EOT"));
 
-    QVERIFY2(wait_for_operation_end(*s, from, 20000), s->tool.log().mid(from).constData());
-    QVERIFY2(!s->tool.in_order({status_line(QStringLiteral("设备信息获取成功"), true),
-                                status_line(QStringLiteral("音频文件下载中"), true),
-                                status_line(QStringLiteral("下载成功"), true), controls_enabled},
-                               from)
-                  .isEmpty(),
-             s->tool.log().mid(from).constData());
+    QVERIFY(s->tool.wait_for(controls_enabled, from, 20000) >= 0);
+    QVERIFY(s->tool.shows_in_order(
+        {query_ok, status("音频文件下载中"), status("下载成功"), controls_enabled}, from));
     QCOMPARE(s->tool.count(port_opened, from), 1);
     QCOMPARE(s->tool.count(button_disabled, from), 1);
     QCOMPARE(s->tool.count(controls_enabled, from), 1);
 
     QVERIFY(s->sim->wait_for_log("image saved", 5000));
-    const QByteArray sim_log = s->sim->stderr_log();
-    QCOMPARE(count_of(sim_log, "command AT+INFO"), 1);
-    QCOMPARE(count_of(sim_log, "command AT+XUPDATE"), 1);
-    const QByteArray received = read_all(saved_path);
-    QCOMPARE(received.size(), image.size());
-    QVERIFY(received == image);
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("05_audio_replacement_done"), true).isNull());
-
-    const QString log = read_log_pane(*s, QStringLiteral("05_audio_replacement_log"), QStringLiteral("close serial port"));
-    QVERIFY2(log.contains(QStringLiteral("xmodem transfer OK\nclose serial port")), qPrintable(log));
+    QCOMPARE(s->sim_count("command AT+INFO"), 1);
+    QCOMPARE(s->sim_count("command AT+XUPDATE"), 1);
+    QFile received(saved_path);
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll() == image);
+    check_ended(*s, "05_audio_replacement_done", "05_audio_replacement_log", true, "xmodem transfer OK\n" + port_closed);
 }
 
 void OperatorE2eTest::no_reply_shows_query_failure()
 {
     // Silent for the five attempts of one query, then answering again.
-    auto s = start_session({QStringLiteral("--no-reply"), QStringLiteral("--fault-times"), QStringLiteral("5")}, QByteArray());
+    auto s = start_session({"--no-reply", "--fault-times", "5"});
     QVERIFY(s);
-    QVERIFY(choose_operation(*s, query));
-    const int from = press_action_button(*s);
+    const int from = run_operation(*s, query, {button_disabled, controls_disabled, status("设备信息读取中"),
+                                               controls_enabled, status("设备信息获取失败", "red")});
     QVERIFY(from >= 0);
-    QVERIFY2(wait_for_operation_end(*s, from), s->tool.log().mid(from).constData());
-    QVERIFY(s->tool.wait_for(status_line(QStringLiteral("设备信息获取失败"), false), from, 1000) >= 0);
-    QVERIFY2(!s->tool.in_order({button_disabled, controls_disabled, status_line(QStringLiteral("设备信息读取中"), true),
-                                controls_enabled, status_line(QStringLiteral("设备信息获取失败"), false)},
-                               from)
-                  .isEmpty(),
-             s->tool.log().mid(from).constData());
     QCOMPARE(s->tool.count("field: ", from), 0);
-    QCOMPARE(count_of(s->sim->stderr_log(), "command AT+INFO -> no reply"), 5);
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("06_no_reply"), false).isNull());
-
-    const QString log = read_log_pane(*s, QStringLiteral("06_no_reply_log"), QStringLiteral("close serial port"));
-    QVERIFY2(log.endsWith(QStringLiteral("close serial port")), qPrintable(log));
-    query_succeeds_again(*s);
+    QCOMPARE(s->sim_count("command AT+INFO -> no reply"), 5);
+    check_ended(*s, "06_no_reply", "06_no_reply_log", false, port_closed);
 }
 
 void OperatorE2eTest::transfer_error_shows_download_failure()
 {
-    QTemporaryDir images;
-    QVERIFY(images.isValid());
-    const QString image_path = images.filePath(QStringLiteral("sound.img"));
-    {
-        QFile file(image_path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(5 * 1024, 'a'));
-    }
+    const QString image_path = write_image(QByteArray(5 * 1024, 'a'));
+    QVERIFY(!image_path.isEmpty());
     // The second block is refused as often as the sender tries it.
-    auto s = start_session({QStringLiteral("--nak-block"), QStringLiteral("2"), QStringLiteral("--nak-times"), QStringLiteral("5")},
-                           "[General]\nfs.img_path=" + image_path.toUtf8() + "\n");
+    auto s = start_session({"--nak-block", "2", "--nak-times", "5"}, image_path);
     QVERIFY(s);
-    QVERIFY(choose_operation(*s, audio));
-    const int from = press_action_button(*s);
+    const int from = run_operation(*s, audio, {button_disabled, controls_disabled, status("音频文件下载中"),
+                                               status("传输错误", "red"), controls_enabled, download_failed});
     QVERIFY(from >= 0);
-    QVERIFY2(wait_for_operation_end(*s, from), s->tool.log().mid(from).constData());
-    QVERIFY(s->tool.wait_for(status_line(QStringLiteral("下载失败"), false), from, 2000) >= 0);
-    QVERIFY2(!s->tool.in_order({button_disabled, controls_disabled, status_line(QStringLiteral("音频文件下载中"), true),
-                                status_line(QStringLiteral("传输错误"), false), controls_enabled,
-                                status_line(QStringLiteral("下载失败"), false)},
-                               from)
-                  .isEmpty(),
-             s->tool.log().mid(from).constData());
-    QCOMPARE(s->tool.count(status_line(QStringLiteral("下载成功"), true), from), 0);
-    const QByteArray sim_log = s->sim->stderr_log();
-    QVERIFY(sim_log.contains("NAK on purpose (5 of 5)"));
-    QVERIFY(!sim_log.contains("EOT"));
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("07_transfer_error"), false).isNull());
-
-    const QString log = read_log_pane(*s, QStringLiteral("07_transfer_error_log"), QStringLiteral("close serial port"));
-    QVERIFY2(log.contains(QStringLiteral("xmodem transmit error")), qPrintable(log));
-    QVERIFY2(log.endsWith(QStringLiteral("close serial port")), qPrintable(log));
-    query_succeeds_again(*s);
+    QCOMPARE(s->tool.count(status("下载成功"), from), 0);
+    QVERIFY(s->sim->stderr_log().contains("NAK on purpose (5 of 5)"));
+    QVERIFY(!s->sim->stderr_log().contains("EOT"));
+    check_ended(*s, "07_transfer_error", "07_transfer_error_log", false, "xmodem transmit error:-4\n" + port_closed);
 }
 
 void OperatorE2eTest::missing_image_shows_download_failure()
 {
-    const QByteArray missing = "/nonexistent/kv20/sound.img";
-    auto s = start_session({}, "[General]\nfs.img_path=" + missing + "\n");
+    const QString missing = QStringLiteral("/nonexistent/kv20/sound.img");
+    auto s = start_session({}, missing);
     QVERIFY(s);
-    QVERIFY(choose_operation(*s, audio));
-    const int from = press_action_button(*s);
+    const int from = run_operation(*s, audio, {button_disabled, controls_disabled, "open: \"" + missing.toUtf8() + "\"",
+                                               status("未发现软件", "red"), controls_enabled, download_failed});
     QVERIFY(from >= 0);
-    QVERIFY2(wait_for_operation_end(*s, from), s->tool.log().mid(from).constData());
-    QVERIFY(s->tool.wait_for(status_line(QStringLiteral("下载失败"), false), from, 2000) >= 0);
-    QVERIFY2(!s->tool.in_order({button_disabled, controls_disabled, "open: \"" + missing + "\"",
-                                status_line(QStringLiteral("未发现软件"), false), controls_enabled,
-                                status_line(QStringLiteral("下载失败"), false)},
-                               from)
-                  .isEmpty(),
-             s->tool.log().mid(from).constData());
     // The module was queried but never asked to download.
-    const QByteArray sim_log = s->sim->stderr_log();
-    QCOMPARE(count_of(sim_log, "command AT+INFO"), 1);
-    QVERIFY(!sim_log.contains("AT+XUPDATE"));
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("08_missing_image"), false).isNull());
-
-    const QString log = read_log_pane(*s, QStringLiteral("08_missing_image_log"), QStringLiteral("close serial port"));
-    QVERIFY2(log.contains(QStringLiteral("firmware not found!\nclose serial port")), qPrintable(log));
-    query_succeeds_again(*s);
+    QCOMPARE(s->sim_count("command AT+INFO"), 1);
+    QCOMPARE(s->sim_count("AT+XUPDATE"), 0);
+    check_ended(*s, "08_missing_image", "08_missing_image_log", false, "firmware not found!\n" + port_closed);
 }
 
 void OperatorE2eTest::english_form()
 {
-    if (chinese_start.isNull()) {
-        // Run on its own: take the Chinese form's picture first.
-        auto zh = start_session({}, QByteArray(), QStringLiteral("01_start"));
-        QVERIFY(zh);
-    }
+    // Run on its own, it takes the Chinese form's picture first.
+    if (chinese_start.isNull())
+        QVERIFY(start_session({}, {}, "01_start"));
     QVERIFY(!chinese_start.isNull());
-    auto s = start_session({}, QByteArray(), QStringLiteral("09_english_form_start"), true);
+    auto s = start_session({}, {}, "09_english_form_start", true);
     QVERIFY(s);
-    QVERIFY(choose_operation(*s, query));
-    const int from = press_action_button(*s);
-    QVERIFY(from >= 0);
-    QVERIFY(wait_for_operation_end(*s, from));
-    QVERIFY(s->tool.in_order({status_line(QStringLiteral("设备信息获取成功"), true), controls_enabled}, from).size() == 2);
-    QVERIFY(port_released(*s));
-    QVERIFY(!capture_status(*s, QStringLiteral("09_english_form"), true).isNull());
+    QVERIFY(run_operation(*s, query, {query_ok, controls_enabled}) >= 0);
+    QVERIFY(s->port_released());
+    QVERIFY(status_shows(*s, "09_english_form", true));
     // The catalogue changed the tab titles: the tab bar of the start state is
     // drawn differently from the Chinese one.
-    const QImage english = s->start_picture;
-    const QRect tab_bar(0, 0, english.width(), 40);
-    QCOMPARE(english.size(), chinese_start.size());
-    QVERIFY(english.copy(tab_bar) != chinese_start.copy(tab_bar));
+    const QRect tab_bar(0, 0, s->start_picture.width(), 40);
+    QCOMPARE(s->start_picture.size(), chinese_start.size());
+    QVERIFY(s->start_picture.copy(tab_bar) != chinese_start.copy(tab_bar));
 }
 
 void OperatorE2eTest::closing_the_window_during_a_transfer()
 {
-    QTemporaryDir images;
-    QVERIFY(images.isValid());
     // About 9 s on the paced line: the window is closed in the middle.
-    const QString image_path = images.filePath(QStringLiteral("sound.img"));
-    {
-        QFile file(image_path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(QByteArray(100 * 1024, 'k')) == 100 * 1024);
-    }
-    auto s = start_session({QStringLiteral("--pace")}, "[General]\nfs.img_path=" + image_path.toUtf8() + "\n");
+    const QString image_path = write_image(QByteArray(100 * 1024, 'k'));
+    QVERIFY(!image_path.isEmpty());
+    auto s = start_session({"--pace"}, image_path);
     QVERIFY(s);
-    QVERIFY(choose_operation(*s, audio));
-    const int from = press_action_button(*s);
+    const int from = start_operation(*s, audio);
     QVERIFY(from >= 0);
-    QVERIFY(s->tool.wait_for(status_line(QStringLiteral("音频文件下载中"), true), from, 5000) >= 0);
+    QVERIFY(s->tool.wait_for(status("音频文件下载中"), from, 5000) >= 0);
     QVERIFY(s->sim->wait_for_log("block 2 ", 5000));
 
     // Escape closes the dialog, the last window: the application ends.
     QElapsedTimer timer;
     timer.start();
     QVERIFY(display.focus(s->window));
-    QVERIFY(display.keys({QStringLiteral("Escape")}));
+    QVERIFY(display.keys({"Escape"}));
     int code = -1;
     QVERIFY2(s->tool.wait_for_exit(3000, &code), "the tool did not end after its window was closed");
     const qint64 elapsed = timer.elapsed();
@@ -612,8 +450,14 @@ void OperatorE2eTest::closing_the_window_during_a_transfer()
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && qstrcmp(argv[1], "--print-x-selection") == 0)
-        return print_x_selection(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--print-x-selection") == 0) {
+        // Second role: print the X primary selection (what the log pane has
+        // selected).
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        QGuiApplication app(argc, argv);
+        QTextStream(stdout) << QGuiApplication::clipboard()->text(QClipboard::Selection);
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     OperatorE2eTest test;
     QTEST_SET_MAIN_SOURCE_PATH

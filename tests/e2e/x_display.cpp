@@ -1,14 +1,19 @@
 #include "tests/e2e/x_display.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
-#include <QProcessEnvironment>
+#include <QDeadlineTimer>
 #include <QStandardPaths>
 #include <QtCore/qtestsupport_core.h>
 
-XDisplay::~XDisplay()
+void stop_process(QProcess &process)
 {
-    stop();
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
 }
 
 bool XDisplay::tools_installed()
@@ -19,53 +24,45 @@ bool XDisplay::tools_installed()
 
 bool XDisplay::start(int timeout_ms)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const QDeadlineTimer deadline(timeout_ms);
     // -displayfd 1: the server takes the first free display number and
     // writes it to its stdout once it accepts clients.
-    server.setProgram(QStringLiteral("Xvfb"));
-    server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                         QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp")});
     server.setStandardInputFile(QProcess::nullDevice());
-    server.start();
+    server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
     if (!server.waitForStarted(timeout_ms)) {
         qWarning() << "Xvfb did not start:" << server.errorString();
         return false;
     }
     while (!server.canReadLine()) {
-        const qint64 left = timeout_ms - timer.elapsed();
-        if (left <= 0 || !server.waitForReadyRead(int(left))) {
+        if (deadline.hasExpired() || !server.waitForReadyRead(int(deadline.remainingTime()))) {
             qWarning() << "Xvfb gave no display number; stderr:" << server.readAllStandardError();
-            stop();
+            stop_process(server);
             return false;
         }
     }
     bool ok = false;
-    const int number = server.readLine().trimmed().toInt(&ok);
-    if (!ok)
-        return false;
-    display = QStringLiteral(":%1").arg(number);
-    return true;
+    display = QStringLiteral(":%1").arg(server.readLine().trimmed().toInt(&ok));
+    return ok;
 }
 
-void XDisplay::stop()
+QProcessEnvironment XDisplay::environment() const
 {
-    if (server.state() == QProcess::NotRunning)
-        return;
-    server.terminate();
-    if (!server.waitForFinished(3000)) {
-        server.kill();
-        server.waitForFinished(3000);
-    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    // Its event loop runs on GLib, which needs suppressions of its own.
+    QStringList tsan = env.value(QStringLiteral("TSAN_OPTIONS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (QString &part : tsan)
+        if (part.startsWith(QStringLiteral("suppressions=")))
+            part = QStringLiteral("suppressions=" KV20_E2E_TSAN_SUPPRESSIONS);
+    if (!tsan.isEmpty())
+        env.insert(QStringLiteral("TSAN_OPTIONS"), tsan.join(QLatin1Char(':')));
+    return env;
 }
 
 bool XDisplay::run(const QString &program, const QStringList &args, QByteArray *out, int timeout_ms) const
 {
     QProcess client;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    client.setProcessEnvironment(env);
+    client.setProcessEnvironment(environment());
     client.setStandardInputFile(QProcess::nullDevice());
     client.start(program, args);
     if (!client.waitForStarted(timeout_ms))
@@ -81,69 +78,60 @@ bool XDisplay::run(const QString &program, const QStringList &args, QByteArray *
     return client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
 }
 
-bool XDisplay::xdotool(const QStringList &args, QByteArray *out, int timeout_ms) const
+bool XDisplay::xdotool(const QStringList &args, QByteArray *out) const
 {
-    return run(QStringLiteral("xdotool"), args, out, timeout_ms);
+    return run(QStringLiteral("xdotool"), args, out);
 }
 
 QStringList XDisplay::visible_windows(qint64 pid, const QString &title_part) const
 {
-    QStringList args {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                      QStringLiteral("--pid"), QString::number(pid)};
+    QStringList args {"search", "--all", "--onlyvisible", "--pid", QString::number(pid)};
     if (!title_part.isEmpty())
-        args << QStringLiteral("--name") << title_part; // a pattern: keep it to plain text
+        args << "--name" << title_part;
     QByteArray out;
-    // xdotool exits with 1 when nothing matches.
-    xdotool(args, &out);
-    QStringList windows;
-    for (const QByteArray &line : out.split('\n'))
-        if (!line.trimmed().isEmpty())
-            windows << QString::fromLatin1(line.trimmed());
-    return windows;
+    xdotool(args, &out); // exits with 1 when nothing matches
+    return QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QString XDisplay::wait_for_window(qint64 pid, const QString &title_part, int timeout_ms) const
 {
     QStringList found;
-    if (!QTest::qWaitFor([&] { return (found = visible_windows(pid, title_part)).size() == 1; }, timeout_ms))
-        return QString();
-    return found.first();
+    const bool one = QTest::qWaitFor([&] { return (found = visible_windows(pid, title_part)).size() == 1; }, timeout_ms);
+    return one ? found.first() : QString();
 }
 
 QSize XDisplay::window_size(const QString &window) const
 {
     QByteArray out;
-    if (!xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window}, &out))
-        return {};
-    int w = -1, h = -1;
+    xdotool({"getwindowgeometry", "--shell", window}, &out);
+    QSize size(-1, -1);
     for (const QByteArray &line : out.split('\n')) {
         if (line.startsWith("WIDTH="))
-            w = line.mid(6).toInt();
+            size.setWidth(line.mid(6).toInt());
         else if (line.startsWith("HEIGHT="))
-            h = line.mid(7).toInt();
+            size.setHeight(line.mid(7).toInt());
     }
-    return QSize(w, h);
+    return size;
 }
 
 bool XDisplay::focus(const QString &window) const
 {
-    return xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+    return xdotool({"windowfocus", "--sync", window});
 }
 
 bool XDisplay::click(const QString &window, const QPoint &at) const
 {
-    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
-                    QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+    return xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()), "click", "1"});
 }
 
 bool XDisplay::keys(const QStringList &keys) const
 {
-    return xdotool(QStringList {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("30")} + keys);
+    return xdotool(QStringList {"key", "--delay", "30"} + keys);
 }
 
 QImage XDisplay::capture(const QString &window, const QString &png_path) const
 {
-    if (!run(QStringLiteral("import"), {QStringLiteral("-window"), window, png_path}, nullptr, 10000))
+    if (!run(QStringLiteral("import"), {"-window", window, png_path}, nullptr, 10000))
         return {};
     // Left in the file's own format (a plain page comes as a palette image):
     // pixel() reads every format, and a conversion would go through Qt's
