@@ -133,7 +133,9 @@ void SerialLink::write_raw(const QByteArray &data)
     seen_notifications = notifications;
     port->write(data);
     // Without an event loop QSerialPort only buffers: hand everything to the
-    // system before returning, as a write on a real port does.
+    // system before returning, as a write on a real port does. flush() writes
+    // what the system takes at once; a full buffer is waited out below.
+    port->flush();
     QElapsedTimer timer;
     timer.start();
     while (usable() && port->bytesToWrite() > 0 && !stop_requested()
@@ -217,7 +219,8 @@ void SerialLink::discard_input()
 
 qint8 SerialLink::read_byte(quint16 timeout_ms)
 {
-    pull_pending();
+    // Nothing buffered yet: the wait returns at once for bytes the system
+    // already holds, so no separate poll is needed first.
     if (!usable() || port->bytesAvailable() <= 0) {
         if (!wait_once(timeout_ms))
             return -1;
