@@ -39,11 +39,11 @@ void Dialog::on_burn_clicked()
     ui->v_version->clear();
 
     const QString operation = ui->speed->currentText();
-    quint8 type = 2;
+    quint8 type = operation::firmware_upgrade;
     if (operation == QStringLiteral("设备查询"))
-        type = 0;
+        type = operation::device_query;
     else if (operation == QStringLiteral("音频更换"))
-        type = 1;
+        type = operation::audio_replacement;
     emit __start_flash(param, type);
 }
 

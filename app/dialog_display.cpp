@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 
+#include "protocol/device_query.h"
 #include "ui_dialog.h"
 
 #include <QDebug>
@@ -67,13 +68,13 @@ void Dialog::ui_set_mac_text(QString mac_string, quint8 type)
 {
     qDebug() << "field:" << type << mac_string;
     switch (type) {
-    case 0:
+    case field_ap_mac:
         ui->ap_mac->setText(mac_string);
         break;
-    case 1:
+    case field_sta_mac:
         ui->sta_mac->setText(mac_string);
         break;
-    case 2:
+    case field_v_version:
         ui->v_version->setText(mac_string);
         break;
     default:

@@ -31,7 +31,8 @@ ImageReadError read_image_file(const QString &path, QByteArray *image)
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
                    quint8 type, const std::atomic<quint8> &block_mode)
 {
-    const bool audio = type == operation_audio;
+    // Every type but audio replacement downloads the firmware image.
+    const bool audio = type == operation::audio_replacement;
     const QString path = audio ? request.fs_path : request.fw_path;
     if (path.isEmpty()) {
         reports.report_debug(QStringLiteral("firmware img not selected."));

@@ -9,10 +9,6 @@
 
 #include <atomic>
 
-// Operation type of an audio image download; every other type downloads the
-// firmware image.
-constexpr quint8 operation_audio = 1;
-
 // Reads the whole image at path. Refuses (false, *error set) anything that
 // cannot be sent whole: a directory, an unreadable file, one larger than the
 // signed 32-bit length the transfer carries, or one whose size changes while

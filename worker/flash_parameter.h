@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // The request record the window hands to the worker. Only the two image paths
 // are read; the address and size texts travel along unread.
@@ -15,3 +16,13 @@ struct flash_parameter
     QString extra1;
     QString extra2;
 };
+
+// Operation types carried by __start_flash.
+namespace operation {
+constexpr quint8 device_query = 0;
+constexpr quint8 audio_replacement = 1;
+constexpr quint8 firmware_upgrade = 2;
+constexpr quint8 select_1k_blocks = 3;
+constexpr quint8 select_256_blocks = 4;
+constexpr quint8 set_cellular_kind = 0x81;  // 129..255 set device_kind to (type & 0x0F)
+}

@@ -12,16 +12,6 @@
 #include <memory>
 #include <mutex>
 
-// Operation types carried by __start_flash.
-namespace operation {
-constexpr quint8 device_query = 0;
-constexpr quint8 audio_replacement = 1;
-constexpr quint8 firmware_upgrade = 2;
-constexpr quint8 select_1k_blocks = 3;
-constexpr quint8 select_256_blocks = 4;
-constexpr quint8 set_cellular_kind = 0x81;  // 129..255 set device_kind to (type & 0x0F)
-}
-
 // The one worker. Its object lives in the GUI thread, so its slots run there,
 // inside the window's emits; run() and the conversations it calls run on the
 // worker thread. The serial port is created, used and closed only on the
