@@ -32,6 +32,11 @@ Dialog::Dialog(QWidget *parent)
 
     qDebug() << "settings location=" << settings_dir << settings_file;
     settings = new QSettings(settings_dir + settings_file, QSettings::IniFormat);
+    // Operators edit config.ini by hand, with Chinese folder and file names;
+    // without a codec Qt 5 reads the file as Latin-1 and such a path names a
+    // file that does not exist. Escaped values written by earlier versions
+    // and a leading byte-order mark still read the same.
+    settings->setIniCodec("UTF-8");
     load_saved_paths();
 
     setWindowTitle(QStringLiteral("云音箱音频替换及固件升级工具 V1.15 ") + tr(build_date));
@@ -39,6 +44,7 @@ Dialog::Dialog(QWidget *parent)
     set_main_info(QStringLiteral("就绪"), true);
 
     thread = new MPThread(this);
+    keep_journal();
     thread->start();
 
     connect(this, &Dialog::__start_flash, thread, &MPThread::__start_flash);

@@ -46,6 +46,12 @@ private:
     void load_saved_paths();
     bool open_selected_port();
     void choose_image(class QLineEdit *path_field, const QString &settings_key);
+    quint8 selected_operation_type() const;
+
+    // The results journal: every operation the worker runs leaves a record,
+    // and so does a press of the action button whose port did not open.
+    void keep_journal();
+    void journal_port_not_opened(const flash_parameter &param, quint8 type);
 
     // Device discovery: the port walk, the refresh that fills the port
     // selector and switches to the cellular variant, and the handling of one

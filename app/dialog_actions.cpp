@@ -24,7 +24,9 @@ void Dialog::on_burn_clicked()
     param.fs_size = QStringLiteral("40000");
     param.fs_path = ui->path_fs->text();
 
+    const quint8 type = selected_operation_type();
     if (!open_selected_port()) {
+        journal_port_not_opened(param, type);
         set_main_info(QStringLiteral("串口打开失败"), false);
         return;
     }
@@ -38,13 +40,17 @@ void Dialog::on_burn_clicked()
     ui->sta_mac->clear();
     ui->v_version->clear();
 
-    const QString operation = ui->speed->currentText();
-    quint8 type = operation::firmware_upgrade;
-    if (operation == QStringLiteral("设备查询"))
-        type = operation::device_query;
-    else if (operation == QStringLiteral("音频更换"))
-        type = operation::audio_replacement;
     emit __start_flash(param, type);
+}
+
+quint8 Dialog::selected_operation_type() const
+{
+    const QString operation = ui->speed->currentText();
+    if (operation == QStringLiteral("设备查询"))
+        return operation::device_query;
+    if (operation == QStringLiteral("音频更换"))
+        return operation::audio_replacement;
+    return operation::firmware_upgrade;
 }
 
 void Dialog::choose_image(QLineEdit *path_field, const QString &settings_key)

@@ -146,3 +146,8 @@ QList<ComPortInterface> enumerate_com_port_interfaces()
     }
     return ports;
 }
+
+QString port_device_node(const QString &port_name)
+{
+    return QStringLiteral("/dev/") + port_name;
+}

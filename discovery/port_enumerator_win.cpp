@@ -9,3 +9,8 @@ QList<ComPortInterface> enumerate_com_port_interfaces()
         ports.append({QString::fromStdWString(port.device_path), QString::fromStdWString(port.name)});
     return ports;
 }
+
+QString port_device_node(const QString &port_name)
+{
+    return port_name;
+}

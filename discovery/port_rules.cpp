@@ -1,6 +1,7 @@
 #include "discovery/port_rules.h"
 
 #include "discovery/module_port_rules.h"
+#include "discovery/port_enumerator.h"
 
 #include <QDebug>
 #include <QLatin1String>
@@ -45,4 +46,15 @@ bool collect_module_ports(const QList<ComPortInterface> &interfaces, QStringList
 {
     DebugTracer tracer;
     return kv20::collect_module_ports_with(interfaces, port_list, tracer);
+}
+
+QList<ModulePort> find_module_ports()
+{
+    QList<ModulePort> ports;
+    for (const ComPortInterface &item : enumerate_com_port_interfaces()) {
+        QString port_name;
+        if (kv20::first_matching_rule(item.device_path) && kv20::extract_port_name(item.name, &port_name))
+            ports.append({port_name, port_device_node(port_name), item.name});
+    }
+    return ports;
 }

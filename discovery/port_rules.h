@@ -8,3 +8,15 @@
 // carries one of the module's USB identities, in the order given, and traces
 // what it sees. True when at least one port was appended.
 bool collect_module_ports(const QList<ComPortInterface> &interfaces, QStringList *port_list);
+
+// A module port as a front end without the window lists it.
+struct ModulePort
+{
+    QString port;  // the name the window's port selector shows
+    QString node;  // the device node that opens it
+    QString name;  // the friendly name the walk read
+};
+
+// Every present interface that the same identity rules accept, in the walk's
+// order, without the walk's traces.
+QList<ModulePort> find_module_ports();

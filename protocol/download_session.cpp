@@ -3,6 +3,7 @@
 #include "protocol/reply_text.h"
 #include "xmodem/xmodem_transmitter.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +13,8 @@
 ImageReadError read_image_file(const QString &path, QByteArray *image)
 {
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    // Checked before the open: opening a FIFO blocks until a writer comes.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return ImageReadError::cannot_open;
     const qint64 size = file.size();
     if (size > std::numeric_limits<qint32>::max())
@@ -29,20 +31,29 @@ ImageReadError read_image_file(const QString &path, QByteArray *image)
 }
 
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode)
+                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome)
 {
+    DownloadOutcome ignored;
+    DownloadOutcome &out = outcome ? *outcome : ignored;
     // Every type but audio replacement downloads the firmware image.
     const bool audio = type == operation::audio_replacement;
     const QString path = audio ? request.fs_path : request.fw_path;
     if (path.isEmpty()) {
         reports.report_debug(QStringLiteral("firmware img not selected."));
+        out.failure = QStringLiteral("image not found");
         return -1;
     }
     qDebug() << "open:" << path;
 
     QByteArray image;
-    switch (read_image_file(path, &image)) {
+    const ImageReadError read_error = read_image_file(path, &image);
+    if (read_error != ImageReadError::none)
+        out.failure = read_error == ImageReadError::too_large ? QStringLiteral("image too large")
+                                                              : QStringLiteral("image not found");
+    switch (read_error) {
     case ImageReadError::none:
+        out.image_bytes = image.size();
+        out.image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         break;
     case ImageReadError::cannot_open:
         reports.report_status(QStringLiteral("未发现软件"), false);
@@ -62,12 +73,14 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
     reports.report_status(audio ? QStringLiteral("音频文件下载中") : QStringLiteral("设备固件下载中"), true);
 
+    out.failure = QStringLiteral("no acknowledgement");
     if (!link.wait_for_data(100))
         return -1;
     const QString reply = reply_text(link.read_all());
     qDebug() << "read:" << reply;
     if (!reply.contains(QStringLiteral("+ok\r\n\r\n")))
         return -1;
+    out.failure.clear();
     const quint8 synced = reply.contains(QLatin1Char('C')) ? 1 : 0;
 
     reports.report_debug(QStringLiteral("Start xmodem session"));
@@ -76,6 +89,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     qDebug() << "xmodem transmit starting";
     const int result = xmodem_transmit(link, reports, image.constData(), image.size(), synced, block_mode);
     if (result < 0) {
+        out.failure = QStringLiteral("transfer error %1").arg(result);
         reports.report_debug(QStringLiteral("xmodem transmit error:%1").arg(result));
         reports.report_status(QStringLiteral("传输错误"), false);
         return -1;
@@ -86,9 +100,9 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
 }
 
 int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode)
+                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome)
 {
-    if (download_image(link, reports, request, type, block_mode) == -1) {
+    if (download_image(link, reports, request, type, block_mode, outcome) == -1) {
         qDebug() << "firmware update fail";
         return -1;
     }

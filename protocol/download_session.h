@@ -9,18 +9,30 @@
 
 #include <atomic>
 
-// Reads the whole image at path. Refuses (false, *error set) anything that
-// cannot be sent whole: a directory, an unreadable file, one larger than the
+// Reads the whole image at path. Refuses anything that cannot be sent whole:
+// anything but a regular file (a directory; a FIFO or device node, whose open
+// or read could block for ever), an unreadable file, one larger than the
 // signed 32-bit length the transfer carries, or one whose size changes while
 // it is read.
 enum class ImageReadError { none, cannot_open, too_large, unstable };
 ImageReadError read_image_file(const QString &path, QByteArray *image);
 
+// What one download did, for the results journal: the image that was read
+// (size and SHA-256, empty when none was read) and, on failure, which step
+// failed, in the journal's words ("image not found", "no acknowledgement",
+// "transfer error -4", ...).
+struct DownloadOutcome
+{
+    qint64 image_bytes = -1;
+    QByteArray image_sha256;  // lower-case hex
+    QString failure;
+};
+
 // One download: image file, AT+XUPDATE or AT+FOTA, "+ok\r\n\r\n", XMODEM-1K.
 // 0 on success, -1 on any failure (already logged and shown).
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode);
+                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr);
 
 // download_image, then the success text.
 int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode);
+                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr);

@@ -25,4 +25,5 @@ constexpr quint8 firmware_upgrade = 2;
 constexpr quint8 select_1k_blocks = 3;
 constexpr quint8 select_256_blocks = 4;
 constexpr quint8 set_cellular_kind = 0x81;  // 129..255 set device_kind to (type & 0x0F)
+constexpr quint8 set_wifi_kind = 0x90;
 }

@@ -28,4 +28,8 @@ public:
     // First byte of one read as a signed value, or -1 when nothing came within
     // timeout_ms. Further bytes of that read are dropped.
     virtual qint8 read_byte(quint16 timeout_ms) = 0;
+    // True once the operator asked to abandon the running operation. Waits
+    // then return at once while writes still reach the module, so that a
+    // transfer can be cancelled on the wire instead of left hanging.
+    virtual bool cancel_requested() const { return false; }
 };

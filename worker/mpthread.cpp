@@ -14,6 +14,7 @@ MPThread::MPThread(QObject *parent)
     // Data-arrival notifications of the port reach com_read_data, on the
     // worker thread, inside the link's own waits.
     link.set_arrival_handler([this] { com_read_data(); });
+    qRegisterMetaType<OperationRecord>();
 }
 
 MPThread::~MPThread()
@@ -45,6 +46,8 @@ int MPThread::__start_flash(flash_parameter param, quint8 type)
             std::lock_guard<std::mutex> locker(request_mutex);
             request = param;
             request_type = type;
+            request_started = QDateTime::currentDateTime();
+            request_clock.start();
         }
         request_pending.store(true, std::memory_order_release);
     } else if (type == operation::select_1k_blocks) {
@@ -111,9 +114,10 @@ void MPThread::serve_link_commands()
             continue;
         locker.unlock();
         bool result = true;
-        if (command->kind == LinkCommand::open)
+        if (command->kind == LinkCommand::open) {
             result = link.open(command->port_name);
-        else
+            open_port_name = command->port_name;
+        } else
             link.close();
         locker.lock();
         command->result = result;
@@ -125,7 +129,7 @@ void MPThread::serve_link_commands()
 void MPThread::idle_wait(unsigned long ms)
 {
     std::unique_lock<std::mutex> locker(command_mutex);
-    if (link_commands.isEmpty() && !stop.load(std::memory_order_acquire))
+    if (link_commands.isEmpty() && posted_records.isEmpty() && !stop.load(std::memory_order_acquire))
         command_posted.wait_for(locker, std::chrono::milliseconds(ms));
 }
 
@@ -135,6 +139,7 @@ void MPThread::run()
     qDebug() << "run";
     while (!stop.load(std::memory_order_acquire)) {
         serve_link_commands();
+        keep_posted_records();
         if (request_pending.load(std::memory_order_acquire))
             run_request();
         idle_wait(20);
@@ -149,6 +154,7 @@ void MPThread::run()
     link_commands.clear();
     command_done.notify_all();
     locker.unlock();
+    keep_posted_records();
     link.release();
     std::lock_guard<std::mutex> finished(lifetime_mutex);
 }
@@ -160,36 +166,122 @@ int MPThread::query_once()
 
 void MPThread::run_request()
 {
+    flash_parameter copy;
+    quint8 type;
+    OperationRecord record;
+    {
+        std::lock_guard<std::mutex> locker(request_mutex);
+        copy = request;
+        type = request_type;
+        record.started = request_started;
+    }
+    record.port = open_port_name;
+    record.operation = operation_name(type);
+    if (type != operation::device_query)
+        record.image = type == operation::audio_replacement ? copy.fs_path : copy.fw_path;
+    running_record = &record;
+
     emit burn_show(false);
     bool found = false;
     for (int attempt = 0; attempt < 5 && !found; ++attempt)
         found = query_once() == 0;
     if (!found) {
+        record.detail = QStringLiteral("no reply");
+        const QString journal_error = keep_record(record);
         emit mac_done(false);
         request_pending.store(false, std::memory_order_release);
+        emit operation_finished(record, journal_error);
         return;
     }
     emit mac_done(true);
 
-    flash_parameter copy;
-    quint8 type;
-    {
-        std::lock_guard<std::mutex> locker(request_mutex);
-        copy = request;
-        type = request_type;
-    }
     if (type == operation::device_query) {
+        record.ok = true;
+        const QString journal_error = keep_record(record);
         request_pending.store(false, std::memory_order_release);
         emit burn_done(false);
+        emit operation_finished(record, journal_error);
         return;
     }
-    if (update_image(copy, type) == 0) {
+    DownloadOutcome outcome;
+    record.ok = ::update_image(link, *this, copy, type, block_mode, &outcome) == 0;
+    record.detail = outcome.failure;
+    record.image_bytes = outcome.image_bytes;
+    record.image_sha256 = outcome.image_sha256;
+    const QString journal_error = keep_record(record);
+    if (record.ok) {
         emit burn_done(true);
     } else {
         emit burn_done(false);
         emit ui_set_status_text(QStringLiteral("下载失败"), false);
     }
     request_pending.store(false, std::memory_order_release);
+    emit operation_finished(record, journal_error);
+}
+
+void MPThread::report_mac_text(const QString &value, quint8 type)
+{
+    // The journal keeps what this module said in this operation; a later
+    // attempt that came back empty does not erase an earlier answer.
+    // The line end a module sends after a value is not part of it.
+    QString kept = value;
+    while (kept.endsWith(QLatin1Char('\r')) || kept.endsWith(QLatin1Char('\n')))
+        kept.chop(1);
+    if (running_record && !kept.isEmpty()) {
+        switch (type) {
+        case field_ap_mac:
+            running_record->imei_or_mac = kept;
+            break;
+        case field_sta_mac:
+            running_record->device_version = kept;
+            break;
+        case field_v_version:
+            running_record->iccid_or_audio_version = kept;
+            break;
+        default:
+            running_record->device_number = kept;
+            break;
+        }
+    }
+    emit ui_set_mac_text(value, type);
+}
+
+// Ends the running operation's record and hands it to the sink, before the
+// signals that let the operator start the next operation.
+QString MPThread::keep_record(OperationRecord &record)
+{
+    running_record = nullptr;
+    {
+        std::lock_guard<std::mutex> locker(request_mutex);
+        record.duration_ms = request_clock.elapsed();
+    }
+    if (!record.ok && (stop.load(std::memory_order_acquire) || link.cancel_requested()))
+        record.detail = QStringLiteral("interrupted");
+    const QString error = record_sink ? record_sink(record) : QString();
+    if (!error.isEmpty())
+        emit ui_debug(QStringLiteral("journal not written: ") + error);
+    return error;
+}
+
+void MPThread::post_record(const OperationRecord &record)
+{
+    std::lock_guard<std::mutex> locker(command_mutex);
+    posted_records.append(record);
+    command_posted.notify_all();
+}
+
+void MPThread::keep_posted_records()
+{
+    std::unique_lock<std::mutex> locker(command_mutex);
+    while (!posted_records.isEmpty()) {
+        OperationRecord record = posted_records.takeFirst();
+        locker.unlock();
+        const QString error = record_sink ? record_sink(record) : QString();
+        if (!error.isEmpty())
+            emit ui_debug(QStringLiteral("journal not written: ") + error);
+        emit operation_finished(record, error);
+        locker.lock();
+    }
 }
 
 int MPThread::query_device_info()

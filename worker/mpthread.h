@@ -1,14 +1,17 @@
 #pragma once
 
+#include "journal/operation_record.h"
 #include "worker/flash_parameter.h"
 #include "worker/serial_link.h"
 #include "worker/worker_reports.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QThread>
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -30,6 +33,20 @@ public:
     void request_stop();
     // request_stop(), then waits for the thread to end.
     void stop_and_wait();
+    // Thread-safe. Abandons the running operation: waits end at once, but
+    // writes still go out, so a transfer is cancelled on the wire. The
+    // operation's record says "interrupted".
+    void request_cancel() { link.request_cancel(); }
+
+    // Where the record of every operation goes, called on the worker thread
+    // when the operation ends and before the signals that end it reach the
+    // front end. Returns why the record could not be kept, or empty. Set
+    // before start().
+    using RecordSink = std::function<QString(const OperationRecord &)>;
+    void set_record_sink(RecordSink sink) { record_sink = std::move(sink); }
+    // Thread-safe. Hands a record the front end made itself (a port that did
+    // not open) to the sink, on the worker thread, without waiting for it.
+    void post_record(const OperationRecord &record);
 
     // Serial link operations; worker thread only.
     void write_data(const QByteArray &data) { link.write_data(data); }
@@ -56,6 +73,9 @@ signals:
     void mac_done(bool ok);
     void ui_set_mac_text(QString mac_string, quint8 type);
     void ui_set_status_text(QString str, bool fail);
+    // After the signals that end an operation: its record, and why it could
+    // not be kept (empty when it was).
+    void operation_finished(OperationRecord record, QString journal_error);
 
 public slots:
     int __start_flash(flash_parameter param, quint8 type);
@@ -92,7 +112,9 @@ private:
     void report_progress_max(int length) override { emit ui_set_progress_max(length); }
     void report_debug(const QString &line) override { emit ui_debug(line); }
     void report_status(const QString &text, bool ok) override { emit ui_set_status_text(text, ok); }
-    void report_mac_text(const QString &value, quint8 type) override { emit ui_set_mac_text(value, type); }
+    void report_mac_text(const QString &value, quint8 type) override;
+    QString keep_record(OperationRecord &record);
+    void keep_posted_records();
 
     std::atomic<quint8> block_mode{0};
     std::atomic<quint8> device_kind{0};
@@ -103,6 +125,15 @@ private:
     flash_parameter request;
     std::atomic_bool request_pending{false};
     quint8 request_type = 0;
+    QDateTime request_started;
+    QElapsedTimer request_clock;
+
+    RecordSink record_sink;
+    // Worker thread only: the port the last open reached, and the record of
+    // the operation that is running.
+    QString open_port_name;
+    OperationRecord *running_record = nullptr;
+    QList<OperationRecord> posted_records;  // under command_mutex
 
     std::atomic_bool stop{false};
     // Standard primitives rather than QMutex: ThreadSanitizer cannot see

@@ -81,6 +81,18 @@ bool SerialLink::stop_requested() const
     return stop.load(std::memory_order_acquire);
 }
 
+void SerialLink::request_cancel()
+{
+    cancel.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> locker(mutex);
+    data_ready.notify_all();
+}
+
+bool SerialLink::cancel_requested() const
+{
+    return cancel.load(std::memory_order_acquire);
+}
+
 bool SerialLink::usable() const
 {
     return port && port->isOpen();
@@ -125,7 +137,8 @@ void SerialLink::sleep_unless_stopped(qint64 ms)
 {
     std::unique_lock<std::mutex> locker(mutex);
     if (ms > 0)
-        data_ready.wait_for(locker, std::chrono::milliseconds(ms), [this] { return stop_requested(); });
+        data_ready.wait_for(locker, std::chrono::milliseconds(ms),
+                            [this] { return stop_requested() || cancel_requested(); });
 }
 
 void SerialLink::write_raw(const QByteArray &data)
@@ -170,7 +183,7 @@ bool SerialLink::wait_once(unsigned long timeout_ms)
     timer.start();
     const qint64 timeout = static_cast<qint64>(timeout_ms);
     for (;;) {
-        if (stop_requested())
+        if (stop_requested() || cancel_requested())
             return false;
         if (notifications != seen_notifications) {
             seen_notifications = notifications;

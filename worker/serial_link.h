@@ -52,6 +52,10 @@ public:
     // are dropped, so a running conversation ends quickly by its own rules.
     void request_stop();
     bool stop_requested() const;
+    // Thread-safe. Every wait returns false at once from now on, but writes
+    // still go out, so the conversation can tell the module it is abandoned.
+    void request_cancel();
+    bool cancel_requested() const override;
 
     void write_data(const QByteArray &data) override;
     void write_byte(char byte) override;
@@ -74,6 +78,7 @@ private:
     quint64 seen_notifications = 0;
 
     std::atomic_bool stop{false};
+    std::atomic_bool cancel{false};
     std::mutex mutex;                    // held only around a sleep on data_ready
     std::condition_variable data_ready;  // woken by request_stop while no port is usable
 };

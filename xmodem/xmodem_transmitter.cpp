@@ -30,8 +30,8 @@ constexpr int max_field_size = 1024;
 using Frame = std::array<char, header_size + max_field_size + 2>;
 
 enum class Check { crc16, checksum };
-enum class SyncOutcome { crc16, checksum, cancelled, none };
-enum class BlockOutcome { acknowledged, cancelled, refused };
+enum class SyncOutcome { crc16, checksum, cancelled, none, abandoned };
+enum class BlockOutcome { acknowledged, cancelled, refused, abandoned };
 enum class EotOutcome { answered, empty, silent };
 
 struct Layout {
@@ -62,6 +62,8 @@ bool second_can_follows(ModuleLink &link)
 SyncOutcome wait_for_sync(ModuleLink &link)
 {
     for (int attempt = 0; attempt < sync_tries; ++attempt) {
+        if (link.cancel_requested())
+            return SyncOutcome::abandoned;
         qDebug() << "sync try=" << attempt;
         const qint8 byte = link.read_byte(sync_reply_ms);
         if (byte < 0)  // silence, or a byte above 0x7F that no receiver sends here
@@ -116,6 +118,8 @@ BlockOutcome send_block(ModuleLink &link, const Frame &frame, int frame_length)
 {
     const QByteArray bytes = QByteArray::fromRawData(frame.data(), frame_length);
     for (int failed = 0;;) {
+        if (link.cancel_requested())
+            return BlockOutcome::abandoned;
         link.write_data(bytes);
         qDebug() << "Start to receive";
         const qint8 reply = link.read_byte(block_reply_ms);
@@ -185,6 +189,11 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
         case BlockOutcome::refused:
             send_cancel(link);
             return block_not_acknowledged;
+        case BlockOutcome::abandoned:
+            // The same three CANs as a refused block, so the module stops
+            // waiting for the rest of the image.
+            send_cancel(link);
+            return cancelled_or_no_eot_reply;
         case BlockOutcome::acknowledged:
             break;
         }
@@ -220,6 +229,9 @@ int xmodem_transmit(ModuleLink &link, WorkerReports &reports, const char *image,
             check = Check::checksum;
             break;
         case SyncOutcome::cancelled:
+            return cancelled_or_no_eot_reply;
+        case SyncOutcome::abandoned:
+            send_cancel(link);
             return cancelled_or_no_eot_reply;
         case SyncOutcome::none:
             send_cancel(link);

@@ -80,7 +80,9 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
     const QString iface = QStringLiteral("1-1:1.%1").arg(id.interface_number);
     const QString devices = dir + QStringLiteral("/devices");
     const QString class_tty = dir + QStringLiteral("/class/tty");
-    const QString final_dir = devices + QStringLiteral("/kv20sim");
+    // One device folder per pty, so several simulators stand side by side in
+    // one tree, as modules on one hub do.
+    const QString final_dir = devices + '/' + tty;
     const QString link = class_tty + '/' + tty;
 
     if (exists_nofollow(final_dir) || exists_nofollow(link)) {
@@ -97,6 +99,9 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
         if (QFileInfo::exists(d))
             continue;
         if (!QDir().mkdir(d)) {
+            // Another simulator starting at the same time may have made it.
+            if (QFileInfo(d).isDir())
+                continue;
             error = QStringLiteral("cannot create %1").arg(d);
             remove();
             return false;
@@ -130,7 +135,7 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
     }
     device_dir_ = final_dir;
 
-    const QString target = QStringLiteral("../../devices/kv20sim/usb1/1-1/") + iface + QStringLiteral("/tty/") + tty;
+    const QString target = QStringLiteral("../../devices/") + tty + QStringLiteral("/usb1/1-1/") + iface + QStringLiteral("/tty/") + tty;
     const QString temp_link = class_tty + QStringLiteral("/.%1.%2").arg(tty).arg(::getpid());
     ok = make_symlink(target, temp_link, error);
     if (ok && ::rename(QFile::encodeName(temp_link).constData(), QFile::encodeName(link).constData()) != 0) {

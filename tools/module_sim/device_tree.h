@@ -8,14 +8,15 @@
 // A fabricated sysfs tree in which the pty shows up as the tty of a USB
 // serial interface, for port discovery to find without real hardware:
 //
-//   DIR/devices/kv20sim/usb1/1-1/                  idVendor idProduct [product]
-//   DIR/devices/kv20sim/usb1/1-1/1-1:1.<i>/        bInterfaceNumber
-//   DIR/devices/kv20sim/usb1/1-1/1-1:1.<i>/tty/kv20sim<n>/   uevent, device -> ../..
-//   DIR/class/tty/kv20sim<n> -> ../../devices/kv20sim/usb1/1-1/1-1:1.<i>/tty/kv20sim<n>
+//   DIR/devices/kv20sim<n>/usb1/1-1/                  idVendor idProduct [product]
+//   DIR/devices/kv20sim<n>/usb1/1-1/1-1:1.<i>/        bInterfaceNumber
+//   DIR/devices/kv20sim<n>/usb1/1-1/1-1:1.<i>/tty/kv20sim<n>/   uevent, device -> ../..
+//   DIR/class/tty/kv20sim<n> -> ../../devices/kv20sim<n>/usb1/1-1/1-1:1.<i>/tty/kv20sim<n>
 //
 // The device directory is built under a temporary name and renamed into
 // place, and the class link is added last, so a reader never finds half a
-// device. remove() takes away exactly what create() made, leaving DIR.
+// device. Each pty has its own device folder, so several simulators share
+// one DIR. remove() takes away exactly what create() made, leaving DIR.
 class DeviceTree
 {
 public:

@@ -1,0 +1,28 @@
+#include "app/dialog.h"
+
+#include "journal/journal.h"
+#include "ui_dialog.h"
+#include "worker/mpthread.h"
+
+void Dialog::keep_journal()
+{
+    // Written on the worker thread, so the window never waits for the disk;
+    // the worker reports a record it could not keep in the log pane.
+    const Journal journal;
+    thread->set_record_sink([journal](OperationRecord record) {
+        record.tool = QStringLiteral("window");
+        return journal.append(record);
+    });
+}
+
+void Dialog::journal_port_not_opened(const flash_parameter &param, quint8 type)
+{
+    OperationRecord record;
+    record.started = QDateTime::currentDateTime();
+    record.port = ui->setting_port->currentText();
+    record.operation = operation_name(type);
+    if (type != operation::device_query)
+        record.image = type == operation::audio_replacement ? param.fs_path : param.fw_path;
+    record.detail = QStringLiteral("port did not open");
+    thread->post_record(record);
+}

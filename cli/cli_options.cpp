@@ -1,0 +1,127 @@
+#include "cli/cli_options.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+
+namespace {
+
+struct CommandInfo
+{
+    const char *name;
+    CliOptions::Command command;
+    const char *summary;
+};
+
+const CommandInfo commands[] = {
+    {"list", CliOptions::list, "List the module ports that discovery finds: port, device node, name."},
+    {"query", CliOptions::query, "Read each module's identity (device number, IMEI or MAC, ICCID or audio version, firmware version)."},
+    {"audio", CliOptions::audio, "Replace each module's audio image with IMAGE (AT+XUPDATE, XMODEM-1K)."},
+    {"firmware", CliOptions::firmware, "Upgrade each module's firmware with IMAGE (AT+FOTA, XMODEM-1K), on either variant."},
+};
+
+const char overview[] =
+    "Usage: kv20-cli COMMAND [options]\n"
+    "\n"
+    "Talks to the audio modules attached over USB, as the window does, on one\n"
+    "module or on several at once. Every operation leaves a record in\n"
+    "kv20-journal.csv in the working directory.\n"
+    "\n"
+    "Commands:\n"
+    "  list [--json]\n"
+    "  query [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
+    "  audio IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
+    "  firmware IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
+    "\n"
+    "kv20-cli COMMAND --help describes a command.\n"
+    "\n"
+    "Exit status: 0 every operation succeeded; 1 an operation failed; 2 usage\n"
+    "error, unknown port or no module found; 3 every operation succeeded but a\n"
+    "journal record could not be written; 130 after SIGINT; 143 after SIGTERM.\n";
+
+} // namespace
+
+ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options, QString *error)
+{
+    QTextStream out(stdout);
+    if (arguments.size() < 2 || arguments.at(1) == QLatin1String("--help")
+        || arguments.at(1) == QLatin1String("-h")) {
+        out << overview;
+        if (arguments.size() < 2) {
+            *error = QStringLiteral("no command given");
+            return ParseResult::usage_error;
+        }
+        return ParseResult::help_shown;
+    }
+    const CommandInfo *info = nullptr;
+    for (const CommandInfo &candidate : commands)
+        if (arguments.at(1) == QLatin1String(candidate.name))
+            info = &candidate;
+    if (!info) {
+        *error = QStringLiteral("unknown command \"%1\" (commands: list, query, audio, firmware)").arg(arguments.at(1));
+        return ParseResult::usage_error;
+    }
+    options->command = info->command;
+    const bool with_image = info->command == CliOptions::audio || info->command == CliOptions::firmware;
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(info->summary));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("JSON Lines on standard output, one object per event."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("The module on port P: a name as list shows it (pts/3, COM5) or a "
+                                                 "device node (/dev/ttyACM0). May be given several times."),
+                                  QStringLiteral("P"));
+    const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every module found, all at once."));
+    const QCommandLineOption variant(QStringLiteral("variant"),
+                                     QStringLiteral("The identity query to run first: cellular (AT+INFO, AT+LVER; "
+                                                    "the default) or wifi (AT+WSMAC, AT+LVER, AT+SVER, AT+DEVSN)."),
+                                     QStringLiteral("cellular|wifi"), QStringLiteral("cellular"));
+    parser.addOption(help);
+    parser.addOption(json);
+    if (info->command != CliOptions::list) {
+        parser.addOption(port);
+        parser.addOption(all);
+        parser.addOption(variant);
+    }
+    if (with_image)
+        parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The image file to send, byte for byte."));
+
+    QStringList rest = arguments;
+    rest.removeAt(1);
+    if (!parser.parse(rest)) {
+        *error = parser.errorText();
+        return ParseResult::usage_error;
+    }
+    if (parser.isSet(help)) {
+        // Qt's first line names the program alone; the command belongs in it.
+        out << "Usage: kv20-cli " << info->name << " [options]" << (with_image ? " IMAGE" : "") << "\n"
+            << parser.helpText().section(QLatin1Char('\n'), 1);
+        return ParseResult::help_shown;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != (with_image ? 1 : 0)) {
+        *error = with_image ? QStringLiteral("%1 takes exactly one IMAGE").arg(QString::fromLatin1(info->name))
+                            : QStringLiteral("unexpected argument \"%1\"").arg(positional.value(0));
+        return ParseResult::usage_error;
+    }
+    if (with_image)
+        options->image = positional.at(0);
+    options->json = parser.isSet(json);
+    if (info->command == CliOptions::list)
+        return ParseResult::run;
+
+    options->ports = parser.values(port);
+    options->all = parser.isSet(all);
+    const QString kind = parser.value(variant);
+    if (kind != QLatin1String("cellular") && kind != QLatin1String("wifi")) {
+        *error = QStringLiteral("--variant takes cellular or wifi, not \"%1\"").arg(kind);
+        return ParseResult::usage_error;
+    }
+    options->cellular = kind == QLatin1String("cellular");
+    if (options->all && !options->ports.isEmpty()) {
+        *error = QStringLiteral("--all and --port exclude each other");
+        return ParseResult::usage_error;
+    }
+    return ParseResult::run;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asked for. parse_cli_options() fills it or explains
+// the usage error in one line.
+struct CliOptions
+{
+    enum Command { list, query, audio, firmware };
+    Command command = list;
+    QString image;          // audio and firmware
+    QStringList ports;      // --port, in the order given
+    bool all = false;       // --all
+    bool cellular = true;   // --variant
+    bool json = false;      // --json
+};
+
+enum class ParseResult { run, help_shown, usage_error };
+
+// Help goes to standard output, a usage error's one line to *error.
+ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options, QString *error);

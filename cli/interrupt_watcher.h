@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+// Turns SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break, console close)
+// into a signal in the thread that made the watcher, so that running
+// operations can be cancelled cleanly instead of the process dying with the
+// modules still waiting. One watcher per process.
+class InterruptWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit InterruptWatcher(QObject *parent = nullptr);
+    ~InterruptWatcher() override;
+
+signals:
+    // exit_code: 130 for an interrupt (Ctrl-C), 143 for a termination.
+    void interrupted(int exit_code);
+
+private:
+    struct Platform;
+    Platform *platform;
+};

@@ -1,0 +1,127 @@
+#include "journal/journal.h"
+
+#include "journal/journal_file.h"
+
+#include <QStringList>
+
+const QString Journal::default_path = QStringLiteral("kv20-journal.csv");
+
+namespace {
+
+const char *const columns[] = {
+    "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
+    "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
+};
+
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its
+// quotes doubled.
+QByteArray csv_field(const QString &value)
+{
+    QByteArray bytes = value.toUtf8();
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') || bytes.contains('\n')) {
+        bytes.replace("\"", "\"\"");
+        bytes = '"' + bytes + '"';
+    }
+    return bytes;
+}
+
+// A module is outside the operator's control: a value that a spreadsheet
+// would run as a formula is stored as text.
+QString module_value(QString value)
+{
+    static const QString formula_starts = QStringLiteral("=+-@\t\r");
+    if (!value.isEmpty() && formula_starts.contains(value.at(0)))
+        value.prepend(QLatin1Char('\''));
+    return value;
+}
+
+// Local time with its offset, never "Z", so that records from machines in
+// different zones still sort and compare.
+QString local_time(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+           + QStringLiteral("%1%2:%3")
+                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QByteArray join_row(const QList<QByteArray> &fields)
+{
+    QByteArray row;
+    for (int i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            row += ',';
+        row += fields.at(i);
+    }
+    return row + "\r\n";
+}
+
+} // namespace
+
+QString operation_name(quint8 type)
+{
+    switch (type) {
+    case 0:
+        return QStringLiteral("query");
+    case 1:
+        return QStringLiteral("audio");
+    default:
+        return QStringLiteral("firmware");
+    }
+}
+
+Journal::Journal(QString path)
+    : path_(std::move(path))
+{
+}
+
+QByteArray Journal::header_row()
+{
+    QList<QByteArray> fields;
+    for (const char *column : columns)
+        fields << QByteArray(column);
+    return join_row(fields);
+}
+
+QByteArray Journal::record_row(const OperationRecord &r)
+{
+    const bool image_read = r.image_bytes >= 0;
+    return join_row({
+        csv_field(local_time(r.started)),
+        csv_field(r.tool),
+        csv_field(r.port),
+        csv_field(r.operation),
+        csv_field(module_value(r.device_number)),
+        csv_field(module_value(r.imei_or_mac)),
+        csv_field(module_value(r.iccid_or_audio_version)),
+        csv_field(module_value(r.device_version)),
+        csv_field(r.image),
+        image_read ? QByteArray::number(r.image_bytes) : QByteArray(),
+        image_read ? r.image_sha256 : QByteArray(),
+        r.ok ? QByteArray("ok") : QByteArray("failed"),
+        csv_field(r.ok ? QString() : r.detail),
+        QByteArray::number(r.duration_ms),
+    });
+}
+
+QString Journal::append(const OperationRecord &record) const
+{
+    // The byte-order mark makes spreadsheet programs read the file as UTF-8.
+    return append_journal_row(path_, "\xEF\xBB\xBF" + header_row(), record_row(record));
+}
+
+QByteArray journal_close_off(qint64 quote_count, char last_byte)
+{
+    QByteArray bytes;
+    if (quote_count % 2 != 0) {
+        bytes = "\"\r\n";
+    } else if (last_byte == '\r') {
+        bytes = "\n";
+    } else if (last_byte != '\n' && last_byte != 0) {
+        bytes = "\r\n";
+    }
+    return bytes;
+}

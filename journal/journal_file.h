@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The platform's part of a journal append: under an exclusive lock on the
+// file (held against other processes too), create it with `preamble` when it
+// is new or empty, close off a record that a crash cut short (a closing quote
+// where one is open, then CR LF), append `row` in one write and flush it to
+// the disk. Empty on success, else the reason.
+QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row);
+
+// The bytes that close off a cut record, given how many quote characters the
+// file holds and its last byte (0 for an empty file). Quotes inside a quoted
+// value are doubled, so an odd count means the file ends inside one.
+QByteArray journal_close_off(qint64 quote_count, char last_byte);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QString>
+
+// What one operation on one module did: a row of the results journal. The
+// worker fills it on its own thread as the operation runs; the front end
+// (window or command line) names the tool.
+struct OperationRecord
+{
+    QDateTime started;      // local time, when the request reached the worker
+    QString tool;           // "window" or "cli"
+    QString port;           // the port name the operator chose
+    QString operation;      // "query", "audio" or "firmware"
+    // What the module reported during this operation, empty where it did not.
+    QString device_number;
+    QString imei_or_mac;
+    QString iccid_or_audio_version;
+    QString device_version;
+    QString image;          // path as given; empty for a query
+    qint64 image_bytes = -1;  // -1: no image was read
+    QByteArray image_sha256;  // lower-case hex; empty: no image was read
+    bool ok = false;
+    QString detail;         // empty for ok; one of the journal's failure texts
+    qint64 duration_ms = 0;
+};
+
+Q_DECLARE_METATYPE(OperationRecord)
+
+// The operation column's word for an operation type (0, 1, 2).
+QString operation_name(quint8 type);
