@@ -1,0 +1,215 @@
+// kv20-cli as a script or an operator runs it: its own process against
+// simulated modules that share one fabricated device tree, judged by its exit
+// code, its output, the journal and what the modules received.
+#include "tests/support/csv_reader.h"
+#include "tests/support/module_sim_process.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Sims = std::vector<std::unique_ptr<ModuleSimProcess>>;
+
+struct Bench
+{
+    QTemporaryDir dir;
+    Sims sims;
+    QProcess cli;
+
+    // One simulator per argument list, all in this bench's device tree.
+    bool start_sims(const QList<QStringList> &each)
+    {
+        for (QStringList args : each) {
+            sims.push_back(std::make_unique<ModuleSimProcess>(args << "--device-tree=" + dir.filePath("sys")));
+            if (!sims.back()->start())
+                return false;
+        }
+        return true;
+    }
+    void start_cli(const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
+        cli.setProcessEnvironment(env);
+        cli.setWorkingDirectory(dir.path());
+        cli.start(QStringLiteral(KV20_BIN_DIR "/kv20-cli"), args);
+    }
+    int run(const QStringList &args, int timeout_ms = 30000)
+    {
+        start_cli(args);
+        return cli.waitForFinished(timeout_ms) && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    }
+    QStringList out_lines() { return QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); }
+    QList<QStringList> journal()
+    {
+        QFile file(dir.filePath("kv20-journal.csv"));
+        return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
+    }
+    QString port(int i) const { return sims.at(i)->device_path().mid(5); }
+    bool write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+};
+
+// Random bytes not ending in the pad byte, so that a saved image with its
+// padding stripped compares whole.
+QByteArray random_image(int size)
+{
+    QByteArray bytes(size, 0);
+    for (char &c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    bytes[size - 1] = 'E';
+    return bytes;
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void list_finds_the_modules_only();
+    void audio_on_three_modules_one_refusing();
+    void query_json_reads_back();
+    void bad_input_sends_nothing_data();
+    void bad_input_sends_nothing();
+    void interrupt_cancels_on_the_wire();
+};
+
+void TestCli::list_finds_the_modules_only()
+{
+    Bench b;
+    QVERIFY(b.start_sims({{"--quiet"}, {"--quiet", "--identity=alt"}, {"--quiet", "--identity=other"}}));
+    QCOMPARE(b.run({"list"}), 0);
+    const QString name = QStringLiteral("KV20 Simulated Module (%1)");
+    QCOMPARE(b.out_lines(), QStringList({b.port(0) + "\t/dev/" + b.port(0) + "\t" + name.arg(b.port(0)),
+                                         b.port(1) + "\t/dev/" + b.port(1) + "\t" + name.arg(b.port(1))}));
+    QCOMPARE(b.run({"list", "--json"}), 0);
+    const QStringList lines = b.out_lines();
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(lines.at(0).toUtf8()).object();
+    QCOMPARE(first.value("port").toString(), b.port(0));
+    QCOMPARE(first.value("node").toString(), "/dev/" + b.port(0));
+    QCOMPARE(first.value("name").toString(), name.arg(b.port(0)));
+}
+
+void TestCli::audio_on_three_modules_one_refusing()
+{
+    Bench b;
+    const QByteArray image = random_image(5000);
+    QVERIFY(b.write("音频 文件.img", image));
+    QList<QStringList> args;
+    for (int i = 0; i < 3; ++i)
+        args << QStringList {"--quiet", "--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
+    args[1] << "--nak-block=2" << "--nak-times=5";
+    QVERIFY(b.start_sims(args));
+
+    QCOMPARE(b.run({"audio", b.dir.filePath("音频 文件.img"), "--all"}), 1);
+    const QStringList out = b.out_lines();
+    QVERIFY(out.contains(b.port(0) + ": ok"));
+    QVERIFY(out.contains(b.port(1) + ": failed: transfer error -4"));
+    QVERIFY(out.contains(b.port(2) + ": ok"));
+    QCOMPARE(read_file(b.dir.filePath("got0")), image);
+    QCOMPARE(read_file(b.dir.filePath("got2")), image);
+    QCOMPARE(b.journal().size(), 3);
+    for (const QStringList &r : b.journal()) {
+        QCOMPARE(r.at(1), QStringLiteral("cli"));
+        QCOMPARE(r.at(11), r.at(2) == b.port(1) ? QStringLiteral("failed") : QStringLiteral("ok"));
+        QCOMPARE(r.at(8), b.dir.filePath("音频 文件.img"));
+    }
+}
+
+void TestCli::query_json_reads_back()
+{
+    Bench b;
+    QVERIFY(b.start_sims({{"--quiet", "--variant=wifi", "--serial=SN-7", "--mac=a0:b1", "--audio-version=A-3"}}));
+    QCOMPARE(b.run({"query", "--port", "/dev/" + b.port(0), "--variant", "wifi", "--json"}), 0);
+    const QStringList lines = b.out_lines();
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject result = QJsonDocument::fromJson(lines.at(0).toUtf8()).object();
+    QCOMPARE(result.value("port").toString(), b.port(0));
+    QCOMPARE(result.value("event").toString(), QStringLiteral("result"));
+    QCOMPARE(result.value("result").toString(), QStringLiteral("ok"));
+    QCOMPARE(result.value("detail").toString(), QString());
+    QCOMPARE(result.value("device_number").toString(), QStringLiteral("SN-7"));
+    QCOMPARE(result.value("imei_or_mac").toString(), QStringLiteral("a0:b1"));
+    QCOMPARE(result.value("iccid_or_audio_version").toString(), QStringLiteral("A-3"));
+    QVERIFY(!result.value("device_version").toString().isEmpty());
+}
+
+void TestCli::bad_input_sends_nothing_data()
+{
+    QTest::addColumn<QStringList>("args");  // %P: the first module's port, %D: the bench folder
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing image") << QStringList {"audio", "%D/absent.img", "--all"} << 1 << "image not found";
+    QTest::newRow("directory as image") << QStringList {"firmware", "%D", "--all"} << 1 << "image not found";
+    QTest::newRow("FIFO as image") << QStringList {"audio", "%D/fifo.img"} << 1 << "image not found";
+    QTest::newRow("unknown port") << QStringList {"query", "--port", "pts/999"} << 2 << "found: %P";
+    QTest::newRow("port given twice") << QStringList {"query", "--port", "%P", "--port", "/dev/%P"} << 2 << "twice";
+    QTest::newRow("unknown option") << QStringList {"query", "--speed", "9"} << 2 << "speed";
+    QTest::newRow("unknown variant") << QStringList {"query", "--variant", "lte"} << 2 << "lte";
+}
+
+void TestCli::bad_input_sends_nothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exit_code);
+    QFETCH(QString, message);
+    Bench b;
+    QVERIFY(b.start_sims({{}, {}}));
+    QCOMPARE(mkfifo(QFile::encodeName(b.dir.filePath("fifo.img")).constData(), 0600), 0);
+    args.replaceInStrings("%P", b.port(0)).replaceInStrings("%D", b.dir.path());
+    QCOMPARE(b.run(args, 10000), exit_code);
+    QVERIFY2(QString::fromUtf8(b.cli.readAllStandardError()).contains(message.replace("%P", b.port(0))),
+             qPrintable(message));
+    // One failed record per module for an image the modules never got.
+    QCOMPARE(b.journal().size(), exit_code == 1 ? (args.contains("--all") ? 2 : 1) : 0);
+    for (auto &sim : b.sims)
+        QVERIFY(!sim->stderr_log().contains("command "));
+}
+
+void TestCli::interrupt_cancels_on_the_wire()
+{
+    Bench b;
+    QVERIFY(b.write("image.bin", random_image(200000)));
+    QVERIFY(b.start_sims({{"--pace"}, {"--pace"}}));
+    b.start_cli({"audio", b.dir.filePath("image.bin"), "--all"});
+    // Both transfers under way: each module has taken a block.
+    for (auto &sim : b.sims)
+        QVERIFY(sim->wait_for_log("block 2 ", 10000));
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(b.cli.processId()), SIGINT);
+    QVERIFY(b.cli.waitForFinished(5000));
+    qInfo() << "SIGINT to exit:" << clock.elapsed() << "ms";
+    QCOMPARE(b.cli.exitCode(), 130);
+    for (auto &sim : b.sims)
+        QVERIFY(sim->wait_for_log("cancelled by the sender", 3000));
+    const QList<QStringList> records = b.journal();
+    QCOMPARE(records.size(), 2);
+    for (const QStringList &r : records)
+        QCOMPARE(r.mid(11, 2), QStringList({"failed", "interrupted"}));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,274 @@
+// The results journal as it stands on disk: one record per operation through
+// the worker against the simulated module, read back with a CSV reader of the
+// test's own; cut records closed off; several processes appending at once; a
+// journal that cannot be written.
+#include "journal/journal.h"
+#include "tests/support/csv_reader.h"
+#include "tests/support/module_sim_process.h"
+#include "worker/mpthread.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+namespace col {
+enum Column { time, tool, port, operation, device_number, imei_or_mac, iccid, device_version, image, image_bytes,
+              image_sha256, result, detail, duration_ms, count };
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+OperationRecord sample(const QString &port_name, int n, const QString &image_path = QString())
+{
+    OperationRecord r;
+    r.started = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 678));
+    r.tool = QStringLiteral("cli");
+    r.port = port_name;
+    r.operation = QStringLiteral("audio");
+    r.image = image_path;
+    r.detail = QString::number(n);
+    return r;
+}
+
+// One operation through a worker whose records go to `journal`.
+struct Run
+{
+    std::unique_ptr<MPThread> worker = std::make_unique<MPThread>();
+    QStringList log;
+    OperationRecord record;
+    QString journal_error;
+
+    bool operate(const QString &journal, const QString &port_name, int kind, int type, const QString &image_path)
+    {
+        const Journal target(journal);
+        worker->set_record_sink([target](OperationRecord r) {
+            r.tool = QStringLiteral("window");
+            return target.append(r);
+        });
+        QObject::connect(worker.get(), &MPThread::ui_debug, [this](const QString &line) { log << line; });
+        QSignalSpy finished(worker.get(), &MPThread::operation_finished);
+        worker->start();
+        if (!worker->open_serial_port(port_name, QString()))
+            return false;
+        worker->__start_flash(flash_parameter(), quint8(kind));
+        flash_parameter request;
+        request.fs_path = request.fw_path = image_path;
+        worker->__start_flash(request, quint8(type));
+        if (!finished.wait(20000))
+            return false;
+        record = finished.at(0).at(0).value<OperationRecord>();
+        journal_error = finished.at(0).at(1).toString();
+        return true;
+    }
+    ~Run() { worker->stop_and_wait(); }
+};
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void each_operation_leaves_its_record_data();
+    void each_operation_leaves_its_record();
+    void cut_record_is_closed_off_data();
+    void cut_record_is_closed_off();
+    void four_processes_append_at_once();
+    void unwritable_journal_keeps_the_outcome_data();
+    void unwritable_journal_keeps_the_outcome();
+};
+
+void TestJournal::each_operation_leaves_its_record_data()
+{
+    QTest::addColumn<QStringList>("sim_args");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("image_file");  // "image.bin" exists, "absent.bin" does not
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QStringList>("device");  // as stored: device_number .. device_version
+
+    const QStringList cellular {"KV20SIM000001", "860000000000017", "89860000000000000017", "KV20-FW-1.0.7"};
+    const QStringList none {"", "", "", ""};
+    QTest::newRow("query") << QStringList() << 0x81 << 0 << "" << "ok" << cellular;
+    QTest::newRow("audio") << QStringList() << 0x81 << 1 << "image.bin" << "ok" << cellular;
+    QTest::newRow("firmware, Wi-Fi")
+        << QStringList {"--variant=wifi", "--serial=SN9", "--mac=aa:bb", "--audio-version=A2", "--fw-version=F3"}
+        << 0x90 << 2 << "image.bin" << "ok" << QStringList {"SN9", "aa:bb", "A2", "F3"};
+    QTest::newRow("silent module") << QStringList {"--no-reply"} << 0x81 << 0 << "" << "no reply" << none;
+    QTest::newRow("no acknowledgement") << QStringList {"--no-download-ack"} << 0x81 << 1 << "image.bin"
+                                        << "no acknowledgement" << cellular;
+    QTest::newRow("missing image") << QStringList() << 0x81 << 1 << "absent.bin" << "image not found" << cellular;
+    QTest::newRow("block 2 refused") << QStringList {"--nak-block=2", "--nak-times=5"} << 0x81 << 1 << "image.bin"
+                                     << "transfer error -4" << cellular;
+    // A module's value that a spreadsheet would run is kept as text; quotes,
+    // commas and Chinese text come back unchanged.
+    QTest::newRow("values to quote and guard")
+        << QStringList {"--devno==HYPERLINK(1)", "--fw-version=固件 \"1,2\""} << 0x81 << 0 << "" << "ok"
+        << QStringList {"'=HYPERLINK(1)", "860000000000017", "89860000000000000017", "固件 \"1,2\""};
+}
+
+void TestJournal::each_operation_leaves_its_record()
+{
+    QFETCH(QStringList, sim_args);
+    QFETCH(int, kind);
+    QFETCH(int, type);
+    QFETCH(QString, image_file);
+    QFETCH(QString, outcome);
+    QFETCH(QStringList, device);
+
+    QTemporaryDir dir;
+    const QByteArray image_bytes_sent = QByteArray(3000, 'x') + QByteArray(77, '\x1a');
+    QFile image_out(dir.filePath("image.bin"));
+    QVERIFY(image_out.open(QIODevice::WriteOnly) && image_out.write(image_bytes_sent) == image_bytes_sent.size());
+    image_out.close();
+    const QString image_path = image_file.isEmpty() ? QString() : dir.filePath(image_file);
+
+    ModuleSimProcess sim(sim_args << "--quiet");
+    QVERIFY(sim.start());
+    Run run;
+    QVERIFY(run.operate(dir.filePath("kv20-journal.csv"), sim.device_path(), kind, type, image_path));
+
+    const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
+    QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
+                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms\r\n"));
+    const QList<QStringList> records = read_csv(raw);
+    QCOMPARE(records.size(), 2);
+    const QStringList r = records.at(1);
+    QCOMPARE(r.size(), int(col::count));
+    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
+                 .match(r[col::time]).hasMatch(), qPrintable(r[col::time]));
+    QCOMPARE(r[col::tool], QStringLiteral("window"));
+    QCOMPARE(r[col::port], sim.device_path());
+    QCOMPARE(r[col::operation], QStringList({"query", "audio", "firmware"}).at(type));
+    QCOMPARE(r.mid(col::device_number, 4), device);
+    QCOMPARE(r[col::image], image_path);
+    const bool read = image_file == QLatin1String("image.bin") && outcome != QLatin1String("no reply");
+    QCOMPARE(r[col::image_bytes], read ? QString::number(image_bytes_sent.size()) : QString());
+    QCOMPARE(r[col::image_sha256], read ? QString(QCryptographicHash::hash(image_bytes_sent, QCryptographicHash::Sha256).toHex())
+                                   : QString());
+    QCOMPARE(r[col::result], outcome == QLatin1String("ok") ? QStringLiteral("ok") : QStringLiteral("failed"));
+    QCOMPARE(r[col::detail], outcome == QLatin1String("ok") ? QString() : outcome);
+    bool number = false;
+    QVERIFY(r[col::duration_ms].toLongLong(&number) >= 0 && number);
+}
+
+void TestJournal::cut_record_is_closed_off_data()
+{
+    QTest::addColumn<QByteArray>("cut_after");  // the third record is cut right after this text
+    QTest::newRow("inside a quoted value") << QByteArray("\"C:/a ");
+    QTest::newRow("after a doubled quote's first half") << QByteArray("\"C:/a \"");
+    QTest::newRow("after the closing quote") << QByteArray("\"C:/a \"\"b\"\", c\"");
+    QTest::newRow("inside an unquoted field") << QByteArray(",cli,p");
+    QTest::newRow("between CR and LF") << QByteArray(",0\r");
+}
+
+void TestJournal::cut_record_is_closed_off()
+{
+    QFETCH(QByteArray, cut_after);
+    QTemporaryDir dir;
+    const Journal journal(dir.filePath("kv20-journal.csv"));
+    const QString quoted_path = QStringLiteral("C:/a \"b\", c");
+    for (int n = 0; n < 3; ++n)
+        QVERIFY(journal.append(sample(QStringLiteral("p%1").arg(n), n, quoted_path)).isEmpty());
+    const QByteArray whole = read_file(journal.path());
+    const int third = whole.indexOf("\r\n", whole.indexOf(",p1,")) + 2;
+    const int cut = whole.indexOf(cut_after, third) + cut_after.size();
+    QVERIFY(cut > third);
+    QVERIFY(QFile::resize(journal.path(), cut));
+
+    QVERIFY(journal.append(sample(QStringLiteral("after"), 9)).isEmpty());
+    const QList<QStringList> records = read_csv(read_file(journal.path()));
+    QCOMPARE(records.size(), 5);  // header, two whole records, the cut one, the new one
+    for (int n = 0; n < 2; ++n)
+        QCOMPARE(records.at(n + 1), read_csv(Journal::record_row(sample(QStringLiteral("p%1").arg(n), n, quoted_path))).first());
+    QCOMPARE(records.at(1)[col::image], quoted_path);
+    QCOMPARE(records.at(2)[col::port], QStringLiteral("p1"));
+    QCOMPARE(records.last().size(), int(col::count));
+    QCOMPARE(records.last()[col::port], QStringLiteral("after"));
+    QCOMPARE(records.last()[col::detail], QStringLiteral("9"));
+}
+
+void TestJournal::four_processes_append_at_once()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kv20-journal.csv");
+    constexpr int writers = 4, each = 200;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int w = 0; w < writers; ++w) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(QCoreApplication::applicationFilePath(),
+                                {"--append", path, QStringLiteral("w%1").arg(w), QString::number(each)});
+    }
+    for (auto &process : processes) {
+        QVERIFY(process->waitForFinished(60000));
+        QCOMPARE(process->exitCode(), 0);
+    }
+    const QByteArray raw = read_file(path);
+    QCOMPARE(raw.count("\xEF\xBB\xBF"), 1);  // created once
+    const QList<QStringList> records = read_csv(raw);
+    QCOMPARE(records.size(), 1 + writers * each);
+    QMap<QString, int> next;
+    for (int i = 1; i < records.size(); ++i) {
+        const QStringList &r = records.at(i);
+        QCOMPARE(r.size(), int(col::count));
+        QCOMPARE(r[col::detail].toInt(), next[r[col::port]]++);  // each writer's records whole and in its order
+    }
+    for (int w = 0; w < writers; ++w)
+        QCOMPARE(next.value(QStringLiteral("w%1").arg(w)), each);
+}
+
+void TestJournal::unwritable_journal_keeps_the_outcome_data()
+{
+    QTest::addColumn<QString>("stand_in");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a directory of that name") << "directory" << "Is a directory";
+    QTest::newRow("a full disk") << "/dev/full" << "No space left on device";
+}
+
+void TestJournal::unwritable_journal_keeps_the_outcome()
+{
+    QFETCH(QString, stand_in);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kv20-journal.csv");
+    QVERIFY(stand_in == QLatin1String("directory") ? QDir().mkdir(path) : QFile::link(stand_in, path));
+
+    ModuleSimProcess sim({"--quiet"});
+    QVERIFY(sim.start());
+    Run run;
+    QVERIFY(run.operate(path, sim.device_path(), 0x81, 0, QString()));
+    QVERIFY(run.record.ok);
+    QCOMPARE(run.journal_error, reason);
+    QCOMPARE(run.log.filter(QStringLiteral("journal not written")),
+             QStringList {QStringLiteral("journal not written: ") + reason});
+}
+
+int main(int argc, char **argv)
+{
+    // A writer process of four_processes_append_at_once.
+    if (argc == 5 && QByteArray(argv[1]) == "--append") {
+        const Journal journal(QString::fromLocal8Bit(argv[2]));
+        for (int n = 0; n < atoi(argv[4]); ++n) {
+            if (!journal.append(sample(QString::fromLocal8Bit(argv[3]), n, QStringLiteral("x,\"y\"\r\nz"))).isEmpty())
+                return 1;
+        }
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestJournal test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_journal.moc"
