@@ -28,7 +28,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 # What the package installs; after the plain build this is up to date.
 targets=(kv20-tool kv20-module-sim kv20_catalogue kv20_package_docs)
-if cmake --build "$build" --target help | grep -qw 'kv20-cli'; then
+if cmake --build "$build" --target help | grep -w 'kv20-cli' >/dev/null; then
     targets+=(kv20-cli)
 fi
 step "building ${targets[*]}"
