@@ -1,59 +1,97 @@
 #!/bin/bash
-# Cross-builds the Windows discovery layer (Setup API walk, WM_DEVICECHANGE
-# decoding) and the shared identity rules with MinGW-w64 into a Qt-free check
-# program, and runs it under wine when wine is installed and answers in time.
+# Checks the Windows branch of the tree from Linux with MinGW-w64:
 #
-#   .ci/windows-cross.sh [OUTPUT_DIR]      (default: <repo>/build-windows-cross)
+# 1. configures the whole tree for Windows (cmake/mingw-w64-x86_64.cmake,
+#    with Qt found through cmake/qt5-standin: Debian's Qt headers and the
+#    host's moc, uic, rcc) and compiles every object the Windows
+#    configuration holds: the window, the command-line tool and every library
+#    they link, with the Windows layers in place of the Linux ones. Nothing
+#    with Qt is linked: there is no Windows build of Qt here. The link lines
+#    are checked for the subsystems: kv20-tool a window program, kv20-cli a
+#    console one;
+# 2. compiles and links the Qt-free Windows discovery layer into its check
+#    program and runs it under wine.
 #
-# Exit status: non-zero when compiling or linking fails, or when the program
-# ran and reported a failed check. 0 with a message when no cross compiler can
-# be had (not installed and not installable here), or when wine is missing or
-# too slow: then only compile and link were checked.
+#   .ci/windows-cross.sh [BUILD_DIR]      (default: <repo>/build-win)
+#
+# Exit status: non-zero when the cross compiler is missing, when configuring,
+# compiling or linking fails, when a subsystem is wrong, or when the check
+# program reports a failed check. Only wine being absent or too slow leaves
+# the check program unrun (said so, exit 0).
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-out=${1:-$repo/build-windows-cross}
-cxx=x86_64-w64-mingw32-g++
+out=${1:-$repo/build-win}
 wine_timeout=${KV20_WINE_TIMEOUT:-60}
+triplet=x86_64-w64-mingw32
 
-if ! command -v "$cxx" >/dev/null 2>&1; then
-    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-        echo "windows-cross: installing g++-mingw-w64-x86-64"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends g++-mingw-w64-x86-64 >/dev/null 2>&1 \
-            || { apt-get update >/dev/null 2>&1 \
-                 && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends g++-mingw-w64-x86-64 >/dev/null 2>&1; } \
-            || true
+cxx=""
+for candidate in "$triplet-g++-posix" "$triplet-g++"; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+        cxx=$candidate
+        break
     fi
-    if ! command -v "$cxx" >/dev/null 2>&1; then
-        echo "windows-cross: SKIPPED, no MinGW-w64 cross compiler ($cxx) available"
-        exit 0
-    fi
+done
+if [ -z "$cxx" ]; then
+    echo "windows-cross: FAILED, no MinGW-w64 cross compiler ($triplet-g++; Debian: g++-mingw-w64-x86-64)" >&2
+    exit 1
+fi
+generator=()
+if command -v ninja >/dev/null 2>&1; then
+    generator=(-G Ninja)
+else
+    echo "windows-cross: FAILED, ninja is needed to build the objects alone (Debian: ninja-build)" >&2
+    exit 1
 fi
 
-mkdir -p "$out"
-exe=$out/com_port_check.exe
-flags=(-std=c++17 -O2 -Wall -Wextra -Werror -I"$repo")
+echo "windows-cross: configuring the tree for Windows in $out"
+if [ -f "$out/CMakeCache.txt" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$out/CMakeCache.txt"; then
+    rm -rf "$out"
+fi
+cmake -S "$repo" -B "$out" "${generator[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+    -DQt5_DIR="$repo/cmake/qt5-standin/Qt5" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS=-Werror >/dev/null
 
+# Every object file of the Windows configuration, whatever its folders hold.
+mapfile -t objects < <(ninja -C "$out" -t targets all | sed -n 's/^\(.*\.obj\): .*/\1/p' | sort)
+if [ ${#objects[@]} -eq 0 ]; then
+    echo "windows-cross: FAILED, the Windows configuration has no objects" >&2
+    exit 1
+fi
+echo "windows-cross: compiling ${#objects[@]} objects (no link)"
+ninja -C "$out" -j"${KV20_CROSS_JOBS:-$(nproc)}" "${objects[@]}" >"$out/objects.log" 2>&1 \
+    || { cat "$out/objects.log" >&2; echo "windows-cross: FAILED compiling for Windows" >&2; exit 1; }
+printf '%s\n' "${objects[@]}" | sed 's|/CMakeFiles/[^/]*\.dir/|: |; s|^|  |'
+
+# The subsystem each program would be linked with.
+check_subsystem() {
+    local program=$1 want=$2 line
+    line=$(ninja -C "$out" -t commands "bin/$program.exe" 2>/dev/null | tail -n 1)
+    if [ -z "$line" ]; then
+        echo "windows-cross: FAILED, no link step for $program.exe in the Windows configuration" >&2
+        return 1
+    fi
+    if [[ " $line " == *" -mwindows "* ]]; then got=window; else got=console; fi
+    if [ "$got" != "$want" ]; then
+        echo "windows-cross: FAILED, $program.exe would be a $got program, not a $want program" >&2
+        return 1
+    fi
+    echo "windows-cross: $program.exe links as a $want program"
+}
+check_subsystem kv20-tool window
+if ninja -C "$out" -t targets all | grep -q '^bin/kv20-cli\.exe:'; then
+    check_subsystem kv20-cli console
+fi
+
+# The Qt-free part of the Windows discovery layer links on its own.
+exe=$out/com_port_check.exe
 echo "windows-cross: compiling and linking $exe"
-"$cxx" "${flags[@]}" -static \
+"$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -static \
     "$repo/tests/discovery/win/com_port_check.cpp" \
     "$repo/discovery/com_port_walk_win.cpp" \
     -lsetupapi -o "$exe"
-
-# The Qt side of the Windows layer cannot be linked without a Windows build of
-# Qt; where Qt's headers are installed its files are at least compiled.
-qt_include=$(pkg-config --variable=includedir Qt5Core 2>/dev/null || true)
-if [ -n "$qt_include" ] && [ -f "$qt_include/QtCore/qglobal.h" ]; then
-    echo "windows-cross: compiling the Qt adapters against the host's Qt headers (syntax only)"
-    for source in port_enumerator_win.cpp native_device_change_win.cpp device_change_source_win.cpp; do
-        # Qt's headers configured for Linux trip MinGW's dllimport checks;
-        # those warnings are about Qt, not about our code.
-        "$cxx" "${flags[@]}" -Wno-attributes -fsyntax-only -I"$qt_include" -I"$qt_include/QtCore" \
-            "$repo/discovery/$source"
-    done
-else
-    echo "windows-cross: no Qt headers found, Qt adapters not compiled"
-fi
 
 wine=""
 # Debian's wine64 package alone installs its loader outside PATH.
@@ -64,7 +102,7 @@ for candidate in wine64 wine /usr/lib/wine/wine64; do
     fi
 done
 if [ -z "$wine" ]; then
-    echo "windows-cross: built and linked; wine not installed, check program not run"
+    echo "windows-cross: compiled and linked; wine not installed, check program not run"
     exit 0
 fi
 
@@ -81,7 +119,7 @@ for server in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
     fi
 done
 if [ "$status" = 124 ] || [ "$status" = 137 ]; then
-    echo "windows-cross: built and linked; wine did not finish within ${wine_timeout}s, result unknown"
+    echo "windows-cross: compiled and linked; wine did not finish within ${wine_timeout}s, result unknown"
     exit 0
 fi
 exit "$status"

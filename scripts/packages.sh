@@ -9,6 +9,8 @@ kv20_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64
   umockdev libumockdev-dev
+  ninja-build
+  dpkg-dev fakeroot file lintian udev gzip man-db
 )
 
 kv20_install_packages() {

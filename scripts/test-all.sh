@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the tool three times (plain, with
 # ThreadSanitizer, with AddressSanitizer + UBSan) and runs the suite in each
-# build; then a short run of every fuzz target and the Windows layer's cross
-# build. Exits non-zero on any failure.
+# build, checks the Debian package made from the plain build; then a short
+# run of every fuzz target and the Windows cross build. Exits non-zero on any failure.
 #
 # The sanitizer builds leave out the tests labelled "slow" (the long fault
 # matrix) and "e2e" (the operator scenarios under Xvfb), which exercise no
@@ -34,6 +34,11 @@ run_build() {
 }
 
 run_build build ""
+
+if [ -f .ci/package-check.sh ]; then
+  stage "Debian package from build: lintian, install, run, remove"
+  bash .ci/package-check.sh build || failed+=("package check")
+fi
 run_build build-tsan "slow|e2e" -DKV20_SANITIZE=thread -DKV20_BUILD_BENCH=OFF
 run_build build-asan "slow|e2e" -DKV20_SANITIZE=address -DKV20_BUILD_BENCH=OFF
 
@@ -43,7 +48,7 @@ if [ -f scripts/fuzz-short.sh ]; then
 fi
 
 if [ -f .ci/windows-cross.sh ]; then
-  stage "Windows layer cross build"
+  stage "Windows cross build"
   bash .ci/windows-cross.sh || failed+=("windows cross build")
 fi
 
