@@ -138,7 +138,12 @@ int paced_through_window(const QString &base)
                 "(transfer from %.2f s to %.2f s)\n",
                 longest_gap, (longest_gap_at - clicked_at) / 1000.0, started / 1e9 - clicked_at / 1000.0,
                 finished / 1e9 - clicked_at / 1000.0);
-    return ok && intact ? 0 : 1;
+    // The window keeps a journal record of the operation on the worker
+    // thread; the stall above includes it.
+    const QByteArray journal = read_file(work + QStringLiteral("/kv20-journal.csv"));
+    const bool recorded = journal.count("\r\n") == 2 && journal.contains(",ok,,");
+    std::printf("  journal            : %s\n", recorded ? "on, the operation's record written" : "NO RECORD");
+    return ok && intact && recorded ? 0 : 1;
 }
 
 int memory_of_large_image(const QString &base)
