@@ -23,9 +23,9 @@ for tool in cpack dpkg-deb dpkg-shlibdeps lintian apt-get udevadm; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (scripts/packages.sh installs it)"
 done
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+# Configured again, so that a build folder made before a change of the tree
+# still knows every target the package needs.
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # What the package installs; after the plain build this is up to date.
 targets=(kv20-tool kv20-module-sim kv20_catalogue kv20_package_docs)
 if cmake --build "$build" --target help | grep -w 'kv20-cli' >/dev/null; then
