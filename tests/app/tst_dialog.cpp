@@ -1,23 +1,15 @@
 // The real window on the offscreen platform: the request each operation
 // sends to the worker, the image choosers and config.ini, the display slots,
-// and device changes, all read from the window's widgets.
+// device changes and the English catalogue, all read from the window's widgets.
 #include "app/dialog.h"
 #include "discovery/device_change_source.h"
 #include "protocol/device_query.h"
 #include "tests/discovery/fake_sysfs.h"
 #include "tests/support/scripted_module.h"
+#include "ui_dialog.h"
 
-#include <QComboBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSettings>
 #include <QtTest>
-
-#include <functional>
-#include <memory>
+#include <QtWidgets>
 
 using Call = std::function<void(Dialog &)>;
 Q_DECLARE_METATYPE(Call)
@@ -26,70 +18,45 @@ class DialogTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> work; // the tool's working directory
-    QString home, sysfs;
+    QTemporaryDir work; // the tool's working directory
+    const QString sysfs = work.filePath("sysfs");
     std::unique_ptr<ScriptedModule> module;
     std::unique_ptr<Dialog> dialog;
     QList<int> requests; // operation types the worker was sent
     flash_parameter request;
 
-    template <class T = QWidget> T *w(const char *name) { return dialog->findChild<T *>(name); }
-
+    template <class T = QWidget> T *w(const QString &name) { return dialog->findChild<T *>(name); }
     void start()
     {
         dialog = std::make_unique<Dialog>();
+        requests.clear();
         // Direct, as the worker's own connection: seen before the click returns.
-        connect(dialog.get(), &Dialog::__start_flash, this, [this](flash_parameter p, quint8 type) {
-            requests << type;
-            request = p;
-        }, Qt::DirectConnection);
+        connect(dialog.get(), &Dialog::__start_flash, this,
+                [this](flash_parameter p, quint8 type) { requests << type; request = p; }, Qt::DirectConnection);
     }
-    bool plug()
-    {
-        fake_sysfs::UsbTty tty;
-        tty.tty = "ttyACM0";
-        tty.devname = QString(module->port()).remove("/dev/");
-        return fake_sysfs::add_usb_tty(sysfs, tty);
-    }
-    static QStringList items(QComboBox *box)
-    {
-        QStringList out;
-        for (int i = 0; i < box->count(); ++i)
-            out << box->itemText(i);
-        return out;
-    }
+    bool plug() { return fake_sysfs::add_usb_tty(sysfs, {"ttyACM0", QString(module->port()).remove("/dev/")}); }
     // Status and its colour, the three controls, the bar, the device fields.
     QString shown()
     {
         const QString style = w<QLabel>("status")->styleSheet();
-        const QString colour = style == "color: rgb(0, 255, 0);" ? "green" : style == "color: rgb(255, 0, 0);" ? "red" : style;
         const int on = w("burn")->isEnabled() + w("speed")->isEnabled() + w("setting_port")->isEnabled();
-        QStringList fields;
-        for (const char *field : {"ap_mac", "sta_mac", "v_version", "deviceSN"})
-            fields << w<QLineEdit>(field)->text();
         auto *bar = w<QProgressBar>("xmodem_progress");
-        return QString("%1 %2|%3|%4/%5|%6").arg(w<QLabel>("status")->text(), colour,
-                                                 on == 3 ? "on" : on == 0 ? "off" : "mixed")
-            .arg(bar->value()).arg(bar->maximum()).arg(fields.join(','));
+        QString out = QString("%1 %2|%3|%4/%5|").arg(w<QLabel>("status")->text(),
+            style == "color: rgb(0, 255, 0);" ? "green" : style == "color: rgb(255, 0, 0);" ? "red" : style,
+            on == 3 ? "on" : on == 0 ? "off" : "mixed").arg(bar->value()).arg(bar->maximum());
+        for (const char *field : {"ap_mac", "sta_mac", "v_version", "deviceSN"})
+            out += w<QLineEdit>(field)->text() + ",";
+        return out;
     }
 
 private slots:
-    void init()
+    void initTestCase()
     {
-        home = QDir::currentPath();
-        work = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(work->path()));
-        sysfs = work->filePath("sysfs");
+        QVERIFY(QDir::setCurrent(work.path()));
         qputenv("KV20_SYSFS_ROOT", sysfs.toLocal8Bit());
-        module = std::make_unique<ScriptedModule>();
-        requests.clear();
     }
-    void cleanup()
-    {
-        dialog.reset();
-        module.reset();
-        QDir::setCurrent(home);
-    }
+    void init() { module = std::make_unique<ScriptedModule>(); }
+    void cleanup() { dialog.reset(); QDir(sysfs).removeRecursively(); }
 
     void request_per_operation_data()
     {
@@ -109,48 +76,41 @@ private slots:
         QFETCH(int, type);
         QVERIFY(!plugged || plug());
         start();
-        requests.clear();
-        auto *speed = w<QComboBox>("speed");
-        if (speed->findText(operation) < 0)
-            speed->addItem(operation);
-        speed->setCurrentText(operation);
+        w<QComboBox>("speed")->insertItem(0, operation);
+        w<QComboBox>("speed")->setCurrentIndex(0);
         w<QLineEdit>("path_fw")->setText("/images/fw.bin");
         w<QLineEdit>("path_fs")->setText("/images/sound.img");
         w<QLineEdit>("sta_mac")->setText("V1.14");
         QTest::mouseClick(w<QPushButton>("burn"), Qt::LeftButton);
         if (type < 0) {
             QVERIFY(requests.isEmpty());
-            QCOMPARE(shown(), QString("串口打开失败 red|on|0/100|,V1.14,,"));
+            QCOMPARE(shown(), QString("串口打开失败 red|on|0/100|,V1.14,,,"));
             return;
         }
         QCOMPARE(requests, QList<int>{type});
-        QCOMPARE((QStringList{request.fw_path, request.fs_path}), (QStringList{"/images/fw.bin", "/images/sound.img"}));
+        QCOMPARE(request.fw_path + " " + request.fs_path, QString("/images/fw.bin /images/sound.img"));
         // At once: the button off, the bar and the previous module's results cleared.
         QVERIFY(!w("burn")->isEnabled());
-        QCOMPARE(shown().section('|', 2), QString("0/1|,,,"));
+        QCOMPARE(shown().section('|', 2), QString("0/1|,,,,"));
     }
 
     void chooser_writes_config_data()
     {
-        QTest::addColumn<QByteArray>("button");
-        QTest::addColumn<QByteArray>("field");
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("image"); // fw or fs
         QTest::addColumn<bool>("accept");
-        QTest::newRow("firmware chosen") << QByteArray("choose_fw") << QByteArray("path_fw") << "fw.img_path" << true;
-        QTest::newRow("audio chosen") << QByteArray("choose_fs") << QByteArray("path_fs") << "fs.img_path" << true;
-        QTest::newRow("audio cancelled") << QByteArray("choose_fs") << QByteArray("path_fs") << "fs.img_path" << false;
+        QTest::newRow("firmware chosen") << "fw" << true;
+        QTest::newRow("audio chosen") << "fs" << true;
+        QTest::newRow("audio cancelled") << "fs" << false;
     }
     void chooser_writes_config()
     {
-        QFETCH(QByteArray, button);
-        QFETCH(QByteArray, field);
-        QFETCH(QString, key);
+        QFETCH(QString, image);
         QFETCH(bool, accept);
-        const QString old = work->filePath("old.img"), chosen = work->filePath("chosen.img");
-        QVERIFY(fake_sysfs::write(old, "old") && fake_sysfs::write(chosen, "new"));
+        const QString old = work.filePath("old.img"), chosen = work.filePath("chosen.img"), key = image + ".img_path";
+        QVERIFY(fake_sysfs::write(chosen, "new"));
         QSettings("config.ini", QSettings::IniFormat).setValue(key, old);
         start();
-        QCOMPARE(w<QLineEdit>(field)->text(), old);
+        QCOMPARE(w<QLineEdit>("path_" + image)->text(), old);
         QTimer operator_hand;
         connect(&operator_hand, &QTimer::timeout, this, [&] {
             if (auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
@@ -160,31 +120,29 @@ private slots:
             }
         });
         operator_hand.start(20);
-        QTest::mouseClick(w<QPushButton>(button), Qt::LeftButton);
+        QTest::mouseClick(w<QPushButton>("choose_" + image), Qt::LeftButton);
         const QString expected = accept ? chosen : old;
-        QCOMPARE(w<QLineEdit>(field)->text(), expected);
+        QCOMPARE(w<QLineEdit>("path_" + image)->text(), expected);
         dialog.reset();
         QCOMPARE(QSettings("config.ini", QSettings::IniFormat).value(key).toString(), expected);
     }
 
-    // What the window shows after a report of the worker, during an
-    // operation (controls off, bar at 3 of 5).
+    // What a report of the worker shows during an operation (controls off, bar at 3 of 5).
     void display_slots_data()
     {
         QTest::addColumn<Call>("report");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("success") << Call([](Dialog &d) { d.set_main_info("下载成功", true); }) << "下载成功 green|off|3/5|,,,";
-        QTest::newRow("failure") << Call([](Dialog &d) { d.set_main_info("传输错误", false); }) << "传输错误 red|off|3/5|,,,";
-        QTest::newRow("download done") << Call([](Dialog &d) { d.burn_done(true); }) << "就绪 green|on|1/1|,,,";
-        QTest::newRow("download failed") << Call([](Dialog &d) { d.burn_done(false); }) << "就绪 green|on|3/5|,,,";
-        QTest::newRow("query done") << Call([](Dialog &d) { d.mac_done(true); }) << "设备信息获取成功 green|off|3/5|,,,";
-        QTest::newRow("query failed") << Call([](Dialog &d) { d.mac_done(false); }) << "设备信息获取失败 red|on|3/5|,,,";
-        const struct { const char *name; quint8 type; const char *fields; } rows[] = {
-            {"IMEI", field_ap_mac, "x,,,"}, {"version", field_sta_mac, ",x,,"}, {"ICCID", field_v_version, ",,x,"},
-            {"device number", 3, ",,,x"}, {"unknown field", 200, ",,,x"}};
-        for (const auto &row : rows)
-            QTest::newRow(row.name) << Call([row](Dialog &d) { d.ui_set_mac_text("x", row.type); })
-                                    << QString("就绪 green|off|3/5|") + row.fields;
+        QTest::newRow("success") << Call([](Dialog &d) { d.set_main_info("成功", true); }) << "成功 green|off|3/5|,,,,";
+        QTest::newRow("failure") << Call([](Dialog &d) { d.set_main_info("错误", false); }) << "错误 red|off|3/5|,,,,";
+        QTest::newRow("download done") << Call([](Dialog &d) { d.burn_done(true); }) << "就绪 green|on|1/1|,,,,";
+        QTest::newRow("download failed") << Call([](Dialog &d) { d.burn_done(false); }) << "就绪 green|on|3/5|,,,,";
+        QTest::newRow("query done") << Call([](Dialog &d) { d.mac_done(true); }) << "设备信息获取成功 green|off|3/5|,,,,";
+        QTest::newRow("query failed") << Call([](Dialog &d) { d.mac_done(false); }) << "设备信息获取失败 red|on|3/5|,,,,";
+        const QList<QPair<int, QString>> fields{{field_ap_mac, "x,,,,"}, {field_sta_mac, ",x,,,"},
+                                               {field_v_version, ",,x,,"}, {3, ",,,x,"}, {200, ",,,x,"}};
+        for (const auto &field : fields)
+            QTest::addRow("field %d", field.first) << Call([field](Dialog &d) { d.ui_set_mac_text("x", field.first); })
+                                                   << "就绪 green|off|3/5|" + field.second;
     }
     void display_slots()
     {
@@ -202,35 +160,62 @@ private slots:
     // and the worker told the module's kind once.
     void module_plugged_in_later_then_replugged()
     {
-        const QString fifo = work->filePath("events");
+        const QString fifo = work.filePath("events");
         qputenv("KV20_DEVICE_EVENT_FIFO", fifo.toLocal8Bit());
         start();
         qunsetenv("KV20_DEVICE_EVENT_FIFO");
-        // Connected after the window's own handler: once the spy has counted a
-        // notification, the window has handled it.
+        // Connected after the window's own handler: once the spy has counted
+        // a notification, the window has handled it.
         QSignalSpy handled(dialog->findChild<DeviceChangeSource *>(), &DeviceChangeSource::device_changed);
-        QVERIFY(handled.isValid());
         const auto announce = [&](const QByteArray &lines) {
-            QFile events(fifo);
             const int total = handled.count() + lines.count('\n');
-            return events.open(QIODevice::WriteOnly) && events.write(lines) == lines.size() && (events.close(), true)
-                && QTest::qWaitFor([&] { return handled.count() == total; }, 5000);
+            return fake_sysfs::write(fifo, lines) && QTest::qWaitFor([&] { return handled.count() == total; }, 5000);
         };
-        const auto selectors = [&] { return items(w<QComboBox>("setting_port")) + items(w<QComboBox>("speed")); };
+        const auto selectors = [&] {
+            QStringList items;
+            for (auto *box : {w<QComboBox>("setting_port"), w<QComboBox>("speed")})
+                for (int i = 0; i < box->count(); ++i)
+                    items << box->itemText(i);
+            return items;
+        };
         const QStringList without = selectors();
         QVERIFY(announce("add\n"));
         QCOMPARE(selectors(), without);
-        QVERIFY(plug());
-        QVERIFY(announce("add\n"));
+        QVERIFY(plug() && announce("add\n"));
         const QStringList found{QString(module->port()).remove("/dev/"), "音频更换", "设备查询"};
         QCOMPARE(selectors(), found);
         QCOMPARE(w<QLabel>("label_2")->text(), QString("IMEI号："));
-        QVERIFY(QDir(sysfs).removeRecursively());
-        QVERIFY(announce("remove-volume\nremove\n"));
-        QVERIFY(plug());
-        QVERIFY(announce("add\n"));
+        QVERIFY(QDir(sysfs).removeRecursively() && announce("remove-volume\nremove\n"));
+        QVERIFY(plug() && announce("add\n"));
         QCOMPARE(selectors(), found);
         QCOMPARE(requests, (QList<int>{operation::select_1k_blocks, operation::set_cellular_kind}));
+    }
+
+    // The catalogue the tool loads for English: no text of the window left untranslated.
+    void english_catalogue_covers_the_window()
+    {
+        struct Checked : QTranslator {
+            QTranslator english;
+            mutable QStringList missing;
+            QString translate(const char *context, const char *source, const char *what, int n) const override
+            {
+                const QString text = english.translate(context, source, what, n);
+                if (text.isEmpty() && qstrcmp(context, "Dialog") == 0)
+                    missing << source;
+                return text;
+            }
+            bool isEmpty() const override { return false; }
+        } catalogue;
+        QVERIFY(catalogue.english.load(KV20_BIN_DIR "/qt_en.qm"));
+        QCoreApplication::installTranslator(&catalogue);
+        QDialog form;
+        Ui_Dialog().setupUi(&form);
+        // The image chooser's caption and filter; the filter keeps its patterns.
+        QCoreApplication::translate("Dialog", "Open Image");
+        const QString filter = QCoreApplication::translate("Dialog", "Files(*.img *.bin)");
+        QCoreApplication::removeTranslator(&catalogue);
+        QCOMPARE(catalogue.missing, QStringList());
+        QVERIFY2(filter.endsWith("(*.img *.bin)"), qPrintable(filter));
     }
 };
 

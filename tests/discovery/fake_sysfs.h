@@ -14,11 +14,9 @@ namespace fake_sysfs {
 
 struct UsbTty
 {
-    QString tty;
-    QString devname; // empty: no DEVNAME in uevent
-    QString usb = QStringLiteral("1-1");
-    QString vid = QStringLiteral("3505"), pid = QStringLiteral("0001"), interface = QStringLiteral("02");
-    QString product = QStringLiteral("KV20 Module"); // null: no product file
+    QString tty, devname; // devname empty: no DEVNAME in uevent
+    QString usb = "1-1", vid = "3505", pid = "0001", interface = "02";
+    QString product = "KV20 Module"; // null: no product file
     bool usb_serial = false;
 };
 
@@ -29,22 +27,20 @@ inline bool write(const QString &path, const QByteArray &text)
 }
 
 // dir is relative to root; the device link points two levels up from it.
-inline bool add_tty(const QString &root, const QString &dir, const QString &tty, const QString &devname,
-                    bool device_link = true)
+inline bool add_tty(const QString &root, const QString &dir, const QString &tty, const QString &devname, bool link = true)
 {
     return write(root + "/" + dir + "/uevent", devname.isEmpty() ? QByteArray() : "DEVNAME=" + devname.toUtf8() + "\n")
         && QDir().mkpath(root + "/class/tty") && QFile::link("../../" + dir, root + "/class/tty/" + tty)
-        && (!device_link || QFile::link("../..", root + "/" + dir + "/device"));
+        && (!link || QFile::link("../..", root + "/" + dir + "/device"));
 }
 
 inline bool add_usb_tty(const QString &root, const UsbTty &t)
 {
     const QString usb = "devices/usb1/" + t.usb;
     const QString interface = usb + "/" + t.usb + ":1." + QString::number(t.interface.toInt(nullptr, 16));
-    return write(root + "/" + usb + "/idVendor", t.vid.toUtf8() + "\n")
-        && write(root + "/" + usb + "/idProduct", t.pid.toUtf8() + "\n")
-        && (t.product.isNull() || write(root + "/" + usb + "/product", t.product.toUtf8() + "\n"))
-        && write(root + "/" + interface + "/bInterfaceNumber", t.interface.toUtf8() + "\n")
+    return write(root + "/" + usb + "/idVendor", t.vid.toUtf8()) && write(root + "/" + usb + "/idProduct", t.pid.toUtf8())
+        && (t.product.isNull() || write(root + "/" + usb + "/product", t.product.toUtf8()))
+        && write(root + "/" + interface + "/bInterfaceNumber", t.interface.toUtf8())
         && add_tty(root, interface + (t.usb_serial ? "/" + t.tty : QString()) + "/tty/" + t.tty, t.tty, t.devname);
 }
 

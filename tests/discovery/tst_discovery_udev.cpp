@@ -22,8 +22,6 @@ private slots:
         UMockdevTestbed *testbed = umockdev_testbed_new();
         if (!umockdev_in_mock_environment())
             QSKIP("not running under umockdev-wrapper");
-        qunsetenv("KV20_DEVICE_EVENT_FIFO");
-        qunsetenv("KV20_SYSFS_ROOT");
         QStringList ports;
         DeviceChangeSource source;
         QSignalSpy changes(&source, &DeviceChangeSource::device_changed);
