@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 
+#include "app/window_log.h"
 #include "ui_dialog.h"
 
 #include <QDebug>
@@ -32,7 +33,7 @@ void Dialog::on_burn_clicked()
     }
 
     ui->burn->setEnabled(false);
-    qDebug() << "action button enabled:" << false;
+    qCDebug(window_log) << "action button enabled:" << false;
     ui->xmodem_progress->setMaximum(1);
     ui->xmodem_progress->setMinimum(0);
     ui->xmodem_progress->setValue(0);

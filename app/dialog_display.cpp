@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 
+#include "app/window_log.h"
 #include "protocol/device_query.h"
 #include "ui_dialog.h"
 
@@ -26,7 +27,7 @@ void Dialog::set_main_info(QString str, bool success)
     ui->status->setStyleSheet(success ? success_style : failure_style);
     ui->status->setText(str);
     // What the operator saw, for whoever reads the debug output afterwards.
-    qDebug() << "status:" << str << (success ? "green" : "red");
+    qCDebug(window_log) << "status:" << str << (success ? "green" : "red");
 }
 
 void Dialog::ui_debug(QString line)
@@ -50,7 +51,7 @@ void Dialog::burn_show(bool enable)
     ui->burn->setEnabled(enable);
     ui->speed->setEnabled(enable);
     ui->setting_port->setEnabled(enable);
-    qDebug() << "controls enabled:" << enable;
+    qCDebug(window_log) << "controls enabled:" << enable;
 }
 
 void Dialog::mac_done(bool ok)
@@ -66,7 +67,7 @@ void Dialog::mac_done(bool ok)
 
 void Dialog::ui_set_mac_text(QString mac_string, quint8 type)
 {
-    qDebug() << "field:" << type << mac_string;
+    qCDebug(window_log) << "field:" << type << mac_string;
     switch (type) {
     case field_ap_mac:
         ui->ap_mac->setText(mac_string);

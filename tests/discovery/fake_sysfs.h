@@ -1,42 +1,47 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
-// A throw-away sysfs tree with the files the port walk reads, laid out like
-// the kernel's:
-//   devices/kv20sim/usb1/<usb>/                 idVendor idProduct [product]
-//   devices/kv20sim/usb1/<usb>/<usb>:1.<n>/     bInterfaceNumber
-//   .../<usb>:1.<n>/tty/<tty>/                  uevent, device -> ../..
-//   class/tty/<tty> -> ../../devices/.../tty/<tty>
-// With usb_serial_port set, the tty hangs off a usb-serial port directory
-// (<usb>:1.<n>/<tty>/tty/<tty>, device -> ../../<tty>) as ttyUSB ports do.
-class FakeSysfs
+// A sysfs tree with only what the port walk reads, laid out like the kernel's:
+//   devices/usb1/<usb>/{idVendor,idProduct,product}
+//   devices/usb1/<usb>/<usb>:1.<n>/bInterfaceNumber
+//   <interface>/tty/<tty>/ (cdc-acm) or <interface>/<tty>/tty/<tty>/ (usb-serial),
+//       holding uevent and device -> ../..
+//   class/tty/<tty> -> the tty's directory
+namespace fake_sysfs {
+
+struct UsbTty
 {
-public:
-    struct UsbTty
-    {
-        QString tty;
-        QString devname; // DEVNAME in uevent; empty: no DEVNAME line
-        QString usb_device = QStringLiteral("1-1");
-        QString vid = QStringLiteral("3505");
-        QString pid = QStringLiteral("0001");
-        QString interface_number = QStringLiteral("02");
-        QString product = QStringLiteral("KV20 Simulated Module"); // null: no file
-        bool usb_serial_port = false;
-    };
-
-    bool ok() const { return dir.isValid(); }
-    QString root() const { return dir.path(); }
-
-    bool add_usb_tty(const UsbTty &tty);
-    // An on-board UART: its device is a platform device.
-    bool add_platform_tty(const QString &tty);
-    // A virtual console: no device link at all.
-    bool add_virtual_tty(const QString &tty);
-
-private:
-    bool write_file(const QString &relative_path, const QByteArray &content);
-    bool add_tty(const QString &tty, const QString &tty_dir, const QString &devname, bool device_link);
-    QTemporaryDir dir;
+    QString tty, devname; // devname empty: no DEVNAME in uevent
+    QString usb = "1-1", vid = "3505", pid = "0001", interface = "02";
+    QString product = "KV20 Module"; // null: no product file
+    bool usb_serial = false;
 };
+
+inline bool write(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// dir is relative to root; the device link points two levels up from it.
+inline bool add_tty(const QString &root, const QString &dir, const QString &tty, const QString &devname, bool link = true)
+{
+    return write(root + "/" + dir + "/uevent", devname.isEmpty() ? QByteArray() : "DEVNAME=" + devname.toUtf8() + "\n")
+        && QDir().mkpath(root + "/class/tty") && QFile::link("../../" + dir, root + "/class/tty/" + tty)
+        && (!link || QFile::link("../..", root + "/" + dir + "/device"));
+}
+
+inline bool add_usb_tty(const QString &root, const UsbTty &t)
+{
+    const QString usb = "devices/usb1/" + t.usb;
+    const QString interface = usb + "/" + t.usb + ":1." + QString::number(t.interface.toInt(nullptr, 16));
+    return write(root + "/" + usb + "/idVendor", t.vid.toUtf8()) && write(root + "/" + usb + "/idProduct", t.pid.toUtf8())
+        && (t.product.isNull() || write(root + "/" + usb + "/product", t.product.toUtf8()))
+        && write(root + "/" + interface + "/bInterfaceNumber", t.interface.toUtf8())
+        && add_tty(root, interface + (t.usb_serial ? "/" + t.tty : QString()) + "/tty/" + t.tty, t.tty, t.devname);
+}
+
+} // namespace fake_sysfs
