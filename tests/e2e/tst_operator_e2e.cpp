@@ -3,8 +3,10 @@
 // the window shows is read from its kv20.window log category and from
 // screenshots, which stay in the build's screenshots folder.
 #include "tests/discovery/fake_sysfs.h"
+#include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
 
+#include <QCryptographicHash>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -138,9 +140,17 @@ private slots:
         QVERIFY2(tool.waitForFinished(3000), "the tool did not end within 3 s of its window closing");
         QCOMPARE(tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, 0);
 
-        // JOURNAL CHECK GOES HERE: the journal record file the tool writes in
-        // its working directory (work) is to be read back at this point: one
-        // record for the finished replacement, one for the interrupted one.
+        // The journal: the replacement that finished, and the one the closed
+        // window interrupted, written before the tool ended.
+        QFile journal(work.filePath("kv20-journal.csv"));
+        QVERIFY(journal.open(QIODevice::ReadOnly));
+        const QList<QStringList> records = read_csv(journal.readAll());
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(records.at(1).mid(1, 3), QStringList({"window", sim.device_path().mid(5), "audio"}));
+        QCOMPARE(records.at(1).mid(8, 5), QStringList({image_path, QString::number(image.size()),
+                                                       QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex(),
+                                                       "ok", ""}));
+        QCOMPARE(records.at(2).mid(11, 2), QStringList({"failed", "interrupted"}));
     }
 };
 
