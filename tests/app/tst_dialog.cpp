@@ -5,7 +5,9 @@
 #include "discovery/device_change_source.h"
 #include "protocol/device_query.h"
 #include "tests/discovery/fake_sysfs.h"
+#include "tests/support/module_sim_process.h"
 #include "tests/support/scripted_module.h"
+#include "worker/mpthread.h"
 #include "ui_dialog.h"
 
 #include <QtTest>
@@ -92,6 +94,39 @@ private slots:
         // At once: the button off, the bar and the previous module's results cleared.
         QVERIFY(!w("burn")->isEnabled());
         QCOMPARE(shown().section('|', 2), QString("0/1|,,,,"));
+    }
+
+    // config.ini as operators edit it by hand: UTF-8, with or without a
+    // byte-order mark, or as earlier versions wrote it (\xXXXX escapes).
+    void hand_written_config_reaches_the_module_data()
+    {
+        QTest::addColumn<QByteArray>("config"); // empty: written by QSettings without a codec
+        QTest::newRow("UTF-8") << QByteArray("[General]\nfs.img_path=%1\n");
+        QTest::newRow("UTF-8 with byte-order mark") << QByteArray("\xEF\xBB\xBF[General]\nfs.img_path=%1\n");
+        QTest::newRow("escaped") << QByteArray();
+    }
+    void hand_written_config_reaches_the_module()
+    {
+        QFETCH(QByteArray, config);
+        const QString image_path = work.filePath("音频 文件/提示音.img"), received = work.filePath("got.img");
+        const QByteArray image = QByteArray(3000, 'a') + "end";
+        QVERIFY(fake_sysfs::write(image_path, image));
+        QFile::remove("config.ini");
+        if (config.isEmpty())
+            QSettings("config.ini", QSettings::IniFormat).setValue("fs.img_path", image_path);
+        else
+            QVERIFY(fake_sysfs::write("config.ini", config.replace("%1", image_path.toUtf8())));
+        ModuleSimProcess sim({"--quiet", "--device-tree=" + sysfs, "--strip-padding", "--save-image=" + received});
+        QVERIFY(sim.start());
+        start();
+        QCOMPARE(w<QLineEdit>("path_fs")->text(), image_path);
+        QSignalSpy done(dialog->findChild<MPThread *>(), &MPThread::burn_done);
+        QCOMPARE(w<QComboBox>("speed")->currentText(), QString("音频更换"));
+        QTest::mouseClick(w<QPushButton>("burn"), Qt::LeftButton);
+        QVERIFY(done.wait(10000));
+        QVERIFY(done.at(0).at(0).toBool());
+        QFile saved(received);
+        QVERIFY(saved.open(QIODevice::ReadOnly) && saved.readAll() == image);
     }
 
     void chooser_writes_config_data()
