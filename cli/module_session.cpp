@@ -55,11 +55,14 @@ void ModuleSession::cancel()
         worker->request_cancel();
 }
 
-void ModuleSession::on_finished(const OperationRecord &record, const QString &journal_error)
+void ModuleSession::on_finished()
 {
-    result = record;
+    const QList<MPThread::FinishedOperation> taken = worker->take_finished_operations();
+    if (taken.isEmpty() || finished_)
+        return;
+    result = taken.first().record;
     result.port = target.port;
-    journal_problem = journal_error;
+    journal_problem = taken.first().journal_error;
     finished_ = true;
     worker->close_serial_port();
     emit finished();

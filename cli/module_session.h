@@ -40,7 +40,7 @@ signals:
     void finished();
 
 private:
-    void on_finished(const OperationRecord &record, const QString &journal_error);
+    void on_finished();
 
     Target target;
     quint8 type;

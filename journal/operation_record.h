@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QMetaType>
 #include <QString>
 
 // What one operation on one module did: a row of the results journal. The
@@ -25,8 +24,6 @@ struct OperationRecord
     QString detail;         // empty for ok; one of the journal's failure texts
     qint64 duration_ms = 0;
 };
-
-Q_DECLARE_METATYPE(OperationRecord)
 
 // The operation column's word for an operation type (0, 1, 2).
 QString operation_name(quint8 type);

@@ -14,7 +14,6 @@ MPThread::MPThread(QObject *parent)
     // Data-arrival notifications of the port reach com_read_data, on the
     // worker thread, inside the link's own waits.
     link.set_arrival_handler([this] { com_read_data(); });
-    qRegisterMetaType<OperationRecord>();
 }
 
 MPThread::~MPThread()
@@ -190,7 +189,7 @@ void MPThread::run_request()
         const QString journal_error = keep_record(record);
         emit mac_done(false);
         request_pending.store(false, std::memory_order_release);
-        emit operation_finished(record, journal_error);
+        hand_over(record, journal_error);
         return;
     }
     emit mac_done(true);
@@ -200,7 +199,7 @@ void MPThread::run_request()
         const QString journal_error = keep_record(record);
         request_pending.store(false, std::memory_order_release);
         emit burn_done(false);
-        emit operation_finished(record, journal_error);
+        hand_over(record, journal_error);
         return;
     }
     DownloadOutcome outcome;
@@ -216,7 +215,7 @@ void MPThread::run_request()
         emit ui_set_status_text(QStringLiteral("下载失败"), false);
     }
     request_pending.store(false, std::memory_order_release);
-    emit operation_finished(record, journal_error);
+    hand_over(record, journal_error);
 }
 
 void MPThread::report_mac_text(const QString &value, quint8 type)
@@ -263,6 +262,23 @@ QString MPThread::keep_record(OperationRecord &record)
     return error;
 }
 
+void MPThread::hand_over(const OperationRecord &record, const QString &journal_error)
+{
+    {
+        std::lock_guard<std::mutex> locker(finished_mutex);
+        finished_operations.append({record, journal_error});
+    }
+    emit operation_finished();
+}
+
+QList<MPThread::FinishedOperation> MPThread::take_finished_operations()
+{
+    std::lock_guard<std::mutex> locker(finished_mutex);
+    QList<FinishedOperation> taken;
+    taken.swap(finished_operations);
+    return taken;
+}
+
 void MPThread::post_record(const OperationRecord &record)
 {
     std::lock_guard<std::mutex> locker(command_mutex);
@@ -279,7 +295,7 @@ void MPThread::keep_posted_records()
         const QString error = record_sink ? record_sink(record) : QString();
         if (!error.isEmpty())
             emit ui_debug(QStringLiteral("journal not written: ") + error);
-        emit operation_finished(record, error);
+        hand_over(record, error);
         locker.lock();
     }
 }

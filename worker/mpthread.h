@@ -48,6 +48,16 @@ public:
     // not open) to the sink, on the worker thread, without waiting for it.
     void post_record(const OperationRecord &record);
 
+    struct FinishedOperation
+    {
+        OperationRecord record;
+        QString journal_error;  // why the record could not be kept; empty when it was
+    };
+    // Thread-safe. The operations that ended since the last call, oldest
+    // first. (They are handed over under a lock rather than as signal
+    // arguments, so that the handover is visible to ThreadSanitizer.)
+    QList<FinishedOperation> take_finished_operations();
+
     // Serial link operations; worker thread only.
     void write_data(const QByteArray &data) { link.write_data(data); }
     void write_byte(char byte) { link.write_byte(byte); }
@@ -73,9 +83,9 @@ signals:
     void mac_done(bool ok);
     void ui_set_mac_text(QString mac_string, quint8 type);
     void ui_set_status_text(QString str, bool fail);
-    // After the signals that end an operation: its record, and why it could
-    // not be kept (empty when it was).
-    void operation_finished(OperationRecord record, QString journal_error);
+    // After the signals that end an operation; its record waits in
+    // take_finished_operations().
+    void operation_finished();
 
 public slots:
     int __start_flash(flash_parameter param, quint8 type);
@@ -114,6 +124,7 @@ private:
     void report_status(const QString &text, bool ok) override { emit ui_set_status_text(text, ok); }
     void report_mac_text(const QString &value, quint8 type) override;
     QString keep_record(OperationRecord &record);
+    void hand_over(const OperationRecord &record, const QString &journal_error);
     void keep_posted_records();
 
     std::atomic<quint8> block_mode{0};
@@ -134,6 +145,8 @@ private:
     QString open_port_name;
     OperationRecord *running_record = nullptr;
     QList<OperationRecord> posted_records;  // under command_mutex
+    std::mutex finished_mutex;
+    QList<FinishedOperation> finished_operations;
 
     std::atomic_bool stop{false};
     // Standard primitives rather than QMutex: ThreadSanitizer cannot see

@@ -10,7 +10,6 @@
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +43,7 @@ OperationRecord sample(const QString &port_name, int n, const QString &image_pat
 // One operation through a worker whose records go to `journal`.
 struct Run
 {
+    QObject context;
     std::unique_ptr<MPThread> worker = std::make_unique<MPThread>();
     QStringList log;
     OperationRecord record;
@@ -56,8 +56,11 @@ struct Run
             r.tool = QStringLiteral("window");
             return target.append(r);
         });
-        QObject::connect(worker.get(), &MPThread::ui_debug, [this](const QString &line) { log << line; });
-        QSignalSpy finished(worker.get(), &MPThread::operation_finished);
+        // Queued to this thread, as the window receives them.
+        QObject::connect(worker.get(), &MPThread::ui_debug, &context, [this](const QString &line) { log << line; });
+        QList<MPThread::FinishedOperation> finished;
+        QObject::connect(worker.get(), &MPThread::operation_finished, &context,
+                         [&] { finished += worker->take_finished_operations(); });
         worker->start();
         if (!worker->open_serial_port(port_name, QString()))
             return false;
@@ -65,10 +68,10 @@ struct Run
         flash_parameter request;
         request.fs_path = request.fw_path = image_path;
         worker->__start_flash(request, quint8(type));
-        if (!finished.wait(20000))
+        if (!QTest::qWaitFor([&] { return !finished.isEmpty(); }, 20000))
             return false;
-        record = finished.at(0).at(0).value<OperationRecord>();
-        journal_error = finished.at(0).at(1).toString();
+        record = finished.first().record;
+        journal_error = finished.first().journal_error;
         return true;
     }
     ~Run() { worker->stop_and_wait(); }
