@@ -19,8 +19,6 @@ using Replies = QVector<QByteArray>;
 
 namespace {
 
-QByteArray one(char c) { return QByteArray(1, c); }
-
 QByteArray frames(const QByteArray &image, int first, int last, bool crc = true, int size = 1024)
 {
     QByteArray out;
@@ -41,31 +39,28 @@ QString expand(const QString &ops)
     return out.join(QLatin1Char(' '));
 }
 
-// xmodem_transmit in a thread of its own on a SerialLink, whose calls pass
-// through here: each wait ("r<ms>" for a reply byte, "w<ms>" after EOT) and
-// each discard ("d") is noted as it begins, so a reply written once a wait is
-// noted arrives while the transmitter listens.
-class Transfer : public ModuleLink, public WorkerReports
+// xmodem_transmit in a thread of its own on this link, which notes each wait
+// ("r<ms>" for a reply byte, "w<ms>" after EOT) and each discard ("d") as it
+// begins: a reply written once a wait is noted arrives while it listens.
+class Transfer : public SerialLink, public WorkerReports
 {
 public:
-    Transfer(const QString &port, const QByteArray &image, quint8 synced, quint8 mode) : block_mode(mode)
+    Transfer(const QString &port, const QByteArray &image, quint8 synced, quint8 mode)
+        : block_mode(mode), thread(QThread::create([=] {
+              QElapsedTimer timer;
+              timer.start();
+              if (open(port))
+                  result = xmodem_transmit(*this, *this, image.constData(), image.size(), synced, block_mode);
+              release();  // the port dies in the thread that used it
+              update([&] { ms = timer.elapsed(); done = true; });
+          }))
     {
-        thread.reset(QThread::create([=] {
-            QElapsedTimer timer;
-            timer.start();
-            SerialLink serial;
-            if (serial.open(port)) {
-                update([&] { link = &serial; if (stopping) serial.request_stop(); });
-                result = xmodem_transmit(*this, *this, image.constData(), image.size(), synced, block_mode);
-            }
-            update([&] { link = nullptr; ms = timer.elapsed(); done = true; });
-        }));
         thread->start();
     }
     // After a failed check the transmitter may still wait on a silent line.
     ~Transfer() override
     {
-        update([&] { stopping = true; if (link) link->request_stop(); });
+        request_stop();
         thread->wait();
     }
 
@@ -74,25 +69,17 @@ public:
         std::unique_lock<std::mutex> lock(mutex);
         return changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), condition);
     }
+    // Once it returns true, the fields below stay as they are.
     bool finish(int timeout_ms) { return wait_until([this] { return done; }, timeout_ms); }
-    QString ops_text()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return ops.join(QLatin1Char(' '));
-    }
 
     int result = 1, listens = 0;
     qint64 ms = 0;
     QList<int> progress;
     QStringList ops;
 
-    void write_data(const QByteArray &data) override { link->write_data(data); }
-    void write_byte(char byte) override { link->write_byte(byte); }
-    bool wait_once(unsigned long timeout_ms) override { return link->wait_once(timeout_ms); }
-    QByteArray read_all() override { return link->read_all(); }
-    void discard_input() override { note(QStringLiteral("d"), 0); link->discard_input(); }
-    bool wait_for_data(unsigned long t) override { note(QStringLiteral("w%1").arg(t), 1); return link->wait_for_data(t); }
-    qint8 read_byte(quint16 t) override { note(QStringLiteral("r%1").arg(t), 1); return link->read_byte(t); }
+    void discard_input() override { note(QStringLiteral("d"), 0); SerialLink::discard_input(); }
+    bool wait_for_data(unsigned long t) override { note(QStringLiteral("w%1").arg(t), 1); return SerialLink::wait_for_data(t); }
+    qint8 read_byte(quint16 t) override { note(QStringLiteral("r%1").arg(t), 1); return SerialLink::read_byte(t); }
     void report_progress(int bytes_sent) override { progress << bytes_sent; }
     void report_progress_max(int) override {}
     void report_debug(const QString &) override {}
@@ -109,8 +96,7 @@ private:
     void note(const QString &op, int listening) { update([&] { ops << op; listens += listening; }); }
 
     std::atomic<quint8> block_mode;
-    SerialLink *link = nullptr;
-    bool stopping = false, done = false;
+    bool done = false;
     std::mutex mutex;
     std::condition_variable changed;
     std::unique_ptr<QThread> thread;
@@ -141,11 +127,11 @@ private slots:
         QCOMPARE(xm::crc16_bitwise("123456789"), quint16(0x31C3));
         const QByteArray a = xm::image(2048, 1), b = xm::image(1500, 2), c = xm::image(700, 3);
         const QByteArray wrap = xm::image(257 * 256 + 100, 4);
-        const QByteArray ack = one(xm::ACK), nak = one(xm::NAK), can = one(xm::CAN), eot = one(xm::EOT);
+        const QByteArray ack(1, xm::ACK), nak(1, xm::NAK), can(1, xm::CAN), eot(1, xm::EOT);
         const QByteArray cans = can.repeated(3), c1 = frames(c, 1, 1), b1 = frames(b, 1, 1);
         Replies others;
         for (int i = 0; i < 16; ++i)  // a byte above 0x7F reads as no byte
-            others << (i == 5 ? QByteArray("\xc3") : one(char('a' + i)));
+            others << QByteArray(1, i == 5 ? '\xc3' : char('a' + i));
 
         QTest::newRow("C: CRC frames, all-pad block after 2048 bytes")
             << a << 0 << 0 << Replies {"C", ack, ack, ack, ack} << frames(a, 1, 3) + eot << 0 << 3
@@ -202,7 +188,7 @@ private slots:
         Transfer t(pty.slave_path(), image, quint8(synced), quint8(mode));
         QByteArray sent;
         for (int i = 0; i < replies.size(); ++i) {
-            QVERIFY2(t.wait_until([&] { return t.listens > i; }, 15000), qPrintable(t.ops_text()));
+            QVERIFY2(t.wait_until([&] { return t.listens > i; }, 15000), qPrintable(QString::number(i)));
             sent += pty.read_for(0, 1);  // keeps the pty from filling up
             pty.write(replies[i]);
         }
@@ -210,7 +196,7 @@ private slots:
         sent += pty.read_for(20, 50);
 
         QCOMPARE(t.result, result);
-        QCOMPARE(t.ops_text(), expand(ops));
+        QCOMPARE(t.ops.join(QLatin1Char(' ')), expand(ops));
         const auto at = std::mismatch(wire.begin(), wire.end(), sent.begin(), sent.end()).first - wire.begin();
         QVERIFY2(sent == wire, qPrintable(QStringLiteral("byte %1 of %2 differs").arg(at).arg(sent.size())));
         QList<int> progress;
@@ -234,8 +220,7 @@ private slots:
     {
         QFETCH(QString, option);
         QFETCH(int, size);
-        if (QStandardPaths::findExecutable(QStringLiteral("rz")).isEmpty()
-            || QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
+        if (QStandardPaths::findExecutable("rz").isEmpty() || QStandardPaths::findExecutable("socat").isEmpty())
             QSKIP("needs lrzsz's rz and socat");
         QTemporaryDir dir;
         const QString port = dir.filePath(QStringLiteral("port"));
