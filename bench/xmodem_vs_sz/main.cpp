@@ -12,7 +12,7 @@
 // rather than hidden in one number.
 
 #include "tests/support/pty_pair.h"
-#include "tests/xmodem/pty_peer.h"
+#include "bench/xmodem_vs_sz/pty_peer.h"
 #include "worker/serial_link.h"
 #include "worker/worker_reports.h"
 #include "xmodem/xmodem_transmitter.h"

@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 
-// XMODEM frames as the tests build them, apart from the code under test: the
-// CRC is worked out bit by bit from the polynomial, not from a table.
+// XMODEM frames built apart from the transmitter: the CRC bit by bit from the
+// polynomial, not from a table.
 namespace xm {
 
 constexpr char SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18;
@@ -19,23 +19,18 @@ inline quint16 crc16_bitwise(const QByteArray &data)
     return crc;
 }
 
-// Block `number`: header (STX for 1024 data bytes, else SOH), number,
-// complement, the payload padded with 0x1A to `size`, then the CRC high byte
-// first, or the 8-bit sum.
+// Block `number`: STX for 1024 data bytes (else SOH), number, complement, the
+// payload padded with 0x1A to `size`, then the CRC high byte first, or the
+// 8-bit sum.
 inline QByteArray frame(quint8 number, const QByteArray &payload, int size, bool crc)
 {
-    QByteArray data = payload.left(size);
-    data.append(QByteArray(size - data.size(), '\x1a'));
-    QByteArray out;
-    out.append(size == 1024 ? STX : SOH).append(char(number)).append(char(255 - number)).append(data);
-    if (crc) {
-        const quint16 c = crc16_bitwise(data);
-        return out.append(char(c >> 8)).append(char(c & 0xff));
-    }
+    const QByteArray data = payload.left(size) + QByteArray(size - payload.left(size).size(), '\x1a');
+    QByteArray out = QByteArray(1, size == 1024 ? STX : SOH) + char(number) + char(255 - number) + data;
     quint8 sum = 0;
     for (const char c : data)
         sum = quint8(sum + quint8(c));
-    return out.append(char(sum));
+    const quint16 c = crc16_bitwise(data);
+    return crc ? out + char(c >> 8) + char(c & 0xff) : out + char(sum);
 }
 
 // Block `index` (from 1) of image cut into `size`-byte blocks.

@@ -1,4 +1,4 @@
-#include "tests/xmodem/pty_peer.h"
+#include "bench/xmodem_vs_sz/pty_peer.h"
 
 #include <QFile>
 #include <QFileInfo>
