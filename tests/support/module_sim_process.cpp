@@ -11,8 +11,7 @@ bool ModuleSimProcess::start(int timeout_ms)
     process_.start(QStringLiteral(KV20_MODULE_SIM_PATH), args_);
     while (!process_.canReadLine() && wait_for(QProcess::StandardOutput, timeout_ms - timer.elapsed())) {
     }
-    if (process_.canReadLine())
-        device_path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    device_path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
     if (device_path_.isEmpty()) {
         qWarning() << "module simulator gave no port:" << process_.errorString() << stderr_log();
         stop();
@@ -22,11 +21,9 @@ bool ModuleSimProcess::start(int timeout_ms)
 
 void ModuleSimProcess::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
     stderr_log();
     process_.terminate();
-    if (!process_.waitForFinished(3000)) {
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(3000)) {
         process_.kill();
         process_.waitForFinished(3000);
     }
@@ -46,17 +43,14 @@ QByteArray ModuleSimProcess::stderr_log()
 {
     while (wait_for(QProcess::StandardError, 0)) {
     }
-    stderr_ += process_.readAllStandardError();
-    return stderr_;
+    return stderr_ += process_.readAllStandardError();
 }
 
 bool ModuleSimProcess::wait_for_log(const QByteArray &needle, int timeout_ms)
 {
     QElapsedTimer timer;
-    timer.start();
-    while (!stderr_log().contains(needle)) {
+    for (timer.start(); !stderr_log().contains(needle);)
         if (!wait_for(QProcess::StandardError, timeout_ms - timer.elapsed()))
             return stderr_log().contains(needle);
-    }
     return true;
 }

@@ -37,30 +37,27 @@ void PtyPair::write(const QByteArray &bytes)
 {
     for (qsizetype done = 0; master_fd >= 0 && done < bytes.size();) {
         const ssize_t n = ::write(master_fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
+        pollfd p {master_fd, POLLOUT, 0};
+        if (n > 0)
             done += n;
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p {master_fd, POLLOUT, 0};
+        else if (errno == EAGAIN)
             poll(&p, 1, 100);
-        } else if (errno != EINTR) {
+        else if (errno != EINTR)
             return;
-        }
     }
 }
 
-QByteArray PtyPair::read(int quiet_ms, int timeout_ms, int n)
+QByteArray PtyPair::read_for(int quiet_ms, int timeout_ms)
 {
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (master_fd >= 0 && (n < 0 || out.size() < n)) {
+    for (char buf[4096]; master_fd >= 0;) {
         const qint64 left = timeout_ms - timer.elapsed();
         pollfd p {master_fd, POLLIN, 0};
         if (left <= 0 || poll(&p, 1, int(out.isEmpty() ? left : std::min<qint64>(left, quiet_ms))) <= 0)
             break;
-        char buf[4096];
-        const size_t want = n < 0 ? sizeof buf : std::min<size_t>(sizeof buf, size_t(n - out.size()));
-        const ssize_t got = ::read(master_fd, buf, want);
+        const ssize_t got = ::read(master_fd, buf, sizeof buf);
         if (got <= 0)
             break;
         out.append(buf, int(got));

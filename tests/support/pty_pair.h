@@ -20,15 +20,11 @@ public:
 
     void write(const QByteArray &bytes);
     // What arrives until the line has been quiet for quiet_ms, at most timeout_ms.
-    QByteArray read_for(int quiet_ms, int timeout_ms) { return read(quiet_ms, timeout_ms, -1); }
-    // Exactly n bytes, or fewer when timeout_ms passes first.
-    QByteArray read_exact(int n, int timeout_ms) { return read(timeout_ms, timeout_ms, n); }
+    QByteArray read_for(int quiet_ms, int timeout_ms);
     // Closes both ends held here: the far side sees the device vanish.
     void hang_up();
 
 private:
-    QByteArray read(int quiet_ms, int timeout_ms, int n);
-
     int master_fd = -1;
     int own_slave_fd = -1;
     QString path;

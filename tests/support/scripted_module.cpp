@@ -4,24 +4,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-ScriptedModule::~ScriptedModule()
-{
-    running = false;
-    server.join();
-}
-
-void ScriptedModule::reply_bursts(const QByteArray &command, const QList<Burst> &bursts)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    script[command] = bursts;
-}
-
-QList<QByteArray> ScriptedModule::commands()
-{
-    std::lock_guard<std::mutex> guard(lock);
-    return received;
-}
-
 void ScriptedModule::serve()
 {
     QByteArray pending;

@@ -22,13 +22,21 @@ public:
     };
 
     ScriptedModule() : server([this] { serve(); }) {}
-    ~ScriptedModule();
+    ~ScriptedModule() { running = false; server.join(); }
 
     QString port() const { return pty.slave_path(); }
     void reply(const QByteArray &command, const QByteArray &bytes) { reply_bursts(command, {{0, bytes}}); }
-    void reply_bursts(const QByteArray &command, const QList<Burst> &bursts);
+    void reply_bursts(const QByteArray &command, const QList<Burst> &bursts)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        script[command] = bursts;
+    }
     // Every command line received so far.
-    QList<QByteArray> commands();
+    QList<QByteArray> commands()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return received;
+    }
 
 private:
     void serve();

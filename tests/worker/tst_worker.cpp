@@ -175,9 +175,6 @@ void WorkerTest::table(bool long_timeouts)
     add(cell_query, "reply 250 ms late", {"--late-ms=250"}, reading + "×2 mac+ burn-", 2000);
     add(cell_query, "first two INFO unanswered", {"--no-reply", "--fault-times=2", "--fault-command=AT+INFO"},
         reading + "×3 mac+ burn-", 2000);
-    add(cell_query, "INFO tail 50 ms late", {"--bursts=2", "--burst-gap-ms=50", "--fault-command=AT+INFO"}, query_ok,
-        1500, "3D 0I 2C 1V");
-    add(cell_query, "version without marker", {"--no-marker", "--fault-command=AT+LVER"}, query_ok, 1500, "3D 0I 2C");
 
     // The download command's acknowledgement must come whole within 100 ms.
     add(audio, "every reply 150 ms late", {"--late-ms=150"}, failed(audio), 2000);
@@ -190,7 +187,7 @@ void WorkerTest::table(bool long_timeouts)
     const QString broken = " @1024 传输错误!";
     add(firmware, "block 2 NAKed 5 times", {"--nak-block=2", "--nak-times=5"}, failed(firmware, broken), 1500);
     add(audio, "CAN pair after block 1", {"--cancel-block=2"}, failed(audio, broken), 1500);
-    add(firmware, "CAN pair in one burst", {"--cancel-block=2", "--cancel-gap-ms=0"}, failed(firmware, broken), 2500);
+    add(firmware, "CAN pair in one burst", {"--cancel-block=2", "--cancel-gap-ms=0"}, failed(firmware, broken), 5000);
     add(firmware, "silent from block 3", {"--silent-block=3"}, failed(firmware, broken), 4000);
     add(audio, "unplugged at block 2", {"--unplug-block=2"}, failed(audio, broken), 4000);
     add(audio, "EOT answered with NAK", {"--eot-reply=nak"}, done(audio), 1500);
@@ -247,7 +244,6 @@ void WorkerTest::run_row()
     worker.start();
     QStringList shown;
     QCOMPARE(run(worker, sim, ops[op], image, bound_ms, &shown), expected);
-    qInfo("%lld ms, bound %d ms", ms, bound_ms);
     QVERIFY2(expected.isEmpty() || ms <= bound_ms, qPrintable(QString::number(ms)));
     QCOMPARE(fields.isEmpty() ? fields : shown.join(' '), fields);
     // The module received the operation's download command only when the
