@@ -209,10 +209,11 @@ QString WorkerTest::run(MPThread &worker, ModuleSimProcess &sim, const Op &op, c
                         QStringList *fields)
 {
     Outcome outcome(&worker);
-    for (char type : op.types)
-        worker.__start_flash(flash_parameter(), quint8(type));
+    // The open is served by the running worker loop: what follows meets it.
     if (!sim.start() || !worker.open_serial_port(sim.device_path(), QString()))
         return QStringLiteral("no module");
+    for (char type : op.types)
+        worker.__start_flash(flash_parameter(), quint8(type));
     flash_parameter request;
     request.fs_path = op.request == 1 ? image : dir.filePath("sound.img");
     request.fw_path = op.request == 2 ? image : dir.filePath("fw.bin");
