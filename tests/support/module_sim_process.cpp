@@ -3,117 +3,54 @@
 #include <QDebug>
 #include <QElapsedTimer>
 
-ModuleSimProcess::ModuleSimProcess(const QStringList &args) : args_(args)
-{
-}
-
-ModuleSimProcess::~ModuleSimProcess()
-{
-    stop();
-}
-
 bool ModuleSimProcess::start(int timeout_ms)
 {
     QElapsedTimer timer;
     timer.start();
-    device_path_.clear();
-    stderr_.clear();
-    process_.setProgram(QStringLiteral(KV20_MODULE_SIM_PATH));
-    process_.setArguments(args_);
-    process_.setReadChannel(QProcess::StandardOutput);
-    // No stdin: the simulator must run on regardless of it.
-    process_.setStandardInputFile(QProcess::nullDevice());
-    process_.start();
-    if (!process_.waitForStarted(timeout_ms)) {
-        qWarning() << "module simulator did not start:" << process_.errorString();
-        return false;
-    }
-    while (!process_.canReadLine()) {
-        const qint64 left = timeout_ms - timer.elapsed();
-        if (left <= 0 || !process_.waitForReadyRead(int(left))) {
-            collect_stderr();
-            qWarning() << "module simulator gave no port within" << timeout_ms << "ms; stderr:" << stderr_;
-            stop();
-            return false;
-        }
+    process_.setStandardInputFile(QProcess::nullDevice());  // it must not depend on stdin
+    process_.start(QStringLiteral(KV20_MODULE_SIM_PATH), args_);
+    while (!process_.canReadLine() && wait_for(QProcess::StandardOutput, timeout_ms - timer.elapsed())) {
     }
     device_path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    if (device_path_.isEmpty()) {
+        qWarning() << "module simulator gave no port:" << process_.errorString() << stderr_log();
+        stop();
+    }
     return !device_path_.isEmpty();
-}
-
-QString ModuleSimProcess::device_path() const
-{
-    return device_path_;
 }
 
 void ModuleSimProcess::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
+    stderr_log();
     process_.terminate();
-    if (!process_.waitForFinished(3000)) {
-        qWarning() << "module simulator ignored SIGTERM; killing it";
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(3000)) {
         process_.kill();
         process_.waitForFinished(3000);
-    }
-    collect_stderr();
-}
-
-void ModuleSimProcess::collect_stderr()
-{
-    // QProcess fills its buffers only from an event loop or a waitFor call;
-    // a zero wait reads whatever is already in the pipes.
-    if (process_.state() == QProcess::Running) {
-        process_.setReadChannel(QProcess::StandardError);
-        while (process_.waitForReadyRead(0)) {
-        }
-        process_.setReadChannel(QProcess::StandardOutput);
     }
     stderr_ += process_.readAllStandardError();
 }
 
+bool ModuleSimProcess::wait_for(QProcess::ProcessChannel channel, qint64 left_ms)
+{
+    // QProcess fills its buffers only inside an event loop or a waitFor call.
+    process_.setReadChannel(channel);
+    const bool more = left_ms >= 0 && process_.state() != QProcess::NotRunning && process_.waitForReadyRead(int(left_ms));
+    process_.setReadChannel(QProcess::StandardOutput);
+    return more;
+}
+
 QByteArray ModuleSimProcess::stderr_log()
 {
-    collect_stderr();
-    return stderr_;
+    while (wait_for(QProcess::StandardError, 0)) {
+    }
+    return stderr_ += process_.readAllStandardError();
 }
 
 bool ModuleSimProcess::wait_for_log(const QByteArray &needle, int timeout_ms)
 {
     QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        collect_stderr();
-        if (stderr_.contains(needle))
-            return true;
-        const qint64 left = timeout_ms - timer.elapsed();
-        if (left <= 0 || process_.state() != QProcess::Running)
-            return false;
-        process_.setReadChannel(QProcess::StandardError);
-        process_.waitForReadyRead(int(left));
-        process_.setReadChannel(QProcess::StandardOutput);
-    }
-}
-
-bool ModuleSimProcess::wait_for_exit(int timeout_ms)
-{
-    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeout_ms))
-        return false;
-    collect_stderr();
+    for (timer.start(); !stderr_log().contains(needle);)
+        if (!wait_for(QProcess::StandardError, timeout_ms - timer.elapsed()))
+            return stderr_log().contains(needle);
     return true;
-}
-
-bool ModuleSimProcess::running() const
-{
-    return process_.state() != QProcess::NotRunning;
-}
-
-int ModuleSimProcess::exit_code() const
-{
-    return process_.exitCode();
-}
-
-QProcess::ExitStatus ModuleSimProcess::exit_status() const
-{
-    return process_.exitStatus();
 }

@@ -5,37 +5,28 @@
 #include <QString>
 #include <QStringList>
 
-// Runs kv20-module-sim for a test: the simulated module's port is
-// device_path() once start() succeeded. Every wait is bounded and waits on
-// the process's own output, never on a fixed sleep.
+// kv20-module-sim for a test or a benchmark: its port is device_path() once
+// start() succeeded. Every wait is bounded and waits on the simulator's output.
 class ModuleSimProcess
 {
 public:
-    explicit ModuleSimProcess(const QStringList &args = {});
-    ~ModuleSimProcess(); // stops it
+    explicit ModuleSimProcess(const QStringList &args = {}) : args_(args) {}
+    ~ModuleSimProcess() { stop(); }
     ModuleSimProcess(const ModuleSimProcess &) = delete;
     ModuleSimProcess &operator=(const ModuleSimProcess &) = delete;
 
-    // Starts the simulator with the arguments and waits for the first line of
-    // its stdout (the pty path).
+    // Starts it and waits for the first line of its stdout: the pty path.
     bool start(int timeout_ms = 5000);
-    QString device_path() const;
-    // SIGTERM, a bounded wait, then SIGKILL if it is still there.
+    QString device_path() const { return device_path_; }
+    // SIGTERM, a bounded wait, then SIGKILL.
     void stop();
-
     // Everything it logged on stderr so far.
     QByteArray stderr_log();
     // Waits until stderr contains needle; false on timeout or exit.
     bool wait_for_log(const QByteArray &needle, int timeout_ms);
 
-    // For faults that make the module vanish by itself.
-    bool wait_for_exit(int timeout_ms);
-    bool running() const;
-    int exit_code() const;
-    QProcess::ExitStatus exit_status() const;
-
 private:
-    void collect_stderr();
+    bool wait_for(QProcess::ProcessChannel channel, qint64 left_ms);
 
     QStringList args_;
     QProcess process_;

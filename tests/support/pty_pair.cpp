@@ -11,48 +11,39 @@
 
 PtyPair::PtyPair()
 {
-    int slave = -1;
     char name[256] = {};
-    if (openpty(&master_fd, &slave, name, nullptr, nullptr) != 0) {
-        master_fd = -1;
+    if (openpty(&master_fd, &own_slave_fd, name, nullptr, nullptr) != 0) {
+        master_fd = own_slave_fd = -1;
         return;
     }
     termios tio {};
-    tcgetattr(slave, &tio);
+    tcgetattr(own_slave_fd, &tio);
     cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    own_slave_fd = slave;
+    tcsetattr(own_slave_fd, TCSANOW, &tio);
     path = QString::fromLocal8Bit(name);
     fcntl(master_fd, F_SETFL, fcntl(master_fd, F_GETFL) | O_NONBLOCK);
 }
 
-PtyPair::~PtyPair()
-{
-    hang_up();
-}
-
 void PtyPair::hang_up()
 {
-    if (master_fd >= 0)
-        ::close(master_fd);
-    if (own_slave_fd >= 0)
-        ::close(own_slave_fd);
-    master_fd = own_slave_fd = -1;
+    for (int *fd : {&master_fd, &own_slave_fd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
 }
 
 void PtyPair::write(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (master_fd >= 0 && done < bytes.size()) {
-        const ssize_t n = ::write(master_fd, bytes.constData() + done, bytes.size() - done);
-        if (n > 0) {
+    for (qsizetype done = 0; master_fd >= 0 && done < bytes.size();) {
+        const ssize_t n = ::write(master_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        pollfd p {master_fd, POLLOUT, 0};
+        if (n > 0)
             done += n;
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p {master_fd, POLLOUT, 0};
+        else if (errno == EAGAIN)
             poll(&p, 1, 100);
-        } else if (n < 0 && errno != EINTR) {
+        else if (errno != EINTR)
             return;
-        }
     }
 }
 
@@ -61,37 +52,12 @@ QByteArray PtyPair::read_for(int quiet_ms, int timeout_ms)
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (master_fd >= 0) {
+    for (char buf[4096]; master_fd >= 0;) {
         const qint64 left = timeout_ms - timer.elapsed();
-        if (left <= 0)
-            break;
         pollfd p {master_fd, POLLIN, 0};
-        const int wait = out.isEmpty() ? int(left) : int(std::min<qint64>(left, quiet_ms));
-        if (poll(&p, 1, wait) <= 0)
+        if (left <= 0 || poll(&p, 1, int(out.isEmpty() ? left : std::min<qint64>(left, quiet_ms))) <= 0)
             break;
-        char buf[4096];
-        const ssize_t n = ::read(master_fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, int(n));
-    }
-    return out;
-}
-
-QByteArray PtyPair::read_exact(int n, int timeout_ms)
-{
-    QByteArray out;
-    QElapsedTimer timer;
-    timer.start();
-    while (master_fd >= 0 && out.size() < n) {
-        const qint64 left = timeout_ms - timer.elapsed();
-        if (left <= 0)
-            break;
-        pollfd p {master_fd, POLLIN, 0};
-        if (poll(&p, 1, int(left)) <= 0)
-            break;
-        char buf[4096];
-        const ssize_t got = ::read(master_fd, buf, std::min<size_t>(sizeof buf, size_t(n - out.size())));
+        const ssize_t got = ::read(master_fd, buf, sizeof buf);
         if (got <= 0)
             break;
         out.append(buf, int(got));

@@ -3,15 +3,14 @@
 #include <QByteArray>
 #include <QString>
 
-// A pseudo-terminal in raw mode for tests: the code under test opens
-// slave_path() like a serial port; the test plays the device on the master.
-// Keeps a slave descriptor of its own open so the master never sees a hang-up
-// while the code under test has the port closed.
+// A raw pseudo-terminal: the code under test opens slave_path() like a serial
+// port, the test plays the device on master(). An own slave descriptor keeps
+// the master from seeing a hang-up while the port is closed.
 class PtyPair
 {
 public:
     PtyPair();
-    ~PtyPair();
+    ~PtyPair() { hang_up(); }
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
@@ -20,12 +19,9 @@ public:
     int master() const { return master_fd; }
 
     void write(const QByteArray &bytes);
-    // Everything that arrives until the line has been quiet for quiet_ms, or
-    // until timeout_ms in all.
+    // What arrives until the line has been quiet for quiet_ms, at most timeout_ms.
     QByteArray read_for(int quiet_ms, int timeout_ms);
-    // Exactly n bytes (or fewer if timeout_ms passes first).
-    QByteArray read_exact(int n, int timeout_ms);
-    // Closes the master: the far side then sees the device vanish.
+    // Closes both ends held here: the far side sees the device vanish.
     void hang_up();
 
 private:

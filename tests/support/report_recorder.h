@@ -23,18 +23,10 @@ public:
                 out << e.mid(kind.size() + 1);
         return out;
     }
-
-    void report_progress(int bytes_sent) override
-    {
-        progress << bytes_sent;
-        events << QStringLiteral("progress:%1").arg(bytes_sent);
-    }
-    void report_progress_max(int length) override { events << QStringLiteral("max:%1").arg(length); }
+    void report_progress(int n) override { progress << n, events << QStringLiteral("progress:%1").arg(n); }
+    void report_progress_max(int n) override { events << QStringLiteral("max:%1").arg(n); }
     void report_debug(const QString &line) override { events << QStringLiteral("debug:") + line; }
-    void report_status(const QString &text, bool ok) override
-    {
-        events << QStringLiteral("status:%1:%2").arg(text).arg(ok ? 1 : 0);
-    }
+    void report_status(const QString &text, bool ok) override { events << QStringLiteral("status:%1:%2").arg(text).arg(ok); }
     void report_mac_text(const QString &value, quint8 type) override
     {
         events << QStringLiteral("field:%1:%2").arg(type).arg(value);

@@ -4,48 +4,14 @@
 #include <poll.h>
 #include <unistd.h>
 
-ScriptedModule::ScriptedModule()
-    : server([this] { serve(); })
-{
-}
-
-ScriptedModule::~ScriptedModule()
-{
-    running = false;
-    server.join();
-}
-
-void ScriptedModule::reply(const QByteArray &command, const QByteArray &bytes)
-{
-    reply_bursts(command, {{0, bytes}});
-}
-
-void ScriptedModule::reply_bursts(const QByteArray &command, const QList<Burst> &bursts)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    script[command] = bursts;
-}
-
-QList<QByteArray> ScriptedModule::commands()
-{
-    std::lock_guard<std::mutex> guard(lock);
-    return received;
-}
-
 void ScriptedModule::serve()
 {
     QByteArray pending;
-    while (running) {
+    for (char buf[1024]; running;) {
         pollfd p {pty.master(), POLLIN, 0};
-        if (poll(&p, 1, 10) <= 0)
-            continue;
-        char buf[1024];
-        const ssize_t n = ::read(pty.master(), buf, sizeof buf);
-        if (n <= 0)
-            continue;
-        pending.append(buf, int(n));
-        int end;
-        while ((end = pending.indexOf("\r\n")) >= 0) {
+        const ssize_t n = poll(&p, 1, 10) > 0 ? ::read(pty.master(), buf, sizeof buf) : 0;
+        pending.append(buf, int(std::max<ssize_t>(n, 0)));
+        for (int end; (end = pending.indexOf("\r\n")) >= 0;) {
             const QByteArray command = pending.left(end);
             pending.remove(0, end + 2);
             QList<Burst> bursts;

@@ -10,9 +10,8 @@
 #include <mutex>
 #include <thread>
 
-// A device played by the test on a real pty: for every CR LF-terminated
-// command it receives it sends the scripted bursts, each after its delay.
-// Commands without a script get no answer.
+// A device played on a real pty: for every CR LF-terminated command it sends
+// the scripted bursts, each after its delay. Unscripted commands get no answer.
 class ScriptedModule
 {
 public:
@@ -22,14 +21,22 @@ public:
         QByteArray bytes;
     };
 
-    ScriptedModule();
-    ~ScriptedModule();
+    ScriptedModule() : server([this] { serve(); }) {}
+    ~ScriptedModule() { running = false; server.join(); }
 
     QString port() const { return pty.slave_path(); }
-    void reply(const QByteArray &command, const QByteArray &bytes);
-    void reply_bursts(const QByteArray &command, const QList<Burst> &bursts);
-    // Everything received so far, split into command lines.
-    QList<QByteArray> commands();
+    void reply(const QByteArray &command, const QByteArray &bytes) { reply_bursts(command, {{0, bytes}}); }
+    void reply_bursts(const QByteArray &command, const QList<Burst> &bursts)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        script[command] = bursts;
+    }
+    // Every command line received so far.
+    QList<QByteArray> commands()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return received;
+    }
 
 private:
     void serve();

@@ -1,5 +1,7 @@
-// The serial link over a real pseudo-terminal: what reaches the line, when
-// waits end, and how reads consume what arrived.
+// The serial link over a real pseudo-terminal: the device's faults and the
+// byte rules the conversations are built on. Each row plays the device on the
+// pty master and reports what the link returned, within an upper time bound;
+// a row with a CPU bound must not spin.
 #include "tests/support/pty_pair.h"
 #include "worker/serial_link.h"
 
@@ -7,208 +9,139 @@
 #include <QtTest>
 
 #include <atomic>
-#include <chrono>
+#include <ctime>
+#include <functional>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray yes(bool b) { return b ? "true " : "false "; }
+
+// The device acts on its own thread while the link waits.
+struct Device : std::thread
+{
+    using std::thread::thread;
+    ~Device() { join(); }
+};
+
+struct Row
+{
+    const char *name;
+    std::function<QByteArray(PtyPair &, SerialLink &)> run;
+    QByteArray result;
+    int max_ms, max_cpu_ms;
+};
+
+const Row rows[] = {
+    {"vanished pty: the error storm closes the port, the wait sleeps",
+     [](PtyPair &pty, SerialLink &link) {
+         pty.hang_up();
+         const QByteArray got = yes(link.wait_for_data(300));
+         return got + yes(link.is_open());
+     },
+     "false false ", 1000, 150},
+    {"line that never pauses: the wait ends at its cap",
+     [](PtyPair &pty, SerialLink &link) {
+         std::atomic_bool waiting {true};
+         // Non-blocking writes: the device never hangs on a full line, and
+         // gives up by itself well after the cap.
+         Device babbler([&] {
+             QElapsedTimer t;
+             for (t.start(); waiting && t.elapsed() < 6000;)
+                 if (::write(pty.master(), "babble", 6) < 0)
+                     std::this_thread::yield();
+         });
+         const QByteArray got = yes(link.wait_for_data(200));
+         waiting = false;
+         return got;
+     },
+     "true ", int(SerialLink::max_burst_ms) + 1000, -1},
+    {"stop from another thread: the wait returns, nothing more is written",
+     [](PtyPair &pty, SerialLink &link) {
+         Device stopper([&] {
+             std::this_thread::sleep_for(100ms);
+             link.request_stop();
+         });
+         const QByteArray got = yes(link.wait_for_data(10000));
+         link.write_data("AT+INFO\r\n");
+         return got + pty.read_for(20, 100);
+     },
+     "false ", 800, -1},
+    {"reply in two parts 1 ms apart: one burst, ended by 3 ms of quiet",
+     [](PtyPair &pty, SerialLink &link) {
+         Device module([&] {
+             std::this_thread::sleep_for(50ms);
+             pty.write("+ok=");
+             std::this_thread::sleep_for(1ms);
+             pty.write("AA:BB\r\n");
+         });
+         const QByteArray got = yes(link.wait_for_data(500));
+         return got + link.read_all();
+     },
+     "true +ok=AA:BB\r\n", 400, -1},
+    {"reply there before the wait: the wait returns at once",
+     [](PtyPair &pty, SerialLink &link) {
+         link.write_data("AT+SVER\r\n");
+         pty.read_for(20, 1000);
+         pty.write("+ok=2.0\r\n");
+         const QByteArray got = yes(link.wait_once(2000));
+         return got + link.read_all();
+     },
+     "true +ok=2.0\r\n", 500, -1},
+    {"read_byte takes one read: its first byte (negative above 0x7F), the rest dropped",
+     [](PtyPair &pty, SerialLink &link) {
+         pty.write("\x90\x18");
+         const QByteArray first = QByteArray::number(link.read_byte(1000));
+         return first + " " + QByteArray::number(link.read_byte(100));
+     },
+     "-112 -1", 600, -1},
+    {"a write far larger than the pty's buffer arrives whole",
+     [](PtyPair &pty, SerialLink &link) {
+         QByteArray big(200000, 0), got;
+         for (int i = 0; i < big.size(); ++i)
+             big[i] = char(i * 7 + i / 1000);
+         {
+             Device reader([&] { got = pty.read_for(1000, 5000); });
+             link.write_data(big);
+         }
+         return yes(got == big);
+     },
+     "true ", 5000, -1},
+};
+
+} // namespace
 
 class SerialLinkTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void write_data_puts_exact_bytes_on_line();
-    void wait_for_data_times_out_on_silence();
-    void wait_for_data_ends_three_ms_after_a_burst();
-    void data_before_the_wait_counts_for_it();
-    void read_byte_takes_first_byte_and_drops_the_rest();
-    void read_byte_reports_high_bytes_negative_and_silence_as_minus_one();
-    void babbling_line_cannot_hold_wait_for_ever();
-    void missing_port_fails_open_and_waits_run_into_timeout();
-    void stop_request_ends_a_long_wait_from_another_thread();
-    void vanished_device_closes_port_without_spinning();
+    void link_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(rows)); ++i)
+            QTest::newRow(rows[i].name) << i;
+    }
+
+    void link()
+    {
+        QFETCH(int, row);
+        PtyPair pty;
+        SerialLink link;
+        QVERIFY(link.open(pty.slave_path()));
+        QElapsedTimer timer;
+        timer.start();
+        const std::clock_t cpu = std::clock();
+        QCOMPARE(rows[row].run(pty, link), rows[row].result);
+        const int cpu_ms = int(1000 * (std::clock() - cpu) / CLOCKS_PER_SEC), ms = int(timer.elapsed());
+        QVERIFY2(ms <= rows[row].max_ms, qPrintable(QString::number(ms)));
+        QVERIFY2(rows[row].max_cpu_ms < 0 || cpu_ms <= rows[row].max_cpu_ms, qPrintable(QString::number(cpu_ms)));
+    }
 };
-
-void SerialLinkTest::write_data_puts_exact_bytes_on_line()
-{
-    PtyPair pty;
-    QVERIFY(pty.ok());
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    link.write_data(QByteArrayLiteral("AT+WSMAC\r\n"));
-    link.write_byte('\x18');
-    link.write_data(QByteArray());
-    QCOMPARE(pty.read_for(50, 1000), QByteArrayLiteral("AT+WSMAC\r\n\x18"));
-
-    // A frame far larger than the pty's buffer still goes out whole.
-    QByteArray big(200000, 'x');
-    for (int i = 0; i < big.size(); ++i)
-        big[i] = char(i * 7);
-    std::thread writer([&] { link.write_data(big); });
-    const QByteArray got = pty.read_exact(big.size(), 5000);
-    writer.join();
-    QCOMPARE(got.size(), big.size());
-    QVERIFY(got == big);
-}
-
-void SerialLinkTest::wait_for_data_times_out_on_silence()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!link.wait_for_data(200));
-    const qint64 elapsed = timer.elapsed();
-    QVERIFY2(elapsed >= 195 && elapsed < 400, qPrintable(QString::number(elapsed)));
-}
-
-void SerialLinkTest::wait_for_data_ends_three_ms_after_a_burst()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    // Two parts 1 ms apart belong to one burst; the wait ends only after the
-    // line has been quiet for 3 ms.
-    std::thread device([&] {
-        std::this_thread::sleep_for(50ms);
-        pty.write("+ok=");
-        std::this_thread::sleep_for(1ms);
-        pty.write("AA:BB\r\n");
-    });
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(link.wait_for_data(200));
-    const qint64 elapsed = timer.elapsed();
-    device.join();
-    QVERIFY2(elapsed >= 50 && elapsed < 120, qPrintable(QString::number(elapsed)));
-    QCOMPARE(link.read_all(), QByteArrayLiteral("+ok=AA:BB\r\n"));
-    QCOMPARE(link.read_all(), QByteArray());
-}
-
-void SerialLinkTest::data_before_the_wait_counts_for_it()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    link.write_data("AT+SVER\r\n");
-    pty.read_for(20, 1000);
-    // A write on the master lands in the slave's input queue at once: the
-    // reply is there before the wait begins.
-    pty.write("+ok=2.0\r\n");
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(link.wait_once(1000));
-    QVERIFY(timer.elapsed() < 100);
-    QCOMPARE(link.read_all(), QByteArrayLiteral("+ok=2.0\r\n"));
-}
-
-void SerialLinkTest::read_byte_takes_first_byte_and_drops_the_rest()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    pty.write(QByteArray("\x18\x18", 2));
-    QCOMPARE(int(link.read_byte(1000)), 0x18);
-    // The second CAN of the same read is gone.
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(int(link.read_byte(100)), -1);
-    QVERIFY(timer.elapsed() >= 95);
-}
-
-void SerialLinkTest::read_byte_reports_high_bytes_negative_and_silence_as_minus_one()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    pty.write(QByteArray(1, char(0x90)));
-    QCOMPARE(int(link.read_byte(1000)), int(qint8(0x90)));
-    pty.write(QByteArray(1, 'C'));
-    QCOMPARE(int(link.read_byte(1000)), int('C'));
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(int(link.read_byte(150)), -1);
-    QVERIFY(timer.elapsed() >= 145 && timer.elapsed() < 400);
-}
-
-void SerialLinkTest::babbling_line_cannot_hold_wait_for_ever()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    std::atomic_bool talking {true};
-    // Non-blocking writes: once the link stops reading, the device must not
-    // hang on a full line.
-    std::thread device([&] {
-        const QByteArray noise(64, 'n');
-        while (talking) {
-            if (::write(pty.master(), noise.constData(), size_t(noise.size())) < 0)
-                std::this_thread::yield();
-        }
-    });
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(link.wait_for_data(200));
-    const qint64 elapsed = timer.elapsed();
-    talking = false;
-    device.join();
-    // However long the line keeps talking, the wait ends by the cap (or
-    // earlier, should a slow machine let the line fall quiet for 3 ms).
-    QVERIFY2(elapsed < qint64(SerialLink::max_burst_ms) + 1000, qPrintable(QString::number(elapsed)));
-    QVERIFY(!link.read_all().isEmpty());
-}
-
-void SerialLinkTest::missing_port_fails_open_and_waits_run_into_timeout()
-{
-    SerialLink link;
-    QVERIFY(!link.open(QStringLiteral("/dev/kv20-no-such-port")));
-    QVERIFY(!link.is_open());
-    link.write_data("AT+INFO\r\n");
-    QCOMPARE(link.read_all(), QByteArray());
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!link.wait_for_data(100));
-    QVERIFY(timer.elapsed() >= 95);
-    QCOMPARE(int(link.read_byte(50)), -1);
-}
-
-void SerialLinkTest::stop_request_ends_a_long_wait_from_another_thread()
-{
-    PtyPair pty;
-    SerialLink link;
-    QVERIFY(link.open(pty.slave_path()));
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(100ms);
-        link.request_stop();
-    });
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!link.wait_for_data(10000));
-    stopper.join();
-    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
-    // Nothing goes out after a stop.
-    link.write_data("AT+INFO\r\n");
-    QCOMPARE(pty.read_for(20, 100), QByteArray());
-}
-
-void SerialLinkTest::vanished_device_closes_port_without_spinning()
-{
-    auto pty = std::make_unique<PtyPair>();
-    SerialLink link;
-    QVERIFY(link.open(pty->slave_path()));
-    pty->hang_up();
-    QElapsedTimer timer;
-    timer.start();
-    std::clock_t cpu_before = std::clock();
-    QVERIFY(!link.wait_for_data(300));
-    const double cpu_ms = 1000.0 * double(std::clock() - cpu_before) / CLOCKS_PER_SEC;
-    QVERIFY(timer.elapsed() >= 295);
-    QVERIFY(!link.is_open());
-    // A wait on a dead line sleeps; it does not poll a failing port.
-    QVERIFY2(cpu_ms < 150, qPrintable(QString::number(cpu_ms)));
-}
 
 QTEST_GUILESS_MAIN(SerialLinkTest)
 #include "tst_serial_link.moc"

@@ -1,198 +1,262 @@
-// The worker thread end to end over a real pty: request intake, the order of
-// what the window receives for each outcome, and a prompt stop.
-#include "tests/support/scripted_module.h"
-#include "tests/support/worker_event_log.h"
+// The worker thread against the module simulator on its pty: which query and
+// which download each operation type starts, and for each fault a module can
+// show, what the window is told, what the module received, and an upper bound
+// on the time it takes. Every row ends with a healthy query on a fresh module,
+// served by the same worker.
+#include "tests/support/module_sim_process.h"
 #include "worker/mpthread.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// types: the operation-type bytes sent before the request (device kind,
+// block mode); request -1: none.
+struct Op
+{
+    const char *name;
+    QByteArray types;
+    int request;
+    const char *variant;
+};
+enum { wifi_query, cell_query, audio, firmware };
+const Op ops[] = {
+    {"Wi-Fi query", "\x90", 0, "wifi"},
+    {"cellular query", "\x81", 0, "cellular"},
+    {"audio replacement", "\x81", 1, "cellular"},
+    {"firmware upgrade", "\x90", 2, "wifi"},
+    {"kinds 0x81 then 0x80", "\x81\x80", 0, "cellular"},
+    {"kinds 0x81 then 0x90", "\x81\x90", 0, "cellular"},
+    {"kind 0x8F", "\x8F", 0, "cellular"},
+    {"types 3 4 5 128 alone", "\x03\x04\x05\x80", -1, "cellular"},
+    {"type 4, audio", "\x81\x04", 1, "cellular"},
+    {"types 4 then 3, audio", "\x81\x04\x03", 1, "cellular"},
+};
+
+// What the window is told, one token per signal: "show" (burn_show(false)),
+// "mac+"/"mac-", "burn+"/"burn-", a status text with "!" when shown as a
+// failure, "@N" for the first progress value; repeats become "token×N".
+struct Outcome : QObject
+{
+    QStringList tokens, fields;  // fields: the device panel's type and trimmed value
+
+    explicit Outcome(MPThread *w)
+    {
+        const auto add = [this](const QString &token) { tokens << token; };
+        connect(w, &MPThread::burn_show, this, [=](bool on) { add(on ? "show(true)" : "show"); });
+        connect(w, &MPThread::mac_done, this, [=](bool ok) { add(ok ? "mac+" : "mac-"); });
+        connect(w, &MPThread::burn_done, this, [=](bool ok) { add(ok ? "burn+" : "burn-"); });
+        connect(w, &MPThread::ui_set_status_text, this, [=](const QString &s, bool ok) { add(ok ? s : s + '!'); });
+        connect(w, &MPThread::ui_set_progress, this, [=](int n) {
+            if (!text().contains('@'))
+                add('@' + QString::number(n));
+        });
+        connect(w, &MPThread::ui_set_mac_text, this,
+                [this](const QString &v, quint8 t) { fields << QString::number(t) + v.trimmed(); });
+    }
+    QString text() const
+    {
+        QStringList out;
+        for (int i = 0, n = 1; i < tokens.size(); i += n) {
+            for (n = 1; i + n < tokens.size() && tokens[i + n] == tokens[i];)
+                ++n;
+            out << (n > 1 ? QStringLiteral("%1×%2").arg(tokens[i]).arg(n) : tokens[i]);
+        }
+        return out.join(' ');
+    }
+    bool ended(int request) const
+    {
+        return tokens.contains("mac-") || tokens.contains("burn+")
+               || (tokens.contains("burn-") && (request == 0 || tokens.last() == "下载失败!"));
+    }
+};
+
+QByteArray file_bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
 
 class WorkerTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
-    void operation_types_only_requests_start_work();
-    void device_kind_selects_the_query();
-    void query_only_success_order();
-    void five_failed_queries_then_mac_done_false();
-    void unsendable_image_order_data();
-    void unsendable_image_order();
-    void open_and_close_answer_synchronously();
-    void stop_during_a_conversation_is_prompt();
+    void initTestCase();
+    void outcomes_data() { table(false); }
+    void outcomes() { run_row(); }
+    void long_timeouts_data() { table(true); }
+    void long_timeouts() { run_row(); }
 
 private:
-    bool wait_for_event(const QString &event, int timeout_ms);
-    void answer_wifi(ScriptedModule &module);
+    void table(bool long_timeouts);
+    void add(int op, const char *fault, const QStringList &args, const QString &expected, int bound_ms,
+             const QString &fields = {}, const QString &image = {});
+    void run_row();
+    QString run(MPThread &worker, ModuleSimProcess &sim, const Op &op, const QString &image, int bound_ms,
+                QStringList *fields);
 
-    std::unique_ptr<MPThread> worker;
-    std::unique_ptr<WorkerEventLog> log;
+    QTemporaryDir dir;
+    qint64 ms = 0;
+    const QString reading = QStringLiteral("show 设备信息读取中");
+    const QString found = reading + " mac+", lost = reading + "×5 mac-", query_ok = found + " burn-";
+    QString downloading(int op) const { return ops[op].request == 1 ? "音频文件下载中" : "设备固件下载中"; }
+    QString done(int op, int first = 1024) const
+    {
+        return QStringLiteral("%1 %2 @%3 下载成功 burn+").arg(found, downloading(op)).arg(first);
+    }
+    QString failed(int op, const QString &why = {}) const
+    {
+        return QStringLiteral("%1 %2%3 burn- 下载失败!").arg(found, downloading(op), why);
+    }
 };
 
-void WorkerTest::init()
+void WorkerTest::initTestCase()
 {
-    worker = std::make_unique<MPThread>();
-    log = std::make_unique<WorkerEventLog>(worker.get());
-    worker->start();
+    // Different images on the two paths: what arrives shows which was sent.
+    for (const char *name : {"sound.img", "fw.bin", "empty.img"}) {
+        QByteArray image(name[0] == 'e' ? 0 : 3000, 'E');  // ends in no padding, which the simulator strips
+        QRandomGenerator rng(qHash(QByteArray(name)));
+        for (int i = 0; i + 1 < image.size(); ++i)
+            image[i] = char(rng.bounded(256));
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == image.size());
+    }
 }
 
-void WorkerTest::cleanup()
+void WorkerTest::add(int op, const char *fault, const QStringList &args, const QString &expected, int bound_ms,
+                     const QString &fields, const QString &image)
 {
-    log.reset();
-    worker.reset();
+    const QString path = !image.isNull() ? image : dir.filePath(ops[op].request == 1 ? "sound.img" : "fw.bin");
+    QTest::addRow("%s / %s", ops[op].name, fault) << op << args << expected << bound_ms << fields << path;
 }
 
-bool WorkerTest::wait_for_event(const QString &event, int timeout_ms)
+void WorkerTest::table(bool long_timeouts)
 {
-    return log->wait_for(event, timeout_ms);
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QStringList>("args");  // the simulator's faults
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("bound_ms");
+    QTest::addColumn<QString>("fields");  // checked when not empty
+    QTest::addColumn<QString>("image");   // path of the operation's image
+    if (long_timeouts) {
+        add(audio, "EOT never answered", {"--eot-reply=none"}, failed(audio, " @1024 传输错误!"), 13000);
+        add(audio, "never asks for the image", {"--silent-block=0"}, failed(audio, " 传输错误!"), 19000);
+        return;
+    }
+    add(wifi_query, "type 0: Wi-Fi query", {}, query_ok, 1500, "0M 1V 2A 3S");
+    add(cell_query, "type 0: cellular query", {}, query_ok, 1500, "3D 0I 2C 1V");
+    add(4, "0x80 changes nothing", {}, query_ok, 1500, "3D 0I 2C 1V");
+    add(5, "Wi-Fi query again", {}, query_ok, 1500, "1V 2A 3S");
+    add(6, "cellular query", {}, query_ok, 1500, "3D 0I 2C 1V");
+    add(7, "no request", {}, QString(), 300);
+    add(audio, "type 1: audio image by AT+XUPDATE", {}, done(audio), 1500);
+    add(firmware, "type 2: firmware image by AT+FOTA", {}, done(firmware), 1500);
+    add(8, "256-byte blocks", {"--soh-size=256"}, done(8, 256), 1500);
+    add(9, "1K blocks", {}, done(9), 1500);
+
+    for (int op : {wifi_query, cell_query}) {
+        add(op, "no reply", {"--no-reply"}, lost, 2500);
+        add(op, "reply 150 ms late", {"--late-ms=150"}, query_ok, 2000);
+        add(op, "reply in 3 bursts", {"--bursts=3", "--burst-gap-ms=10"}, query_ok, 1500);
+        add(op, "no marker", {"--no-marker"}, lost, 2000);
+        add(op, "NUL before marker", {"--nul-before-marker"}, lost, 2000);
+        add(op, "garbage instead of reply", {"--garbage-instead=16"}, lost, 2000);
+        add(op, "garbage before reply", {"--garbage-before=16"}, query_ok, 1500);
+        add(op, "unplugged mid-reply", {"--unplug-reply-bytes=3"}, lost, 2500);
+    }
+    // A reply later than 200 ms is taken by the next attempt.
+    add(cell_query, "reply 250 ms late", {"--late-ms=250"}, reading + "×2 mac+ burn-", 2000);
+    add(cell_query, "first two INFO unanswered", {"--no-reply", "--fault-times=2", "--fault-command=AT+INFO"},
+        reading + "×3 mac+ burn-", 2000);
+
+    // The download command's acknowledgement must come whole within 100 ms.
+    add(audio, "every reply 150 ms late", {"--late-ms=150"}, failed(audio), 2000);
+    add(firmware, "every reply in 3 bursts", {"--bursts=3", "--burst-gap-ms=10"}, failed(firmware), 1500);
+    add(audio, "no acknowledgement", {"--no-download-ack"}, failed(audio), 1500);
+    add(firmware, "acknowledgement in capitals", {"--ack-upper"}, failed(firmware), 1500);
+    add(audio, "acknowledgement with C", {"--ack-with-c"}, done(audio), 1500);
+    add(firmware, "checksum receiver", {"--checksum"}, done(firmware), 1500);
+    add(audio, "block 2 NAKed 4 times", {"--nak-block=2", "--nak-times=4"}, done(audio), 1500);
+    const QString broken = " @1024 传输错误!";
+    add(firmware, "block 2 NAKed 5 times", {"--nak-block=2", "--nak-times=5"}, failed(firmware, broken), 1500);
+    add(audio, "CAN pair after block 1", {"--cancel-block=2"}, failed(audio, broken), 1500);
+    add(firmware, "CAN pair in one burst", {"--cancel-block=2", "--cancel-gap-ms=0"}, failed(firmware, broken), 5000);
+    add(firmware, "silent from block 3", {"--silent-block=3"}, failed(firmware, broken), 4000);
+    add(audio, "unplugged at block 2", {"--unplug-block=2"}, failed(audio, broken), 4000);
+    add(audio, "EOT answered with NAK", {"--eot-reply=nak"}, done(audio), 1500);
+    add(firmware, "EOT answered with empty text for ever", {"--eot-reply=nul", "--eot-fault-times=1000"},
+        failed(firmware, broken), 1500);
+
+    // Image files that cannot be sent whole: nothing reaches the module.
+    const QString refused = found + " 未发现软件! burn- 下载失败!";
+    add(audio, "image missing", {}, refused, 1500, {}, dir.filePath("none.img"));
+    add(firmware, "image is a directory", {}, refused, 1500, {}, dir.path());
+    add(audio, "image changes size while read", {}, refused, 1500, {}, "/proc/self/status");
+    add(firmware, "no image chosen", {}, found + " burn- 下载失败!", 1500, {}, "");
+    add(audio, "empty image", {}, done(audio), 1500, {}, dir.filePath("empty.img"));
 }
 
-void WorkerTest::answer_wifi(ScriptedModule &module)
+// One operation on a fresh module; sets ms to the time from the request to
+// the last signal of its outcome.
+QString WorkerTest::run(MPThread &worker, ModuleSimProcess &sim, const Op &op, const QString &image, int bound_ms,
+                        QStringList *fields)
 {
-    module.reply("AT+WSMAC", "+ok=AA\r\n");
-    module.reply("AT+LVER", "+ok=V1\r\n");
-    module.reply("AT+SVER", "+ok=S1\r\n");
-    module.reply("AT+DEVSN", "+ok=D1\r\n");
-}
-
-void WorkerTest::operation_types_only_requests_start_work()
-{
-    ScriptedModule module;
-    answer_wifi(module);
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    for (quint8 type : {quint8(3), quint8(4), quint8(5), quint8(128), quint8(0x80)})
-        QCOMPARE(worker->__start_flash(flash_parameter(), type), 0);
-    // None of them starts a conversation.
-    QVERIFY(!wait_for_event(QStringLiteral("burn_show:false"), 150));
-    QVERIFY(module.commands().isEmpty());
-    QCOMPARE(worker->__start_flash(flash_parameter(), 0), 0);
-    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
-    QCOMPARE(module.commands().first(), QByteArray("AT+WSMAC"));
-}
-
-void WorkerTest::device_kind_selects_the_query()
-{
-    ScriptedModule module;
-    answer_wifi(module);
-    module.reply("AT+INFO", "+ok=D,I,C\r\n");
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-
-    const auto run_and_first_command = [&](quint8 kind) {
-        log->events.clear();
-        worker->__start_flash(flash_parameter(), kind);
-        const int before = module.commands().size();
-        worker->__start_flash(flash_parameter(), 0);
-        if (!wait_for_event(QStringLiteral("burn_done:false"), 3000))
-            return QByteArray("timeout");
-        return module.commands().value(before);
-    };
-    QCOMPARE(run_and_first_command(0x81), QByteArray("AT+INFO"));
-    QCOMPARE(run_and_first_command(0x80), QByteArray("AT+INFO"));  // 0x80 changes nothing
-    QCOMPARE(run_and_first_command(0x90), QByteArray("AT+WSMAC")); // kind 0 again
-    QCOMPARE(run_and_first_command(0x8F), QByteArray("AT+INFO"));
-}
-
-void WorkerTest::query_only_success_order()
-{
-    ScriptedModule module;
-    answer_wifi(module);
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    worker->__start_flash(flash_parameter(), 0);
-    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
-    QCOMPARE(log->events, QStringList({"burn_show:false", "status:设备信息读取中:true", "field:0:AA", "field:1:V1",
-                                  "field:2:S1", "field:3:D1", "mac_done:true", "burn_done:false"}));
-}
-
-void WorkerTest::five_failed_queries_then_mac_done_false()
-{
-    ScriptedModule module;
-    module.reply("AT+WSMAC", "ERROR\r\n");
-    module.reply("AT+LVER", "ERROR\r\n");
-    module.reply("AT+SVER", "ERROR\r\n");
-    module.reply("AT+DEVSN", "ERROR\r\n");
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    worker->__start_flash(flash_parameter(), 1);
-    QVERIFY(wait_for_event(QStringLiteral("mac_done:false"), 5000));
-    QCOMPARE(module.commands().count("AT+WSMAC"), 5);
-    QCOMPARE(module.commands().size(), 20);
-    QCOMPARE(log->events.count(QStringLiteral("status:设备信息读取中:true")), 5);
-    QCOMPARE(log->events.first(), QStringLiteral("burn_show:false"));
-    QCOMPARE(log->events.last(), QStringLiteral("mac_done:false"));
-    // No download and no burn_done after a failed query.
-    QVERIFY(!wait_for_event(QStringLiteral("burn_done:false"), 100));
-}
-
-void WorkerTest::unsendable_image_order_data()
-{
-    QTest::addColumn<quint8>("type");
-    QTest::addColumn<QStringList>("tail");
-    // The audio path is empty and the firmware path names no file; neither
-    // download command may reach the module.
-    QTest::newRow("audio path empty") << quint8(1)
-                                      << QStringList({"mac_done:true", "debug:firmware img not selected.",
-                                                      "burn_done:false", "status:下载失败:false"});
-    QTest::newRow("firmware file missing") << quint8(2)
-                                           << QStringList({"mac_done:true", "status:未发现软件:false",
-                                                           "debug:firmware not found!", "burn_done:false",
-                                                           "status:下载失败:false"});
-}
-
-void WorkerTest::unsendable_image_order()
-{
-    QFETCH(quint8, type);
-    QFETCH(QStringList, tail);
-    ScriptedModule module;
-    answer_wifi(module);
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
+    Outcome outcome(&worker);
+    // The open is served by the running worker loop: what follows meets it.
+    if (!sim.start() || !worker.open_serial_port(sim.device_path(), QString()))
+        return QStringLiteral("no module");
+    for (char type : op.types)
+        worker.__start_flash(flash_parameter(), quint8(type));
     flash_parameter request;
-    request.fw_path = QStringLiteral("/nonexistent/fw.img");
-    worker->__start_flash(request, type);
-    QVERIFY(wait_for_event(QStringLiteral("status:下载失败:false"), 3000));
-    QCOMPARE(log->from(QStringLiteral("mac_done:true")), tail);
-    QVERIFY(!module.commands().contains("AT+XUPDATE"));
-    QVERIFY(!module.commands().contains("AT+FOTA"));
-}
-
-void WorkerTest::open_and_close_answer_synchronously()
-{
-    QVERIFY(!worker->open_serial_port(QStringLiteral("/dev/kv20-missing"), QStringLiteral("设备查询")));
-    // A close with nothing open only logs; it reaches the window at once.
-    QSignalSpy debug(worker.get(), &MPThread::ui_debug);
-    worker->close_serial_port();
-    QCOMPARE(debug.count(), 1);
-    QCOMPARE(debug.at(0).at(0).toString(), QStringLiteral("close serial port"));
-
-    ScriptedModule module;
-    answer_wifi(module);
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    worker->close_serial_port();
-    // After the close the worker's query cannot reach the module.
-    worker->__start_flash(flash_parameter(), 0);
-    QVERIFY(wait_for_event(QStringLiteral("mac_done:false"), 5000));
-    QVERIFY(module.commands().isEmpty());
-    // And the port opens again for the next request.
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    log->events.clear();
-    worker->__start_flash(flash_parameter(), 0);
-    QVERIFY(wait_for_event(QStringLiteral("burn_done:false"), 3000));
-}
-
-void WorkerTest::stop_during_a_conversation_is_prompt()
-{
-    ScriptedModule module;  // never answers: five 200 ms attempts would follow
-    QVERIFY(worker->open_serial_port(module.port(), QString()));
-    worker->__start_flash(flash_parameter(), 0);
-    QVERIFY(wait_for_event(QStringLiteral("burn_show:false"), 1000));
+    request.fs_path = op.request == 1 ? image : dir.filePath("sound.img");
+    request.fw_path = op.request == 2 ? image : dir.filePath("fw.bin");
     QElapsedTimer timer;
     timer.start();
-    worker->request_stop();
-    QVERIFY(worker->wait(2000));
-    QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(!worker->open_serial_port(module.port(), QString()));
+    if (op.request >= 0)
+        worker.__start_flash(request, quint8(op.request));
+    (void)QTest::qWaitFor([&] { return outcome.ended(op.request); }, op.request < 0 ? bound_ms : bound_ms + 3000);
+    ms = timer.elapsed();
+    worker.close_serial_port();
+    *fields = outcome.fields;
+    return outcome.text();
+}
+
+void WorkerTest::run_row()
+{
+    QFETCH(int, op);
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    QFETCH(int, bound_ms);
+    QFETCH(QString, fields);
+    QFETCH(QString, image);
+    const QString saved = dir.filePath("saved");
+    QFile::remove(saved);
+    const QStringList module {"--variant=" + QString(ops[op].variant), "--devno=D", "--imei=I", "--iccid=C",
+                              "--fw-version=V", "--mac=M", "--audio-version=A", "--serial=S"};
+    ModuleSimProcess sim(module + args + QStringList {"--save-image=" + saved, "--strip-padding"});
+    MPThread worker;
+    worker.start();
+    QStringList shown;
+    QCOMPARE(run(worker, sim, ops[op], image, bound_ms, &shown), expected);
+    QVERIFY2(expected.isEmpty() || ms <= bound_ms, qPrintable(QString::number(ms)));
+    QCOMPARE(fields.isEmpty() ? fields : shown.join(' '), fields);
+    // The module received the operation's download command only when the
+    // window was told of the download, and the image byte for byte.
+    const QByteArray log = sim.stderr_log();
+    QCOMPARE(log.contains("command AT+XUPDATE"), expected.contains("下载中") && ops[op].request == 1);
+    QCOMPARE(log.contains("command AT+FOTA"), expected.contains("下载中") && ops[op].request == 2);
+    if (expected.contains("下载成功"))
+        QCOMPARE(file_bytes(saved), file_bytes(image));
+
+    ModuleSimProcess healthy(module);
+    QCOMPARE(run(worker, healthy, {"", "", 0, ops[op].variant}, QString(), 1000, &shown), query_ok);
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)

@@ -1,4 +1,4 @@
-#include "tests/reliability/window_operator.h"
+#include "bench/fault_matrix/window_operator.h"
 
 #include "tests/support/module_sim_process.h"
 #include "worker/mpthread.h"
@@ -39,12 +39,17 @@ WindowOperator::WindowOperator(int image_size)
     dialog->findChild<QComboBox *>("setting_port")->addItem(port_link);
     dialog->findChild<QLineEdit *>("path_fs")->setText(dir.filePath("sound.img"));
     dialog->findChild<QLineEdit *>("path_fw")->setText(dir.filePath("fw.bin"));
-    log = std::make_unique<WorkerEventLog>(dialog->findChild<MPThread *>());
+    auto *worker = dialog->findChild<MPThread *>();
+    QObject::connect(worker, &MPThread::ui_set_status_text, dialog.get(), [this](const QString &text) {
+        statuses << text;
+        ended = ended || text == QStringLiteral("下载失败");
+    });
+    QObject::connect(worker, &MPThread::mac_done, dialog.get(), [this](bool ok) { ended = ended || !ok; });
+    QObject::connect(worker, &MPThread::burn_done, dialog.get(), [this](bool ok) { ended = ended || ok || !download; });
 }
 
 WindowOperator::~WindowOperator()
 {
-    log.reset();
     dialog.reset();
     QDir::setCurrent(previous_dir);
 }
@@ -66,26 +71,20 @@ WindowOperator::Outcome WindowOperator::run(const Operation &op, const QStringLi
     auto *speed = dialog->findChild<QComboBox *>("speed");
     speed->setCurrentText(QString::fromUtf8(op.selector_text));
     auto *burn = dialog->findChild<QPushButton *>("burn");
-    log->events.clear();
+    statuses.clear();
+    ended = false;
+    download = op.download;
 
     QElapsedTimer timer;
     timer.start();
     QTest::mouseClick(burn, Qt::LeftButton);
-    const auto finished = [&] {
-        const QStringList &e = log->events;
-        return e.contains(QStringLiteral("mac_done:false")) || e.contains(QStringLiteral("burn_done:true"))
-               || e.contains(QStringLiteral("status:下载失败:false"))
-               || (!op.download && e.contains(QStringLiteral("burn_done:false")));
-    };
-    while (!finished() && timer.elapsed() < timeout_ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    (void)QTest::qWaitFor([this] { return ended; }, timeout_ms);
     outcome.elapsed_ms = timer.elapsed();
     // The window finishes its part (controls, close) in the same batch.
     QCoreApplication::processEvents();
     outcome.status = dialog->findChild<QLabel *>("status")->text();
-    const QStringList statuses = log->of_kind(QStringLiteral("status"));
     if (statuses.size() >= 2 && outcome.status == QStringLiteral("下载失败"))
-        outcome.reason = statuses.at(statuses.size() - 2).section(QLatin1Char(':'), 0, 0);
+        outcome.reason = statuses.at(statuses.size() - 2);
     outcome.controls_enabled = burn->isEnabled() && speed->isEnabled();
     outcome.port_closed =
         dialog->findChild<QPlainTextEdit *>("debug_box")->toPlainText().endsWith(QStringLiteral("close serial port"));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/dialog.h"
-#include "tests/support/worker_event_log.h"
 
 #include <QString>
 #include <QStringList>
@@ -53,5 +52,8 @@ private:
     QString port_link;
     QString previous_dir;
     std::unique_ptr<Dialog> dialog;
-    std::unique_ptr<WorkerEventLog> log;
+    // What the worker told the window during the current operation.
+    QStringList statuses;
+    bool ended = false;
+    bool download = false;
 };

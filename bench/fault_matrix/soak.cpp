@@ -3,7 +3,7 @@
 // outcome that is wrong, and the growth of memory and open descriptors.
 // Exits non-zero on a wrong outcome, a serial port left open, or growth
 // beyond a small bound.
-#include "tests/reliability/window_operator.h"
+#include "bench/fault_matrix/window_operator.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,0 +1,121 @@
+// Every operation against every fault the module simulator offers, through
+// the real window: prints one table row per case with what the operator is
+// left with and how long it took, then the simulator's paced line rate.
+//
+//   kv20-bench-fault-matrix [--quick]    (--quick leaves out the cases that
+//                                         wait out the 10 s and 16 s timeouts)
+#include "bench/fault_matrix/window_operator.h"
+#include "tests/support/module_sim_process.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QSerialPort>
+
+#include <cstdio>
+
+namespace {
+
+using Operation = WindowOperator::Operation;
+
+struct Fault
+{
+    const char *name;
+    QStringList args;
+    bool long_wait = false;
+};
+
+const Fault query_faults[] = {
+    {"healthy", {}},
+    {"no reply", {"--no-reply"}},
+    {"reply 150 ms late", {"--late-ms=150"}},
+    {"reply in 3 bursts", {"--bursts=3", "--burst-gap-ms=10"}},
+    {"no marker", {"--no-marker"}},
+    {"NUL before marker", {"--nul-before-marker"}},
+    {"garbage instead of reply", {"--garbage-instead=16"}},
+    {"garbage before reply", {"--garbage-before=16"}},
+    {"unplugged mid-reply", {"--unplug-reply-bytes=3"}},
+};
+
+const Fault download_faults[] = {
+    {"no acknowledgement", {"--no-download-ack"}},
+    {"acknowledgement in capitals", {"--ack-upper"}},
+    {"acknowledgement with C", {"--ack-with-c"}},
+    {"checksum receiver", {"--checksum"}},
+    {"block 2 NAKed 4 times", {"--nak-block=2", "--nak-times=4"}},
+    {"block 2 never acknowledged", {"--nak-block=2", "--nak-times=5"}},
+    {"cancelled, CANs apart", {"--cancel-block=2"}},
+    {"cancelled, CANs in one burst", {"--cancel-block=2", "--cancel-gap-ms=0"}},
+    {"receiver silent after block 2", {"--silent-block=3"}},
+    {"unplugged mid-transfer", {"--unplug-block=2"}},
+    {"EOT answered with NAK", {"--eot-reply=nak"}},
+    {"EOT answered with empty text for ever", {"--eot-reply=nul", "--eot-fault-times=1000"}},
+    {"EOT never answered", {"--eot-reply=none"}, true},
+    {"never asks for the transfer", {"--silent-block=0"}, true},
+};
+
+void print_case(WindowOperator &window, const Operation &op, const Fault &fault)
+{
+    const WindowOperator::Outcome out = window.run(op, fault.args, 30000);
+    QString shown = out.started ? out.status : QStringLiteral("(simulator did not start)");
+    if (!out.reason.isEmpty())
+        shown += QStringLiteral(" after ") + out.reason;
+    if (!out.controls_enabled)
+        shown += QStringLiteral(", controls left disabled");
+    if (!out.port_closed)
+        shown += QStringLiteral(", port left open");
+    std::printf("| %s | %s | %s | %s | %lld |\n", op.name, fault.name, qPrintable(fault.args.join(' ')),
+                qPrintable(shown), out.elapsed_ms);
+    std::fflush(stdout);
+}
+
+// The download benchmark's paced line must run at the wire's rate: 10 bits a
+// byte at 115200 baud, 11,520 bytes/s.
+void print_pacing()
+{
+    const QByteArray mac(10240, 'M');
+    ModuleSimProcess sim({"--variant=wifi", "--quiet", "--pace", "--mac=" + QString::fromLatin1(mac)});
+    QSerialPort port(sim.start() ? sim.device_path() : QString());
+    if (!port.open(QIODevice::ReadWrite)) {
+        std::printf("paced line: simulator or port unavailable\n");
+        return;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    port.write("AT+WSMAC\r\n");
+    const qint64 expected = mac.size() + 6;  // "+ok=" and "\r\n" around it
+    QByteArray reply;
+    while (reply.size() < expected && timer.elapsed() < 5000 && port.waitForReadyRead(1000))
+        reply += port.readAll();
+    const double seconds = timer.elapsed() / 1000.0;
+    std::printf("paced line: %d reply bytes in %.3f s = %.0f bytes/s (the wire: 11520)\n", int(reply.size()), seconds,
+                reply.size() / seconds);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    WindowOperator window;
+    if (!window.ok()) {
+        std::printf("the window could not be set up\n");
+        return 1;
+    }
+    const Operation *const operations[] = {&WindowOperator::wifi_query, &WindowOperator::cellular_query,
+                                           &WindowOperator::audio_replacement, &WindowOperator::firmware_upgrade};
+    std::printf("| operation | fault | simulator options | the operator is left with | ms |\n|---|---|---|---|---|\n");
+    for (const Operation *op : operations)
+        for (const Fault &fault : query_faults)
+            print_case(window, *op, fault);
+    for (const Operation *op : {operations[2], operations[3]})
+        for (const Fault &fault : download_faults)
+            if (!fault.long_wait || (!quick && op == operations[2]))
+                print_case(window, *op, fault);
+    print_pacing();
+    return 0;
+}
