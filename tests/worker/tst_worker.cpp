@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 // types: the operation-type bytes sent before the request (device kind,
@@ -199,6 +201,10 @@ void WorkerTest::table(bool long_timeouts)
     add(audio, "image missing", {}, refused, 1500, {}, dir.filePath("none.img"));
     add(firmware, "image is a directory", {}, refused, 1500, {}, dir.path());
     add(audio, "image changes size while read", {}, refused, 1500, {}, "/proc/self/status");
+    // A FIFO's open would wait for a writer for ever; a device's read never ends.
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("fifo.img")).constData(), 0600) == 0 || QFileInfo::exists(dir.filePath("fifo.img")));
+    add(audio, "image is a FIFO", {}, refused, 1500, {}, dir.filePath("fifo.img"));
+    add(firmware, "image is a device node", {}, refused, 1500, {}, "/dev/zero");
     add(firmware, "no image chosen", {}, found + " burn- 下载失败!", 1500, {}, "");
     add(audio, "empty image", {}, done(audio), 1500, {}, dir.filePath("empty.img"));
 }
