@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/flash_parameter.h"
+#include "interfaces/flash_parameter.h"
 
 #include <QDialog>
 #include <QStringList>

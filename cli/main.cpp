@@ -8,7 +8,7 @@
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
 #include "protocol/download_session.h"
-#include "worker/flash_parameter.h"
+#include "interfaces/flash_parameter.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

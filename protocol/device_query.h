@@ -1,7 +1,7 @@
 #pragma once
 
-#include "worker/module_link.h"
-#include "worker/worker_reports.h"
+#include "interfaces/module_link.h"
+#include "interfaces/worker_reports.h"
 
 // Device fields of the window, by the type that ui_set_mac_text carries.
 enum DeviceField : quint8 {

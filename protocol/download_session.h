@@ -1,8 +1,8 @@
 #pragma once
 
-#include "worker/flash_parameter.h"
-#include "worker/module_link.h"
-#include "worker/worker_reports.h"
+#include "interfaces/flash_parameter.h"
+#include "interfaces/module_link.h"
+#include "interfaces/worker_reports.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "journal/operation_record.h"
-#include "worker/flash_parameter.h"
+#include "interfaces/flash_parameter.h"
 #include "worker/serial_link.h"
-#include "worker/worker_reports.h"
+#include "interfaces/worker_reports.h"
 
 #include <QElapsedTimer>
 #include <QList>

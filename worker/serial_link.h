@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/module_link.h"
+#include "interfaces/module_link.h"
 
 #include <QString>
 

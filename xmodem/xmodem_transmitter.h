@@ -1,7 +1,7 @@
 #pragma once
 
-#include "worker/module_link.h"
-#include "worker/worker_reports.h"
+#include "interfaces/module_link.h"
+#include "interfaces/worker_reports.h"
 
 #include <QtGlobal>
 

@@ -14,7 +14,7 @@
 #include "tests/support/pty_pair.h"
 #include "bench/xmodem_vs_sz/pty_peer.h"
 #include "worker/serial_link.h"
-#include "worker/worker_reports.h"
+#include "interfaces/worker_reports.h"
 #include "xmodem/xmodem_transmitter.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "worker/worker_reports.h"
+#include "interfaces/worker_reports.h"
 
 #include <QList>
 #include <QString>
