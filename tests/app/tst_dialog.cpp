@@ -83,10 +83,15 @@ private slots:
         w<QLineEdit>("path_fw")->setText("/images/fw.bin");
         w<QLineEdit>("path_fs")->setText("/images/sound.img");
         w<QLineEdit>("sta_mac")->setText("V1.14");
+        QFile::remove("kv20-journal.csv");
         QTest::mouseClick(w<QPushButton>("burn"), Qt::LeftButton);
         if (type < 0) {
             QVERIFY(requests.isEmpty());
             QCOMPARE(shown(), QString("串口打开失败 red|on|0/100|,V1.14,,,"));
+            // The press is journalled all the same, by the worker's thread.
+            QFile journal("kv20-journal.csv");
+            QVERIFY(QTest::qWaitFor([&] { return journal.size() > 0; }, 5000) && journal.open(QIODevice::ReadOnly));
+            QVERIFY(journal.readAll().endsWith(",,audio,,,,,/images/sound.img,,,failed,port did not open,0\r\n"));
             return;
         }
         QCOMPARE(requests, QList<int>{type});
