@@ -11,6 +11,8 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$repo/build}
+# apt-get takes a package file only by a path with a slash in front.
+build=$(mkdir -p "$build" && cd "$build" && pwd)
 package=kv20-tool
 rules=/usr/lib/udev/rules.d/70-kv20-tool.rules
 export DEBIAN_FRONTEND=noninteractive
