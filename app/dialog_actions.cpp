@@ -3,7 +3,6 @@
 #include "app/window_log.h"
 #include "ui_dialog.h"
 
-#include <QDebug>
 #include <QFileDialog>
 #include <QSettings>
 

@@ -17,12 +17,6 @@ void Dialog::keep_journal()
 
 void Dialog::journal_port_not_opened(const flash_parameter &param, quint8 type)
 {
-    OperationRecord record;
-    record.started = QDateTime::currentDateTime();
-    record.port = ui->setting_port->currentText();
-    record.operation = operation_name(type);
-    if (type != operation::device_query)
-        record.image = type == operation::audio_replacement ? param.fs_path : param.fw_path;
-    record.detail = QStringLiteral("port did not open");
-    thread->post_record(record);
+    thread->post_record(unstarted_operation(ui->setting_port->currentText(), type, image_path_for(param, type),
+                                            QStringLiteral("port did not open")));
 }

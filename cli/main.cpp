@@ -149,13 +149,8 @@ int run_operations(const CliOptions &options)
     if (!refused.isEmpty()) {
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
         for (const ModuleSession::Target &target : targets) {
-            OperationRecord record;
-            record.started = QDateTime::currentDateTime();
+            OperationRecord record = unstarted_operation(target.port, type, options.image, refused);
             record.tool = QStringLiteral("cli");
-            record.port = target.port;
-            record.operation = operation_name(type);
-            record.image = options.image;
-            record.detail = refused;
             const QString journal_error = journal.append(record);
             if (!journal_error.isEmpty())
                 complain(QStringLiteral("journal not written: ") + journal_error);

@@ -34,12 +34,7 @@ void ModuleSession::start()
 {
     worker->start();
     if (!worker->open_serial_port(target.node, QString())) {
-        OperationRecord record;
-        record.started = QDateTime::currentDateTime();
-        record.operation = operation_name(type);
-        record.image = image;
-        record.detail = QStringLiteral("port did not open");
-        worker->post_record(record);
+        worker->post_record(unstarted_operation(target.port, type, image, QStringLiteral("port did not open")));
         return;
     }
     worker->__start_flash(flash_parameter(), cellular ? operation::set_cellular_kind : operation::set_wifi_kind);

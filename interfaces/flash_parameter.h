@@ -27,3 +27,12 @@ constexpr quint8 select_256_blocks = 4;
 constexpr quint8 set_cellular_kind = 0x81;  // 129..255 set device_kind to (type & 0x0F)
 constexpr quint8 set_wifi_kind = 0x90;
 }
+
+// The image an operation sends: the audio path for an audio replacement, the
+// firmware path for every other download, none for a query.
+inline QString image_path_for(const flash_parameter &request, quint8 type)
+{
+    if (type == operation::device_query)
+        return QString();
+    return type == operation::audio_replacement ? request.fs_path : request.fw_path;
+}

@@ -73,6 +73,17 @@ QString operation_name(quint8 type)
     }
 }
 
+OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail)
+{
+    OperationRecord record;
+    record.started = QDateTime::currentDateTime();
+    record.port = port;
+    record.operation = operation_name(type);
+    record.image = image;
+    record.detail = detail;
+    return record;
+}
+
 Journal::Journal(QString path)
     : path_(std::move(path))
 {

@@ -27,3 +27,7 @@ struct OperationRecord
 
 // The operation column's word for an operation type (0, 1, 2).
 QString operation_name(quint8 type);
+
+// The record of an operation that failed before it reached the module (the
+// port did not open, the image cannot be sent), started now.
+OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail);

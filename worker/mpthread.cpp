@@ -176,8 +176,7 @@ void MPThread::run_request()
     }
     record.port = open_port_name;
     record.operation = operation_name(type);
-    if (type != operation::device_query)
-        record.image = type == operation::audio_replacement ? copy.fs_path : copy.fw_path;
+    record.image = image_path_for(copy, type);
     running_record = &record;
 
     emit burn_show(false);
@@ -256,6 +255,11 @@ QString MPThread::keep_record(OperationRecord &record)
     }
     if (!record.ok && (stop.load(std::memory_order_acquire) || link.cancel_requested()))
         record.detail = QStringLiteral("interrupted");
+    return sink_record(record);
+}
+
+QString MPThread::sink_record(const OperationRecord &record)
+{
     const QString error = record_sink ? record_sink(record) : QString();
     if (!error.isEmpty())
         emit ui_debug(QStringLiteral("journal not written: ") + error);
@@ -292,10 +296,7 @@ void MPThread::keep_posted_records()
     while (!posted_records.isEmpty()) {
         OperationRecord record = posted_records.takeFirst();
         locker.unlock();
-        const QString error = record_sink ? record_sink(record) : QString();
-        if (!error.isEmpty())
-            emit ui_debug(QStringLiteral("journal not written: ") + error);
-        hand_over(record, error);
+        hand_over(record, sink_record(record));
         locker.lock();
     }
 }

@@ -124,6 +124,7 @@ private:
     void report_status(const QString &text, bool ok) override { emit ui_set_status_text(text, ok); }
     void report_mac_text(const QString &value, quint8 type) override;
     QString keep_record(OperationRecord &record);
+    QString sink_record(const OperationRecord &record);
     void hand_over(const OperationRecord &record, const QString &journal_error);
     void keep_posted_records();
 
