@@ -151,9 +151,10 @@ int run_operations(const CliOptions &options)
         for (const ModuleSession::Target &target : targets) {
             OperationRecord record = unstarted_operation(target.port, type, options.image, refused);
             record.tool = QStringLiteral("cli");
-            const QString journal_error = journal.append(record);
-            if (!journal_error.isEmpty())
-                complain(QStringLiteral("journal not written: ") + journal_error);
+            const JournalOutcome kept = journal.append(record);
+            journal_ok = journal_ok && kept.in_journal;
+            for (const QString &notice : kept.notices)
+                complain(notice);
             printer.result(printer.add_module(target.port, record.operation), record);
         }
         printer.finish();
@@ -180,10 +181,9 @@ int run_operations(const CliOptions &options)
         QObject::connect(session, &ModuleSession::finished, &printer, [&, session, index] {
             printer.result(index, session->record());
             all_succeeded = all_succeeded && session->record().ok;
-            if (!session->journal_error().isEmpty()) {
-                journal_ok = false;
-                complain(QStringLiteral("journal not written: ") + session->journal_error());
-            }
+            journal_ok = journal_ok && session->journal_outcome().in_journal;
+            for (const QString &notice : session->journal_outcome().notices)
+                complain(notice);
             if (--running == 0)
                 QCoreApplication::quit();
         });

@@ -22,6 +22,7 @@ ModuleSession::ModuleSession(const Target &target, quint8 operation_type, const 
         // The last block is counted whole, padding included.
         emit progress(qMin<qint64>(value, total), total);
     });
+    worker->keep_finished_operations();
     connect(worker, &MPThread::operation_finished, this, &ModuleSession::on_finished);
 }
 
@@ -57,7 +58,7 @@ void ModuleSession::on_finished()
         return;
     result = taken.first().record;
     result.port = target.port;
-    journal_problem = taken.first().journal_error;
+    journal_result = taken.first().journal;
     finished_ = true;
     worker->close_serial_port();
     emit finished();

@@ -32,7 +32,7 @@ public:
 
     QString port() const { return target.port; }
     const OperationRecord &record() const { return result; }
-    QString journal_error() const { return journal_problem; }
+    const JournalOutcome &journal_outcome() const { return journal_result; }
     bool done() const { return finished_; }
 
 signals:
@@ -49,6 +49,6 @@ private:
     MPThread *worker;
     qint64 total = 0;
     OperationRecord result;
-    QString journal_problem;
+    JournalOutcome journal_result;
     bool finished_ = false;
 };

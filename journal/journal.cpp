@@ -2,7 +2,13 @@
 
 #include "journal/journal_file.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
 #include <QStringList>
+
+#include <mutex>
 
 const QString Journal::default_path = QStringLiteral("kv20-journal.csv");
 
@@ -118,10 +124,54 @@ QByteArray Journal::record_row(const OperationRecord &r)
     });
 }
 
-QString Journal::append(const OperationRecord &record) const
+namespace {
+
+// One side file per process: named when it is first needed; announced once.
+std::mutex side_mutex;
+QString side_stamp;
+QSet<QString> announced_side_files;
+
+bool announce_once(const QString &side_path)
+{
+    std::lock_guard<std::mutex> locker(side_mutex);
+    if (announced_side_files.contains(side_path))
+        return false;
+    announced_side_files.insert(side_path);
+    return true;
+}
+
+} // namespace
+
+QString Journal::side_file_path() const
+{
+    std::lock_guard<std::mutex> locker(side_mutex);
+    if (side_stamp.isEmpty())
+        side_stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString folder = QFileInfo(path_).absolutePath();
+    return QDir::toNativeSeparators(folder + QStringLiteral("/kv20-journal-unsaved-%1.csv").arg(side_stamp));
+}
+
+JournalOutcome Journal::append(const OperationRecord &record) const
 {
     // The byte-order mark makes spreadsheet programs read the file as UTF-8.
-    return append_journal_row(path_, "\xEF\xBB\xBF" + header_row(), record_row(record));
+    const QByteArray preamble = "\xEF\xBB\xBF" + header_row();
+    const QByteArray row = record_row(record);
+    JournalOutcome outcome;
+    const QString refused = append_journal_row(path_, preamble, row, lock_wait_ms);
+    outcome.in_journal = refused.isEmpty();
+    if (outcome.in_journal)
+        return outcome;
+    outcome.notices << QStringLiteral("journal not written: ") + refused;
+    const QString side = side_file_path();
+    const QString side_refused = append_journal_row(side, preamble, row, lock_wait_ms);
+    if (side_refused.isEmpty()) {
+        if (announce_once(side))
+            outcome.notices << QStringLiteral("records the journal did not take are kept in ") + side;
+        return outcome;
+    }
+    outcome.notices << QStringLiteral("%1 not written either: %2").arg(side, side_refused)
+                    << QStringLiteral("unsaved record: ") + QString::fromUtf8(row.left(row.size() - 2));
+    return outcome;
 }
 
 QByteArray journal_close_off(qint64 quote_count, char last_byte)

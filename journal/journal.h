@@ -4,23 +4,42 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+// Where one record went, and what the operator is to be told about it.
+struct JournalOutcome
+{
+    bool in_journal = false;  // in kv20-journal.csv itself
+    QStringList notices;      // for the log pane or standard error, in order
+};
 
 // The results journal: kv20-journal.csv, one CSV record per operation,
 // shared by the window and the command-line tool, appended by several
 // processes at once. Records are appended whole and flushed to the disk;
 // earlier records are never rewritten.
+//
+// A record the journal does not take within lock_wait_ms (another program
+// holds it, the disk is full, a folder stands in its place) goes at once to
+// the process's side file beside it, kv20-journal-unsaved-<yyyyMMdd-HHmmss>.csv,
+// in the same format; the next record tries the journal again. When the side
+// file fails too, the record itself is among the notices, so that the
+// operator can still copy it.
 class Journal
 {
 public:
     static const QString default_path;
+    static constexpr int lock_wait_ms = 2000;
 
     explicit Journal(QString path = default_path);
 
-    // Appends one record durably. Empty on success, else why it was not
-    // written (the system's own words). Safe to call from any thread.
-    QString append(const OperationRecord &record) const;
+    // Appends one record durably, to the journal or else to the side file.
+    // Safe to call from any thread; never waits much longer than twice
+    // lock_wait_ms.
+    JournalOutcome append(const OperationRecord &record) const;
 
     QString path() const { return path_; }
+    // This process's side file for this journal (named at its first use).
+    QString side_file_path() const;
 
     // The header row and one record as they stand in the file, CR LF ended.
     static QByteArray header_row();

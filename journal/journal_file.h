@@ -8,7 +8,13 @@
 // is new or empty, close off a record that a crash cut short (a closing quote
 // where one is open, then CR LF), append `row` in one write and flush it to
 // the disk. Empty on success, else the reason.
-QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row);
+//
+// Never waits longer than lock_wait_ms for the file or its lock: a program
+// that holds either (another writer stuck on a network drive, a spreadsheet
+// that opened the file without write sharing) must not hold up an operation.
+// A write or flush that fails part way is cut back to the length the file
+// had before it, so that no half record stays behind.
+QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row, int lock_wait_ms);
 
 // The bytes that close off a cut record, given how many quote characters the
 // file holds and its last byte (0 for an empty file). Quotes inside a quoted

@@ -1,5 +1,6 @@
 #include "journal/journal_file.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -63,26 +65,49 @@ bool write_all(int fd, const QByteArray &bytes)
     return true;
 }
 
+// Takes the exclusive lock, retrying the non-blocking form until the
+// deadline: a blocking flock() could wait for ever behind another program.
+bool lock_before(int fd, const QElapsedTimer &clock, int lock_wait_ms, QString *error)
+{
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            *error = system_error();
+            return false;
+        }
+        if (clock.elapsed() >= lock_wait_ms) {
+            *error = QStringLiteral("locked by another program for %1 ms").arg(clock.elapsed());
+            return false;
+        }
+        const struct timespec pause {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 } // namespace
 
-QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row)
+QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row, int lock_wait_ms)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    QElapsedTimer clock;
+    clock.start();
+    // Non-blocking: a FIFO standing where the journal should be would
+    // otherwise stop the write when its buffer fills.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return system_error();
     QString error;
     // The lock keeps creation, close-off and append of one writer apart from
     // every other process's; it ends with the descriptor.
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error = system_error();
-            break;
-        }
-    }
+    lock_before(fd, clock, lock_wait_ms, &error);
     bool empty = true;
     qint64 quotes = 0;
     char last = 0;
-    if (error.isEmpty() && !scan(fd, &empty, &quotes, &last))
+    struct stat before {};
+    if (error.isEmpty() && (fstat(fd, &before) != 0 || !scan(fd, &empty, &quotes, &last)))
         error = system_error();
     if (error.isEmpty()) {
         const QByteArray bytes = (empty ? preamble : journal_close_off(quotes, last)) + row;
@@ -90,6 +115,8 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
             // A device such as /dev/full cannot be synced; what it refused
             // to store is the reason that matters.
             error = system_error();
+            if (S_ISREG(before.st_mode) && ftruncate(fd, before.st_size) == 0)
+                fsync(fd);
         }
     }
     ::close(fd);

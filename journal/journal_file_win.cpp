@@ -1,5 +1,7 @@
 #include "journal/journal_file.h"
 
+#include <QElapsedTimer>
+
 #include <windows.h>
 
 namespace {
@@ -38,33 +40,83 @@ bool scan(HANDLE file, bool *empty, qint64 *quotes, char *last)
     return true;
 }
 
+// Another program holding the file without write sharing (a spreadsheet that
+// opened it) or holding its lock is waited for, but never past the deadline.
+bool busy(DWORD code)
+{
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+void pause_briefly()
+{
+    Sleep(10);
+}
+
+HANDLE open_before(const QString &path, const QElapsedTimer &clock, int lock_wait_ms, QString *error)
+{
+    for (;;) {
+        const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        if (!busy(GetLastError()) || clock.elapsed() >= lock_wait_ms) {
+            *error = system_error();
+            return INVALID_HANDLE_VALUE;
+        }
+        pause_briefly();
+    }
+}
+
+bool lock_before(HANDLE file, OVERLAPPED *whole, const QElapsedTimer &clock, int lock_wait_ms, QString *error)
+{
+    for (;;) {
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, whole))
+            return true;
+        if (!busy(GetLastError()) || clock.elapsed() >= lock_wait_ms) {
+            *error = system_error();
+            return false;
+        }
+        pause_briefly();
+    }
+}
+
 } // namespace
 
-QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row)
+QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row, int lock_wait_ms)
 {
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                                    GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return system_error();
+    QElapsedTimer clock;
+    clock.start();
     QString error;
+    const HANDLE file = open_before(path, clock, lock_wait_ms, &error);
+    if (file == INVALID_HANDLE_VALUE)
+        return error;
     OVERLAPPED whole {};
     // The whole file, locked against every other process until it is closed.
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
-        error = system_error();
+    const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
     bool empty = true;
     qint64 quotes = 0;
     char last = 0;
-    if (error.isEmpty() && !scan(file, &empty, &quotes, &last))
+    // Only a file whose length is known is ever cut back.
+    LARGE_INTEGER before {};
+    const bool sized = locked && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &before);
+    if (locked && !scan(file, &empty, &quotes, &last))
         error = system_error();
     if (error.isEmpty()) {
         const QByteArray bytes = (empty ? preamble : journal_close_off(quotes, last)) + row;
         DWORD written = 0;
-        if (!WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
-            || written != DWORD(bytes.size()) || !FlushFileBuffers(file))
+        const LARGE_INTEGER end {};
+        if (!SetFilePointerEx(file, end, nullptr, FILE_END)
+            || !WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
+            || written != DWORD(bytes.size()) || !FlushFileBuffers(file)) {
             error = system_error();
+            // No half record stays behind.
+            if (sized && SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file))
+                FlushFileBuffers(file);
+        }
     }
-    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    if (locked)
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
     CloseHandle(file);
     return error;
 }

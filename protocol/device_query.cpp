@@ -42,6 +42,9 @@ enum class StepOutcome { no_reply, no_value, value };
 
 StepOutcome run_single_value_step(ModuleLink &link, WorkerReports &reports, const SingleValueStep &step)
 {
+    // After a cancel the module hears no further command.
+    if (link.cancel_requested())
+        return StepOutcome::no_reply;
     link.write_data(QByteArray(step.command));
     if (!gather_reply(link))
         return StepOutcome::no_reply;
@@ -84,6 +87,8 @@ int query_wifi_module(ModuleLink &link, WorkerReports &reports)
 int query_cellular_module(ModuleLink &link, WorkerReports &reports)
 {
     start_query(link, reports);
+    if (link.cancel_requested())
+        return -1;
     link.write_data(QByteArrayLiteral("AT+INFO\r\n"));
     if (!gather_reply(link))
         return -1;

@@ -70,16 +70,20 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     }
     reports.report_debug(QStringLiteral("firmware file read OK!"));
 
+    out.failure = QStringLiteral("no acknowledgement");
+    if (link.cancel_requested())
+        return -1;
     link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
     reports.report_status(audio ? QStringLiteral("音频文件下载中") : QStringLiteral("设备固件下载中"), true);
 
-    out.failure = QStringLiteral("no acknowledgement");
-    if (!link.wait_for_data(100))
-        return -1;
-    const QString reply = reply_text(link.read_all());
+    const QString reply = link.wait_for_data(100) ? reply_text(link.read_all()) : QString();
     qDebug() << "read:" << reply;
-    if (!reply.contains(QStringLiteral("+ok\r\n\r\n")))
+    if (!reply.contains(QStringLiteral("+ok\r\n\r\n"))) {
+        // Once the command is out the module may be waiting for blocks.
+        if (link.cancel_requested())
+            xmodem_cancel(link);
         return -1;
+    }
     out.failure.clear();
     const quint8 synced = reply.contains(QLatin1Char('C')) ? 1 : 0;
 

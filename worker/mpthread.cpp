@@ -38,6 +38,15 @@ void MPThread::request_stop()
     command_posted.notify_all();
 }
 
+void MPThread::request_cancel(const QString &detail)
+{
+    std::lock_guard<std::mutex> locker(request_mutex);
+    if (!request_pending.load(std::memory_order_acquire))
+        return;
+    cancel_detail = detail;
+    link.request_cancel();
+}
+
 int MPThread::__start_flash(flash_parameter param, quint8 type)
 {
     if (type <= operation::firmware_upgrade) {
@@ -181,24 +190,24 @@ void MPThread::run_request()
 
     emit burn_show(false);
     bool found = false;
-    for (int attempt = 0; attempt < 5 && !found; ++attempt)
+    for (int attempt = 0; attempt < 5 && !found && !cancelled(); ++attempt)
         found = query_once() == 0;
     if (!found) {
         record.detail = QStringLiteral("no reply");
-        const QString journal_error = keep_record(record);
+        const JournalOutcome journal = keep_record(record);
         emit mac_done(false);
-        request_pending.store(false, std::memory_order_release);
-        hand_over(record, journal_error);
+        end_request();
+        hand_over(record, journal);
         return;
     }
     emit mac_done(true);
 
     if (type == operation::device_query) {
         record.ok = true;
-        const QString journal_error = keep_record(record);
-        request_pending.store(false, std::memory_order_release);
+        const JournalOutcome journal = keep_record(record);
+        end_request();
         emit burn_done(false);
-        hand_over(record, journal_error);
+        hand_over(record, journal);
         return;
     }
     DownloadOutcome outcome;
@@ -206,15 +215,23 @@ void MPThread::run_request()
     record.detail = outcome.failure;
     record.image_bytes = outcome.image_bytes;
     record.image_sha256 = outcome.image_sha256;
-    const QString journal_error = keep_record(record);
+    const JournalOutcome journal = keep_record(record);
     if (record.ok) {
         emit burn_done(true);
     } else {
         emit burn_done(false);
         emit ui_set_status_text(QStringLiteral("下载失败"), false);
     }
+    end_request();
+    hand_over(record, journal);
+}
+
+// The operation has ended: a cancel made for it goes with it.
+void MPThread::end_request()
+{
+    std::lock_guard<std::mutex> locker(request_mutex);
+    link.clear_cancel();
     request_pending.store(false, std::memory_order_release);
-    hand_over(record, journal_error);
 }
 
 void MPThread::report_mac_text(const QString &value, quint8 type)
@@ -246,33 +263,44 @@ void MPThread::report_mac_text(const QString &value, quint8 type)
 
 // Ends the running operation's record and hands it to the sink, before the
 // signals that let the operator start the next operation.
-QString MPThread::keep_record(OperationRecord &record)
+JournalOutcome MPThread::keep_record(OperationRecord &record)
 {
     running_record = nullptr;
     {
         std::lock_guard<std::mutex> locker(request_mutex);
         record.duration_ms = request_clock.elapsed();
+        if (!record.ok && stop.load(std::memory_order_acquire))
+            record.detail = QStringLiteral("interrupted");
+        else if (!record.ok && cancelled())
+            record.detail = cancel_detail;
     }
-    if (!record.ok && (stop.load(std::memory_order_acquire) || link.cancel_requested()))
-        record.detail = QStringLiteral("interrupted");
     return sink_record(record);
 }
 
-QString MPThread::sink_record(const OperationRecord &record)
+JournalOutcome MPThread::sink_record(const OperationRecord &record)
 {
-    const QString error = record_sink ? record_sink(record) : QString();
-    if (!error.isEmpty())
-        emit ui_debug(QStringLiteral("journal not written: ") + error);
-    return error;
+    JournalOutcome outcome;
+    outcome.in_journal = true;
+    if (record_sink)
+        outcome = record_sink(record);
+    for (const QString &notice : qAsConst(outcome.notices))
+        emit ui_debug(notice);
+    return outcome;
 }
 
-void MPThread::hand_over(const OperationRecord &record, const QString &journal_error)
+void MPThread::hand_over(const OperationRecord &record, const JournalOutcome &journal)
 {
-    {
+    if (keeping_finished) {
         std::lock_guard<std::mutex> locker(finished_mutex);
-        finished_operations.append({record, journal_error});
+        finished_operations.append({record, journal});
     }
     emit operation_finished();
+}
+
+int MPThread::finished_operations_waiting()
+{
+    std::lock_guard<std::mutex> locker(finished_mutex);
+    return finished_operations.size();
 }
 
 QList<MPThread::FinishedOperation> MPThread::take_finished_operations()

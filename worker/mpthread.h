@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/journal.h"
 #include "journal/operation_record.h"
 #include "interfaces/flash_parameter.h"
 #include "worker/serial_link.h"
@@ -33,16 +34,17 @@ public:
     void request_stop();
     // request_stop(), then waits for the thread to end.
     void stop_and_wait();
-    // Thread-safe. Abandons the running operation: waits end at once, but
-    // writes still go out, so a transfer is cancelled on the wire. The
-    // operation's record says "interrupted".
-    void request_cancel() { link.request_cancel(); }
+    // Thread-safe. Abandons the operation that is running or waiting to run:
+    // waits end at once and no further command goes out, but writes still
+    // do, so a module that may be receiving is told so on the wire. The
+    // operation's record fails with `detail`. A cancel while no operation
+    // is pending is dropped: it never reaches a later one.
+    void request_cancel(const QString &detail = QStringLiteral("interrupted"));
 
     // Where the record of every operation goes, called on the worker thread
     // when the operation ends and before the signals that end it reach the
-    // front end. Returns why the record could not be kept, or empty. Set
-    // before start().
-    using RecordSink = std::function<QString(const OperationRecord &)>;
+    // front end; its notices go to the log pane. Set before start().
+    using RecordSink = std::function<JournalOutcome(const OperationRecord &)>;
     void set_record_sink(RecordSink sink) { record_sink = std::move(sink); }
     // Thread-safe. Hands a record the front end made itself (a port that did
     // not open) to the sink, on the worker thread, without waiting for it.
@@ -51,12 +53,18 @@ public:
     struct FinishedOperation
     {
         OperationRecord record;
-        QString journal_error;  // why the record could not be kept; empty when it was
+        JournalOutcome journal;
     };
+    // Set before start() by a front end that takes the finished operations;
+    // for any other (the window) none are kept, so nothing grows with the
+    // number of operations.
+    void keep_finished_operations() { keeping_finished = true; }
     // Thread-safe. The operations that ended since the last call, oldest
     // first. (They are handed over under a lock rather than as signal
     // arguments, so that the handover is visible to ThreadSanitizer.)
     QList<FinishedOperation> take_finished_operations();
+    // Thread-safe. How many finished operations wait to be taken.
+    int finished_operations_waiting();
 
     // Serial link operations; worker thread only.
     void write_data(const QByteArray &data) { link.write_data(data); }
@@ -116,6 +124,7 @@ private:
     void serve_link_commands();
     void idle_wait(unsigned long ms);
     void run_request();
+    void end_request();
     int query_once();
 
     void report_progress(int bytes_sent) override { emit ui_set_progress(bytes_sent); }
@@ -123,24 +132,29 @@ private:
     void report_debug(const QString &line) override { emit ui_debug(line); }
     void report_status(const QString &text, bool ok) override { emit ui_set_status_text(text, ok); }
     void report_mac_text(const QString &value, quint8 type) override;
-    QString keep_record(OperationRecord &record);
-    QString sink_record(const OperationRecord &record);
-    void hand_over(const OperationRecord &record, const QString &journal_error);
+    JournalOutcome keep_record(OperationRecord &record);
+    JournalOutcome sink_record(const OperationRecord &record);
+    void hand_over(const OperationRecord &record, const JournalOutcome &journal);
+    bool cancelled() const { return link.cancel_requested(); }
     void keep_posted_records();
 
     std::atomic<quint8> block_mode{0};
     std::atomic<quint8> device_kind{0};
     SerialLink link;
     // request and request_type are written by __start_flash (GUI thread) and
-    // copied by the loop; request_pending is raised after them.
+    // copied by the loop; request_pending is raised after them and lowered
+    // when the operation has ended. A cancel is taken, and dropped again at
+    // the operation's end, under request_mutex.
     std::mutex request_mutex;
     flash_parameter request;
     std::atomic_bool request_pending{false};
+    QString cancel_detail;
     quint8 request_type = 0;
     QDateTime request_started;
     QElapsedTimer request_clock;
 
     RecordSink record_sink;
+    bool keeping_finished = false;
     // Worker thread only: the port the last open reached, and the record of
     // the operation that is running.
     QString open_port_name;

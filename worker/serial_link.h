@@ -56,6 +56,8 @@ public:
     // still go out, so the conversation can tell the module it is abandoned.
     void request_cancel();
     bool cancel_requested() const override;
+    // Thread-safe. Ends the effect of request_cancel(), for the next operation.
+    void clear_cancel() { cancel.store(false, std::memory_order_release); }
 
     void write_data(const QByteArray &data) override;
     void write_byte(char byte) override;

@@ -48,8 +48,7 @@ Layout layout_for(quint8 block_mode)
 
 void send_cancel(ModuleLink &link)
 {
-    for (int i = 0; i < 3; ++i)
-        link.write_byte(CAN);
+    xmodem_cancel(link);
 }
 
 // A cancel needs a second CAN read after the first; both in one read count
@@ -167,6 +166,11 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
             const EotOutcome outcome = send_eot(link);
             if (outcome == EotOutcome::answered)
                 return ok;
+            if (link.cancel_requested()) {
+                // The receiver may still be waiting for the end.
+                send_cancel(link);
+                return cancelled_or_no_eot_reply;
+            }
             if (outcome == EotOutcome::silent) {
                 qDebug() << "Err1";
                 return cancelled_or_no_eot_reply;
@@ -211,6 +215,12 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
 }
 
 } // namespace
+
+void xmodem_cancel(ModuleLink &link)
+{
+    for (int i = 0; i < 3; ++i)
+        link.write_byte(CAN);
+}
 
 int xmodem_transmit(ModuleLink &link, WorkerReports &reports, const char *image, qint32 length,
                     quint8 synced, const std::atomic<quint8> &block_mode)

@@ -30,3 +30,7 @@ constexpr int block_not_acknowledged = -4;
 // 0 = STX with 1024 data bytes, 1 = SOH with 256 data bytes.
 int xmodem_transmit(ModuleLink &link, WorkerReports &reports, const char *image, qint32 length,
                     quint8 synced, const std::atomic<quint8> &block_mode);
+
+// Three CAN bytes: tells a receiver that may be waiting for blocks that the
+// transfer is abandoned, so that it goes back to commands.
+void xmodem_cancel(ModuleLink &link);

@@ -40,40 +40,43 @@ OperationRecord sample(const QString &port_name, int n, const QString &image_pat
     return r;
 }
 
-// One operation through a worker whose records go to `journal`.
+// Operations through one worker whose records go to `journal`, each on the
+// simulated module at port_name.
 struct Run
 {
     QObject context;
     std::unique_ptr<MPThread> worker = std::make_unique<MPThread>();
     QStringList log;
-    OperationRecord record;
-    QString journal_error;
+    QList<MPThread::FinishedOperation> finished;
 
-    bool operate(const QString &journal, const QString &port_name, int kind, int type, const QString &image_path)
+    explicit Run(const QString &journal)
     {
         const Journal target(journal);
         worker->set_record_sink([target](OperationRecord r) {
             r.tool = QStringLiteral("window");
             return target.append(r);
         });
+        worker->keep_finished_operations();
         // Queued to this thread, as the window receives them.
         QObject::connect(worker.get(), &MPThread::ui_debug, &context, [this](const QString &line) { log << line; });
-        QList<MPThread::FinishedOperation> finished;
         QObject::connect(worker.get(), &MPThread::operation_finished, &context,
-                         [&] { finished += worker->take_finished_operations(); });
+                         [this] { finished += worker->take_finished_operations(); });
         worker->start();
+    }
+    bool operate(const QString &port_name, int kind, int type, const QString &image_path = QString())
+    {
+        const int before = finished.size();
         if (!worker->open_serial_port(port_name, QString()))
             return false;
         worker->__start_flash(flash_parameter(), quint8(kind));
         flash_parameter request;
         request.fs_path = request.fw_path = image_path;
         worker->__start_flash(request, quint8(type));
-        if (!QTest::qWaitFor([&] { return !finished.isEmpty(); }, 20000))
-            return false;
-        record = finished.first().record;
-        journal_error = finished.first().journal_error;
-        return true;
+        const bool ended = QTest::qWaitFor([&] { return finished.size() > before; }, 20000);
+        worker->close_serial_port();
+        return ended;
     }
+    const OperationRecord &record() const { return finished.last().record; }
     ~Run() { worker->stop_and_wait(); }
 };
 
@@ -89,8 +92,8 @@ private slots:
     void cut_record_is_closed_off_data();
     void cut_record_is_closed_off();
     void four_processes_append_at_once();
-    void unwritable_journal_keeps_the_outcome_data();
-    void unwritable_journal_keeps_the_outcome();
+    void records_go_beside_an_unavailable_journal_data();
+    void records_go_beside_an_unavailable_journal();
 };
 
 void TestJournal::each_operation_leaves_its_record_data()
@@ -140,8 +143,9 @@ void TestJournal::each_operation_leaves_its_record()
 
     ModuleSimProcess sim(sim_args << "--quiet");
     QVERIFY(sim.start());
-    Run run;
-    QVERIFY(run.operate(dir.filePath("kv20-journal.csv"), sim.device_path(), kind, type, image_path));
+    Run run(dir.filePath("kv20-journal.csv"));
+    QVERIFY(run.operate(sim.device_path(), kind, type, image_path));
+    QVERIFY(run.finished.last().journal.in_journal);
 
     const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
     QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
@@ -184,14 +188,14 @@ void TestJournal::cut_record_is_closed_off()
     const Journal journal(dir.filePath("kv20-journal.csv"));
     const QString quoted_path = QStringLiteral("C:/a \"b\", c");
     for (int n = 0; n < 3; ++n)
-        QVERIFY(journal.append(sample(QStringLiteral("p%1").arg(n), n, quoted_path)).isEmpty());
+        QVERIFY(journal.append(sample(QStringLiteral("p%1").arg(n), n, quoted_path)).in_journal);
     const QByteArray whole = read_file(journal.path());
     const int third = whole.indexOf("\r\n", whole.indexOf(",p1,")) + 2;
     const int cut = whole.indexOf(cut_after, third) + cut_after.size();
     QVERIFY(cut > third);
     QVERIFY(QFile::resize(journal.path(), cut));
 
-    QVERIFY(journal.append(sample(QStringLiteral("after"), 9)).isEmpty());
+    QVERIFY(journal.append(sample(QStringLiteral("after"), 9)).in_journal);
     const QList<QStringList> records = read_csv(read_file(journal.path()));
     QCOMPARE(records.size(), 5);  // header, two whole records, the cut one, the new one
     for (int n = 0; n < 2; ++n)
@@ -232,30 +236,74 @@ void TestJournal::four_processes_append_at_once()
         QCOMPARE(next.value(QStringLiteral("w%1").arg(w)), each);
 }
 
-void TestJournal::unwritable_journal_keeps_the_outcome_data()
+void TestJournal::records_go_beside_an_unavailable_journal_data()
 {
-    QTest::addColumn<QString>("stand_in");
+    QTest::addColumn<QString>("blocker");
+    QTest::addColumn<int>("blocked_operations");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("a directory of that name") << "directory" << "Is a directory";
-    QTest::newRow("a full disk") << "/dev/full" << "No space left on device";
+    QTest::newRow("locked by another program") << "lock" << 1 << "locked by another program";
+    QTest::newRow("a folder of that name") << "folder" << 2 << "Is a directory";
+    QTest::newRow("a full disk") << "/dev/full" << 1 << "No space left on device";
 }
 
-void TestJournal::unwritable_journal_keeps_the_outcome()
+// While the journal cannot be written, records go to the side file and
+// operations end as they would have; once it can be, records go to it again.
+void TestJournal::records_go_beside_an_unavailable_journal()
 {
-    QFETCH(QString, stand_in);
+    QFETCH(QString, blocker);
+    QFETCH(int, blocked_operations);
     QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString path = dir.filePath("kv20-journal.csv");
-    QVERIFY(stand_in == QLatin1String("directory") ? QDir().mkdir(path) : QFile::link(stand_in, path));
+    QProcess holder;
+    if (blocker == QLatin1String("lock")) {
+        holder.start("flock", {path, "-c", "echo locked; exec cat"});
+        QVERIFY(holder.waitForReadyRead(5000));
+    } else {
+        QVERIFY(blocker == QLatin1String("folder") ? QDir().mkdir(path) : QFile::link(blocker, path));
+    }
 
     ModuleSimProcess sim({"--quiet"});
     QVERIFY(sim.start());
-    Run run;
-    QVERIFY(run.operate(path, sim.device_path(), 0x81, 0, QString()));
-    QVERIFY(run.record.ok);
-    QCOMPARE(run.journal_error, reason);
-    QCOMPARE(run.log.filter(QStringLiteral("journal not written")),
-             QStringList {QStringLiteral("journal not written: ") + reason});
+    Run run(path);
+    for (int n = 0; n < blocked_operations; ++n) {
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(run.operate(sim.device_path(), 0x81, 0));
+        // The usual query, at most 2 s for the lock, and a margin.
+        QVERIFY2(clock.elapsed() < 1000 + Journal::lock_wait_ms + 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(run.record().ok);
+        QVERIFY(!run.finished.last().journal.in_journal);
+    }
+    if (blocker == QLatin1String("lock")) {
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(5000));
+    } else {
+        QVERIFY(blocker == QLatin1String("folder") ? QDir().rmdir(path) : QFile::remove(path));
+    }
+    QVERIFY(run.operate(sim.device_path(), 0x81, 0));
+    QVERIFY(run.finished.last().journal.in_journal);
+
+    const QStringList side_files = QDir(dir.path()).entryList({"kv20-journal-unsaved-*.csv"});
+    QCOMPARE(side_files.size(), 1);
+    QVERIFY2(QRegularExpression("^kv20-journal-unsaved-\\d{8}-\\d{6}\\.csv$").match(side_files.first()).hasMatch(),
+             qPrintable(side_files.first()));
+    const QString side = dir.filePath(side_files.first());
+    const QByteArray side_bytes = read_file(side);
+    QVERIFY(side_bytes.startsWith("\xEF\xBB\xBF" + Journal::header_row()));
+    QList<QStringList> kept = read_csv(side_bytes).mid(1), journalled = read_csv(read_file(path)).mid(1);
+    QCOMPARE(kept.size(), blocked_operations);
+    QCOMPARE(journalled.size(), 1);
+    for (int n = 0; n < run.finished.size(); ++n) {
+        OperationRecord record = run.finished.at(n).record;
+        record.tool = QStringLiteral("window");
+        QCOMPARE((n < blocked_operations ? kept.at(n) : journalled.first()), read_csv(Journal::record_row(record)).first());
+    }
+    const QStringList refusals = run.log.filter("journal not written: ");
+    QCOMPARE(refusals.size(), blocked_operations);
+    QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
+    // Where the records are is said once.
+    QCOMPARE(run.log.filter(QDir::toNativeSeparators(side)).size(), 1);
 }
 
 int main(int argc, char **argv)
@@ -264,7 +312,7 @@ int main(int argc, char **argv)
     if (argc == 5 && QByteArray(argv[1]) == "--append") {
         const Journal journal(QString::fromLocal8Bit(argv[2]));
         for (int n = 0; n < atoi(argv[4]); ++n) {
-            if (!journal.append(sample(QString::fromLocal8Bit(argv[3]), n, QStringLiteral("x,\"y\"\r\nz"))).isEmpty())
+            if (!journal.append(sample(QString::fromLocal8Bit(argv[3]), n, QStringLiteral("x,\"y\"\r\nz"))).in_journal)
                 return 1;
         }
         return 0;

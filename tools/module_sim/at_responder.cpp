@@ -118,7 +118,7 @@ OutChunks AtResponder::answer(const QByteArray &raw)
         break;
     case Kind::Download:
         marker = f.ack_upper ? "+OK" : "+ok";
-        body = "\r\n\r\n";
+        body = f.ack_short ? "\r\n" : "\r\n\r\n";
         if (ack_with_c_)
             body += 'C';
         break;
@@ -157,6 +157,8 @@ OutChunks AtResponder::answer(const QByteArray &raw)
     }
     if (f.ack_upper && download)
         notes << QStringLiteral("upper-case ack");
+    if (f.ack_short && download)
+        notes << QStringLiteral("ack one line end short");
 
     if (silent) {
         log_line(QStringLiteral("command %1 -> no reply").arg(printable(raw)));

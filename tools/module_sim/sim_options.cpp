@@ -42,6 +42,7 @@ const OptionDoc kOptions[] = {
     {"garbage-instead", "N", "fault: send N noise bytes instead of the reply"},
     {"nul-before-marker", nullptr, "fault: send a NUL byte right before the marker"},
     {"ack-upper", nullptr, "fault: acknowledge a download command as +OK\\r\\n\\r\\n"},
+    {"ack-short", nullptr, "fault: acknowledge a download command as +ok\\r\\n, one line end short"},
     {"no-download-ack", nullptr, "fault: ignore download commands (no reply, no transfer)"},
     {"unplug-reply-bytes", "N", "fault: vanish (close the pty and exit) after N bytes of a reply"},
     {"fault-command", "CMD", "apply the reply faults only to CMD, e.g. AT+LVER or LVER (default: every command)"},
@@ -103,7 +104,7 @@ bool ReplyFaults::any_generic() const
 
 bool ReplyFaults::any_download() const
 {
-    return ack_upper || no_download_ack;
+    return ack_upper || ack_short || no_download_ack;
 }
 
 QString help_text()
@@ -218,6 +219,7 @@ ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString
     number("garbage-instead", 0, 1 << 20, f.garbage_instead);
     f.nul_before_marker = set("nul-before-marker");
     f.ack_upper = set("ack-upper");
+    f.ack_short = set("ack-short");
     f.no_download_ack = set("no-download-ack");
     number("unplug-reply-bytes", 0, INT_MAX, f.unplug_reply_bytes);
     if (set("fault-command"))

@@ -33,6 +33,7 @@ struct ReplyFaults
     int garbage_instead = 0;
     bool nul_before_marker = false;
     bool ack_upper = false;
+    bool ack_short = false;
     bool no_download_ack = false;
     int unplug_reply_bytes = -1;
     QByteArray only_command; // upper case, "AT+..." form; empty: every command
