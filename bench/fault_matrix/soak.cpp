@@ -4,6 +4,7 @@
 // Exits non-zero on a wrong outcome, a serial port left open, or growth
 // beyond a small bound.
 #include "bench/fault_matrix/window_operator.h"
+#include "worker/mpthread.h"
 
 #include <QApplication>
 #include <QDir>
@@ -123,6 +124,9 @@ int main(int argc, char **argv)
     std::printf("soak: %d operations through the window, %d wrong outcomes, %d left a serial port open\n",
                 operations, wrong, left_open);
     std::printf("  longest operation %lld ms\n", longest);
+    // The window never takes finished operations from its worker: none may pile up there.
+    MPThread *worker = window.window().findChild<MPThread *>();
+    std::printf("  finished operations the worker keeps: %d\n", worker ? worker->finished_operations_waiting() : -1);
     std::printf("  resident memory after %d operations %.1f MiB, at the end %.1f MiB: growth %.2f MiB\n", warm_up,
                 rss_start / 1024.0, rss_end / 1024.0, rss_growth_mib);
     std::printf("  open descriptors after %d operations %d, at the end %d: growth %d\n", warm_up, fds_start.all,

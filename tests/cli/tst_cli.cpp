@@ -36,13 +36,13 @@ struct Bench
         }
         return true;
     }
-    void start_cli(const QStringList &args)
+    void start_cli(const QStringList &args, const QString &program = QStringLiteral(KV20_BIN_DIR "/kv20-cli"))
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
         cli.setProcessEnvironment(env);
         cli.setWorkingDirectory(dir.path());
-        cli.start(QStringLiteral(KV20_BIN_DIR "/kv20-cli"), args);
+        cli.start(program, args);
     }
     int run(const QStringList &args, int timeout_ms = 30000)
     {
@@ -93,6 +93,7 @@ private slots:
     void bad_input_sends_nothing_data();
     void bad_input_sends_nothing();
     void interrupt_cancels_on_the_wire();
+    void unsaved_record_shown_whole();
 };
 
 void TestCli::list_finds_the_modules_only()
@@ -214,6 +215,37 @@ void TestCli::interrupt_cancels_on_the_wire()
     QCOMPARE(records.size(), 2);
     for (const QStringList &r : records)
         QCOMPARE(r.mid(11, 2), QStringList({"failed", "interrupted"}));
+}
+
+// Neither the journal nor the side file takes a byte past a file size limit:
+// both writes stop part way and are cut back, and the record is on standard
+// error, whole.
+void TestCli::unsaved_record_shown_whole()
+{
+    Bench b;
+    const QString folders = QString(120, 'a') + '/' + QString(120, 'b');
+    const QString image = b.dir.filePath(folders + "/image.img");
+    QVERIFY(QDir(b.dir.path()).mkpath(folders) && b.write(folders + "/image.img", random_image(3000)));
+    const QByteArray journal = "\xEF\xBB\xBFtime,tool,port\r\n" + QByteArray(300, 'x') + "\r\n";
+    QVERIFY(b.write("kv20-journal.csv", journal));
+    QVERIFY(b.start_sims({{"--quiet", "--strip-padding", "--save-image=" + b.dir.filePath("got")}}));
+    // An ignored SIGXFSZ stays ignored across exec: writes past the limit fail.
+    b.start_cli({"-c", "trap '' XFSZ; exec prlimit --fsize=" + QString::number(journal.size() + 100) + " \"$0\" \"$@\"",
+                 KV20_BIN_DIR "/kv20-cli", "audio", image, "--all"},
+                QStringLiteral("sh"));
+    QVERIFY(b.cli.waitForFinished(30000));
+    QCOMPARE(b.cli.exitCode(), 3);
+    QCOMPARE(read_file(b.dir.filePath("got")), read_file(image));
+    QCOMPARE(read_file(b.dir.filePath("kv20-journal.csv")), journal);
+    const QStringList side = QDir(b.dir.path()).entryList({"kv20-journal-unsaved-*"});
+    QVERIFY(side.size() <= 1 && (side.isEmpty() || read_file(b.dir.filePath(side.first())).isEmpty()));
+    const QStringList shown = QString::fromUtf8(b.cli.readAllStandardError()).split('\n').filter("unsaved record: ");
+    QCOMPARE(shown.size(), 1);
+    const QList<QStringList> record = read_csv(shown.first().section("unsaved record: ", 1).toUtf8() + "\r\n");
+    QCOMPARE(record.size(), 1);
+    QCOMPARE(record.first().mid(1, 3), QStringList({"cli", b.port(0), "audio"}));
+    QCOMPARE(record.first().at(8), image);
+    QCOMPARE(record.first().mid(11, 2), QStringList({"ok", ""}));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

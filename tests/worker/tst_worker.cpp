@@ -95,6 +95,8 @@ private slots:
     void outcomes() { run_row(); }
     void long_timeouts_data() { table(true); }
     void long_timeouts() { run_row(); }
+    void cancel_leaves_the_module_idle_data();
+    void cancel_leaves_the_module_idle();
 
 private:
     void table(bool long_timeouts);
@@ -183,6 +185,7 @@ void WorkerTest::table(bool long_timeouts)
     add(firmware, "every reply in 3 bursts", {"--bursts=3", "--burst-gap-ms=10"}, failed(firmware), 1500);
     add(audio, "no acknowledgement", {"--no-download-ack"}, failed(audio), 1500);
     add(firmware, "acknowledgement in capitals", {"--ack-upper"}, failed(firmware), 1500);
+    add(audio, "acknowledgement one line end short", {"--ack-short"}, failed(audio), 1000);
     add(audio, "acknowledgement with C", {"--ack-with-c"}, done(audio), 1500);
     add(firmware, "checksum receiver", {"--checksum"}, done(firmware), 1500);
     add(audio, "block 2 NAKed 4 times", {"--nak-block=2", "--nak-times=4"}, done(audio), 1500);
@@ -263,6 +266,78 @@ void WorkerTest::run_row()
 
     ModuleSimProcess healthy(module);
     QCOMPARE(run(worker, healthy, {"", "", 0, ops[op].variant}, QString(), 1000, &shown), query_ok);
+}
+
+void WorkerTest::cancel_leaves_the_module_idle_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QStringList>("args");
+    // The module's log line the cancel follows; empty: the first device
+    // field the query reports, between that reply and the next command.
+    QTest::addColumn<QByteArray>("cancel_at");
+    QTest::addColumn<bool>("receiving");        // whether the module was told with CANs
+    QTest::addColumn<int>("commands");          // every command the module hears, the next query's included
+    QTest::newRow("Wi-Fi query, between commands") << int(wifi_query) << QStringList() << QByteArray() << false << 1 + 4;
+    QTest::newRow("cellular query, between commands") << int(cell_query) << QStringList() << QByteArray() << false
+                                                      << 1 + 2;
+    QTest::newRow("awaiting the acknowledgement") << int(audio)
+                                                  << QStringList {"--late-ms=90", "--fault-command=AT+XUPDATE"}
+                                                  << QByteArray("command AT+XUPDATE") << true << 2 + 1 + 2;
+    QTest::newRow("before the first request") << int(audio) << QStringList {"--first-request-ms=3000"}
+                                              << QByteArray("receiving an image") << true << 2 + 1 + 2;
+    QTest::newRow("mid-transfer") << int(audio) << QStringList {"--pace"} << QByteArray("block 2 ") << true << 2 + 1 + 2;
+    QTest::newRow("awaiting the answer to EOT") << int(firmware) << QStringList {"--eot-reply=none"}
+                                                << QByteArray("EOT: no answer") << true << 4 + 1 + 4;
+}
+
+// A cancel ends the operation at once, with CANs wherever the module may be
+// receiving and no command after it; the next operation on the same worker
+// and module runs as if none had been made.
+void WorkerTest::cancel_leaves_the_module_idle()
+{
+    QFETCH(int, op);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, cancel_at);
+    QFETCH(bool, receiving);
+    QFETCH(int, commands);
+    ModuleSimProcess sim(args << "--variant=" + QString(ops[op].variant));
+    MPThread worker;
+    worker.keep_finished_operations();
+    worker.start();
+    QVERIFY(sim.start() && worker.open_serial_port(sim.device_path(), QString()));
+    // One operation; cancelled once the module logged cancel_point, if given.
+    const auto operate = [&](quint8 type, const QByteArray &cancel_point) {
+        for (char kind : ops[op].types)
+            worker.__start_flash(flash_parameter(), quint8(kind));
+        flash_parameter request;
+        request.fs_path = request.fw_path = dir.filePath("sound.img");
+        worker.__start_flash(request, type);
+        if (!cancel_point.isEmpty()) {
+            if (!sim.wait_for_log(cancel_point, 10000))
+                return OperationRecord();
+            worker.request_cancel();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        QList<MPThread::FinishedOperation> finished;
+        (void)QTest::qWaitFor([&] { return !(finished += worker.take_finished_operations()).isEmpty(); }, 5000);
+        ms = clock.elapsed();
+        return finished.isEmpty() ? OperationRecord() : finished.first().record;
+    };
+    QMetaObject::Connection on_field;
+    if (cancel_at.isEmpty()) {
+        on_field = connect(&worker, &MPThread::ui_set_mac_text, this, [&] { worker.request_cancel(); },
+                           Qt::DirectConnection);
+    }
+    const OperationRecord cancelled = operate(quint8(ops[op].request), cancel_at);
+    disconnect(on_field);
+    QCOMPARE(cancelled.detail, QStringLiteral("interrupted"));
+    QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+    // The cancel went with its operation.
+    QVERIFY(operate(0, QByteArray()).ok);
+    const QByteArray log = sim.stderr_log();
+    QCOMPARE(log.contains("cancelled by the sender"), receiving);
+    QCOMPARE(log.count("] command "), commands);
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)

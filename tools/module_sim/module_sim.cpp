@@ -42,8 +42,16 @@ ModuleSim::~ModuleSim() = default;
 void ModuleSim::dispatch(QByteArray bytes, SimTime now)
 {
     while (!bytes.isEmpty()) {
+        if (receiver_due_) {
+            held_for_receiver_ += bytes;
+            return;
+        }
         if (!rx_) {
-            out_.push(at_.feed(bytes), now);
+            const OutChunks reply = at_.feed(bytes);
+            receiver_due_ = std::any_of(reply.begin(), reply.end(), [](const OutChunk &chunk) {
+                return chunk.after == AfterOutput::StartTransfer || chunk.after == AfterOutput::StartTransferRequested;
+            });
+            out_.push(reply, now);
             return;
         }
         out_.push(rx_->feed(bytes, now), now);
@@ -65,6 +73,12 @@ void ModuleSim::act(AfterOutput after, SimTime now)
     case AfterOutput::StartTransferRequested:
         rx_ = std::make_unique<XmodemReceiver>(opt_.transfer);
         out_.push(rx_->start(now, after == AfterOutput::StartTransferRequested), now);
+        receiver_due_ = false;
+        if (!held_for_receiver_.isEmpty()) {
+            QByteArray held;
+            held.swap(held_for_receiver_);
+            dispatch(held, now);
+        }
         break;
     case AfterOutput::Unplug:
         unplug_from_ = now;

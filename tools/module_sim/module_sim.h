@@ -37,6 +37,11 @@ private:
     AtResponder at_;
     OutputQueue out_;
     std::unique_ptr<XmodemReceiver> rx_;
+    // A download command was taken and its acknowledgement is still on its
+    // way: the module is receiving already, so what arrives meanwhile is
+    // for the receiver (a sender's CAN, say), handed to it when it starts.
+    bool receiver_due_ = false;
+    QByteArray held_for_receiver_;
     std::optional<SimTime> unplug_from_; // set while the device is about to vanish
     bool unplug_saw_unread_ = false;
 };

@@ -108,7 +108,7 @@ OutChunks XmodemReceiver::feed(const QByteArray &bytes, SimTime now)
             continue;
         }
         const char c = bytes[i++];
-        if (state_ == State::Ending && c != EOT) {
+        if (state_ == State::Ending && c != EOT && c != CAN) {
             // The sender took our answer to EOT as the end; what follows is
             // for the command interpreter.
             leftover_ = bytes.mid(i - 1);
