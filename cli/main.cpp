@@ -2,12 +2,12 @@
 // several at once, each on its own worker thread.
 #include "cli/cli_options.h"
 #include "cli/interrupt_watcher.h"
-#include "cli/module_session.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
 #include "protocol/download_session.h"
+#include "runner/module_session.h"
 #include "interfaces/flash_parameter.h"
 
 #include <QCoreApplication>
@@ -173,7 +173,11 @@ int run_operations(const CliOptions &options)
             session->cancel();
     });
     for (const ModuleSession::Target &target : targets) {
-        sessions.push_back(std::make_unique<ModuleSession>(target, type, options.image, options.cellular, journal));
+        ModuleSession::Request request;
+        request.type = type;
+        request.image = options.image;
+        request.cellular = options.cellular;
+        sessions.push_back(std::make_unique<ModuleSession>(target, request, journal));
         ModuleSession *session = sessions.back().get();
         const int index = printer.add_module(target.port, operation_name(type));
         QObject::connect(session, &ModuleSession::progress, &printer,

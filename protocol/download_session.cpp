@@ -31,7 +31,8 @@ ImageReadError read_image_file(const QString &path, QByteArray *image)
 }
 
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome)
+                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome,
+                   const QByteArray &expected_sha256)
 {
     DownloadOutcome ignored;
     DownloadOutcome &out = outcome ? *outcome : ignored;
@@ -66,6 +67,12 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     case ImageReadError::unstable:
         reports.report_status(QStringLiteral("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file read failed!"));
+        return -1;
+    }
+    if (!expected_sha256.isEmpty() && out.image_sha256 != expected_sha256) {
+        out.failure = QStringLiteral("image changed");
+        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_debug(QStringLiteral("firmware file changed!"));
         return -1;
     }
     reports.report_debug(QStringLiteral("firmware file read OK!"));
@@ -104,9 +111,10 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
 }
 
 int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome)
+                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome,
+                 const QByteArray &expected_sha256)
 {
-    if (download_image(link, reports, request, type, block_mode, outcome) == -1) {
+    if (download_image(link, reports, request, type, block_mode, outcome, expected_sha256) == -1) {
         qDebug() << "firmware update fail";
         return -1;
     }

@@ -29,10 +29,14 @@ struct DownloadOutcome
 };
 
 // One download: image file, AT+XUPDATE or AT+FOTA, "+ok\r\n\r\n", XMODEM-1K.
-// 0 on success, -1 on any failure (already logged and shown).
+// 0 on success, -1 on any failure (already logged and shown). With
+// expected_sha256 (lower-case hex), an image whose bytes no longer hash to it
+// is not sent: the module hears nothing ("image changed").
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr);
+                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr,
+                   const QByteArray &expected_sha256 = QByteArray());
 
 // download_image, then the success text.
 int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr);
+                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr,
+                 const QByteArray &expected_sha256 = QByteArray());

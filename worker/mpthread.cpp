@@ -211,7 +211,7 @@ void MPThread::run_request()
         return;
     }
     DownloadOutcome outcome;
-    record.ok = ::update_image(link, *this, copy, type, block_mode, &outcome) == 0;
+    record.ok = ::update_image(link, *this, copy, type, block_mode, &outcome, image_check) == 0;
     record.detail = outcome.failure;
     record.image_bytes = outcome.image_bytes;
     record.image_sha256 = outcome.image_sha256;

@@ -46,6 +46,10 @@ public:
     // front end; its notices go to the log pane. Set before start().
     using RecordSink = std::function<JournalOutcome(const OperationRecord &)>;
     void set_record_sink(RecordSink sink) { record_sink = std::move(sink); }
+    // Set before start() by a front end that checked the image once: a
+    // download whose image no longer has this SHA-256 (lower-case hex) sends
+    // the module nothing and fails with "image changed".
+    void set_image_check(const QByteArray &sha256) { image_check = sha256; }
     // Thread-safe. Hands a record the front end made itself (a port that did
     // not open) to the sink, on the worker thread, without waiting for it.
     void post_record(const OperationRecord &record);
@@ -155,6 +159,7 @@ private:
 
     RecordSink record_sink;
     bool keeping_finished = false;
+    QByteArray image_check;
     // Worker thread only: the port the last open reached, and the record of
     // the operation that is running.
     QString open_port_name;

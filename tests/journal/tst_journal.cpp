@@ -5,7 +5,7 @@
 #include "journal/journal.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
-#include "worker/mpthread.h"
+#include "runner/module_session.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -40,44 +40,33 @@ OperationRecord sample(const QString &port_name, int n, const QString &image_pat
     return r;
 }
 
-// Operations through one worker whose records go to `journal`, each on the
-// simulated module at port_name.
+// Operations through the runner, as the window's would run, each on the
+// simulated module at port_name, their records going to `journal`.
 struct Run
 {
-    QObject context;
-    std::unique_ptr<MPThread> worker = std::make_unique<MPThread>();
-    QStringList log;
-    QList<MPThread::FinishedOperation> finished;
+    explicit Run(const QString &journal_path) : journal(journal_path) {}
 
-    explicit Run(const QString &journal)
-    {
-        const Journal target(journal);
-        worker->set_record_sink([target](OperationRecord r) {
-            r.tool = QStringLiteral("window");
-            return target.append(r);
-        });
-        worker->keep_finished_operations();
-        // Queued to this thread, as the window receives them.
-        QObject::connect(worker.get(), &MPThread::ui_debug, &context, [this](const QString &line) { log << line; });
-        QObject::connect(worker.get(), &MPThread::operation_finished, &context,
-                         [this] { finished += worker->take_finished_operations(); });
-        worker->start();
-    }
+    Journal journal;
+    QStringList notices;
+    QList<OperationRecord> records;
+    QList<bool> in_journal;
+
     bool operate(const QString &port_name, int kind, int type, const QString &image_path = QString())
     {
-        const int before = finished.size();
-        if (!worker->open_serial_port(port_name, QString()))
+        ModuleSession::Request request;
+        request.type = quint8(type);
+        request.image = image_path;
+        request.cellular = kind != 0x90;
+        request.tool = QStringLiteral("window");
+        ModuleSession session({port_name, port_name}, request, journal);
+        session.start();
+        if (!QTest::qWaitFor([&] { return session.done(); }, 20000))
             return false;
-        worker->__start_flash(flash_parameter(), quint8(kind));
-        flash_parameter request;
-        request.fs_path = request.fw_path = image_path;
-        worker->__start_flash(request, quint8(type));
-        const bool ended = QTest::qWaitFor([&] { return finished.size() > before; }, 20000);
-        worker->close_serial_port();
-        return ended;
+        records << session.record();
+        in_journal << session.journal_outcome().in_journal;
+        notices << session.journal_outcome().notices;
+        return true;
     }
-    const OperationRecord &record() const { return finished.last().record; }
-    ~Run() { worker->stop_and_wait(); }
 };
 
 } // namespace
@@ -145,7 +134,7 @@ void TestJournal::each_operation_leaves_its_record()
     QVERIFY(sim.start());
     Run run(dir.filePath("kv20-journal.csv"));
     QVERIFY(run.operate(sim.device_path(), kind, type, image_path));
-    QVERIFY(run.finished.last().journal.in_journal);
+    QVERIFY(run.in_journal.last());
 
     const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
     QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
@@ -272,8 +261,8 @@ void TestJournal::records_go_beside_an_unavailable_journal()
         QVERIFY(run.operate(sim.device_path(), 0x81, 0));
         // The usual query, at most 2 s for the lock, and a margin.
         QVERIFY2(clock.elapsed() < 1000 + Journal::lock_wait_ms + 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(run.record().ok);
-        QVERIFY(!run.finished.last().journal.in_journal);
+        QVERIFY(run.records.last().ok);
+        QVERIFY(!run.in_journal.last());
     }
     if (blocker == QLatin1String("lock")) {
         holder.closeWriteChannel();
@@ -282,7 +271,7 @@ void TestJournal::records_go_beside_an_unavailable_journal()
         QVERIFY(blocker == QLatin1String("folder") ? QDir().rmdir(path) : QFile::remove(path));
     }
     QVERIFY(run.operate(sim.device_path(), 0x81, 0));
-    QVERIFY(run.finished.last().journal.in_journal);
+    QVERIFY(run.in_journal.last());
 
     const QStringList side_files = QDir(dir.path()).entryList({"kv20-journal-unsaved-*.csv"});
     QCOMPARE(side_files.size(), 1);
@@ -294,16 +283,15 @@ void TestJournal::records_go_beside_an_unavailable_journal()
     QList<QStringList> kept = read_csv(side_bytes).mid(1), journalled = read_csv(read_file(path)).mid(1);
     QCOMPARE(kept.size(), blocked_operations);
     QCOMPARE(journalled.size(), 1);
-    for (int n = 0; n < run.finished.size(); ++n) {
-        OperationRecord record = run.finished.at(n).record;
-        record.tool = QStringLiteral("window");
-        QCOMPARE((n < blocked_operations ? kept.at(n) : journalled.first()), read_csv(Journal::record_row(record)).first());
+    for (int n = 0; n < run.records.size(); ++n) {
+        QCOMPARE((n < blocked_operations ? kept.at(n) : journalled.first()),
+                 read_csv(Journal::record_row(run.records.at(n))).first());
     }
-    const QStringList refusals = run.log.filter("journal not written: ");
+    const QStringList refusals = run.notices.filter("journal not written: ");
     QCOMPARE(refusals.size(), blocked_operations);
     QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
     // Where the records are is said once.
-    QCOMPARE(run.log.filter(QDir::toNativeSeparators(side)).size(), 1);
+    QCOMPARE(run.notices.filter(QDir::toNativeSeparators(side)).size(), 1);
 }
 
 int main(int argc, char **argv)

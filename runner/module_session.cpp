@@ -1,28 +1,26 @@
-#include "cli/module_session.h"
+#include "runner/module_session.h"
 
 #include "worker/mpthread.h"
 
-ModuleSession::ModuleSession(const Target &target, quint8 operation_type, const QString &image, bool cellular,
-                             const Journal &journal, QObject *parent)
+ModuleSession::ModuleSession(const Target &target, const Request &request, const Journal &journal, QObject *parent)
     : QObject(parent)
     , target(target)
-    , type(operation_type)
-    , image(image)
-    , cellular(cellular)
+    , request(request)
     , worker(new MPThread(this))
 {
-    const QString port = target.port;
-    worker->set_record_sink([journal, port](OperationRecord record) {
-        record.tool = QStringLiteral("cli");
+    const QString port = target.port, tool = request.tool;
+    worker->set_record_sink([journal, port, tool](OperationRecord record) {
+        record.tool = tool;
         record.port = port;
         return journal.append(record);
     });
+    worker->set_image_check(request.image_sha256);
+    worker->keep_finished_operations();
     connect(worker, &MPThread::ui_set_progress_max, this, [this](int maximum) { total = maximum; });
     connect(worker, &MPThread::ui_set_progress, this, [this](int value) {
         // The last block is counted whole, padding included.
         emit progress(qMin<qint64>(value, total), total);
     });
-    worker->keep_finished_operations();
     connect(worker, &MPThread::operation_finished, this, &ModuleSession::on_finished);
 }
 
@@ -35,20 +33,21 @@ void ModuleSession::start()
 {
     worker->start();
     if (!worker->open_serial_port(target.node, QString())) {
-        worker->post_record(unstarted_operation(target.port, type, image, QStringLiteral("port did not open")));
+        worker->post_record(
+            unstarted_operation(target.port, request.type, request.image, QStringLiteral("port did not open")));
         return;
     }
-    worker->__start_flash(flash_parameter(), cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
-    flash_parameter request;
-    request.fs_path = image;
-    request.fw_path = image;
-    worker->__start_flash(request, type);
+    worker->__start_flash(flash_parameter(),
+                          request.cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
+    flash_parameter parameter;
+    parameter.fs_path = request.image;
+    parameter.fw_path = request.image;
+    worker->__start_flash(parameter, request.type);
 }
 
-void ModuleSession::cancel()
+void ModuleSession::cancel(const QString &detail)
 {
-    if (!finished_)
-        worker->request_cancel();
+    worker->request_cancel(detail);
 }
 
 void ModuleSession::on_finished()
@@ -58,6 +57,7 @@ void ModuleSession::on_finished()
         return;
     result = taken.first().record;
     result.port = target.port;
+    result.tool = request.tool;
     journal_result = taken.first().journal;
     finished_ = true;
     worker->close_serial_port();

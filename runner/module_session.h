@@ -1,0 +1,68 @@
+#pragma once
+
+#include "journal/journal.h"
+#include "journal/operation_record.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class MPThread;
+
+// One operation on one module, by a worker thread of its own on the module's
+// own port: open the port, choose the variant's identity query, run the
+// request, keep its record in the journal and hand it back. The worker is
+// driven through the same slots the window drives it through.
+class ModuleSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Target
+    {
+        QString port;  // as the operator knows it (pts/3, COM5)
+        QString node;  // what opens it
+    };
+    struct Request
+    {
+        quint8 type = 0;  // operation::device_query, audio_replacement or firmware_upgrade
+        QString image;
+        bool cellular = true;
+        QString tool = QStringLiteral("cli");  // the journal's tool column
+        // Set: the image must still have this SHA-256 (lower-case hex) when
+        // it is read for sending, else the module hears nothing.
+        QByteArray image_sha256;
+    };
+
+    ModuleSession(const Target &target, const Request &request, const Journal &journal, QObject *parent = nullptr);
+    // Waits for the worker thread: a running operation should be cancelled
+    // first.
+    ~ModuleSession() override;
+
+    void start();
+    // Thread-safe. Cancels the operation on the wire; its record fails with
+    // `detail`. Ignored once the operation has ended.
+    void cancel(const QString &detail = QStringLiteral("interrupted"));
+
+    QString port() const { return target.port; }
+    const OperationRecord &record() const { return result; }
+    const JournalOutcome &journal_outcome() const { return journal_result; }
+    bool done() const { return finished_; }
+
+signals:
+    // bytes of the image the module has acknowledged (the last block counted
+    // as far as the image goes), of total.
+    void progress(qint64 bytes, qint64 total);
+    void finished();
+
+private:
+    void on_finished();
+
+    Target target;
+    Request request;
+    MPThread *worker;
+    qint64 total = 0;
+    OperationRecord result;
+    JournalOutcome journal_result;
+    bool finished_ = false;
+};
