@@ -31,12 +31,41 @@ const char overview[] =
     "  query [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
     "  audio IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
     "  firmware IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
+    "  watch query|audio IMAGE|firmware IMAGE [--variant cellular|wifi] [--json]\n"
+    "        [--rescan-ms N]\n"
+    "\n"
+    "watch is line mode: every module present and every module plugged in later\n"
+    "gets the operation once per plug-in, several at once, until Ctrl-C.\n"
     "\n"
     "kv20-cli COMMAND --help describes a command.\n"
     "\n"
-    "Exit status: 0 every operation succeeded; 1 an operation failed; 2 usage\n"
-    "error, unknown port or no module found; 3 every operation succeeded but a\n"
-    "journal record could not be written; 130 after SIGINT; 143 after SIGTERM.\n";
+    "Exit status: 0 every operation succeeded; 1 an operation failed (or, for\n"
+    "watch, the image cannot be sent); 2 usage error, unknown port or no module\n"
+    "found; 3 every operation succeeded but a record did not reach\n"
+    "kv20-journal.csv itself; 130 after SIGINT; 143 after SIGTERM; 129 after\n"
+    "SIGHUP.\n";
+
+const char watch_help[] =
+    "Usage: kv20-cli watch query|audio IMAGE|firmware IMAGE [options]\n"
+    "\n"
+    "Line mode, started once per shift: every module present and every module\n"
+    "plugged in later gets the operation as soon as it appears, several at once,\n"
+    "each on its own worker thread, and once per plug-in: a module left plugged\n"
+    "in after its result is not served again until it has been unplugged.\n"
+    "Unplugging a module cancels its running operation (detail \"unplugged\").\n"
+    "The image is checked and its SHA-256 taken at the start; a module whose\n"
+    "image file changed since then gets nothing (detail \"image changed\").\n"
+    "Every result lands in kv20-journal.csv. On a terminal: a header, a line per\n"
+    "port redrawn in place and a summary line; otherwise a line per event;\n"
+    "--json: JSON Lines (arrival, progress, result, removal, summary).\n"
+    "Ctrl-C, SIGTERM or SIGHUP cancels running transfers on the wire, writes\n"
+    "their records, prints the summary and exits 130, 143 or 129.\n"
+    "\n"
+    "Options:\n"
+    "  --variant cellular|wifi  the identity query to run first (default cellular)\n"
+    "  --json                   JSON Lines on standard output\n"
+    "  --rescan-ms N            look for modules every N ms besides the\n"
+    "                           device-change events (default 2000)\n";
 
 } // namespace
 
@@ -52,12 +81,24 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
         }
         return ParseResult::help_shown;
     }
+    QStringList rest = arguments;
+    rest.removeAt(1);
+    options->watch = arguments.at(1) == QLatin1String("watch");
+    const QString name = options->watch ? rest.value(1) : arguments.at(1);
+    if (options->watch && !name.startsWith(QLatin1Char('-')))
+        rest.removeAt(1);
     const CommandInfo *info = nullptr;
     for (const CommandInfo &candidate : commands)
-        if (arguments.at(1) == QLatin1String(candidate.name))
+        if (name == QLatin1String(candidate.name) && !(options->watch && candidate.command == CliOptions::list))
             info = &candidate;
+    if (!info && options->watch && (name == QLatin1String("--help") || name == QLatin1String("-h"))) {
+        out << watch_help;
+        return ParseResult::help_shown;
+    }
     if (!info) {
-        *error = QStringLiteral("unknown command \"%1\" (commands: list, query, audio, firmware)").arg(arguments.at(1));
+        *error = options->watch
+                     ? QStringLiteral("watch takes query, audio IMAGE or firmware IMAGE, not \"%1\"").arg(name)
+                     : QStringLiteral("unknown command \"%1\" (commands: list, query, audio, firmware, watch)").arg(name);
         return ParseResult::usage_error;
     }
     options->command = info->command;
@@ -73,13 +114,20 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
                                                  "device node (/dev/ttyACM0). May be given several times."),
                                   QStringLiteral("P"));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every module found, all at once."));
+    const QCommandLineOption rescan(QStringLiteral("rescan-ms"),
+                                    QStringLiteral("Look for modules every N ms besides the device-change events "
+                                                   "(default 2000)."),
+                                    QStringLiteral("N"), QStringLiteral("2000"));
     const QCommandLineOption variant(QStringLiteral("variant"),
                                      QStringLiteral("The identity query to run first: cellular (AT+INFO, AT+LVER; "
                                                     "the default) or wifi (AT+WSMAC, AT+LVER, AT+SVER, AT+DEVSN)."),
                                      QStringLiteral("cellular|wifi"), QStringLiteral("cellular"));
     parser.addOption(help);
     parser.addOption(json);
-    if (info->command != CliOptions::list) {
+    if (options->watch) {
+        parser.addOption(variant);
+        parser.addOption(rescan);
+    } else if (info->command != CliOptions::list) {
         parser.addOption(port);
         parser.addOption(all);
         parser.addOption(variant);
@@ -87,15 +135,14 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
     if (with_image)
         parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The image file to send, byte for byte."));
 
-    QStringList rest = arguments;
-    rest.removeAt(1);
     if (!parser.parse(rest)) {
         *error = parser.errorText();
         return ParseResult::usage_error;
     }
     if (parser.isSet(help)) {
         // Qt's first line names the program alone; the command belongs in it.
-        out << "Usage: kv20-cli " << info->name << " [options]" << (with_image ? " IMAGE" : "") << "\n"
+        out << "Usage: kv20-cli " << (options->watch ? "watch " : "") << info->name << " [options]"
+            << (with_image ? " IMAGE" : "") << "\n"
             << parser.helpText().section(QLatin1Char('\n'), 1);
         return ParseResult::help_shown;
     }
@@ -111,8 +158,17 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
     if (info->command == CliOptions::list)
         return ParseResult::run;
 
-    options->ports = parser.values(port);
-    options->all = parser.isSet(all);
+    if (options->watch) {
+        bool number = false;
+        options->rescan_ms = parser.value(rescan).toInt(&number);
+        if (!number || options->rescan_ms < 50) {
+            *error = QStringLiteral("--rescan-ms takes a number of milliseconds, at least 50");
+            return ParseResult::usage_error;
+        }
+    } else {
+        options->ports = parser.values(port);
+        options->all = parser.isSet(all);
+    }
     const QString kind = parser.value(variant);
     if (kind != QLatin1String("cellular") && kind != QLatin1String("wifi")) {
         *error = QStringLiteral("--variant takes cellular or wifi, not \"%1\"").arg(kind);

@@ -9,6 +9,9 @@ struct CliOptions
 {
     enum Command { list, query, audio, firmware };
     Command command = list;
+    // watch: line mode, serving `command` on every module that appears.
+    bool watch = false;
+    int rescan_ms = 2000;   // --rescan-ms
     QString image;          // audio and firmware
     QStringList ports;      // --port, in the order given
     bool all = false;       // --all

@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-// Turns SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break, console close)
+// Turns SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break, console close)
 // into a signal in the thread that made the watcher, so that running
 // operations can be cancelled cleanly instead of the process dying with the
 // modules still waiting. One watcher per process.
@@ -15,7 +15,8 @@ public:
     ~InterruptWatcher() override;
 
 signals:
-    // exit_code: 130 for an interrupt (Ctrl-C), 143 for a termination.
+    // exit_code: 130 for an interrupt (Ctrl-C), 143 for a termination, 129
+    // for a hang-up (the remote session that started the program dropped).
     void interrupted(int exit_code);
 
 private:

@@ -36,7 +36,7 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     connect(platform->notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
         while (::read(pipe_fds[0], &byte, 1) == 1)
-            emit interrupted(byte == SIGINT ? 130 : 143);
+            emit interrupted(128 + byte);
     });
     struct sigaction action {};
     action.sa_handler = on_signal;
@@ -44,12 +44,14 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
     delete platform;
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);

@@ -2,6 +2,8 @@
 // several at once, each on its own worker thread.
 #include "cli/cli_options.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/line_mode.h"
+#include "cli/line_printer.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal.h"
 #include "discovery/port_rules.h"
@@ -206,6 +208,33 @@ int run_operations(const CliOptions &options)
     return journal_ok ? all_ok : journal_failed;
 }
 
+// Line mode: runs until a signal ends it, with that signal's exit code.
+int run_line_mode(const CliOptions &options)
+{
+    LineMode line(options, Journal());
+    QString refused;
+    if (!line.check_image(&refused)) {
+        complain(QStringLiteral("%1: %2").arg(refused, options.image));
+        return failed;
+    }
+    LinePrinter printer(options.json ? LinePrinter::json
+                        : stdout_is_terminal() ? LinePrinter::terminal
+                                               : LinePrinter::plain,
+                        line.header());
+    int exit_code = 0;
+    InterruptWatcher watcher;
+    QObject::connect(&watcher, &InterruptWatcher::interrupted, [&](int code) {
+        if (exit_code == 0)
+            exit_code = code;
+        line.stop();
+    });
+    QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
+    line.start(&printer);
+    QCoreApplication::exec();
+    printer.finish(line.records_not_in_journal());
+    return exit_code;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -231,5 +260,7 @@ int main(int argc, char **argv)
     }
     if (options.command == CliOptions::list)
         return list_ports(options.json);
+    if (options.watch)
+        return run_line_mode(options);
     return run_operations(options);
 }

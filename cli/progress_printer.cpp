@@ -1,24 +1,7 @@
 #include "cli/progress_printer.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "cli/output_format.h"
 
-#include <cstdio>
-
-namespace {
-
-QString rate_text(double bytes_per_second)
-{
-    return bytes_per_second >= 1024 ? QStringLiteral("%1 KiB/s").arg(bytes_per_second / 1024, 0, 'f', 1)
-                                    : QStringLiteral("%1 B/s").arg(bytes_per_second, 0, 'f', 0);
-}
-
-QByteArray json_line(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-} // namespace
 
 ProgressPrinter::ProgressPrinter(Mode mode, QObject *parent)
     : QObject(parent)
@@ -80,29 +63,12 @@ void ProgressPrinter::progress(int index, qint64 bytes, qint64 total)
     }
 }
 
-QString ProgressPrinter::result_line(const OperationRecord &r)
-{
-    if (!r.ok)
-        return QStringLiteral("%1: failed: %2").arg(r.port, r.detail);
-    if (r.operation != QLatin1String("query"))
-        return QStringLiteral("%1: ok").arg(r.port);
-    return QStringLiteral("%1: ok device_number=%2 imei_or_mac=%3 iccid_or_audio_version=%4 device_version=%5")
-        .arg(r.port, r.device_number, r.imei_or_mac, r.iccid_or_audio_version, r.device_version);
-}
-
 void ProgressPrinter::result(int index, const OperationRecord &r)
 {
     Module &m = modules[index];
     m.result = result_line(r);
     if (mode == json) {
-        write(json_line({{QStringLiteral("port"), r.port},
-                         {QStringLiteral("event"), QStringLiteral("result")},
-                         {QStringLiteral("result"), r.ok ? QStringLiteral("ok") : QStringLiteral("failed")},
-                         {QStringLiteral("detail"), r.ok ? QString() : r.detail},
-                         {QStringLiteral("device_number"), r.device_number},
-                         {QStringLiteral("imei_or_mac"), r.imei_or_mac},
-                         {QStringLiteral("iccid_or_audio_version"), r.iccid_or_audio_version},
-                         {QStringLiteral("device_version"), r.device_version}}));
+        write(json_line(result_json(r)));
     } else if (mode == plain) {
         write(m.result.toUtf8() + '\n');
     }
@@ -131,6 +97,5 @@ void ProgressPrinter::finish()
 
 void ProgressPrinter::write(const QByteArray &bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    write_out(bytes);
 }

@@ -26,8 +26,6 @@ public:
     // Draws the final state and, on a terminal, the result lines under it.
     void finish();
 
-    static QString result_line(const OperationRecord &record);
-
 private:
     struct Module
     {

@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <memory>
 #include <vector>
@@ -40,6 +42,7 @@ struct Bench
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
+        env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
         cli.setProcessEnvironment(env);
         cli.setWorkingDirectory(dir.path());
         cli.start(program, args);
@@ -56,6 +59,29 @@ struct Bench
         return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
     }
     QString port(int i) const { return sims.at(i)->device_path().mid(5); }
+    // A device-change event, as udev would deliver it.
+    bool announce(const QByteArray &line)
+    {
+        QFile fifo(dir.filePath("events"));
+        return fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write(line + '\n') == line.size() + 1;
+    }
+    // Line mode's JSON events so far; waits until `count` of them satisfy
+    // `match`.
+    QList<QJsonObject> events;
+    QByteArray pending;
+    bool wait_for_events(const std::function<bool(const QJsonObject &)> &match, int count, int timeout_ms = 15000)
+    {
+        QElapsedTimer clock;
+        for (clock.start();; cli.waitForReadyRead(50)) {
+            pending += cli.readAllStandardOutput();
+            for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+                events << QJsonDocument::fromJson(pending.left(end)).object();
+            if (std::count_if(events.cbegin(), events.cend(), match) >= count)
+                return true;
+            if (clock.elapsed() > timeout_ms || cli.state() == QProcess::NotRunning)
+                return false;
+        }
+    }
     bool write(const QString &name, const QByteArray &bytes)
     {
         QFile file(dir.filePath(name));
@@ -92,8 +118,10 @@ private slots:
     void query_json_reads_back();
     void bad_input_sends_nothing_data();
     void bad_input_sends_nothing();
+    void interrupt_cancels_on_the_wire_data();
     void interrupt_cancels_on_the_wire();
     void unsaved_record_shown_whole();
+    void watch_serves_each_plug_in_once();
 };
 
 void TestCli::list_finds_the_modules_only()
@@ -125,7 +153,7 @@ void TestCli::audio_on_three_modules_one_refusing()
     QVERIFY(b.write("音频 文件.img", image));
     QList<QStringList> args;
     for (int i = 0; i < 3; ++i)
-        args << QStringList {"--quiet", "--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
+        args << QStringList {"--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
     args[1] << "--nak-block=2" << "--nak-times=5";
     QVERIFY(b.start_sims(args));
 
@@ -194,21 +222,34 @@ void TestCli::bad_input_sends_nothing()
         QVERIFY(!sim->stderr_log().contains("command "));
 }
 
+void TestCli::interrupt_cancels_on_the_wire_data()
+{
+    QTest::addColumn<QStringList>("command");  // %I: the image
+    QTest::addColumn<int>("signal_number");
+    QTest::addColumn<int>("exit_code");
+    QTest::newRow("audio --all, Ctrl-C") << QStringList {"audio", "%I", "--all"} << int(SIGINT) << 130;
+    QTest::newRow("line mode, Ctrl-C") << QStringList {"watch", "audio", "%I"} << int(SIGINT) << 130;
+    QTest::newRow("line mode, session dropped") << QStringList {"watch", "audio", "%I"} << int(SIGHUP) << 129;
+}
+
 void TestCli::interrupt_cancels_on_the_wire()
 {
+    QFETCH(QStringList, command);
+    QFETCH(int, signal_number);
+    QFETCH(int, exit_code);
     Bench b;
     QVERIFY(b.write("image.bin", random_image(200000)));
     QVERIFY(b.start_sims({{"--pace"}, {"--pace"}}));
-    b.start_cli({"audio", b.dir.filePath("image.bin"), "--all"});
+    b.start_cli(command.replaceInStrings("%I", b.dir.filePath("image.bin")));
     // Both transfers under way: each module has taken a block.
     for (auto &sim : b.sims)
         QVERIFY(sim->wait_for_log("block 2 ", 10000));
     QElapsedTimer clock;
     clock.start();
-    ::kill(pid_t(b.cli.processId()), SIGINT);
+    ::kill(pid_t(b.cli.processId()), signal_number);
     QVERIFY(b.cli.waitForFinished(5000));
-    qInfo() << "SIGINT to exit:" << clock.elapsed() << "ms";
-    QCOMPARE(b.cli.exitCode(), 130);
+    qInfo() << "signal to exit:" << clock.elapsed() << "ms";
+    QCOMPARE(b.cli.exitCode(), exit_code);
     for (auto &sim : b.sims)
         QVERIFY(sim->wait_for_log("cancelled by the sender", 3000));
     const QList<QStringList> records = b.journal();
@@ -246,6 +287,61 @@ void TestCli::unsaved_record_shown_whole()
     QCOMPARE(record.first().mid(1, 3), QStringList({"cli", b.port(0), "audio"}));
     QCOMPARE(record.first().at(8), image);
     QCOMPARE(record.first().mid(11, 2), QStringList({"ok", ""}));
+}
+
+// A shift in line mode: two modules present at the start, one plugged in
+// later, pulled out mid-transfer and plugged in again, then the image file
+// replaced under the running mode. Modules left plugged in are not served
+// again, however many rescans pass.
+void TestCli::watch_serves_each_plug_in_once()
+{
+    Bench b;
+    const QByteArray image = random_image(6000);
+    QVERIFY(b.write("image.bin", image));
+    QList<QStringList> args;
+    for (int i = 0; i < 5; ++i)
+        args << QStringList {"--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
+    args[2] = QStringList {"--pace"};  // the one pulled out mid-transfer
+    QVERIFY(b.start_sims(args.mid(0, 2)));
+    b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--rescan-ms", "50"});
+    const auto result = [](const char *outcome) {
+        return [=](const QJsonObject &e) { return e["event"] == "result" && e["result"] == outcome; };
+    };
+    QVERIFY(b.wait_for_events(result("ok"), 2));
+
+    for (int i = 2; i < 4; ++i) {
+        QVERIFY(b.start_sims({args.at(i)}) && b.announce("add"));
+        if (i == 2) {
+            QVERIFY(b.sims.at(2)->wait_for_log("block 2 ", 10000));
+            b.sims.at(2)->stop();
+            QVERIFY(b.announce("remove"));
+            QVERIFY(b.wait_for_events([](const QJsonObject &e) { return e["detail"] == "unplugged"; }, 1));
+        }
+    }
+    QVERIFY(b.wait_for_events(result("ok"), 3));
+
+    QVERIFY(b.write("image.bin", random_image(6000)));
+    QVERIFY(b.start_sims({args.at(4)}) && b.announce("add"));
+    QVERIFY(b.wait_for_events([](const QJsonObject &e) { return e["detail"] == "image changed"; }, 1));
+    ::kill(pid_t(b.cli.processId()), SIGINT);
+    QVERIFY(b.cli.waitForFinished(5000));
+    QCOMPARE(b.cli.exitCode(), 130);
+    QVERIFY(b.wait_for_events([](const QJsonObject &e) { return e["event"] == "summary" && e["served"] == 5; }, 1, 0));
+
+    for (int i : {0, 1, 3}) {
+        QCOMPARE(read_file(b.dir.filePath(QString("got%1").arg(i))), image);
+        QCOMPARE(b.sims.at(i)->stderr_log().count("command AT+XUPDATE"), 1);
+    }
+    QVERIFY(!b.sims.at(4)->stderr_log().contains("AT+XUPDATE"));
+    QVERIFY(!b.sims.at(4)->stderr_log().contains("block"));
+    const QList<QStringList> records = b.journal();
+    QCOMPARE(records.size(), 5);
+    QStringList outcomes;
+    for (const QStringList &r : records)
+        outcomes << r.at(2) + ' ' + r.at(12);
+    const QStringList expected {b.port(0) + ' ', b.port(1) + ' ', b.port(2) + " unplugged", b.port(3) + ' ',
+                                b.port(4) + " image changed"};
+    QCOMPARE(QSet<QString>(outcomes.begin(), outcomes.end()), QSet<QString>(expected.begin(), expected.end()));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "journal/operation_record.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+// The pieces every printer of kv20-cli shares, so that a result reads the
+// same in every mode.
+
+// "11.2 KiB/s", "850 B/s".
+QString rate_text(double bytes_per_second);
+// "pts/3: ok", "pts/3: failed: transfer error -4"; a query's ok line carries
+// the device fields under the journal's column names.
+QString result_line(const OperationRecord &record);
+// The result event of JSON Lines: the device fields under the journal's
+// column names.
+QJsonObject result_json(const OperationRecord &record);
+QByteArray json_line(const QJsonObject &object);
+// Written and flushed at once, so that a reader of a pipe sees every event
+// as it happens.
+void write_out(const QByteArray &bytes);
