@@ -59,6 +59,14 @@ struct Bench
         return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
     }
     QString port(int i) const { return sims.at(i)->device_path().mid(5); }
+    // Arguments of `count` simulators, the i-th saving what it receives to gotI.
+    QList<QStringList> saving_sims(int count) const
+    {
+        QList<QStringList> args;
+        for (int i = 0; i < count; ++i)
+            args << QStringList {"--strip-padding", "--save-image=" + dir.filePath(QString("got%1").arg(i))};
+        return args;
+    }
     // A device-change event, as udev would deliver it.
     bool announce(const QByteArray &line)
     {
@@ -151,9 +159,7 @@ void TestCli::audio_on_three_modules_one_refusing()
     Bench b;
     const QByteArray image = random_image(5000);
     QVERIFY(b.write("音频 文件.img", image));
-    QList<QStringList> args;
-    for (int i = 0; i < 3; ++i)
-        args << QStringList {"--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
+    QList<QStringList> args = b.saving_sims(3);
     args[1] << "--nak-block=2" << "--nak-times=5";
     QVERIFY(b.start_sims(args));
 
@@ -298,9 +304,7 @@ void TestCli::watch_serves_each_plug_in_once()
     Bench b;
     const QByteArray image = random_image(6000);
     QVERIFY(b.write("image.bin", image));
-    QList<QStringList> args;
-    for (int i = 0; i < 5; ++i)
-        args << QStringList {"--strip-padding", "--save-image=" + b.dir.filePath(QString("got%1").arg(i))};
+    QList<QStringList> args = b.saving_sims(5);
     args[2] = QStringList {"--pace"};  // the one pulled out mid-transfer
     QVERIFY(b.start_sims(args.mid(0, 2)));
     b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--rescan-ms", "50"});
