@@ -17,12 +17,9 @@
 # (prefix, display, device) could not be made.
 set -uo pipefail
 
-all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port
-            interrupt window)
+all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt window)
 
-zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4
-shift 4
-checks=("$@")
+zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4 checks=("${@:5}")
 [ ${#checks[@]} -eq 0 ] && checks=("${all_checks[@]}")
 
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
@@ -37,21 +34,14 @@ say() { echo "wine-checks: $*"; }
 # The command, retried every 0.1 s until it succeeds or SECONDS have passed.
 wait_for() {
     local deadline=$(($(date +%s%N) + $1 * 1000000000)); shift
-    until "$@"; do
-        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
-        sleep 0.1
-    done
+    until "$@"; do [ "$(date +%s%N)" -lt "$deadline" ] && sleep 0.1 || return 1; done
 }
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 # A program of the zip, in the current folder, bounded in time.
 run_exe() { local exe=$1; shift; timeout --kill-after=5 "${WINE_TIMEOUT:-60}" "$wine" "$app/$exe" "$@"; }
 # Field N (1-based) of the journal's last record.
 journal_field() { tail -n 1 kv20-journal.csv | tr -d '\r' | cut -d, -f"$1"; }
-expect() { # what, got, wanted
-    [ "$2" = "$3" ] && return 0
-    say "  $1: got '$2', wanted '$3'"
-    return 1
-}
+expect() { [ "$2" = "$3" ] || { say "  $1: got '$2', wanted '$3'"; return 1; }; } # what, got, wanted
 
 sims=()
 # start_sim COMn LOG [simulator options]: a simulator that wine reaches as COMn.
@@ -61,22 +51,15 @@ start_sim() {
     sims+=($!)
     wait_for 10 test -s "$log.out" && wait_for 5 test -L "$link"
 }
-stop_sims() {
-    [ ${#sims[@]} -gt 0 ] && kill "${sims[@]}" 2>/dev/null && wait "${sims[@]}" 2>/dev/null
-    sims=()
-}
+stop_sims() { [ ${#sims[@]} -gt 0 ] && kill "${sims[@]}" 2>/dev/null && wait "${sims[@]}" 2>/dev/null; sims=(); }
 
-image_of() { # FILE BYTES: random bytes whose last is not XMODEM's padding byte
-    head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"
-}
+# FILE BYTES: random bytes whose last is not XMODEM's padding byte.
+image_of() { head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"; }
 
 check_package() {
     local ok=0 dll pe name
     [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
-    for name in kv20-tool.exe kv20-cli.exe platforms/qwindows.dll styles/qwindowsvistastyle.dll \
-                translations/qt_en.qm README.txt licenses/NOTICE.txt licenses/LICENSE.LGPL3 licenses/LICENSE.GPL3 \
-                licenses/gcc-mingw-w64.copyright licenses/mingw-w64.copyright licenses/zlib.LICENSE \
-                licenses/libpng.LICENSE licenses/pcre2.LICENCE licenses/harfbuzz.COPYING; do
+    for name in kv20-tool.exe kv20-cli.exe translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING}; do
         [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
     done
     expect "plugins" "$(cd "$app" && echo */*.dll)" "platforms/qwindows.dll styles/qwindowsvistastyle.dll" || ok=1
@@ -110,11 +93,9 @@ check_list() {
     expect "kv20-cli list" "$out" "$(printf 'COM5\tCOM5\tUSB Serial Device (COM5)')"
 }
 
-query_check() { # variant, simulator options..., then -- and the four journal fields
+query_check() { # variant, the four journal fields, the simulator options that give them
     local variant=$1 ok=0; shift
-    local options=()
-    while [ "$1" != -- ]; do options+=("$1"); shift; done; shift
-    start_sim COM5 sim.log --variant="$variant" "${options[@]}" || return 1
+    start_sim COM5 sim.log --variant="$variant" "${@:5}" || return 1
     run_exe kv20-cli.exe query --variant "$variant" --json >out.json
     expect "exit status" $? 0 || ok=1
     grep -q "\"device_number\":\"$1\"" out.json || { say "  output: $(cat out.json)"; ok=1; }
@@ -122,12 +103,11 @@ query_check() { # variant, simulator options..., then -- and the four journal fi
     return $ok
 }
 check_query_cellular() {
-    query_check cellular --devno=KV20-DN-7 --imei=861234567890123 --iccid=89860012345678901234 --fw-version=FW-2.3 \
-        -- KV20-DN-7 861234567890123 89860012345678901234 FW-2.3
+    query_check cellular KV20-DN-7 861234567890123 89860012345678901234 FW-2.3 \
+        --devno=KV20-DN-7 --imei=861234567890123 --iccid=89860012345678901234 --fw-version=FW-2.3
 }
 check_query_wifi() {
-    query_check wifi --serial=SN-0042 --mac=A0B1C2D3E4F5 --audio-version=SND-9 --fw-version=FW-W1 \
-        -- SN-0042 A0B1C2D3E4F5 SND-9 FW-W1
+    query_check wifi SN-0042 A0B1C2D3E4F5 SND-9 FW-W1 --serial=SN-0042 --mac=A0B1C2D3E4F5 --audio-version=SND-9 --fw-version=FW-W1
 }
 
 check_audio() {
@@ -172,8 +152,7 @@ check_interrupt() {
     local ok=0 pid status
     image_of image.bin 3000000
     start_sim COM5 sim.log || return 1
-    "$wine" "$app/kv20-cli.exe" audio "$(winpath "$PWD/image.bin")" >out.txt 2>&1 &
-    pid=$!
+    "$wine" "$app/kv20-cli.exe" audio "$(winpath "$PWD/image.bin")" >out.txt 2>&1 & pid=$!
     wait_for 20 grep -q "block 3 " sim.log || { say "  the transfer did not start"; kill "$pid"; return 1; }
     kill -INT "$pid"
     wait_for 10 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 10 s after SIGINT"; kill -9 "$pid"; ok=1; }
@@ -187,15 +166,13 @@ check_interrupt() {
 # Vertical runs of white 20-60 px tall in one pixel column: the four fields
 # and the progress bar when the form has the room it needs.
 white_runs() { # PNG X
-    convert "$1" -crop "1x10000+$2+0" +repage txt:- | awk -F'[ ,:]+' '
-        NR > 1 { white = ($0 ~ /#FFFFFF/); if (white) run++; else { if (run >= 20 && run <= 60) n++; run = 0 } }
-        END { print n + 0 }'
+    convert "$1" -crop "1x10000+$2+0" +repage txt:- | awk '
+        NR > 1 { if (/#FFFFFF/) run++; else { n += run >= 20 && run <= 60; run = 0 } } END { print n + 0 }'
 }
-# The centre of the pixels of one colour inside part of a PNG, as "X Y".
+# The centroid of the pixels of one colour inside part of a PNG, as "X Y".
 colour_centre() { # PNG COLOUR X0 Y0
     convert "$1" -crop "10000x10000+$3+$4" +repage txt:- | awk -F'[ ,:]+' -v c="$2" -v x0="$3" -v y0="$4" '
-        $0 ~ c { if (!n++) { l = r = $1; t = b = $2 } if ($1 < l) l = $1; if ($1 > r) r = $1; if ($2 < t) t = $2; if ($2 > b) b = $2 }
-        END { if (n > 100) print x0 + int((l + r) / 2), y0 + int((t + b) / 2) }'
+        $0 ~ c { n++; x += $1; y += $2 } END { if (n > 100) print x0 + int(x / n), y0 + int(y / n) }'
 }
 window_log_has() { grep -q "$1" window.log 2>/dev/null; }
 
@@ -206,8 +183,7 @@ check_window() {
     start_sim COM5 sim.log --save-image="$PWD/saved.bin" --strip-padding || return 1
     # wine hands no QT_ variable to Windows programs, and a window program's
     # stderr goes nowhere: both through cmd.
-    "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& set QT_LOGGING_RULES=kv20.window.debug=true&& $(winpath "$app/kv20-tool.exe") 2>window.log" &
-    pid=$!
+    "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& set QT_LOGGING_RULES=kv20.window.debug=true&& $(winpath "$app/kv20-tool.exe") 2>window.log" & pid=$!
     wait_for 30 window_log_has 'status: "就绪" green' || { say "  the window never became ready"; kill "$pid"; return 1; }
     window_log_has '3.sTemp: "COM5"' || { say "  the Setup API walk did not find COM5"; ok=1; }
     find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 云音箱 | head -n 1); [ -n "$wid" ]; }

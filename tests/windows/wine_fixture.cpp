@@ -66,12 +66,9 @@ int add_port(const wchar_t *instance_id, const wchar_t *friendly_name)
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
     int status = 0;
-    // A prefix that has the device already (a check run again) gets it anew.
-    const bool created = SetupDiCreateDeviceInfoW(set, instance_id, &ports_class, nullptr, nullptr, 0, &device);
-    if (!created && (GetLastError() != ERROR_DEVINST_ALREADY_EXISTS
-                     || !SetupDiOpenDeviceInfoW(set, instance_id, nullptr, 0, &device)))
+    if (!SetupDiCreateDeviceInfoW(set, instance_id, &ports_class, nullptr, nullptr, 0, &device))
         status = failed("SetupDiCreateDeviceInfo");
-    else if (created && !SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
+    else if (!SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
         status = failed("SetupDiRegisterDeviceInfo");
     else if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME,
                                                 reinterpret_cast<const BYTE *>(friendly_name),
