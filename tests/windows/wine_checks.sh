@@ -117,6 +117,8 @@ check_audio() {
     run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >out.txt
     expect "exit status" $? 0 || ok=1
     wait_for 5 grep -q "image saved" sim.log && cmp -s image.bin saved.bin || { say "  the image did not arrive byte for byte"; ok=1; }
+    expect "journal columns" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" \
+        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms || ok=1
     expect "journal record" "$(journal_field 2-4),$(journal_field 9-13)" \
         "cli,COM5,audio,$(winpath "$PWD/image.bin"),70000,$(sha256sum <image.bin | cut -d' ' -f1),ok," || ok=1
     return $ok
