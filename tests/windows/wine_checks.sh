@@ -217,7 +217,9 @@ started=$(date +%s)
 # program, stays on the display it found.
 exec 9< <(Xvfb -displayfd 1 -noreset -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
 xvfb=$!
-trap 'kill $xvfb' EXIT
+server=
+trap 'stop_sims; "$wineserver" -k 2>/dev/null; kill $server $xvfb 2>/dev/null' EXIT
+trap 'exit 124' TERM INT  # a timeout still cleans up
 read -r -t 10 display <&9 || { say "FAILED: Xvfb did not start"; exit 2; }
 export DISPLAY=:$display
 say "a fresh wine prefix in $WINEPREFIX"
@@ -227,7 +229,6 @@ timeout 180 "$wine" wineboot -i >/dev/null 2>&1 || { say "FAILED: wineboot did n
 # terminal and be hung up when the simulator closes it.
 "$wineserver" -k 2>/dev/null; "$wineserver" -f -p >/dev/null 2>&1 &
 server=$!
-trap 'stop_sims; "$wineserver" -k 2>/dev/null; kill $server $xvfb 2>/dev/null' EXIT
 # Every Windows has Tahoma, which its dialog font "MS Shell Dlg 2" stands
 # for; wine keeps its own copy outside the prefix, where Qt does not look.
 cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
