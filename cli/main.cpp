@@ -6,6 +6,7 @@
 #include "cli/line_printer.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal.h"
+#include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
 #include "protocol/download_session.h"
@@ -13,7 +14,6 @@
 #include "interfaces/flash_parameter.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -82,12 +82,10 @@ bool choose_targets(const CliOptions &options, std::vector<ModuleSession::Target
             if (wanted == port.port || wanted == port.node)
                 target = {port.port, port.node};
         }
-        // An adapter outside the identity rules is still used when its node
-        // exists.
-        if (target.node.isEmpty() && QFileInfo::exists(wanted)) {
-            target.node = QFileInfo(wanted).absoluteFilePath();
-            target.port = target.node.startsWith(QLatin1String("/dev/")) ? target.node.mid(5) : wanted;
-        }
+        // An adapter outside the identity rules is still used when the name
+        // can be a port on this system.
+        if (target.node.isEmpty())
+            unlisted_port(wanted, &target.port, &target.node);
         if (target.node.isEmpty()) {
             *error = QStringLiteral("unknown port %1 (%2)").arg(wanted, found_ports_text(found));
             return false;

@@ -151,3 +151,12 @@ QString port_device_node(const QString &port_name)
 {
     return QStringLiteral("/dev/") + port_name;
 }
+
+bool unlisted_port(const QString &name, QString *port, QString *node)
+{
+    if (!QFileInfo::exists(name))
+        return false;
+    *node = QFileInfo(name).absoluteFilePath();
+    *port = node->startsWith(QLatin1String("/dev/")) ? node->mid(5) : name;
+    return true;
+}

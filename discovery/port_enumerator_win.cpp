@@ -2,6 +2,8 @@
 
 #include "discovery/com_port_walk_win.h"
 
+#include <QRegularExpression>
+
 QList<ComPortInterface> enumerate_com_port_interfaces()
 {
     QList<ComPortInterface> ports;
@@ -13,4 +15,17 @@ QList<ComPortInterface> enumerate_com_port_interfaces()
 QString port_device_node(const QString &port_name)
 {
     return port_name;
+}
+
+// Device names are not files on Windows: asking whether "COM5" exists asks
+// about a file of that name in the working directory.
+bool unlisted_port(const QString &name, QString *port, QString *node)
+{
+    static const QRegularExpression com_port(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com_port.match(name);
+    if (!match.hasMatch())
+        return false;
+    *port = *node = QStringLiteral("COM") + match.captured(1);
+    return true;
 }

@@ -2,7 +2,8 @@
 # Installs what is missing, builds the tool three times (plain, with
 # ThreadSanitizer, with AddressSanitizer + UBSan) and runs the suite in each
 # build, checks the Debian package made from the plain build; then a short
-# run of every fuzz target and the Windows cross build. Exits non-zero on any failure.
+# run of every fuzz target, and the Windows zip built with MinGW-w64 and run
+# under wine against the simulator. Exits non-zero on any failure.
 #
 # The sanitizer builds leave out the tests labelled "slow" (the long fault
 # matrix) and "e2e" (the operator scenarios under Xvfb), which exercise no
@@ -48,8 +49,8 @@ if [ -f scripts/fuzz-short.sh ]; then
 fi
 
 if [ -f .ci/windows-cross.sh ]; then
-  stage "Windows cross build"
-  bash .ci/windows-cross.sh || failed+=("windows cross build")
+  stage "Windows zip: build, then under wine against the simulator"
+  bash .ci/windows-cross.sh || failed+=("windows zip under wine")
 fi
 
 stage "done"

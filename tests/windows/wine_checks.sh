@@ -1,0 +1,255 @@
+#!/bin/bash
+# The Windows zip as an operator gets it, run under wine against the Linux
+# simulator: one fresh wine prefix, the zip unpacked into it, a USB serial
+# device with the module's identity registered in the prefix's device tree
+# (wine_fixture.exe), the simulator's pty reached as COMn through
+# $WINEPREFIX/dosdevices/comN, and Xvfb for the window.
+#
+#   tests/windows/wine_checks.sh ZIP SIMULATOR FIXTURE_DIR WORK_DIR [CHECK...]
+#
+# FIXTURE_DIR holds the cross-built wine_fixture.exe and com_port_check.exe;
+# WORK_DIR is made anew (the prefix, one folder per check, the screenshot
+# kv20-tool-wine.png). Without CHECK names every check runs. A check is a
+# function check_NAME below that returns non-zero on a fault; add one by
+# writing the function and naming it in all_checks.
+#
+# Exit status: 0 when every check passed, 1 otherwise, 2 when the set-up
+# (prefix, display, device) could not be made.
+set -uo pipefail
+
+all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt window)
+
+zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4 checks=("${@:5}")
+[ ${#checks[@]} -eq 0 ] && checks=("${all_checks[@]}")
+
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+objdump=$(command -v x86_64-w64-mingw32-objdump || echo objdump)
+rm -rf "$work" && mkdir -p "$work" && work=$(realpath "$work")
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+app=$work/app
+module_instance='USB\VID_3505&PID_0001&MI_02\7&11AA&0&0002'
+
+say() { echo "wine-checks: $*"; }
+# The command, retried every 0.1 s until it succeeds or SECONDS have passed.
+wait_for() {
+    local deadline=$(($(date +%s%N) + $1 * 1000000000)); shift
+    until "$@"; do [ "$(date +%s%N)" -lt "$deadline" ] && sleep 0.1 || return 1; done
+}
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+# A program of the zip, in the current folder, bounded in time.
+run_exe() { local exe=$1; shift; timeout --kill-after=5 "${WINE_TIMEOUT:-60}" "$wine" "$app/$exe" "$@"; }
+# Field N (1-based) of the journal's last record.
+journal_field() { tail -n 1 kv20-journal.csv | tr -d '\r' | cut -d, -f"$1"; }
+expect() { [ "$2" = "$3" ] || { say "  $1: got '$2', wanted '$3'"; return 1; }; } # what, got, wanted
+
+sims=()
+# start_sim COMn LOG [simulator options]: a simulator that wine reaches as COMn.
+start_sim() {
+    local link=$WINEPREFIX/dosdevices/${1,,} log=$2; shift 2
+    "$sim_program" --link="$link" "$@" >"$log.out" 2>"$log" &
+    sims+=($!)
+    wait_for 10 test -s "$log.out" && wait_for 5 test -L "$link"
+}
+stop_sims() { [ ${#sims[@]} -gt 0 ] && kill "${sims[@]}" 2>/dev/null && wait "${sims[@]}" 2>/dev/null; sims=(); }
+
+# FILE BYTES: random bytes whose last is not XMODEM's padding byte.
+image_of() { head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"; }
+
+check_package() {
+    local ok=0 dll pe name
+    [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
+    for name in kv20-tool.exe kv20-cli.exe translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING}; do
+        [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
+    done
+    expect "plugins" "$(cd "$app" && echo */*.dll)" "platforms/qwindows.dll styles/qwindowsvistastyle.dll" || ok=1
+    [ ! -e "$app/qt_en.qm" ] || { say "  qt_en.qm beside the programs turns every form English"; ok=1; }
+    expect "kv20-tool.exe subsystem" "$("$objdump" -p "$app/kv20-tool.exe" | awk '/^Subsystem/ {print $2}')" 00000002 || ok=1
+    expect "kv20-cli.exe subsystem" "$("$objdump" -p "$app/kv20-cli.exe" | awk '/^Subsystem/ {print $2}')" 00000003 || ok=1
+    # Every import is in the folder or is the system's own; every DLL in the
+    # folder is imported by something; none carries debug information.
+    local imported
+    imported=$(find "$app" -name '*.exe' -o -name '*.dll' | while read -r pe; do
+        "$objdump" -p "$pe" | sed -n 's/^\s*DLL Name: //p'; done | tr 'A-Z' 'a-z' | sort -u)
+    for dll in $imported; do
+        [ -n "$(find "$app" -maxdepth 1 -iname "$dll")" ] \
+            || [ -n "$(find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$dll")" ] \
+            || { say "  $dll is loaded but is neither in the zip nor a system DLL"; ok=1; }
+    done
+    for pe in "$app"/*.dll "$app"/*/*.dll; do
+        name=$(basename "$pe" | tr 'A-Z' 'a-z')
+        [[ $pe == "$app"/*/*.dll ]] || grep -qx "$name" <<<"$imported" || { say "  $name is in the zip but nothing loads it"; ok=1; }
+        ! "$objdump" -h "$pe" | grep -q '\.debug_' || { say "  $name is not stripped"; ok=1; }
+    done
+    return $ok
+}
+
+# The Qt-free rules and WM_DEVICECHANGE decoding of the Windows discovery layer.
+check_discovery_layer() { timeout 60 "$wine" "$fixtures/com_port_check.exe"; }
+
+check_list() {
+    local out
+    out=$(run_exe kv20-cli.exe list | tr -d '\r') || { say "  list failed"; return 1; }
+    expect "kv20-cli list" "$out" "$(printf 'COM5\tCOM5\tUSB Serial Device (COM5)')"
+}
+
+query_check() { # variant, the four journal fields, the simulator options that give them
+    local variant=$1 ok=0; shift
+    start_sim COM5 sim.log --variant="$variant" "${@:5}" || return 1
+    run_exe kv20-cli.exe query --variant "$variant" --json >out.json
+    expect "exit status" $? 0 || ok=1
+    grep -q "\"device_number\":\"$1\"" out.json || { say "  output: $(cat out.json)"; ok=1; }
+    expect "journal record" "$(journal_field 2-8),$(journal_field 12)" "cli,COM5,query,$1,$2,$3,$4,ok" || ok=1
+    return $ok
+}
+check_query_cellular() {
+    query_check cellular KV20-DN-7 861234567890123 89860012345678901234 FW-2.3 \
+        --devno=KV20-DN-7 --imei=861234567890123 --iccid=89860012345678901234 --fw-version=FW-2.3
+}
+check_query_wifi() {
+    query_check wifi SN-0042 A0B1C2D3E4F5 SND-9 FW-W1 --serial=SN-0042 --mac=A0B1C2D3E4F5 --audio-version=SND-9 --fw-version=FW-W1
+}
+
+check_audio() {
+    local ok=0
+    image_of image.bin 70000
+    start_sim COM5 sim.log --save-image="$PWD/saved.bin" --strip-padding || return 1
+    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >out.txt
+    expect "exit status" $? 0 || ok=1
+    wait_for 5 grep -q "image saved" sim.log && cmp -s image.bin saved.bin || { say "  the image did not arrive byte for byte"; ok=1; }
+    expect "journal columns" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" \
+        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms || ok=1
+    expect "journal record" "$(journal_field 2-4),$(journal_field 9-13)" \
+        "cli,COM5,audio,$(winpath "$PWD/image.bin"),70000,$(sha256sum <image.bin | cut -d' ' -f1),ok," || ok=1
+    return $ok
+}
+
+check_audio_refused() {
+    local ok=0
+    image_of image.bin 70000
+    start_sim COM5 sim.log --nak-block=2 --nak-times=5 || return 1
+    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >out.txt
+    expect "exit status" $? 1 || ok=1
+    expect "journal result" "$(journal_field 4),$(journal_field 12)" "audio,failed" || ok=1
+    say "  detail: $(journal_field 13)"
+    return $ok
+}
+
+# A port that discovery does not list is taken by its COM name in any case,
+# and one that does not open is the usual failed record.
+check_unlisted_port() {
+    local ok=0
+    start_sim COM7 sim.log || return 1
+    run_exe kv20-cli.exe query --port com7 >out.txt
+    expect "exit status, --port com7" $? 0 || ok=1
+    expect "journal record" "$(journal_field 3),$(journal_field 12)" "COM7,ok" || ok=1
+    run_exe kv20-cli.exe query --port COM9 >out.txt 2>&1
+    expect "exit status, --port COM9 (nothing there)" $? 1 || ok=1
+    expect "journal record" "$(journal_field 3),$(journal_field 12-13)" "COM9,failed,port did not open" || ok=1
+    return $ok
+}
+
+# SIGINT to the program's process is what wine turns into CTRL_C_EVENT.
+check_interrupt() {
+    local ok=0 pid status
+    image_of image.bin 3000000
+    start_sim COM5 sim.log || return 1
+    "$wine" "$app/kv20-cli.exe" audio "$(winpath "$PWD/image.bin")" >out.txt 2>&1 & pid=$!
+    wait_for 20 grep -q "block 3 " sim.log || { say "  the transfer did not start"; kill "$pid"; return 1; }
+    kill -INT "$pid"
+    wait_for 10 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 10 s after SIGINT"; kill -9 "$pid"; ok=1; }
+    wait "$pid"; status=$?
+    expect "exit status" "$status" 130 || ok=1
+    wait_for 5 grep -q "cancelled by the sender" sim.log || { say "  the simulator saw no cancel: $(tail -n 2 sim.log)"; ok=1; }
+    expect "journal record" "$(journal_field 12-13)" "failed,interrupted" || ok=1
+    return $ok
+}
+
+# Vertical runs of white 20-60 px tall in one pixel column: the four fields
+# and the progress bar when the form has the room it needs.
+white_runs() { # PNG X
+    convert "$1" -crop "1x10000+$2+0" +repage txt:- | awk '
+        NR > 1 { if (/#FFFFFF/) run++; else { n += run >= 20 && run <= 60; run = 0 } } END { print n + 0 }'
+}
+# The centroid of the pixels of one colour inside part of a PNG, as "X Y".
+colour_centre() { # PNG COLOUR X0 Y0
+    convert "$1" -crop "10000x10000+$3+$4" +repage txt:- | awk -F'[ ,:]+' -v c="$2" -v x0="$3" -v y0="$4" '
+        $0 ~ c { n++; x += $1; y += $2 } END { if (n > 100) print x0 + int(x / n), y0 + int(y / n) }'
+}
+window_log_has() { grep -q "$1" window.log 2>/dev/null; }
+
+check_window() {
+    local ok=0 pid wid shot=$work/kv20-tool-wine.png geometry width height centre started status
+    image_of image.bin 40000
+    printf '[General]\r\nfs.img_path=%s\r\n' "$(winpath "$PWD/image.bin" | tr '\\' /)" >config.ini
+    start_sim COM5 sim.log --save-image="$PWD/saved.bin" --strip-padding || return 1
+    # wine hands no QT_ variable to Windows programs, and a window program's
+    # stderr goes nowhere: both through cmd.
+    "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& set QT_LOGGING_RULES=kv20.window.debug=true&& $(winpath "$app/kv20-tool.exe") 2>window.log" & pid=$!
+    wait_for 30 window_log_has 'status: "就绪" green' || { say "  the window never became ready"; kill "$pid"; return 1; }
+    window_log_has '3.sTemp: "COM5"' || { say "  the Setup API walk did not find COM5"; ok=1; }
+    find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 云音箱 | head -n 1); [ -n "$wid" ]; }
+    wait_for 10 find_window || { say "  no window"; kill "$pid"; return 1; }
+    wait_for 10 import -window "$wid" "$shot" || { say "  no screenshot"; ok=1; }
+    say "  screenshot: $shot"
+    read -r width height < <(identify -format '%w %h' "$shot")
+    [ "$(white_runs "$shot" $((width * 3 / 4)))" -ge 4 ] || { say "  the fields are squashed (see the screenshot)"; ok=1; }
+    centre=$(colour_centre "$shot" '#3570A8' $((width / 2)) $((height / 2)))
+    [ -n "$centre" ] || { say "  no action button in the lower right quarter"; kill "$pid"; return 1; }
+    timeout 5 xdotool mousemove --window "$wid" $centre click 1
+    wait_for 30 grep -q "image saved" sim.log && cmp -s image.bin saved.bin \
+        || { say "  the click's audio replacement did not arrive byte for byte"; ok=1; }
+    wait_for 10 window_log_has 'status: "下载成功" green' || { say "  no success shown"; ok=1; }
+    wait_for 10 window_log_has 'controls enabled: true' || ok=1
+    timeout 5 xdotool windowfocus "$wid" key Escape
+    started=$(date +%s%N)
+    wait_for 3 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 3 s after Escape"; kill "$pid"; ok=1; }
+    wait "$pid"; status=$?
+    say "  ended $(( ($(date +%s%N) - started) / 1000000 )) ms after Escape"
+    expect "exit status" "$status" 0 || ok=1
+    expect "journal record" "$(journal_field 2-4),$(journal_field 12)" "window,COM5,audio,ok" || ok=1
+    return $ok
+}
+
+# Set-up: the prefix, the zip, the device, a display.
+started=$(date +%s)
+# The display first: the prefix's desktop process, started with the first
+# program, stays on the display it found.
+exec 9< <(Xvfb -displayfd 1 -noreset -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
+xvfb=$!
+server=
+trap 'stop_sims; "$wineserver" -k 2>/dev/null; kill $server $xvfb 2>/dev/null' EXIT
+trap 'exit 124' TERM INT  # a timeout still cleans up
+read -r -t 10 display <&9 || { say "FAILED: Xvfb did not start"; exit 2; }
+export DISPLAY=:$display
+say "a fresh wine prefix in $WINEPREFIX"
+timeout 180 "$wine" wineboot -i >/dev/null 2>&1 || { say "FAILED: wineboot did not finish"; exit 2; }
+# In the foreground of this shell, not a daemon with a session of its own: a
+# session leader would take the first pty it opens as its controlling
+# terminal and be hung up when the simulator closes it.
+"$wineserver" -k 2>/dev/null; "$wineserver" -f -p >/dev/null 2>&1 &
+server=$!
+# Every Windows has Tahoma, which its dialog font "MS Shell Dlg 2" stands
+# for; wine keeps its own copy outside the prefix, where Qt does not look.
+cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+mkdir -p "$work/unpacked" && unzip -q "$zip" -d "$work/unpacked" && mv "$work"/unpacked/* "$app" \
+    || { say "FAILED: cannot unpack $zip"; exit 2; }
+timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port "$module_instance" "USB Serial Device (COM5)" \
+    || { say "FAILED: the fixture could not register the module's USB serial device"; exit 2; }
+say "set up in $(($(date +%s) - started)) s"
+
+passed=0
+failures=()
+for check in "${checks[@]}"; do
+    mkdir -p "$work/$check" && cd "$work/$check" || exit 2
+    if "check_$check"; then
+        passed=$((passed + 1)); say "$check: passed"
+    else
+        failures+=("$check"); say "$check: FAILED"
+    fi
+    stop_sims
+    cd "$work"
+done
+say "$(($(date +%s) - started)) s in all"
+echo "wine-checks: ${passed} passed, ${#failures[@]} failed${failures:+ (${failures[*]})}"
+[ ${#failures[@]} -eq 0 ]
