@@ -7,8 +7,7 @@ bool ModuleSimProcess::start(int timeout_ms)
 {
     QElapsedTimer timer;
     timer.start();
-    process_.setStandardInputFile(QProcess::nullDevice());  // it must not depend on stdin
-    process_.start(QStringLiteral(KV20_MODULE_SIM_PATH), args_);
+    launch();
     while (!process_.canReadLine() && wait_for(QProcess::StandardOutput, timeout_ms - timer.elapsed())) {
     }
     device_path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
@@ -17,6 +16,12 @@ bool ModuleSimProcess::start(int timeout_ms)
         stop();
     }
     return !device_path_.isEmpty();
+}
+
+void ModuleSimProcess::launch()
+{
+    process_.setStandardInputFile(QProcess::nullDevice());  // it must not depend on stdin
+    process_.start(QStringLiteral(KV20_MODULE_SIM_PATH), args_);
 }
 
 void ModuleSimProcess::stop()

@@ -17,6 +17,10 @@ public:
 
     // Starts it and waits for the first line of its stdout: the pty path.
     bool start(int timeout_ms = 5000);
+    // Starts it without waiting, for a caller that follows process()'s
+    // signals in its own event loop (the pty path is stdout's first line).
+    void launch();
+    QProcess &process() { return process_; }
     QString device_path() const { return device_path_; }
     // SIGTERM, a bounded wait, then SIGKILL.
     void stop();

@@ -1,0 +1,366 @@
+// A shift in line mode as a production line runs it: one `kv20-cli watch
+// audio IMAGE --json` throughout, a hub of 4 slots, paced simulated modules
+// (115200 8N1) plugged in and out with the device-change events udev would
+// deliver written to the FIFO. A slot unplugs its module once its result is
+// out and plugs the next one 0.5 s later; every tenth module is pulled out
+// after a few blocks (the next one is a fresh module, an arrival of its own).
+// Prints figures, not verdicts; exits 1 when a module was missed or served
+// twice, or the shift broke off. KV20_BENCH_VERBOSE=1 traces the shift.
+//
+//   kv20-bench-line-mode [--arrivals N]      (default 200: about 6 minutes)
+#include "tests/support/csv_reader.h"
+#include "tests/support/module_sim_process.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int hub_slots = 4, image_size = 64 * 1024, replug_gap_ms = 500, blocks_before_pull = 3;
+constexpr double line_limit = 11520.0 * 1024 / 1029;  // XMODEM-1K payload at 115200 8N1
+// A module without a result by then is unplugged, so line mode cannot stall the shift.
+constexpr int result_timeout_ms = 60000;
+
+// One plug-in: a simulator of its own in a slot.
+struct Module
+{
+    std::unique_ptr<ModuleSimProcess> sim;
+    int number = 0, slot = 0;
+    bool pull_mid_transfer = false;
+    QString port;            // pts/N, once the simulator has said it
+    qint64 added_ns = -1;    // when its "add" went into the FIFO
+    double latency_ms = -1;  // from then to reading its first AT command
+    int downloads = 0, blocks = 0;               // AT+XUPDATE commands, blocks taken
+    double first_block_s = 0, last_block_s = 0;  // by the simulator's clock
+    bool unplugging = false, gone = false, has_result = false, ok = false;
+    QString detail;
+    QByteArray log;  // an incomplete last line
+};
+
+struct ProcFigures { long rss_kib = -1; int fds = -1; double cpu_s = -1; };
+
+QByteArray read_all(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+ProcFigures proc_figures(qint64 pid)
+{
+    ProcFigures f;
+    const QString base = QStringLiteral("/proc/%1/").arg(pid);
+    for (const QByteArray &line : read_all(base + "status").split('\n'))
+        if (line.startsWith("VmRSS:"))
+            f.rss_kib = line.mid(6).trimmed().split(' ').first().toLong();
+    f.fds = QDir(base + "fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    // Past the command name in parentheses: the state is field 3, utime 14, stime 15.
+    const QByteArray stat = read_all(base + "stat");
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() > 12)
+        f.cpu_s = double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return f;
+}
+
+double percentile(std::vector<double> v, double share)  // nearest rank
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.at(size_t(std::max(0.0, std::ceil(share * double(v.size())) - 1)));
+}
+
+class Shift
+{
+public:
+    explicit Shift(int arrivals) : arrivals(arrivals) {}
+    // True when the shift ran to its end and kv20-cli ended on the interrupt.
+    bool run();
+    // Prints the figures; true when no module was missed or served twice.
+    bool report(bool completed);
+
+private:
+    void plug(int slot)
+    {
+        modules.push_back(std::make_unique<Module>());
+        Module *m = modules.back().get();
+        m->number = int(modules.size());
+        m->slot = slot;
+        m->pull_mid_transfer = m->number % 10 == 0;
+        m->sim = std::make_unique<ModuleSimProcess>(QStringList {"--pace", "--device-tree=" + dir.filePath("sys")});
+        QProcess &p = m->sim->process();
+        QObject::connect(&p, &QProcess::readyReadStandardOutput, [this, m] { on_sim_output(m); });
+        QObject::connect(&p, &QProcess::readyReadStandardError, [this, m] { on_sim_log(m); });
+        QObject::connect(&p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), [this, m] { on_gone(m); });
+        m->sim->launch();
+        QTimer::singleShot(result_timeout_ms, &cli, [this, m] {
+            if (!m->unplugging)
+                unplug(m);
+        });
+    }
+
+    void on_sim_output(Module *m)
+    {
+        QProcess &p = m->sim->process();
+        if (!m->port.isEmpty() || !p.canReadLine())
+            return;
+        // Its device tree is complete once the path shows.
+        m->port = QString::fromLocal8Bit(p.readLine()).trimmed().mid(5);
+        m->added_ns = clock.nsecsElapsed();
+        announce("add");
+    }
+
+    void on_sim_log(Module *m)
+    {
+        const qint64 now = clock.nsecsElapsed();
+        m->log += m->sim->process().readAllStandardError();
+        for (int end; (end = m->log.indexOf('\n')) >= 0; m->log.remove(0, end + 1)) {
+            const QByteArray line = m->log.left(end);
+            trace(QStringLiteral("module %1: %2").arg(m->number).arg(QString::fromUtf8(line)));
+            if (line.contains("] command ")) {
+                if (m->latency_ms < 0 && m->added_ns >= 0) {
+                    m->latency_ms = double(now - m->added_ns) / 1e6;
+                    trace(QStringLiteral("module %1: first command %2 ms after add").arg(m->number).arg(m->latency_ms));
+                }
+                m->downloads += line.contains("] command AT+XUPDATE ") ? 1 : 0;
+            } else if (line.contains("] block ") && line.endsWith(": ok, ACK")) {
+                const double t = line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
+                m->first_block_s = m->blocks++ == 0 ? t : m->first_block_s;
+                m->last_block_s = t;
+                if (m->pull_mid_transfer && m->blocks == blocks_before_pull && !m->unplugging)
+                    unplug(m);
+            }
+        }
+    }
+
+    // The simulator removes its device from the tree as it exits.
+    void unplug(Module *m)
+    {
+        m->unplugging = true;
+        m->sim->process().terminate();
+    }
+
+    void on_gone(Module *m)
+    {
+        on_sim_log(m);
+        m->gone = true;
+        trace(QStringLiteral("module %1 in slot %2 gone").arg(m->number).arg(m->slot));
+        if (m->added_ns >= 0)
+            announce("remove");
+        if (planned < arrivals && !ending) {
+            ++planned;
+            QTimer::singleShot(replug_gap_ms, Qt::PreciseTimer, &cli, [this, slot = m->slot] { plug(slot); });
+        }
+        maybe_end();
+    }
+
+    void trace(const QString &what)
+    {
+        static const bool on = qEnvironmentVariableIsSet("KV20_BENCH_VERBOSE");
+        if (on)
+            std::fprintf(stderr, "%9.3f %s\n", double(clock.nsecsElapsed()) / 1e9, qPrintable(what));
+    }
+
+    void announce(const char *line)
+    {
+        const QByteArray text = QByteArray(line) + '\n';
+        if (fifo < 0 || write(fifo, text.constData(), size_t(text.size())) != text.size())
+            std::fprintf(stderr, "device event %s not delivered\n", line);
+    }
+
+    void on_cli_output()
+    {
+        cli_pending += cli.readAllStandardOutput();
+        for (int end; (end = cli_pending.indexOf('\n')) >= 0; cli_pending.remove(0, end + 1)) {
+            const QJsonObject event = QJsonDocument::fromJson(cli_pending.left(end)).object();
+            if (event["event"] != "progress")
+                trace(QString::fromUtf8(cli_pending.left(end)));
+            if (event["event"] == "result")
+                on_result(event);
+            else if (event["event"] == "summary")
+                summary = event;
+        }
+    }
+
+    void on_result(const QJsonObject &event)
+    {
+        results << event;
+        served_ms += event["duration_ms"].toDouble();
+        if (results.size() == 8)
+            after_8 = proc_figures(cli.processId());
+        // Port names come back with later modules: a result goes to a module
+        // on its port still waiting for one, "unplugged" preferably to one
+        // pulled out. A result for a module served already is a double run;
+        // one for a port no module had, a port line mode made up.
+        Module *m = nullptr;
+        bool known_port = false;
+        for (auto &c : modules) {
+            known_port = known_port || c->port == event["port"].toString();
+            if (c->port != event["port"].toString() || c->has_result)
+                continue;
+            m = m ? m : c.get();
+            if ((c->pull_mid_transfer && c->unplugging) == (event["detail"] == "unplugged")) {
+                m = c.get();
+                break;
+            }
+        }
+        if (!m) {
+            ++(known_port ? extra_results : phantom_results);
+            return;
+        }
+        m->has_result = true;
+        m->ok = event["result"] == "ok";
+        m->detail = event["detail"].toString();
+        if (!m->unplugging)
+            unplug(m);
+        maybe_end();
+    }
+
+    // The shift ends once every module has gone and has its result, or has
+    // had 5 s more for it.
+    void maybe_end()
+    {
+        const auto gone = [](const std::unique_ptr<Module> &m) { return m->gone; };
+        const auto waiting = [](const std::unique_ptr<Module> &m) { return !m->has_result; };
+        if (ending || int(modules.size()) < arrivals || !std::all_of(modules.cbegin(), modules.cend(), gone))
+            return;
+        QTimer::singleShot(std::any_of(modules.cbegin(), modules.cend(), waiting) ? 5000 : 0, &cli, [this] {
+            if (ending)
+                return;
+            ending = true;
+            at_end = proc_figures(cli.processId());
+            ::kill(pid_t(cli.processId()), SIGINT);
+            QTimer::singleShot(15000, &cli, [this] { cli.kill(); });
+        });
+    }
+
+    const int arrivals;
+    QTemporaryDir dir;
+    QProcess cli;
+    QElapsedTimer clock;
+    QByteArray load_at_start;
+    int fifo = -1, planned = 0;  // planned: modules plugged in or about to be
+    std::vector<std::unique_ptr<Module>> modules;
+    QByteArray cli_pending;
+    QList<QJsonObject> results;
+    QJsonObject summary;
+    int extra_results = 0, phantom_results = 0;
+    double served_ms = 0;
+    ProcFigures after_8, at_end;
+    bool ending = false;
+};
+
+bool Shift::run()
+{
+    clock.start();
+    QByteArray image(image_size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(image.data()), image_size / 4);
+    const QByteArray fifo_path = QFile::encodeName(dir.filePath("events"));
+    QFile file(dir.filePath("image.bin"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image_size || !file.flush()
+        || mkfifo(fifo_path.constData(), 0600) != 0) {
+        std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
+        return false;
+    }
+    // The shift starts once kv20-cli has opened the FIFO: no event is lost,
+    // and none waits for its start-up.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    inotify_add_watch(watch, fifo_path.constData(), IN_OPEN);
+    QSocketNotifier opened(watch, QSocketNotifier::Read);
+    QObject::connect(&opened, &QSocketNotifier::activated, [&] {
+        opened.setEnabled(false);
+        fifo = open(fifo_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        for (; planned < hub_slots && planned < arrivals; ++planned)
+            plug(planned);
+    });
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
+    env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(dir.path());
+    cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QObject::connect(&cli, &QProcess::readyReadStandardOutput, [this] { on_cli_output(); });
+    QObject::connect(&cli, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &QCoreApplication::quit);
+    load_at_start = read_all("/proc/loadavg").split(' ').first();
+    cli.start(QStringLiteral(KV20_BIN_DIR "/kv20-cli"), {"watch", "audio", file.fileName(), "--json"});
+    QCoreApplication::exec();
+    close(watch);
+    on_cli_output();
+    return ending && cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 130;
+}
+
+bool Shift::report(bool completed)
+{
+    int ok = 0, missed = 0, doubled = extra_results, no_download = 0, pulled = 0, pulled_unplugged = 0;
+    std::vector<double> latencies, rates;
+    for (const QJsonObject &r : qAsConst(results))
+        ok += r["result"] == "ok" ? 1 : 0;
+    for (auto &m : modules) {
+        missed += m->has_result ? 0 : 1;
+        doubled += m->downloads > 1 ? 1 : 0;
+        no_download += m->downloads == 0 ? 1 : 0;
+        pulled += m->pull_mid_transfer ? 1 : 0;
+        pulled_unplugged += m->pull_mid_transfer && m->detail == "unplugged" ? 1 : 0;
+        if (m->latency_ms >= 0)
+            latencies.push_back(m->latency_ms);
+        // The line carried every block after the first between their log lines.
+        if (m->ok && m->blocks > 1 && m->last_block_s > m->first_block_s)
+            rates.push_back(100.0 * (m->blocks - 1) * 1024 / (m->last_block_s - m->first_block_s) / line_limit);
+    }
+    const int records = std::max(0, read_csv(read_all(dir.filePath("kv20-journal.csv"))).size() - 1);
+    const double module_hours = served_ms / 3600000.0;
+    std::printf("line-mode shift: %d arrivals on %d hub slots, %d KiB image, paced 115200 8N1, "
+                "every tenth module pulled out after %d blocks\n",
+                arrivals, hub_slots, image_size / 1024, blocks_before_pull);
+    std::printf("  shift                     : %.1f s%s, kv20-cli exit %d; load average %s at the start, %s at "
+                "the end\n", double(clock.elapsed()) / 1000, completed ? "" : " (broken off)", cli.exitCode(),
+                load_at_start.constData(), read_all("/proc/loadavg").split(' ').first().constData());
+    std::printf("  served / ok / failed      : %d / %d / %d   (journal: %d records; kv20-cli's summary: %d / %d / %d;"
+                " %d pulled out, %d recorded as unplugged)\n", results.size(), ok, results.size() - ok, records,
+                summary["served"].toInt(), summary["ok"].toInt(), summary["failed"].toInt(), pulled, pulled_unplugged);
+    std::printf("  double runs, missed       : %d, %d   (goal 0, 0; %d modules got no download command, %d results "
+                "for ports no module had)\n", doubled, missed, no_download, phantom_results);
+    std::printf("  arrival to first command  : median %.1f ms, p99 %.1f ms, worst %.1f ms, of %zu   (goal: p99 "
+                "under 250 ms)\n", percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1),
+                latencies.size());
+    std::printf("  payload rate / 11,464 B/s : min %.2f%%, median %.2f%%, of %zu transfers   (goal: 99%% or more)\n",
+                percentile(rates, 0), percentile(rates, 0.5), rates.size());
+    std::printf("  kv20-cli RSS, descriptors : %ld KiB, %d after 8 results; %ld KiB, %d at the end   (goal: flat)\n",
+                after_8.rss_kib, after_8.fds, at_end.rss_kib, at_end.fds);
+    std::printf("  kv20-cli CPU time         : %.2f s; %.1f s per module-hour (%.3f h of modules served), "
+                "%.1f ms per module\n", at_end.cpu_s, module_hours > 0 ? at_end.cpu_s / module_hours : 0,
+                module_hours, results.isEmpty() ? 0 : 1000 * at_end.cpu_s / results.size());
+    return doubled == 0 && missed == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    bool number = args.size() == 1;
+    const int arrivals = number ? 200 : args.size() == 3 && args.at(1) == "--arrivals" ? args.at(2).toInt(&number) : 0;
+    if (!number || arrivals < 1) {
+        std::fprintf(stderr, "usage: kv20-bench-line-mode [--arrivals N]\n");
+        return 2;
+    }
+    Shift shift(arrivals);
+    const bool completed = shift.run();
+    return shift.report(completed) && completed ? 0 : 1;
+}
