@@ -17,7 +17,8 @@
 # (prefix, display, device) could not be made.
 set -uo pipefail
 
-all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt window)
+all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
+    journal_held window watch)
 
 zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4 checks=("${@:5}")
 [ ${#checks[@]} -eq 0 ] && checks=("${all_checks[@]}")
@@ -162,6 +163,52 @@ check_interrupt() {
     expect "exit status" "$status" 130 || ok=1
     wait_for 5 grep -q "cancelled by the sender" sim.log || { say "  the simulator saw no cancel: $(tail -n 2 sim.log)"; ok=1; }
     expect "journal record" "$(journal_field 12-13)" "failed,interrupted" || ok=1
+    return $ok
+}
+
+# A spreadsheet that shows the journal shares it for reading only: the record
+# of an operation meanwhile goes to the side file at once, the next one to
+# the journal once the spreadsheet has let go.
+check_journal_held() {
+    local ok=0 holder side
+    start_sim COM5 sim.log || return 1
+    run_exe kv20-cli.exe query >out.txt || { say "  the first query failed"; return 1; }
+    mkfifo hold.ctl
+    "$wine" "$fixtures/wine_fixture.exe" hold-open kv20-journal.csv <hold.ctl >hold.out & holder=$!
+    exec 8>hold.ctl
+    wait_for 20 grep -q held hold.out || { say "  the fixture did not open the journal"; ok=1; }
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status while held" $? 3 || ok=1
+    side=$(echo kv20-journal-unsaved-*.csv)
+    grep -q "kept in .*$side" err.txt || { say "  not said where the record is: $(cat err.txt)"; ok=1; }
+    expect "records in the side file" "$(grep -c ',cli,COM5,query,.*,ok,' "$side")" 1 || ok=1
+    exec 8>&-
+    wait "$holder"
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status once let go" $? 0 || ok=1
+    expect "records in the journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
+    return $ok
+}
+
+# Line mode serves the module present at the start and one that appears
+# later, each once; its own device notifications are registered with the
+# system; Ctrl-C ends it with 130 and the summary.
+check_watch() {
+    local ok=0 pid status
+    start_sim COM5 sim.log || return 1
+    "$wine" "$app/kv20-cli.exe" watch query --json --rescan-ms 200 >out.json 2>err.txt & pid=$!
+    wait_for 30 grep -q '"port":"COM5".*"result":"ok"' out.json || { say "  COM5 not served: $(cat out.json err.txt)"; ok=1; }
+    start_sim COM6 sim6.log || return 1
+    timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port 'USB\VID_3505&PID_0001&MI_02\7&11AA&0&0006' \
+        "USB Serial Device (COM6)" || ok=1
+    wait_for 30 grep -q '"port":"COM6".*"result":"ok"' out.json || { say "  COM6 not served: $(cat out.json)"; ok=1; }
+    kill -INT "$pid"
+    wait_for 10 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 10 s after SIGINT"; kill -9 "$pid"; ok=1; }
+    wait "$pid"; status=$?
+    expect "exit status" "$status" 130 || ok=1
+    expect "served" "$(grep -o '"served":[0-9]*' out.json)" '"served":2' || ok=1
+    expect "commands COM5 heard" "$(grep -c 'command AT+INFO' sim.log)" 1 || ok=1
+    ! grep -q "no device-change events" err.txt || { say "  $(cat err.txt)"; ok=1; }
     return $ok
 }
 

@@ -7,6 +7,10 @@
 //       driver install leaves them, so that the product's Setup API walk
 //       finds it.
 //
+//   wine_fixture hold-open FILE
+//       opens FILE sharing it for reading only, as a spreadsheet that shows
+//       it does, says "held" and keeps it open until standard input ends.
+//
 // Exit status 0 when the set-up is in place; otherwise the failing call and
 // its error on stderr, exit 1.
 #include <windows.h>
@@ -86,12 +90,29 @@ int add_port(const wchar_t *instance_id, const wchar_t *friendly_name)
     return status;
 }
 
+int hold_open(const wchar_t *path)
+{
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failed("CreateFile");
+    std::printf("held\n");
+    std::fflush(stdout);
+    char byte;
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &got, nullptr) && got > 0) {
+    }
+    CloseHandle(file);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
     if (argc == 4 && std::wcscmp(argv[1], L"add-port") == 0)
         return add_port(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\"\n");
+    if (argc == 3 && std::wcscmp(argv[1], L"hold-open") == 0)
+        return hold_open(argv[2]);
+    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" | hold-open FILE\n");
     return 2;
 }
