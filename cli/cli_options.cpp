@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include "interfaces/flash_parameter.h"
+
 #include <QCommandLineParser>
 #include <QTextStream>
 
@@ -180,4 +182,16 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
         return ParseResult::usage_error;
     }
     return ParseResult::run;
+}
+
+quint8 CliOptions::operation_type() const
+{
+    switch (command) {
+    case audio:
+        return operation::audio_replacement;
+    case firmware:
+        return operation::firmware_upgrade;
+    default:
+        return operation::device_query;
+    }
 }

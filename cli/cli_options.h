@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 // What the command line asked for. parse_cli_options() fills it or explains
 // the usage error in one line.
@@ -17,6 +18,9 @@ struct CliOptions
     bool all = false;       // --all
     bool cellular = true;   // --variant
     bool json = false;      // --json
+
+    // The worker's operation type for query, audio or firmware.
+    quint8 operation_type() const;
 };
 
 enum class ParseResult { run, help_shown, usage_error };

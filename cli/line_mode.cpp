@@ -3,7 +3,6 @@
 #include "cli/line_printer.h"
 #include "discovery/port_change_notifier.h"
 #include "discovery/port_rules.h"
-#include "interfaces/flash_parameter.h"
 #include "protocol/download_session.h"
 
 #include <QCryptographicHash>
@@ -27,25 +26,14 @@ bool LineMode::check_image(QString *reason)
     if (options.command == CliOptions::query)
         return true;
     QByteArray image;
-    switch (read_image_file(options.image, &image)) {
-    case ImageReadError::none:
-        image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
-        return true;
-    case ImageReadError::too_large:
-        *reason = QStringLiteral("image too large");
-        return false;
-    default:
-        *reason = QStringLiteral("image not found");
-        return false;
-    }
+    *reason = image_read_failure(read_image_file(options.image, &image));
+    image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+    return reason->isEmpty();
 }
 
 QString LineMode::header() const
 {
-    const QString operation = options.command == CliOptions::query ? QStringLiteral("query")
-                              : options.command == CliOptions::audio ? QStringLiteral("audio")
-                                                                     : QStringLiteral("firmware");
-    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation);
+    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation_name(options.operation_type()));
     if (!image_sha256.isEmpty())
         text += QStringLiteral("  image %1  sha256 %2").arg(options.image, QString::fromLatin1(image_sha256.left(12)));
     return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
@@ -82,9 +70,7 @@ void LineMode::rescan()
 void LineMode::arrive(const QString &port, const QString &node)
 {
     ModuleSession::Request request;
-    request.type = options.command == CliOptions::audio      ? operation::audio_replacement
-                   : options.command == CliOptions::firmware ? operation::firmware_upgrade
-                                                             : operation::device_query;
+    request.type = options.operation_type();
     request.image = options.image;
     request.cellular = options.cellular;
     request.image_sha256 = image_sha256;

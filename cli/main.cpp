@@ -106,26 +106,7 @@ bool choose_targets(const CliOptions &options, std::vector<ModuleSession::Target
 QString image_problem(const QString &path)
 {
     QByteArray image;
-    switch (read_image_file(path, &image)) {
-    case ImageReadError::none:
-        return QString();
-    case ImageReadError::too_large:
-        return QStringLiteral("image too large");
-    default:
-        return QStringLiteral("image not found");
-    }
-}
-
-quint8 operation_type(CliOptions::Command command)
-{
-    switch (command) {
-    case CliOptions::audio:
-        return operation::audio_replacement;
-    case CliOptions::firmware:
-        return operation::firmware_upgrade;
-    default:
-        return operation::device_query;
-    }
+    return image_read_failure(read_image_file(path, &image));
 }
 
 int run_operations(const CliOptions &options)
@@ -136,7 +117,7 @@ int run_operations(const CliOptions &options)
         complain(error);
         return usage;
     }
-    const quint8 type = operation_type(options.command);
+    const quint8 type = options.operation_type();
     const ProgressPrinter::Mode mode = options.json ? ProgressPrinter::json
                                        : stdout_is_terminal() ? ProgressPrinter::terminal
                                                               : ProgressPrinter::plain;

@@ -30,6 +30,18 @@ ImageReadError read_image_file(const QString &path, QByteArray *image)
     return ImageReadError::none;
 }
 
+QString image_read_failure(ImageReadError error)
+{
+    switch (error) {
+    case ImageReadError::none:
+        return QString();
+    case ImageReadError::too_large:
+        return QStringLiteral("image too large");
+    default:
+        return QStringLiteral("image not found");
+    }
+}
+
 int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
                    quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome,
                    const QByteArray &expected_sha256)
@@ -48,9 +60,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
 
     QByteArray image;
     const ImageReadError read_error = read_image_file(path, &image);
-    if (read_error != ImageReadError::none)
-        out.failure = read_error == ImageReadError::too_large ? QStringLiteral("image too large")
-                                                              : QStringLiteral("image not found");
+    out.failure = image_read_failure(read_error);
     switch (read_error) {
     case ImageReadError::none:
         out.image_bytes = image.size();

@@ -16,6 +16,9 @@
 // it is read.
 enum class ImageReadError { none, cannot_open, too_large, unstable };
 ImageReadError read_image_file(const QString &path, QByteArray *image);
+// Why an image cannot be sent, in the journal's words ("image not found",
+// "image too large"); empty for none.
+QString image_read_failure(ImageReadError error);
 
 // What one download did, for the results journal: the image that was read
 // (size and SHA-256, empty when none was read) and, on failure, which step
