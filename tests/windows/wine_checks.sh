@@ -324,7 +324,7 @@ check_msi_cli() {
     local ok=0 here=$PWD folder
     folder=$(unix_path "$(shortcut | sed -n 2p)") && cd "$folder" || return 1
     start_sim COM5 "$here/sim.log" || return 1
-    timeout 60 "$wine" "$folder/kv20-cli.exe" query >"$here/out.txt"
+    timeout 60 "$wine" "$(install_folder)/kv20-cli.exe" query >"$here/out.txt"
     expect "exit status" $? 0 || ok=1
     expect "journal record" "$(journal_value tool kv20-journal.csv),$(journal_value port kv20-journal.csv),$(journal_value result kv20-journal.csv)" \
         cli,COM5,ok || ok=1
