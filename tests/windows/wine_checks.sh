@@ -276,19 +276,21 @@ product_value() { # ROOT BY NAME
         $2 == name { v = $4 }
         END { if (mine) print v }'
 }
-# wine keeps the entry of a per-user package under HKLM as well.
+# wine writes the installed-programs entry of a per-user package under HKLM.
 entry() { product_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayName "$1"; }
 install_folder() { unix_path "$(entry InstallLocation)"; }
 shortcut_file() { echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/"$product.lnk"; }
 shortcut() { timeout 60 "$wine" "$fixtures/wine_fixture.exe" shortcut "$(winpath "$(shortcut_file)")" | tr -d '\r'; }
 icon_sizes() { icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | paste -sd' '; }
 pe_version() { wrestool -x --raw -t16 "$1" | strings -el -n 3 | grep -A1 -x ProductVersion | tail -n 1; }
-# Column NAME of the last record of JOURNAL, found by the header; a quoted
-# field may hold commas.
-journal_value() { # NAME JOURNAL
-    tr -d '\r' <"$2" | sed '1s/^\xEF\xBB\xBF//' | gawk -v name="$1" -v FPAT='([^,]*)|("([^"]|"")*")' '
-        NR == 1 { for (i = 1; i <= NF; i++) if ($i == name) col = i; next }
-        { v = $col } END { if (v ~ /^"/) { v = substr(v, 2, length(v) - 2); gsub(/""/, "\"", v) } print v }'
+# The columns NAMES (a,b,...) of the last record of JOURNAL, found by the
+# header, unquoted and joined by commas; a quoted field may hold commas.
+journal_values() { # JOURNAL NAMES
+    tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' | gawk -v names="$2" -v FPAT='([^,]*)|("([^"]|"")*")' '
+        NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next } { last = $0 }
+        END { $0 = last; n = split(names, want, ",")
+              for (i = 1; i <= n; i++) { v = $col[want[i]]; if (v ~ /^"/) { v = substr(v, 2, length(v) - 2); gsub(/""/, "\"", v) }
+                                         printf "%s%s", v, i < n ? "," : "\n" } }'
 }
 
 check_msi_install() {
@@ -326,8 +328,7 @@ check_msi_cli() {
     start_sim COM5 "$here/sim.log" || return 1
     timeout 60 "$wine" "$(install_folder)/kv20-cli.exe" query >"$here/out.txt"
     expect "exit status" $? 0 || ok=1
-    expect "journal record" "$(journal_value tool kv20-journal.csv),$(journal_value port kv20-journal.csv),$(journal_value result kv20-journal.csv)" \
-        cli,COM5,ok || ok=1
+    expect "journal record" "$(journal_values kv20-journal.csv tool,port,result)" cli,COM5,ok || ok=1
     return $ok
 }
 
@@ -346,7 +347,7 @@ check_msi_uninstall() {
     [ ! -e "$lnk" ] || { say "  the shortcut is still there"; ok=1; }
     expect "installed-programs entries" "$(entry DisplayName)" "" || ok=1
     ls "$folder"/{config.ini,kv20-journal.csv,kv20-journal-unsaved-20261207-010203.csv} >/dev/null || ok=1
-    expect "the journal's last record" "$(journal_value operation "$folder/kv20-journal.csv")" audio || ok=1
+    expect "the journal's last record" "$(journal_values "$folder/kv20-journal.csv" tool,operation,result)" window,audio,ok || ok=1
     return $ok
 }
 
