@@ -81,7 +81,7 @@ cmake -S "$repo" -B "$out" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-Werror >/dev/null
 
 if [ ! -f "$kit" ]; then
-    mapfile -t objects < <(ninja -C "$out" -t targets all | sed -n 's/^\(.*\.obj\): .*/\1/p' | sort)
+    mapfile -t objects < <(ninja -C "$out" -t targets all | sed -n 's/^\(.*\.\(obj\|res\)\): .*/\1/p' | sort)
     [ ${#objects[@]} -gt 0 ] || fail "the Windows configuration has no objects"
     say "compiling ${#objects[@]} objects against the stand-in (no link)"
     ninja -C "$out" -j"$jobs" "${objects[@]}" >"$out/objects.log" 2>&1 \
