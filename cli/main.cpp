@@ -189,6 +189,9 @@ int run_operations(const CliOptions &options)
 
     if (end.code != 0)
         return end.code;
+    // The results could not all be shown.
+    if (output_lost())
+        return output_gone;
     if (!all_succeeded)
         return failed;
     return journal_ok ? all_ok : journal_failed;
