@@ -33,6 +33,7 @@
 #include <memory>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -50,8 +51,8 @@ struct Module
     int number = 0, slot = 0;
     bool pull_mid_transfer = false, restarts = false;
     QString port;            // pts/N, once the simulator has said it
-    qint64 added_ns = -1;    // when its "add" went into the FIFO
-    double latency_ms = -1;  // from then to reading its first AT command
+    double added_s = -1;     // when its "add" went into the FIFO, monotonic clock
+    double latency_ms = -1;  // from then to the module's reading its first AT command
     int downloads = 0, blocks = 0;               // AT+XUPDATE commands, blocks taken
     double first_block_s = 0, last_block_s = 0;  // by the simulator's clock
     bool unplugging = false, gone = false, has_result = false, ok = false, already_done = false;
@@ -81,6 +82,19 @@ ProcFigures proc_figures(qint64 pid)
     if (fields.size() > 12)
         f.cpu_s = double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
     return f;
+}
+
+// The simulators log the monotonic clock (KV20_SIM_LOG_CLOCK=monotonic).
+double monotonic_s()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double log_time(const QByteArray &line)
+{
+    return line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
 }
 
 double percentile(std::vector<double> v, double share)  // nearest rank
@@ -131,25 +145,26 @@ private:
             return;
         // Its device tree is complete once the path shows.
         m->port = QString::fromLocal8Bit(p.readLine()).trimmed().mid(5);
-        m->added_ns = clock.nsecsElapsed();
+        m->added_s = monotonic_s();
         announce("add");
     }
 
     void on_sim_log(Module *m)
     {
-        const qint64 now = clock.nsecsElapsed();
         m->log += m->sim->process().readAllStandardError();
         for (int end; (end = m->log.indexOf('\n')) >= 0; m->log.remove(0, end + 1)) {
             const QByteArray line = m->log.left(end);
             trace(QStringLiteral("module %1: %2").arg(m->number).arg(QString::fromUtf8(line)));
             if (line.contains("] command ")) {
-                if (m->latency_ms < 0 && m->added_ns >= 0) {
-                    m->latency_ms = double(now - m->added_ns) / 1e6;
+                // By the module's own clock: how soon this process reads the
+                // module's log does not count.
+                if (m->latency_ms < 0 && m->added_s >= 0) {
+                    m->latency_ms = 1000 * (log_time(line) - m->added_s);
                     trace(QStringLiteral("module %1: first command %2 ms after add").arg(m->number).arg(m->latency_ms));
                 }
                 m->downloads += line.contains("] command AT+XUPDATE ") ? 1 : 0;
             } else if (line.contains("] block ") && line.endsWith(": ok, ACK")) {
-                const double t = line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
+                const double t = log_time(line);
                 m->first_block_s = m->blocks++ == 0 ? t : m->first_block_s;
                 m->last_block_s = t;
                 if (m->pull_mid_transfer && m->blocks == blocks_before_pull && !m->unplugging)
@@ -170,7 +185,7 @@ private:
         on_sim_log(m);
         m->gone = true;
         trace(QStringLiteral("module %1 in slot %2 gone").arg(m->number).arg(m->slot));
-        if (m->added_ns >= 0)
+        if (m->added_s >= 0)
             announce("remove");
         if (planned < arrivals && !ending) {
             ++planned;
@@ -251,6 +266,7 @@ private:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
         env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
+        env.insert("KV20_SIM_LOG_CLOCK", "monotonic");
         return env;
     }
 

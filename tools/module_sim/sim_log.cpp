@@ -11,7 +11,11 @@ const SimTime g_start = SimClock::now();
 
 void write_line(const QString &text)
 {
-    const double secs = std::chrono::duration<double>(SimClock::now() - g_start).count();
+    // KV20_SIM_LOG_CLOCK=monotonic: the system's monotonic clock itself, so
+    // that a benchmark can set the simulator's moments against its own.
+    static const bool absolute = qgetenv("KV20_SIM_LOG_CLOCK") == "monotonic";
+    const SimTime now = SimClock::now();
+    const double secs = std::chrono::duration<double>(absolute ? now.time_since_epoch() : now - g_start).count();
     const QByteArray line = QStringLiteral("[%1] %2\n").arg(secs, 8, 'f', 3).arg(text).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
