@@ -64,7 +64,7 @@ void IdentityTable::grow()
     for (const Slot &slot : old) {
         if (slot.index == 0)
             continue;
-        size_t i = size_t(slot.hash) & mask;
+        size_t i = home(slot.hash);
         while (slots_[i].index != 0)
             i = (i + 1) & mask;
         slots_[i] = slot;
@@ -75,9 +75,9 @@ quint32 IdentityTable::find_or_add(std::string_view a, std::string_view b)
 {
     a = capped(a);
     b = capped(b);
-    const quint64 hash = hash_of(a, b);
+    const quint32 hash = quint32(hash_of(a, b) >> 32);
     const size_t mask = slots_.size() - 1;
-    size_t i = size_t(hash) & mask;
+    size_t i = home(hash);
     for (; slots_[i].index != 0; i = (i + 1) & mask) {
         if (slots_[i].hash == hash && parts(slots_[i].index - 1) == std::make_pair(a, b))
             return slots_[i].index - 1;

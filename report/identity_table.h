@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -26,14 +27,15 @@ public:
 private:
     struct Slot
     {
-        quint64 hash = 0;
+        quint32 hash = 0;   // the hash's high half: most mismatches end here
         quint32 index = 0;  // + 1; 0: free
     };
     const char *store(std::string_view a, std::string_view b);
     void grow();
+    size_t home(quint32 hash) const { return hash & (slots_.size() - 1); }
 
     std::vector<Slot> slots_;
-    std::vector<const char *> keys_;  // two 16-bit lengths, then both parts
+    std::deque<const char *> keys_;  // two 16-bit lengths, then both parts
     std::vector<std::unique_ptr<char[]>> chunks_;
     size_t chunk_used_ = 0, chunk_size_ = 0;
 };

@@ -112,10 +112,11 @@ bool read_journal(const QString &path, ShiftTally *tally, QString *error)
         // records were pasted in with their header.
         if ((row.fields.size() == 1 && row.fields[0].empty() && !row.too_long) || columns.is_header(row))
             continue;
-        if (const char *reason = columns.parse(row, &record))
+        const char *reason = columns.parse(row, &record);
+        if (!reason)
+            reason = tally->add(record, file);
+        if (reason)
             tally->add_unreadable(file, row.line, reason);
-        else
-            tally->add(record, file);
     }
     if (!scanner.read_error().isEmpty()) {
         *error = QStringLiteral("%1: cannot be read: %2").arg(path, scanner.read_error());

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-int Interner::id(std::string_view key, bool *added)
+int Interner::id(std::string_view key, bool *added, int limit)
 {
     scratch_.assign(key.data(), key.size());
     auto found = ids_.find(scratch_);
@@ -12,6 +12,8 @@ int Interner::id(std::string_view key, bool *added)
         *added = found == ids_.end();
     if (found != ids_.end())
         return found->second;
+    if (size() >= limit)
+        return -1;
     found = ids_.emplace(scratch_, int(texts_.size())).first;
     texts_.push_back(&found->first);
     return found->second;
@@ -67,11 +69,18 @@ void ShiftTally::add_unreadable(int file, qint64 line, const char *reason)
         unreadable_rows_.append({files_[file].path, line, QString::fromLatin1(reason)});
 }
 
-void ShiftTally::add(const JournalRow &row, int file)
+const char *ShiftTally::add(const JournalRow &row, int file)
 {
     const qint64 wall = row.time.wall_ms;
     if ((from_given_ && wall < from_) || (to_given_ && wall >= to_))
-        return;
+        return nullptr;
+    bool added = false;
+    // A module's track keeps its operation in 16 bits; this tool writes three.
+    const int operation = operations_.id(row.operation, &added, 0xffff);
+    if (operation < 0)
+        return "one kind of operation too many (65535 at most)";
+    if (added)
+        operation_records_.push_back(0);
     min_wall_ = records_ == 0 ? wall : std::min(min_wall_, wall);
     max_wall_ = records_ == 0 ? wall : std::max(max_wall_, wall);
     ++records_;
@@ -79,10 +88,6 @@ void ShiftTally::add(const JournalRow &row, int file)
     ok_records_ += row.ok;
     ++hour_operations_[floor_to(wall, hour_ms)];
 
-    bool added = false;
-    const int operation = operations_.id(row.operation, &added);
-    if (added)
-        operation_records_.push_back(0);
     ++operation_records_[size_t(operation)];
     int detail = -1;
     if (!row.ok) {
@@ -110,6 +115,7 @@ void ShiftTally::add(const JournalRow &row, int file)
         ++without_identity_;
     else
         add_to_module(row, operation, image, detail, port);
+    return nullptr;
 }
 
 int ShiftTally::add_image(const JournalRow &row, int operation, int station)
@@ -144,18 +150,23 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
     const quint32 module = identities_.find_or_add(row.device_number, row.imei_or_mac);
     if (module == module_tracks_.size())
         module_tracks_.push_back(0);
-    quint32 *link = &module_tracks_[module];
-    while (*link != 0 && tracks_[*link - 1].operation != quint32(operation))
-        link = &tracks_[*link - 1].next;
+    // Tracks are chained by index: a new track may move the others.
+    quint32 previous = 0, link = module_tracks_[module];
+    while (link != 0 && tracks_[link - 1].operation != operation) {
+        previous = link;
+        link = tracks_[link - 1].next;
+    }
     const qint64 instant = row.time.instant_ms;
     const qint16 offset = qint16(row.time.offset_minutes);
-    const bool first_record = *link == 0;
+    const bool first_record = link == 0;
     if (first_record) {
         tracks_.emplace_back();
-        *link = quint32(tracks_.size());
-        tracks_.back().operation = quint32(operation);
+        link = quint32(tracks_.size());
+        tracks_.back().operation = quint16(operation);
+        tracks_.back().retested = false;
+        (previous == 0 ? module_tracks_[module] : tracks_[previous - 1].next) = link;
     }
-    Track &track = tracks_[*link - 1];
+    Track &track = tracks_[link - 1];
     if (first_record || instant < track.first_instant) {
         track.first_instant = instant;
         track.first_offset = offset;
@@ -168,7 +179,7 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
         track.last_detail = detail;
         track.last_slot = slot;
     }
-    ++track.records;
+    track.retested = !first_record;
     // A module counts once per image however often it was written with it
     // in a row; written again after another image, it counts again.
     if (row.ok && image >= 0 && track.written != image + 1) {
@@ -226,8 +237,8 @@ void ShiftTally::fill_yields(ShiftFigures *f) const
             ++y.modules;
             y.first_pass += t.first_ok;
             y.final_pass += t.last_ok;
-            y.retests += t.records > 1;
-            retested = retested || t.records > 1;
+            y.retests += t.retested;
+            retested = retested || t.retested;
             if (!first || t.first_instant < first->first_instant)
                 first = &t;
             if (!last || t.last_instant > last->last_instant)

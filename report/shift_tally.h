@@ -5,6 +5,7 @@
 #include "report/journal_row.h"
 #include "report/shift_figures.h"
 
+#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -15,8 +16,9 @@
 class Interner
 {
 public:
-    // The index of `key`, and whether it was new.
-    int id(std::string_view key, bool *added = nullptr);
+    // The index of `key`, and whether it was new; -1 for a new key when
+    // `limit` keys are known.
+    int id(std::string_view key, bool *added = nullptr, int limit = 0x7fffffff);
     const std::string &text(int id) const { return *texts_[size_t(id)]; }
     int size() const { return int(texts_.size()); }
 
@@ -38,7 +40,8 @@ public:
     ShiftTally(bool from_given, qint64 from_wall_ms, bool to_given, qint64 to_wall_ms);
 
     int add_file(const QString &path, const QString &station);
-    void add(const JournalRow &row, int file);
+    // Null, or why the record cannot be taken (an unreadable row).
+    const char *add(const JournalRow &row, int file);
     void add_unreadable(int file, qint64 line, const char *reason);
 
     ShiftFigures figures() const;
@@ -50,17 +53,17 @@ private:
         DurationHistogram durations;
     };
     // A module's records of one operation; a module's tracks are chained.
+    // 40 bytes: there is one per module and operation.
     struct Track
     {
         qint64 first_instant = 0, last_instant = 0;
-        quint32 records = 0;
         quint32 next = 0;        // the module's next track + 1; 0: none
         qint32 written = 0;      // the image of its last ok write + 1
-        quint32 operation = 0;
         qint32 last_detail = 0;  // of the last record, if it failed
         qint32 last_slot = 0;    // the port of the last record
         qint16 first_offset = 0, last_offset = 0;  // minutes
-        bool first_ok = false, last_ok = false;
+        quint16 operation = 0;
+        bool first_ok : 1, last_ok : 1, retested : 1;
     };
     struct ImageTally
     {
@@ -99,7 +102,7 @@ private:
     std::vector<ImageTally> image_tallies_;
     IdentityTable identities_;
     std::vector<quint32> module_tracks_;  // first track + 1 of each module
-    std::vector<Track> tracks_;
+    std::deque<Track> tracks_;  // grows without copying what it holds
     std::map<qint64, quint64> hour_operations_;
     QVector<ShiftFigures::Unreadable> unreadable_rows_;
 };
