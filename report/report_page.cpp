@@ -166,7 +166,8 @@ QString throughput_section(const ShiftFigures &f)
     QString html = QStringLiteral("<section><h2>Throughput</h2>");
     if (f.buckets.isEmpty())
         return html + QStringLiteral("<p>No records.</p></section>");
-    const QString unit = f.bucket_ms > hour_ms ? QStringLiteral("day") : QStringLiteral("hour");
+    const qint64 days = f.bucket_ms / (24 * hour_ms);
+    const QString unit = days > 1 ? QStringLiteral("%1 days").arg(days) : days == 1 ? QStringLiteral("day") : QStringLiteral("hour");
     html += QStringLiteral("<p><b>%1</b> modules an hour on average. Busiest %2: <b>%3</b> (%4 modules); quietest: %5 "
                            "(%6).</p>")
                 .arg(QString::number(f.modules_per_hour, 'f', 1), unit, bucket_name(f, f.busiest),

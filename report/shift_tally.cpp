@@ -266,14 +266,18 @@ void ShiftTally::fill_buckets(ShiftFigures *f) const
         return;
     f->from_wall_ms = from_given_ ? from_ : floor_to(min_wall_, hour_ms);
     f->to_wall_ms = to_given_ ? to_ : floor_to(max_wall_, hour_ms) + hour_ms;
-    // Over a month, hourly bars would be too thin to read: a bar a day.
-    f->bucket_ms = f->to_wall_ms - f->from_wall_ms > 31 * 24 * hour_ms ? 24 * hour_ms : hour_ms;
-    const qint64 start = floor_to(f->from_wall_ms, f->bucket_ms);
+    // Over a month, hourly bars would be too thin to read: a bar a day, and
+    // over 1000 days (a station's clock far off) a bar for as many days as
+    // keep the chart at 1000 bars.
+    const qint64 span = f->to_wall_ms - f->from_wall_ms, day = 24 * hour_ms;
+    f->bucket_ms = span <= 31 * day ? hour_ms : day * std::max<qint64>(1, (span + 1000 * day - 1) / (1000 * day));
+    // Bars of several days start at the range's first midnight.
+    const qint64 start = floor_to(f->from_wall_ms, std::min(f->bucket_ms, day));
     const qint64 count = (f->to_wall_ms - 1 - start) / f->bucket_ms + 1;
     f->buckets.resize(int(count));
     for (int i = 0; i < count; ++i)
         f->buckets[i].start_wall_ms = start + i * f->bucket_ms;
-    const auto bucket_of = [&](qint64 wall) { return int((floor_to(wall, f->bucket_ms) - start) / f->bucket_ms); };
+    const auto bucket_of = [&](qint64 wall) { return int((wall - start) / f->bucket_ms); };
     for (const auto &hour : hour_operations_)
         f->buckets[bucket_of(hour.first)].operations += hour.second;
     // A module counts in the hour of its first record.

@@ -63,7 +63,7 @@ QString count_axis(quint64 max, double right, quint64 *scale_top)
 QString throughput_chart(const ShiftFigures &f)
 {
     const bool daily = f.bucket_ms > hour_ms;
-    QString svg = svg_open(QStringLiteral("throughput"), daily ? QStringLiteral("Modules per day")
+    QString svg = svg_open(QStringLiteral("throughput"), daily ? QStringLiteral("Modules by date")
                                                                : QStringLiteral("Modules per hour"));
     const double right = width - 26, plot_w = right - left, plot_h = height - top - bottom;
     const int count = f.buckets.size();
