@@ -14,6 +14,13 @@ public:
     explicit InterruptWatcher(QObject *parent = nullptr);
     ~InterruptWatcher() override;
 
+    // What ends a run besides the signals (an output that went away) ends it
+    // the same way: interrupted(exit_code), from the event loop.
+    void end_run(int exit_code)
+    {
+        QMetaObject::invokeMethod(this, [this, exit_code] { emit interrupted(exit_code); }, Qt::QueuedConnection);
+    }
+
 signals:
     // exit_code: 130 for an interrupt (Ctrl-C), 143 for a termination, 129
     // for a hang-up (the remote session that started the program dropped).

@@ -1,19 +1,17 @@
 #include "cli/line_mode.h"
 
-#include "cli/line_printer.h"
+#include "cli/live_printer.h"
 #include "discovery/port_change_notifier.h"
 #include "discovery/port_rules.h"
-#include "protocol/download_session.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 
-LineMode::LineMode(const CliOptions &options, const Journal &journal, QObject *parent)
+LineMode::LineMode(const ModuleSession::Request &request, int rescan_ms, const Journal &journal, QObject *parent)
     : QObject(parent)
-    , options(options)
+    , request(request)
     , journal(journal)
 {
-    rescan_timer.setInterval(options.rescan_ms);
+    rescan_timer.setInterval(rescan_ms);
     connect(&rescan_timer, &QTimer::timeout, this, &LineMode::rescan);
 }
 
@@ -21,31 +19,23 @@ LineMode::LineMode(const CliOptions &options, const Journal &journal, QObject *p
 // and stop() has ended their operations by then.
 LineMode::~LineMode() = default;
 
-bool LineMode::check_image(QString *reason)
-{
-    if (options.command == CliOptions::query)
-        return true;
-    QByteArray image;
-    *reason = image_read_failure(read_image_file(options.image, &image));
-    image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
-    return reason->isEmpty();
-}
-
 QString LineMode::header() const
 {
-    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation_name(options.operation_type()));
-    if (!image_sha256.isEmpty())
-        text += QStringLiteral("  image %1  sha256 %2").arg(options.image, QString::fromLatin1(image_sha256.left(12)));
+    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation_name(request.type));
+    if (!request.image_sha256.isEmpty())
+        text += QStringLiteral("  image %1  sha256 %2")
+                    .arg(request.image, QString::fromLatin1(request.image_sha256.left(12)));
     return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
 }
 
-void LineMode::start(LinePrinter *line_printer)
+void LineMode::start(LivePrinter *live_printer)
 {
-    printer = line_printer;
+    printer = live_printer;
     notifier = new PortChangeNotifier(this);
     connect(notifier, &PortChangeNotifier::ports_changed, this, &LineMode::rescan);
     if (!notifier->listening())
-        printer->notice(QStringLiteral("no device-change events: looking for modules every %1 ms").arg(options.rescan_ms));
+        printer->notice(QStringLiteral("no device-change events: looking for modules every %1 ms")
+                            .arg(rescan_timer.interval()));
     rescan();
     rescan_timer.start();
 }
@@ -69,42 +59,38 @@ void LineMode::rescan()
 
 void LineMode::arrive(const QString &port, const QString &node)
 {
-    ModuleSession::Request request;
-    request.type = options.operation_type();
-    request.image = options.image;
-    request.cellular = options.cellular;
-    request.image_sha256 = image_sha256;
     auto *session = new ModuleSession({port, node}, request, journal, this);
-    present.insert(port, session);
-    printer->arrival(port, operation_name(request.type));
+    const int shown_as = printer->add(port, operation_name(request.type));
+    present.insert(port, {session, shown_as});
     connect(session, &ModuleSession::progress, this,
-            [this, port](qint64 bytes, qint64 total) { printer->progress(port, bytes, total); });
-    connect(session, &ModuleSession::finished, this, [this, session] { on_session_finished(session); });
+            [this, shown_as](qint64 bytes, qint64 total) { printer->progress(shown_as, bytes, total); });
+    connect(session, &ModuleSession::finished, this,
+            [this, session, shown_as] { on_session_finished(session, shown_as); });
     session->start();
 }
 
 void LineMode::depart(const QString &port)
 {
-    ModuleSession *session = present.take(port);
-    if (session) {
-        session->cancel(QStringLiteral("unplugged"));
-        leaving.append(session);
+    const Plug plug = present.take(port);
+    if (plug.session) {
+        plug.session->cancel(QStringLiteral("unplugged"));
+        leaving.append(plug.session);
     }
-    printer->removal(port);
+    printer->removal(plug.shown_as);
 }
 
-void LineMode::on_session_finished(ModuleSession *session)
+void LineMode::on_session_finished(ModuleSession *session, int shown_as)
 {
-    printer->result(session->record());
+    printer->result(shown_as, session->record(), session->already_done());
     const JournalOutcome &kept = session->journal_outcome();
     not_in_journal += kept.in_journal ? 0 : 1;
     for (const QString &notice : kept.notices)
         printer->notice(notice);
     if (!leaving.removeOne(session)) {
         // Still plugged in: served, and not again until it has gone.
-        for (auto it = present.begin(); it != present.end(); ++it) {
-            if (it.value() == session)
-                it.value() = nullptr;
+        for (Plug &plug : present) {
+            if (plug.session == session)
+                plug.session = nullptr;
         }
     }
     // Its worker thread ends once this signal has been delivered.
@@ -118,9 +104,9 @@ void LineMode::stop()
         return;
     stopping = true;
     rescan_timer.stop();
-    for (ModuleSession *session : qAsConst(present)) {
-        if (session)
-            session->cancel();
+    for (const Plug &plug : qAsConst(present)) {
+        if (plug.session)
+            plug.session->cancel();
     }
     for (ModuleSession *session : qAsConst(leaving))
         session->cancel();
@@ -131,8 +117,8 @@ void LineMode::finish_if_idle()
 {
     if (!stopping || !leaving.isEmpty())
         return;
-    for (ModuleSession *session : qAsConst(present)) {
-        if (session && !session->done())
+    for (const Plug &plug : qAsConst(present)) {
+        if (plug.session && !plug.session->done())
             return;
     }
     emit finished();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cli/cli_options.h"
 #include "journal/journal.h"
 #include "runner/module_session.h"
 
@@ -9,28 +8,27 @@
 #include <QObject>
 #include <QTimer>
 
-class LinePrinter;
+class LivePrinter;
 class PortChangeNotifier;
 
 // Line mode: every module port present, and every one that appears later,
-// gets the chosen operation once per plug-in, each on its own worker thread.
-// A port counts as a new plug-in once it has been seen gone (a rescan
-// without it, after a device-change event or the periodic rescan); its
-// running operation is then cancelled as "unplugged". Runs until stop().
+// gets the request once per plug-in, each on its own worker thread; a module
+// that had it done already in this run (one restarting after its update, say)
+// is told apart by its identity and hears nothing more. A port counts as a
+// new plug-in once it has been seen gone (a rescan without it, after a
+// device-change event or the periodic rescan); its running operation is then
+// cancelled as "unplugged". Runs until stop().
 class LineMode : public QObject
 {
     Q_OBJECT
 
 public:
-    LineMode(const CliOptions &options, const Journal &journal, QObject *parent = nullptr);
+    LineMode(const ModuleSession::Request &request, int rescan_ms, const Journal &journal, QObject *parent = nullptr);
     ~LineMode() override;
 
-    // Reads the image once: its SHA-256 for the header and for every
-    // download. False, with the journal's reason, when it cannot be sent.
-    bool check_image(QString *reason);
     QString header() const;
     // Serves the modules present, then follows the port changes.
-    void start(LinePrinter *printer);
+    void start(LivePrinter *printer);
     // Cancels every running operation; finished() follows once each has
     // kept its record.
     void stop();
@@ -43,17 +41,22 @@ private:
     void rescan();
     void arrive(const QString &port, const QString &node);
     void depart(const QString &port);
-    void on_session_finished(ModuleSession *session);
+    void on_session_finished(ModuleSession *session, int shown_as);
     void finish_if_idle();
 
-    CliOptions options;
+    ModuleSession::Request request;
     Journal journal;
-    QByteArray image_sha256;
-    LinePrinter *printer = nullptr;
+    LivePrinter *printer = nullptr;
     PortChangeNotifier *notifier = nullptr;
     QTimer rescan_timer;
-    // Ports present, by name; a null session: this plug-in was served.
-    QMap<QString, ModuleSession *> present;
+    // Ports present, by name: the session serving this plug-in, null once
+    // it was served, and what the printer knows it by.
+    struct Plug
+    {
+        ModuleSession *session = nullptr;
+        int shown_as = -1;
+    };
+    QMap<QString, Plug> present;
     // Operations cancelled because their port went, not yet ended.
     QList<ModuleSession *> leaving;
     int not_in_journal = 0;

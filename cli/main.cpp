@@ -3,36 +3,37 @@
 #include "cli/cli_options.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/line_mode.h"
-#include "cli/line_printer.h"
-#include "cli/progress_printer.h"
+#include "cli/live_printer.h"
+#include "cli/operation_request.h"
+#include "cli/output_format.h"
 #include "cli/terminal.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
 #include "report/report_command.h"
-#include "protocol/download_session.h"
 #include "runner/module_session.h"
-#include "interfaces/flash_parameter.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QTextCodec>
+#include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
 
-enum ExitCode { all_ok = 0, failed = 1, usage = 2, journal_failed = 3 };
+// 141: the output went away (128 + SIGPIPE), wherever the platform has no
+// such signal too.
+enum ExitCode { all_ok = 0, failed = 1, usage = 2, journal_failed = 3, output_gone = 141 };
 
 void say(const QString &line, FILE *stream = stdout)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    write_out(line.toUtf8() + '\n', stream);
 }
 
 void complain(const QString &line)
@@ -52,7 +53,7 @@ int list_ports(bool json)
             say(port.port + QLatin1Char('\t') + port.node + QLatin1Char('\t') + port.name);
         }
     }
-    return all_ok;
+    return output_lost() ? output_gone : all_ok;
 }
 
 QString found_ports_text(const QList<ModulePort> &found)
@@ -102,13 +103,31 @@ bool choose_targets(const CliOptions &options, std::vector<ModuleSession::Target
     return true;
 }
 
-// Checked once, before any module hears a command: an image that cannot be
-// sent whole fails every module alike.
-QString image_problem(const QString &path)
+LivePrinter::Mode printer_mode(const CliOptions &options)
 {
-    QByteArray image;
-    return image_read_failure(read_image_file(path, &image));
+    return options.json ? LivePrinter::json : stdout_is_terminal() ? LivePrinter::terminal : LivePrinter::plain;
 }
+
+// A run ends on the first of: an interrupt, a termination, a hang-up, or an
+// output that can no longer be written. Its exit code is that first one's.
+struct RunEnd
+{
+    InterruptWatcher watcher;
+    int code = 0;
+
+    explicit RunEnd(const std::function<void()> &stop)
+    {
+        QObject::connect(&watcher, &InterruptWatcher::interrupted, [this, stop](int exit_code) {
+            if (code != 0)
+                return;
+            code = exit_code;
+            stop();
+        });
+        // Queued: the failed write may sit deep inside a printer's call.
+        set_output_lost_handler([this] { watcher.end_run(output_gone); });
+    }
+    ~RunEnd() { set_output_lost_handler(nullptr); }
+};
 
 int run_operations(const CliOptions &options)
 {
@@ -118,54 +137,42 @@ int run_operations(const CliOptions &options)
         complain(error);
         return usage;
     }
-    const quint8 type = options.operation_type();
-    const ProgressPrinter::Mode mode = options.json ? ProgressPrinter::json
-                                       : stdout_is_terminal() ? ProgressPrinter::terminal
-                                                              : ProgressPrinter::plain;
-    ProgressPrinter printer(mode);
+    LivePrinter printer(printer_mode(options));
     const Journal journal;
     bool journal_ok = true;
     bool all_succeeded = true;
 
-    const QString refused = type == operation::device_query ? QString() : image_problem(options.image);
-    if (!refused.isEmpty()) {
+    ModuleSession::Request request;
+    QString refused;
+    if (!prepare_request(options, &request, &refused)) {
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
         for (const ModuleSession::Target &target : targets) {
-            OperationRecord record = unstarted_operation(target.port, type, options.image, refused);
-            record.tool = QStringLiteral("cli");
+            OperationRecord record = unstarted_operation(target.port, request.type, options.image, refused);
+            record.tool = request.tool;
             const JournalOutcome kept = journal.append(record);
             journal_ok = journal_ok && kept.in_journal;
             for (const QString &notice : kept.notices)
                 complain(notice);
-            printer.result(printer.add_module(target.port, record.operation), record);
+            printer.result(printer.add(target.port, record.operation), record);
         }
         printer.finish();
-        return failed;
+        return output_lost() ? output_gone : failed;
     }
 
     std::vector<std::unique_ptr<ModuleSession>> sessions;
     int running = 0;
-    int interrupted_code = 0;
-    InterruptWatcher watcher;
-    QObject::connect(&watcher, &InterruptWatcher::interrupted, [&](int code) {
-        if (interrupted_code != 0)
-            return;
-        interrupted_code = code;
+    RunEnd end([&] {
         for (const auto &session : sessions)
             session->cancel();
     });
     for (const ModuleSession::Target &target : targets) {
-        ModuleSession::Request request;
-        request.type = type;
-        request.image = options.image;
-        request.cellular = options.cellular;
         sessions.push_back(std::make_unique<ModuleSession>(target, request, journal));
         ModuleSession *session = sessions.back().get();
-        const int index = printer.add_module(target.port, operation_name(type));
+        const int shown_as = printer.add(target.port, operation_name(request.type));
         QObject::connect(session, &ModuleSession::progress, &printer,
-                         [&printer, index](qint64 bytes, qint64 total) { printer.progress(index, bytes, total); });
-        QObject::connect(session, &ModuleSession::finished, &printer, [&, session, index] {
-            printer.result(index, session->record());
+                         [&printer, shown_as](qint64 bytes, qint64 total) { printer.progress(shown_as, bytes, total); });
+        QObject::connect(session, &ModuleSession::finished, &printer, [&, session, shown_as] {
+            printer.result(shown_as, session->record());
             all_succeeded = all_succeeded && session->record().ok;
             journal_ok = journal_ok && session->journal_outcome().in_journal;
             for (const QString &notice : session->journal_outcome().notices)
@@ -181,38 +188,39 @@ int run_operations(const CliOptions &options)
     printer.finish();
     sessions.clear();  // every port closed in its own thread
 
-    if (interrupted_code != 0)
-        return interrupted_code;
+    if (end.code != 0)
+        return end.code;
     if (!all_succeeded)
         return failed;
     return journal_ok ? all_ok : journal_failed;
 }
 
-// Line mode: runs until a signal ends it, with that signal's exit code.
+// Line mode: runs until a signal, or an output gone, ends it, with that
+// one's exit code.
 int run_line_mode(const CliOptions &options)
 {
-    LineMode line(options, Journal());
+    ModuleSession::Request request;
     QString refused;
-    if (!line.check_image(&refused)) {
+    if (!prepare_request(options, &request, &refused)) {
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
         return failed;
     }
-    LinePrinter printer(options.json ? LinePrinter::json
-                        : stdout_is_terminal() ? LinePrinter::terminal
-                                               : LinePrinter::plain,
-                        line.header());
-    int exit_code = 0;
-    InterruptWatcher watcher;
-    QObject::connect(&watcher, &InterruptWatcher::interrupted, [&](int code) {
-        if (exit_code == 0)
-            exit_code = code;
-        line.stop();
+    LineMode line(request, options.rescan_ms, Journal());
+    LivePrinter printer(printer_mode(options), line.header());
+    RunEnd end([&] { line.stop(); });
+    // Nothing may be written for hours between modules: a reader that went
+    // away meanwhile is noticed without waiting for the next module.
+    QTimer output_check;
+    QObject::connect(&output_check, &QTimer::timeout, [&] {
+        if (output_closed())
+            end.watcher.end_run(output_gone);
     });
+    output_check.start(1000);
     QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
     line.start(&printer);
     QCoreApplication::exec();
     printer.finish(line.records_not_in_journal());
-    return exit_code;
+    return end.code;
 }
 
 } // namespace
@@ -223,6 +231,9 @@ int main(int argc, char **argv)
     // output are UTF-8 even where the process's locale says otherwise.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     QCoreApplication app(argc, argv);
+    // A reader that goes away (`kv20-cli ... | head`) fails a write instead
+    // of ending the process while modules are still receiving.
+    ignore_broken_pipe();
     // The worker's trace lines are for debugging the window; a script reads
     // only the results. QT_LOGGING_RULES still switches them on.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
@@ -235,7 +246,7 @@ int main(int argc, char **argv)
     QString error;
     switch (parse_cli_options(app.arguments(), &options, &error)) {
     case ParseResult::help_shown:
-        return all_ok;
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? all_ok : output_gone;
     case ParseResult::usage_error:
         complain(error + QStringLiteral(" (kv20-cli --help)"));
         return usage;

@@ -40,8 +40,33 @@ QByteArray json_line(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-void write_out(const QByteArray &bytes)
+namespace {
+// Each stream on its own: with standard output gone, the summary and the
+// journal notices still reach standard error.
+bool lost_out = false, lost_err = false;
+std::function<void()> lost_handler;
+} // namespace
+
+void write_out(const QByteArray &bytes, FILE *stream)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    bool &lost = stream == stderr ? lost_err : lost_out;
+    if (lost)
+        return;
+    const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (std::fflush(stream) == 0 && written == size_t(bytes.size()))
+        return;
+    const bool first = !output_lost();
+    lost = true;
+    if (first && lost_handler)
+        lost_handler();
+}
+
+void set_output_lost_handler(std::function<void()> handler)
+{
+    lost_handler = std::move(handler);
+}
+
+bool output_lost()
+{
+    return lost_out || lost_err;
 }

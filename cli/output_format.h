@@ -6,6 +6,9 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <cstdio>
+#include <functional>
+
 // The pieces every printer of kv20-cli shares, so that a result reads the
 // same in every mode.
 
@@ -18,6 +21,13 @@ QString result_line(const OperationRecord &record);
 // column names.
 QJsonObject result_json(const OperationRecord &record);
 QByteArray json_line(const QJsonObject &object);
+
 // Written and flushed at once, so that a reader of a pipe sees every event
-// as it happens.
-void write_out(const QByteArray &bytes);
+// as it happens. A reader that went away (a closed pipe, a vanished
+// terminal) must not end the process with the modules still receiving: the
+// first write that fails calls the output-lost handler once, and every
+// later write is dropped. Main thread only.
+void write_out(const QByteArray &bytes, FILE *stream = stdout);
+void set_output_lost_handler(std::function<void()> handler);
+// Whether a write has failed.
+bool output_lost();

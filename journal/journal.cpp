@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -185,4 +186,43 @@ QByteArray journal_close_off(qint64 quote_count, char last_byte)
         bytes = "\r\n";
     }
     return bytes;
+}
+
+namespace {
+
+// Whether a record starts at `at`, just past a CR LF: the end of a record
+// before it (its duration, a number, or the header's last column) and a
+// record's time after it, "...,1234\r\n2026-12-06T14:21:54.636+08:00,".
+// Only a quoted value holding that very text looks the same, and the record
+// after it would have to be the one a crash cut short there.
+bool record_starts_at(const QByteArray &tail, int at)
+{
+    static const QRegularExpression time(
+        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d,"));
+    const int line_end = at - 2;
+    int digits = line_end;
+    while (digits > 0 && tail.at(digits - 1) >= '0' && tail.at(digits - 1) <= '9')
+        --digits;
+    const bool after_record = digits < line_end && digits > 0 && tail.at(digits - 1) == ',';
+    const bool after_header = tail.left(line_end).endsWith("duration_ms");
+    return (after_record || after_header)
+           && time.match(QString::fromLatin1(tail.mid(at, 30)), 0, QRegularExpression::NormalMatch,
+                         QRegularExpression::AnchoredMatchOption)
+                  .hasMatch();
+}
+
+} // namespace
+
+std::optional<QByteArray> journal_tail_close_off(const QByteArray &tail, bool whole_file)
+{
+    int start = whole_file ? 0 : -1;
+    for (int at = tail.lastIndexOf("\r\n"); at >= 0; at = at > 0 ? tail.lastIndexOf("\r\n", at - 1) : -1) {
+        if (record_starts_at(tail, at + 2)) {
+            start = at + 2;
+            break;
+        }
+    }
+    if (start < 0)
+        return std::nullopt;
+    return journal_close_off(tail.mid(start).count('"'), tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
 }

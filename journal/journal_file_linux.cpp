@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,34 +19,45 @@ QString system_error()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Counts the quotes of a regular file and reads its last byte. Anything else
-// (a device standing in for the file) counts as empty: reading /dev/full, say,
-// would never end.
-bool scan(int fd, bool *empty, qint64 *quotes, char *last)
+bool read_at(int fd, char *buffer, size_t size, off_t offset, ssize_t *got)
+{
+    do
+        *got = pread(fd, buffer, size, offset);
+    while (*got < 0 && errno == EINTR);
+    return *got >= 0;
+}
+
+// What closes off a record a crash cut short, judged from the file's end;
+// only a journal whose end shows no record start is read whole. Anything but
+// a regular file (a device standing in for the journal) counts as empty:
+// reading /dev/full, say, would never end.
+bool scan(int fd, bool *empty, QByteArray *close_off)
 {
     struct stat status {};
     if (fstat(fd, &status) != 0)
         return false;
-    *quotes = 0;
-    *last = 0;
     *empty = !S_ISREG(status.st_mode) || status.st_size == 0;
     if (*empty)
         return true;
-    char buffer[65536];
-    off_t offset = 0;
-    while (offset < status.st_size) {
-        const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        for (ssize_t i = 0; i < n; ++i)
-            *quotes += buffer[i] == '"';
-        *last = buffer[n - 1];
-        offset += n;
+    QByteArray tail(int(qMin<off_t>(status.st_size, journal_tail_bytes)), Qt::Uninitialized);
+    ssize_t got = 0;
+    if (!read_at(fd, tail.data(), size_t(tail.size()), status.st_size - tail.size(), &got))
+        return false;
+    tail.truncate(int(got));
+    if (const std::optional<QByteArray> judged = journal_tail_close_off(tail, tail.size() == status.st_size)) {
+        *close_off = *judged;
+        return true;
     }
+    char buffer[65536];
+    qint64 quotes = 0;
+    for (off_t offset = 0; offset < status.st_size; offset += got) {
+        if (!read_at(fd, buffer, sizeof buffer, offset, &got))
+            return false;
+        if (got == 0)
+            break;
+        quotes += std::count(buffer, buffer + got, '"');
+    }
+    *close_off = journal_close_off(quotes, tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
     return true;
 }
 
@@ -104,13 +116,12 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
     // every other process's; it ends with the descriptor.
     lock_before(fd, clock, lock_wait_ms, &error);
     bool empty = true;
-    qint64 quotes = 0;
-    char last = 0;
+    QByteArray close_off;
     struct stat before {};
-    if (error.isEmpty() && (fstat(fd, &before) != 0 || !scan(fd, &empty, &quotes, &last)))
+    if (error.isEmpty() && (fstat(fd, &before) != 0 || !scan(fd, &empty, &close_off)))
         error = system_error();
     if (error.isEmpty()) {
-        const QByteArray bytes = (empty ? preamble : journal_close_off(quotes, last)) + row;
+        const QByteArray bytes = (empty ? preamble : close_off) + row;
         if (!write_all(fd, bytes) || fsync(fd) != 0) {
             // A device such as /dev/full cannot be synced; what it refused
             // to store is the reason that matters.

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace {
 
 QString system_error()
@@ -17,26 +19,46 @@ QString system_error()
     return message;
 }
 
-bool scan(HANDLE file, bool *empty, qint64 *quotes, char *last)
+bool read_at(HANDLE file, qint64 offset, char *buffer, DWORD size, DWORD *got)
 {
-    *quotes = 0;
-    *last = 0;
+    LARGE_INTEGER position {};
+    position.QuadPart = offset;
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, got, nullptr);
+}
+
+// What closes off a record a crash cut short, judged from the file's end;
+// only a journal whose end shows no record start is read whole. Anything but
+// a disk file counts as empty.
+bool scan(HANDLE file, bool *empty, QByteArray *close_off)
+{
+    LARGE_INTEGER size {};
     *empty = GetFileType(file) != FILE_TYPE_DISK;
     if (*empty)
         return true;
-    LARGE_INTEGER position {};
-    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
+    if (!GetFileSizeEx(file, &size))
         return false;
-    char buffer[65536];
-    DWORD n = 0;
-    qint64 total = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-        for (DWORD i = 0; i < n; ++i)
-            *quotes += buffer[i] == '"';
-        *last = buffer[n - 1];
-        total += n;
+    *empty = size.QuadPart == 0;
+    if (*empty)
+        return true;
+    QByteArray tail(int(qMin<qint64>(size.QuadPart, journal_tail_bytes)), Qt::Uninitialized);
+    DWORD got = 0;
+    if (!read_at(file, size.QuadPart - tail.size(), tail.data(), DWORD(tail.size()), &got))
+        return false;
+    tail.truncate(int(got));
+    if (const std::optional<QByteArray> judged = journal_tail_close_off(tail, tail.size() == size.QuadPart)) {
+        *close_off = *judged;
+        return true;
     }
-    *empty = total == 0;
+    char buffer[65536];
+    qint64 quotes = 0;
+    for (qint64 offset = 0; offset < size.QuadPart; offset += got) {
+        if (!read_at(file, offset, buffer, sizeof buffer, &got))
+            return false;
+        if (got == 0)
+            break;
+        quotes += std::count(buffer, buffer + got, '"');
+    }
+    *close_off = journal_close_off(quotes, tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
     return true;
 }
 
@@ -95,15 +117,14 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
     // The whole file, locked against every other process until it is closed.
     const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
     bool empty = true;
-    qint64 quotes = 0;
-    char last = 0;
+    QByteArray close_off;
     // Only a file whose length is known is ever cut back.
     LARGE_INTEGER before {};
     const bool sized = locked && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &before);
-    if (locked && !scan(file, &empty, &quotes, &last))
+    if (locked && !scan(file, &empty, &close_off))
         error = system_error();
     if (error.isEmpty()) {
-        const QByteArray bytes = (empty ? preamble : journal_close_off(quotes, last)) + row;
+        const QByteArray bytes = (empty ? preamble : close_off) + row;
         DWORD written = 0;
         const LARGE_INTEGER end {};
         if (!SetFilePointerEx(file, end, nullptr, FILE_END)

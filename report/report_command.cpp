@@ -41,13 +41,14 @@ const char help_text[] =
     "  --json        print the figures as one JSON object (keys in kv20-cli(1))\n"
     "\n"
     "Without --html or --json a summary is printed.\n"
-    "Exit status: 0; 1 when no record falls in the range; 2 usage error, or a\n"
-    "file that cannot be read as a journal.\n";
+    "Exit status: 0; 1 when no record falls in the range; 2 usage error, a\n"
+    "file that cannot be read as a journal, or output that cannot be written.\n";
 
-void write_out(const QByteArray &bytes, FILE *stream = stdout)
+// False when the output could not take it all (a full disk, a reader gone).
+bool write_out(const QByteArray &bytes, FILE *stream = stdout)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    return std::fflush(stream) == 0 && !std::ferror(stream);
 }
 
 void complain(const QString &line)
@@ -152,8 +153,7 @@ int run_report_command(const QStringList &arguments)
         return usage;
     }
     if (parser.isSet(help)) {
-        write_out(help_text);
-        return done;
+        return write_out(help_text) ? done : usage;
     }
     const QStringList journals = parser.positionalArguments();
     if (journals.isEmpty()) {
@@ -190,12 +190,14 @@ int run_report_command(const QStringList &arguments)
             return usage;
         }
     }
-    if (parser.isSet(json))
-        write_out(report_json(figures));
-    else if (parser.isSet(html))
-        write_out(QStringLiteral("report page written to %1\n").arg(parser.value(html)).toUtf8());
-    else
-        write_out(report_text(figures));
+    const QByteArray out = parser.isSet(json)   ? report_json(figures)
+                           : parser.isSet(html) ? QStringLiteral("report page written to %1\n").arg(parser.value(html)).toUtf8()
+                                                : report_text(figures);
+    // A report cut short must not pass for a whole one.
+    if (!write_out(out)) {
+        complain(QStringLiteral("standard output cannot be written"));
+        return usage;
+    }
     if (figures.records == 0) {
         complain(parser.isSet(from) || parser.isSet(to) ? QStringLiteral("no record falls in the range")
                                                         : QStringLiteral("no record in the journals"));

@@ -9,12 +9,22 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     , worker(new MPThread(this))
 {
     const QString port = target.port, tool = request.tool;
-    worker->set_record_sink([journal, port, tool](OperationRecord record) {
+    const std::shared_ptr<ServedModules> served = request.served;
+    const QByteArray sha256 = request.image_sha256;
+    worker->set_record_sink([journal, port, tool, served, sha256](OperationRecord record) {
         record.tool = tool;
         record.port = port;
+        // Known before the module can restart and come back.
+        if (served && record.ok)
+            served->add(ServedModules::key(record, sha256));
         return journal.append(record);
     });
-    worker->set_image_check(request.image_sha256);
+    if (served) {
+        worker->set_identity_check([served, sha256](const OperationRecord &record) {
+            return served->contains(ServedModules::key(record, sha256));
+        });
+    }
+    worker->set_image_check(sha256);
     worker->keep_finished_operations();
     connect(worker, &MPThread::ui_set_progress_max, this, [this](int maximum) { total = maximum; });
     connect(worker, &MPThread::ui_set_progress, this, [this](int value) {
@@ -22,6 +32,8 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
         emit progress(qMin<qint64>(value, total), total);
     });
     connect(worker, &MPThread::operation_finished, this, &ModuleSession::on_finished);
+    open_retry.setSingleShot(true);
+    connect(&open_retry, &QTimer::timeout, this, &ModuleSession::try_open);
 }
 
 ModuleSession::~ModuleSession()
@@ -31,10 +43,19 @@ ModuleSession::~ModuleSession()
 
 void ModuleSession::start()
 {
+    arrived = QDateTime::currentDateTime();
+    opening.start();
     worker->start();
+    try_open();
+}
+
+void ModuleSession::try_open()
+{
     if (!worker->open_serial_port(target.node, QString())) {
-        worker->post_record(
-            unstarted_operation(target.port, request.type, request.image, QStringLiteral("port did not open")));
+        if (opening.elapsed() + open_retry_every_ms <= request.open_retry_ms)
+            open_retry.start(open_retry_every_ms);
+        else
+            give_up_opening(QStringLiteral("port did not open"));
         return;
     }
     worker->__start_flash(flash_parameter(),
@@ -45,8 +66,21 @@ void ModuleSession::start()
     worker->__start_flash(parameter, request.type);
 }
 
+void ModuleSession::give_up_opening(const QString &detail)
+{
+    OperationRecord record = unstarted_operation(target.port, request.type, request.image, detail);
+    record.started = arrived;
+    record.duration_ms = opening.elapsed();
+    worker->post_record(record);
+}
+
 void ModuleSession::cancel(const QString &detail)
 {
+    if (open_retry.isActive()) {
+        open_retry.stop();
+        give_up_opening(detail);
+        return;
+    }
     worker->request_cancel(detail);
 }
 
@@ -59,6 +93,7 @@ void ModuleSession::on_finished()
     result.port = target.port;
     result.tool = request.tool;
     journal_result = taken.first().journal;
+    already_done_ = taken.first().already_done;
     finished_ = true;
     worker->close_serial_port();
     emit finished();

@@ -2,10 +2,16 @@
 
 #include "journal/journal.h"
 #include "journal/operation_record.h"
+#include "runner/served_modules.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 class MPThread;
 
@@ -32,7 +38,15 @@ public:
         // Set: the image must still have this SHA-256 (lower-case hex) when
         // it is read for sending, else the module hears nothing.
         QByteArray image_sha256;
+        // Set: a module found in it after its identity query hears nothing
+        // more (already done); one whose operation ends ok is added to it.
+        std::shared_ptr<ServedModules> served;
+        // A port that does not open is tried again every open_retry_every_ms
+        // for this long before its record says so: a port that has just
+        // appeared may still be held by a prober or its driver.
+        int open_retry_ms = 0;
     };
+    static constexpr int open_retry_every_ms = 500;
 
     ModuleSession(const Target &target, const Request &request, const Journal &journal, QObject *parent = nullptr);
     // Waits for the worker thread: a running operation should be cancelled
@@ -40,13 +54,15 @@ public:
     ~ModuleSession() override;
 
     void start();
-    // Thread-safe. Cancels the operation on the wire; its record fails with
-    // `detail`. Ignored once the operation has ended.
+    // From the session's own thread. Cancels the operation on the wire; its
+    // record fails with `detail`. Ignored once the operation has ended.
     void cancel(const QString &detail = QStringLiteral("interrupted"));
 
     QString port() const { return target.port; }
     const OperationRecord &record() const { return result; }
     const JournalOutcome &journal_outcome() const { return journal_result; }
+    // The module had this operation done earlier in the run: no record.
+    bool already_done() const { return already_done_; }
     bool done() const { return finished_; }
 
 signals:
@@ -56,13 +72,19 @@ signals:
     void finished();
 
 private:
+    void try_open();
+    void give_up_opening(const QString &detail);
     void on_finished();
 
     Target target;
     Request request;
     MPThread *worker;
     qint64 total = 0;
+    QDateTime arrived;
+    QElapsedTimer opening;
+    QTimer open_retry;
     OperationRecord result;
     JournalOutcome journal_result;
+    bool already_done_ = false;
     bool finished_ = false;
 };

@@ -202,6 +202,19 @@ void MPThread::run_request()
     }
     emit mac_done(true);
 
+    if (identity_check && identity_check(record)) {
+        running_record = nullptr;
+        record.ok = true;
+        {
+            std::lock_guard<std::mutex> locker(request_mutex);
+            record.duration_ms = request_clock.elapsed();
+        }
+        end_request();
+        JournalOutcome nothing_to_keep;
+        nothing_to_keep.in_journal = true;
+        hand_over(record, nothing_to_keep, true);
+        return;
+    }
     if (type == operation::device_query) {
         record.ok = true;
         const JournalOutcome journal = keep_record(record);
@@ -288,11 +301,11 @@ JournalOutcome MPThread::sink_record(const OperationRecord &record)
     return outcome;
 }
 
-void MPThread::hand_over(const OperationRecord &record, const JournalOutcome &journal)
+void MPThread::hand_over(const OperationRecord &record, const JournalOutcome &journal, bool already_done)
 {
     if (keeping_finished) {
         std::lock_guard<std::mutex> locker(finished_mutex);
-        finished_operations.append({record, journal});
+        finished_operations.append({record, journal, already_done});
     }
     emit operation_finished();
 }

@@ -50,6 +50,13 @@ public:
     // download whose image no longer has this SHA-256 (lower-case hex) sends
     // the module nothing and fails with "image changed".
     void set_image_check(const QByteArray &sha256) { image_check = sha256; }
+    // Set before start() by a front end that serves each module once: called
+    // on the worker thread with the record as the identity query left it,
+    // before the download command. True: the module has had this operation
+    // already; it hears nothing more and the operation ends without a
+    // record of its own (FinishedOperation::already_done).
+    using IdentityCheck = std::function<bool(const OperationRecord &)>;
+    void set_identity_check(IdentityCheck check) { identity_check = std::move(check); }
     // Thread-safe. Hands a record the front end made itself (a port that did
     // not open) to the sink, on the worker thread, without waiting for it.
     void post_record(const OperationRecord &record);
@@ -58,6 +65,7 @@ public:
     {
         OperationRecord record;
         JournalOutcome journal;
+        bool already_done = false;
     };
     // Set before start() by a front end that takes the finished operations;
     // for any other (the window) none are kept, so nothing grows with the
@@ -138,7 +146,7 @@ private:
     void report_mac_text(const QString &value, quint8 type) override;
     JournalOutcome keep_record(OperationRecord &record);
     JournalOutcome sink_record(const OperationRecord &record);
-    void hand_over(const OperationRecord &record, const JournalOutcome &journal);
+    void hand_over(const OperationRecord &record, const JournalOutcome &journal, bool already_done = false);
     bool cancelled() const { return link.cancel_requested(); }
     void keep_posted_records();
 
@@ -160,6 +168,7 @@ private:
     RecordSink record_sink;
     bool keeping_finished = false;
     QByteArray image_check;
+    IdentityCheck identity_check;
     // Worker thread only: the port the last open reached, and the record of
     // the operation that is running.
     QString open_port_name;

@@ -27,12 +27,17 @@ struct Bench
     QTemporaryDir dir;
     Sims sims;
     QProcess cli;
+    QProcess reader;  // of the CLI's output, where a test pipes it
 
-    // One simulator per argument list, all in this bench's device tree.
+    // One simulator per argument list, all in this bench's device tree,
+    // announcing their own restarts as device events.
     bool start_sims(const QList<QStringList> &each)
     {
         for (QStringList args : each) {
             sims.push_back(std::make_unique<ModuleSimProcess>(args << "--device-tree=" + dir.filePath("sys")));
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
+            sims.back()->process().setProcessEnvironment(env);
             if (!sims.back()->start())
                 return false;
         }
@@ -130,6 +135,8 @@ private slots:
     void interrupt_cancels_on_the_wire();
     void unsaved_record_shown_whole();
     void watch_serves_each_plug_in_once();
+    void watch_serves_each_module_once_data();
+    void watch_serves_each_module_once();
 };
 
 void TestCli::list_finds_the_modules_only()
@@ -231,11 +238,14 @@ void TestCli::bad_input_sends_nothing()
 void TestCli::interrupt_cancels_on_the_wire_data()
 {
     QTest::addColumn<QStringList>("command");  // %I: the image
-    QTest::addColumn<int>("signal_number");
+    QTest::addColumn<int>("signal_number");    // 0: none, the reader of its output goes instead
     QTest::addColumn<int>("exit_code");
-    QTest::newRow("audio --all, Ctrl-C") << QStringList {"audio", "%I", "--all"} << int(SIGINT) << 130;
-    QTest::newRow("line mode, Ctrl-C") << QStringList {"watch", "audio", "%I"} << int(SIGINT) << 130;
-    QTest::newRow("line mode, session dropped") << QStringList {"watch", "audio", "%I"} << int(SIGHUP) << 129;
+    QTest::addColumn<int>("lines_read");       // by that reader, `head -n N`
+    QTest::newRow("audio --all, Ctrl-C") << QStringList {"audio", "%I", "--all"} << int(SIGINT) << 130 << 0;
+    QTest::newRow("line mode, Ctrl-C") << QStringList {"watch", "audio", "%I"} << int(SIGINT) << 130 << 0;
+    QTest::newRow("line mode, session dropped") << QStringList {"watch", "audio", "%I"} << int(SIGHUP) << 129 << 0;
+    QTest::newRow("audio --all, output closed") << QStringList {"audio", "%I", "--all", "--json"} << 0 << 141 << 1;
+    QTest::newRow("line mode, output closed") << QStringList {"watch", "audio", "%I", "--json"} << 0 << 141 << 2;
 }
 
 void TestCli::interrupt_cancels_on_the_wire()
@@ -243,18 +253,25 @@ void TestCli::interrupt_cancels_on_the_wire()
     QFETCH(QStringList, command);
     QFETCH(int, signal_number);
     QFETCH(int, exit_code);
+    QFETCH(int, lines_read);
     Bench b;
     QVERIFY(b.write("image.bin", random_image(200000)));
     QVERIFY(b.start_sims({{"--pace"}, {"--pace"}}));
+    if (lines_read > 0) {
+        b.cli.setStandardOutputProcess(&b.reader);
+        b.reader.start("head", {"-n", QString::number(lines_read)});
+    }
     b.start_cli(command.replaceInStrings("%I", b.dir.filePath("image.bin")));
     // Both transfers under way: each module has taken a block.
     for (auto &sim : b.sims)
         QVERIFY(sim->wait_for_log("block 2 ", 10000));
     QElapsedTimer clock;
     clock.start();
-    ::kill(pid_t(b.cli.processId()), signal_number);
-    QVERIFY(b.cli.waitForFinished(5000));
-    qInfo() << "signal to exit:" << clock.elapsed() << "ms";
+    if (signal_number != 0)
+        ::kill(pid_t(b.cli.processId()), signal_number);
+    QVERIFY(b.cli.waitForFinished(10000));
+    qInfo() << "signal or closed output to exit:" << clock.elapsed() << "ms";
+    QCOMPARE(b.cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(b.cli.exitCode(), exit_code);
     for (auto &sim : b.sims)
         QVERIFY(sim->wait_for_log("cancelled by the sender", 3000));
@@ -346,6 +363,58 @@ void TestCli::watch_serves_each_plug_in_once()
     const QStringList expected {b.port(0) + ' ', b.port(1) + ' ', b.port(2) + " unplugged", b.port(3) + ' ',
                                 b.port(4) + " image changed"};
     QCOMPARE(QSet<QString>(outcomes.begin(), outcomes.end()), QSet<QString>(expected.begin(), expected.end()));
+}
+
+void TestCli::watch_serves_each_module_once_data()
+{
+    QTest::addColumn<QStringList>("sim_args");
+    QTest::addColumn<QString>("restart");     // when the test restarts the module: "block 2", "result", or never
+    QTest::addColumn<int>("downloads");       // AT+XUPDATE commands the module hears
+    QTest::addColumn<QStringList>("details"); // of the journal's records, in order ("": ok)
+    QTest::addColumn<int>("already_done");
+    QTest::newRow("restarting after its download") << QStringList {"--restart-after-download=300"} << ""
+                                                   << 1 << QStringList {""} << 1;
+    QTest::newRow("restarting after a failed download")
+        << QStringList {"--nak-block=2", "--nak-times=5"} << "result" << 2
+        << QStringList {"transfer error -4", "transfer error -4"} << 0;
+    QTest::newRow("same port name gone mid-transfer and back") << QStringList {"--pace"} << "block 2" << 2
+                                                               << QStringList {"unplugged", ""} << 0;
+    QTest::newRow("port ready on the second try") << QStringList {"--not-ready-ms=300"} << "" << 1
+                                                  << QStringList {""} << 0;
+}
+
+// A module is known by its identity, not by its port's name: one restarting
+// after its update comes back under the same name and is not served again;
+// one whose operation did not end ok is.
+void TestCli::watch_serves_each_module_once()
+{
+    QFETCH(QStringList, sim_args);
+    QFETCH(QString, restart);
+    QFETCH(int, downloads);
+    QFETCH(QStringList, details);
+    QFETCH(int, already_done);
+    Bench b;
+    QVERIFY(b.write("image.bin", random_image(30000)));
+    QVERIFY(b.start_sims({sim_args}));
+    b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json"});
+    const auto result = [](const QJsonObject &e) { return e["event"] == "result"; };
+    if (!restart.isEmpty()) {
+        QVERIFY(restart == "result" ? b.wait_for_events(result, 1) : b.sims.at(0)->wait_for_log("block 2 ", 10000));
+        ::kill(pid_t(b.sims.at(0)->process().processId()), SIGUSR1);
+    }
+    QVERIFY(b.wait_for_events(result, details.size() + already_done));
+    ::kill(pid_t(b.cli.processId()), SIGINT);
+    QVERIFY(b.cli.waitForFinished(5000));
+    QCOMPARE(b.cli.exitCode(), 130);
+
+    QCOMPARE(b.sims.at(0)->stderr_log().count("command AT+XUPDATE"), downloads);
+    QStringList journalled;
+    for (const QStringList &r : b.journal())
+        journalled << r.at(12);
+    QCOMPARE(journalled, details);
+    QCOMPARE(int(std::count_if(b.events.cbegin(), b.events.cend(),
+                               [](const QJsonObject &e) { return e["already_done"] == true; })),
+             already_done);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

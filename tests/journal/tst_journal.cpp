@@ -130,7 +130,7 @@ void TestJournal::each_operation_leaves_its_record()
     image_out.close();
     const QString image_path = image_file.isEmpty() ? QString() : dir.filePath(image_file);
 
-    ModuleSimProcess sim(sim_args << "--quiet");
+    ModuleSimProcess sim(QStringList {"--devno=KV20SIM000001", "--imei=860000000000017"} + sim_args << "--quiet");
     QVERIFY(sim.start());
     Run run(dir.filePath("kv20-journal.csv"));
     QVERIFY(run.operate(sim.device_path(), kind, type, image_path));
@@ -162,38 +162,43 @@ void TestJournal::each_operation_leaves_its_record()
 
 void TestJournal::cut_record_is_closed_off_data()
 {
-    QTest::addColumn<QByteArray>("cut_after");  // the third record is cut right after this text
-    QTest::newRow("inside a quoted value") << QByteArray("\"C:/a ");
-    QTest::newRow("after a doubled quote's first half") << QByteArray("\"C:/a \"");
-    QTest::newRow("after the closing quote") << QByteArray("\"C:/a \"\"b\"\", c\"");
-    QTest::newRow("inside an unquoted field") << QByteArray(",cli,p");
-    QTest::newRow("between CR and LF") << QByteArray(",0\r");
+    QTest::addColumn<QByteArray>("cut_after");  // the last record is cut right after this text
+    QTest::addColumn<int>("records");           // written before the cut, the cut one included
+    QTest::newRow("inside a quoted value") << QByteArray("\"C:/a ") << 3;
+    QTest::newRow("after a doubled quote's first half") << QByteArray("\"C:/a \"") << 3;
+    QTest::newRow("after the closing quote") << QByteArray("\"C:/a \"\"b\"\", c\"") << 3;
+    QTest::newRow("inside an unquoted field") << QByteArray(",cli,p") << 3;
+    QTest::newRow("between CR and LF") << QByteArray(",0\r") << 3;
+    QTest::newRow("inside the time") << QByteArray("2026-01") << 3;
+    // Longer than the end an append reads: judged from the end all the same.
+    QTest::newRow("inside a quoted value, long journal") << QByteArray("\"C:/a ") << 1000;
+    QTest::newRow("inside an unquoted field, long journal") << QByteArray(",cli,p") << 1000;
 }
 
 void TestJournal::cut_record_is_closed_off()
 {
     QFETCH(QByteArray, cut_after);
+    QFETCH(int, records);
     QTemporaryDir dir;
     const Journal journal(dir.filePath("kv20-journal.csv"));
     const QString quoted_path = QStringLiteral("C:/a \"b\", c");
-    for (int n = 0; n < 3; ++n)
+    for (int n = 0; n < records; ++n)
         QVERIFY(journal.append(sample(QStringLiteral("p%1").arg(n), n, quoted_path)).in_journal);
     const QByteArray whole = read_file(journal.path());
-    const int third = whole.indexOf("\r\n", whole.indexOf(",p1,")) + 2;
-    const int cut = whole.indexOf(cut_after, third) + cut_after.size();
-    QVERIFY(cut > third);
+    const int last = whole.lastIndexOf("\r\n", whole.size() - 3) + 2;
+    const int cut = whole.indexOf(cut_after, last) + cut_after.size();
+    QVERIFY(cut > last);
     QVERIFY(QFile::resize(journal.path(), cut));
 
     QVERIFY(journal.append(sample(QStringLiteral("after"), 9)).in_journal);
-    const QList<QStringList> records = read_csv(read_file(journal.path()));
-    QCOMPARE(records.size(), 5);  // header, two whole records, the cut one, the new one
-    for (int n = 0; n < 2; ++n)
-        QCOMPARE(records.at(n + 1), read_csv(Journal::record_row(sample(QStringLiteral("p%1").arg(n), n, quoted_path))).first());
-    QCOMPARE(records.at(1)[col::image], quoted_path);
-    QCOMPARE(records.at(2)[col::port], QStringLiteral("p1"));
-    QCOMPARE(records.last().size(), int(col::count));
-    QCOMPARE(records.last()[col::port], QStringLiteral("after"));
-    QCOMPARE(records.last()[col::detail], QStringLiteral("9"));
+    const QList<QStringList> read = read_csv(read_file(journal.path()));
+    QCOMPARE(read.size(), records + 2);  // header, the whole records, the cut one, the new one
+    for (int n : {0, records - 2})
+        QCOMPARE(read.at(n + 1), read_csv(Journal::record_row(sample(QStringLiteral("p%1").arg(n), n, quoted_path))).first());
+    QCOMPARE(read.at(1)[col::image], quoted_path);
+    QCOMPARE(read.last().size(), int(col::count));
+    QCOMPARE(read.last()[col::port], QStringLiteral("after"));
+    QCOMPARE(read.last()[col::detail], QStringLiteral("9"));
 }
 
 void TestJournal::four_processes_append_at_once()

@@ -20,10 +20,10 @@ namespace {
 
 int g_stop_pipe[2] = {-1, -1};
 
-extern "C" void on_stop_signal(int)
+extern "C" void on_stop_signal(int number)
 {
     const int saved = errno;
-    const char b = 1;
+    const char b = number == SIGUSR1 ? kRestartNow : kStopNow;
     [[maybe_unused]] const ssize_t n = ::write(g_stop_pipe[1], &b, 1);
     errno = saved;
 }
@@ -37,9 +37,23 @@ bool install_stop_signals()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGUSR1, &sa, nullptr);
     // A reader of stdout or stderr that went away must not kill the module.
     signal(SIGPIPE, SIG_IGN);
     return true;
+}
+
+// Tells a tool that follows device events (KV20_DEVICE_EVENT_FIFO, as udev
+// would) that the port came or went. Never waits: nobody listening is fine.
+void announce(const char *event)
+{
+    const QByteArray fifo = qgetenv("KV20_DEVICE_EVENT_FIFO");
+    const int fd = fifo.isEmpty() ? -1 : ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const QByteArray line = QByteArray(event) + '\n';
+    [[maybe_unused]] const ssize_t n = ::write(fd, line.constData(), size_t(line.size()));
+    ::close(fd);
 }
 
 const char *variant_name(Variant v)
@@ -81,6 +95,9 @@ int main(int argc, char **argv)
     }
     line.set_pace(options.pace_baud, SimClock::now());
 
+    // Made before the port shows, so that a port not ready yet refuses its
+    // first open.
+    ModuleSim sim(options, line);
     PortLink link;
     if (!options.link_path.isEmpty() && !link.create(options.link_path, line.slave_path(), message)) {
         log_error(message);
@@ -101,7 +118,16 @@ int main(int argc, char **argv)
                  .arg(QLatin1String(variant_name(options.variant)), line.slave_path(),
                       options.pace_baud > 0 ? QStringLiteral(", paced at %1 baud").arg(options.pace_baud) : QString()));
 
-    ModuleSim sim(options, line);
+    sim.set_presence_handler([&](bool present) {
+        if (options.device_tree.isEmpty())
+            return;
+        QString error;
+        if (!present)
+            tree.remove();
+        else if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, error))
+            log_error(error);
+        announce(present ? "add" : "remove");
+    });
     const SimExit why = sim.run(g_stop_pipe[0]);
     line.close();
     tree.remove();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,9 +21,9 @@ timespec to_timespec(SimClock::duration d)
     return ts;
 }
 
-constexpr auto kUnplugDrainBound = std::chrono::milliseconds(500);
-constexpr auto kUnplugSettle = std::chrono::milliseconds(50);
-constexpr auto kUnplugDrainStep = std::chrono::milliseconds(2);
+constexpr auto kDrainBound = std::chrono::milliseconds(500);
+constexpr auto kDrainSettle = std::chrono::milliseconds(50);
+constexpr auto kDrainStep = std::chrono::milliseconds(2);
 
 void earliest(std::optional<SimTime> &acc, std::optional<SimTime> t)
 {
@@ -35,6 +36,10 @@ void earliest(std::optional<SimTime> &acc, std::optional<SimTime> t)
 ModuleSim::ModuleSim(const SimOptions &options, PtyLine &line)
     : opt_(options), line_(line), at_(options.variant, options.values, options.faults, options.transfer.ack_with_c)
 {
+    if (options.not_ready_ms > 0) {
+        line_.set_openable(false);
+        ready_at_ = SimClock::now() + sim_ms(options.not_ready_ms);
+    }
 }
 
 ModuleSim::~ModuleSim() = default;
@@ -82,43 +87,101 @@ void ModuleSim::act(AfterOutput after, SimTime now)
         break;
     case AfterOutput::Unplug:
         unplug_from_ = now;
-        unplug_saw_unread_ = false;
+        drain_saw_unread_ = false;
+        break;
+    case AfterOutput::Restart:
+        restart_from_ = now;
+        drain_saw_unread_ = false;
         break;
     case AfterOutput::Nothing:
         break;
     }
 }
 
-bool ModuleSim::unplug_due(SimTime now)
+bool ModuleSim::drained(SimTime since, SimTime now)
 {
-    // Bytes a real module sent before it was pulled still reach the host,
-    // but closing the pty master throws away whatever the tool has not read.
-    // So the line closes once the tool has read what is on it, or after a
-    // bound if it does not read. The kernel hands written bytes on to the
+    // Bytes a real module sent before it went still reach the host, but
+    // closing or flushing the pty throws away whatever the tool has not read.
+    // So the module goes once the tool has read what is on the line, or after
+    // a bound if it does not read. The kernel hands written bytes on to the
     // reading side a moment later, so "nothing unread" only counts once it
     // was seen non-empty or after a short settling time.
     const int unread = line_.unread_by_tool();
-    unplug_saw_unread_ = unplug_saw_unread_ || unread > 0;
-    const auto waited = now - *unplug_from_;
-    const bool drained = unread == 0 && (unplug_saw_unread_ || waited >= kUnplugSettle);
-    if (!drained && waited < kUnplugDrainBound)
-        return false;
-    log_line(QStringLiteral("unplugged: the port vanishes"));
-    line_.close();
-    return true;
+    drain_saw_unread_ = drain_saw_unread_ || unread > 0;
+    const auto waited = now - since;
+    return (unread == 0 && (drain_saw_unread_ || waited >= kDrainSettle)) || waited >= kDrainBound;
+}
+
+ModuleSim::SignalAsk ModuleSim::take_signals(int stop_fd)
+{
+    char asks[16];
+    SignalAsk ask = SignalAsk::Nothing;
+    for (ssize_t n; (n = ::read(stop_fd, asks, sizeof asks)) > 0;) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (asks[i] == kStopNow)
+                ask = SignalAsk::Stop;
+            else if (ask == SignalAsk::Nothing)
+                ask = SignalAsk::Restart;
+        }
+    }
+    if (ask == SignalAsk::Restart && !back_at_ && !restart_from_ && !unplug_from_) {
+        log_line(QStringLiteral("asked to restart"));
+        go_away(SimClock::now());
+    }
+    return ask;
+}
+
+// A restart: the port leaves the system (no longer listed, opens fail) and
+// the module hears nothing until it is back.
+void ModuleSim::go_away(SimTime now)
+{
+    restart_from_.reset();
+    const int away_ms = opt_.transfer.restart_after_download_ms >= 0 ? opt_.transfer.restart_after_download_ms : 1000;
+    log_line(QStringLiteral("restarting: the port goes away for %1 ms").arg(away_ms));
+    // A restarted module has forgotten any transfer and anything it had to say.
+    rx_.reset();
+    out_ = OutputQueue();
+    receiver_due_ = false;
+    held_for_receiver_.clear();
+    line_.set_openable(false);
+    if (presence_)
+        presence_(false);
+    back_at_ = now + sim_ms(away_ms);
+}
+
+void ModuleSim::come_back()
+{
+    back_at_.reset();
+    line_.discard_pending();
+    line_.set_openable(true);
+    if (presence_)
+        presence_(true);
+    log_line(QStringLiteral("restarted: the port is back"));
 }
 
 SimExit ModuleSim::run(int stop_fd)
 {
     for (;;) {
         SimTime now = SimClock::now();
-        if (unplug_from_) {
-            if (unplug_due(now))
-                return SimExit::Unplugged;
+        if (unplug_from_ && drained(*unplug_from_, now)) {
+            log_line(QStringLiteral("unplugged: the port vanishes"));
+            line_.close();
+            return SimExit::Unplugged;
+        }
+        if (restart_from_ && drained(*restart_from_, now))
+            go_away(now);
+        if (back_at_ && now >= *back_at_)
+            come_back();
+        if (ready_at_ && now >= *ready_at_) {
+            ready_at_.reset();
+            line_.set_openable(true);
+            log_line(QStringLiteral("the port opens now"));
+        }
+        if (unplug_from_ || restart_from_ || back_at_) {
             // Only the stop signal matters now; the line is going away.
             pollfd stop {stop_fd, POLLIN, 0};
-            const timespec ts = to_timespec(kUnplugDrainStep);
-            if (ppoll(&stop, 1, &ts, nullptr) > 0)
+            const timespec ts = to_timespec(back_at_ ? *back_at_ - now : SimClock::duration(kDrainStep));
+            if (ppoll(&stop, 1, &ts, nullptr) > 0 && take_signals(stop_fd) == SignalAsk::Stop)
                 return SimExit::Stopped;
             continue;
         }
@@ -139,13 +202,13 @@ SimExit ModuleSim::run(int stop_fd)
             if (after == AfterOutput::Nothing)
                 break;
             act(after, now);
-            if (unplug_from_)
+            if (unplug_from_ || restart_from_)
                 break;
         }
-        if (unplug_from_)
+        if (unplug_from_ || restart_from_)
             continue;
 
-        std::optional<SimTime> wake;
+        std::optional<SimTime> wake = ready_at_;
         if (rx_)
             earliest(wake, rx_->deadline());
         earliest(wake, out_.next_wakeup(line_, now));
@@ -168,8 +231,10 @@ SimExit ModuleSim::run(int stop_fd)
         }
         if (r <= 0)
             continue;
-        if (fds[0].revents)
+        if (fds[0].revents && take_signals(stop_fd) == SignalAsk::Stop)
             return SimExit::Stopped;
+        if (fds[0].revents)
+            continue;
         if (fds[1].revents & POLLIN) {
             now = SimClock::now();
             bool failed = false;

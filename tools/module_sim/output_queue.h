@@ -16,6 +16,7 @@ enum class AfterOutput {
     StartTransfer,          // the download acknowledgement is out: become a receiver
     StartTransferRequested, // ... and it already carried the receiver's request
     Unplug,                 // the device vanishes
+    Restart,                // the device goes away and comes back, as after an update
 };
 
 // A piece of output: sent delay_ms after the previous piece went out

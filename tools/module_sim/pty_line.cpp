@@ -63,6 +63,21 @@ void PtyLine::close()
     master_ = own_slave_ = -1;
 }
 
+void PtyLine::set_openable(bool openable)
+{
+    int locked = openable ? 0 : 1;
+    if (master_ >= 0)
+        ioctl(master_, TIOCSPTLCK, &locked);
+}
+
+void PtyLine::discard_pending()
+{
+    if (master_ >= 0)
+        tcflush(master_, TCIOFLUSH);
+    if (own_slave_ >= 0)
+        tcflush(own_slave_, TCIOFLUSH);
+}
+
 int PtyLine::pty_number() const
 {
     const QString prefix = QStringLiteral("/dev/pts/");

@@ -24,6 +24,13 @@ public:
     void set_pace(int baud, SimTime now);
     // Closes master and our own slave: the device vanishes for the tool.
     void close();
+    // While not openable, the tool's open of the port fails (the pty stays
+    // locked, as before unlockpt), as a port still held or not yet ready
+    // does; a port already open is not affected.
+    void set_openable(bool openable);
+    // Drops whatever the tool wrote and the module has not read, and what
+    // the module wrote and the tool has not read.
+    void discard_pending();
 
     bool is_open() const { return master_ >= 0; }
     int master_fd() const { return master_; }

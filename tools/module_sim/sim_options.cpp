@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <climits>
 
@@ -64,6 +65,8 @@ const OptionDoc kOptions[] = {
     {"eot-reply", "ack|nak|nul|none", "fault: answer EOT with ACK, NAK, NUL+ACK in one burst, or nothing"},
     {"eot-fault-times", "N", "the EOT fault covers the first N EOTs, later ones get ACK (default 1)"},
     {"unplug-block", "K", "fault: vanish when block K arrives, without answering (0: at the request)"},
+    {"restart-after-download", "MS", "once an image arrived whole: the port goes away, back under the same name MS ms later"},
+    {"not-ready-ms", "N", "fault: the port is listed but refuses to open for the first N ms"},
 };
 
 QString option_usage(const OptionDoc &doc)
@@ -94,7 +97,35 @@ QByteArray normalise_command(const QString &text)
     return cmd;
 }
 
+// The check digit that makes a 14-digit body a valid IMEI.
+char luhn_digit(const QByteArray &body)
+{
+    int sum = 0;
+    for (int i = 0; i < body.size(); ++i) {
+        int d = body.at(body.size() - 1 - i) - '0';
+        if (i % 2 == 0)
+            d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+        sum += d;
+    }
+    return char('0' + (10 - sum % 10) % 10);
+}
+
 } // namespace
+
+ModuleValues ModuleValues::for_instance(quint32 instance)
+{
+    ModuleValues v;
+    v.serial = v.devno = "KV20SIM" + QByteArray::number(instance).rightJustified(6, '0');
+    v.mac = QStringLiteral("02:4B:56:%1:%2:%3")
+                .arg(instance >> 16 & 0xFF, 2, 16, QLatin1Char('0'))
+                .arg(instance >> 8 & 0xFF, 2, 16, QLatin1Char('0'))
+                .arg(instance & 0xFF, 2, 16, QLatin1Char('0'))
+                .toUpper()
+                .toLatin1();
+    const QByteArray body = "86" + QByteArray::number(instance).rightJustified(12, '0');
+    v.imei = body + luhn_digit(body);
+    return v;
+}
 
 bool ReplyFaults::any_generic() const
 {
@@ -112,7 +143,10 @@ QString help_text()
     QString text = QStringLiteral(
         "Usage: kv20-module-sim [options]\n"
         "Plays the module on a pseudo-terminal: prints the pty path as the first line of stdout,\n"
-        "answers AT commands and receives images with XMODEM(-1K) until SIGTERM or SIGINT.\n\n"
+        "answers AT commands and receives images with XMODEM(-1K) until SIGTERM or SIGINT.\n"
+        "SIGUSR1 restarts it: the port goes away and comes back under the same name, with the\n"
+        "same identity (after the --restart-after-download time, else 1000 ms). Without identity\n"
+        "options each simulator has its own serial number, device number, MAC and IMEI.\n\n"
         "Options:\n");
     int width = 0;
     for (const OptionDoc &doc : kOptions)
@@ -199,7 +233,11 @@ ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString
     out.device_tree = value("device-tree");
     out.no_product = set("no-product");
     number("pace", 50, 4000000, out.pace_baud);
+    number("not-ready-ms", 0, 600000, out.not_ready_ms);
 
+    // The process id tells simulators apart: no two running at once share
+    // it, and a pty number is reused as soon as its module has gone.
+    out.values = ModuleValues::for_instance(quint32(QCoreApplication::applicationPid()));
     ModuleValues &v = out.values;
     text("mac", v.mac);
     text("fw-version", v.fw_version);
@@ -245,6 +283,7 @@ ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString
     number("cancel-gap-ms", 0, 60000, t.cancel_gap_ms);
     number("eot-fault-times", 0, INT_MAX, t.eot_fault_times);
     number("unplug-block", 0, INT_MAX, t.unplug_block);
+    number("restart-after-download", 0, 600000, t.restart_after_download_ms);
 
     return ok ? ParseOutcome::Run : ParseOutcome::Error;
 }

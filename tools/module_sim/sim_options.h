@@ -18,6 +18,11 @@ struct ModuleValues
     QByteArray imei = "860000000000017";
     QByteArray iccid = "89860000000000000017";
     QByteArray devno = "KV20SIM000001";
+
+    // The identity of one simulated module: serial number, device number,
+    // MAC and IMEI derived from `instance`, so that simulators running side
+    // by side, or one after another on a reused pty, are different modules.
+    static ModuleValues for_instance(quint32 instance);
 };
 
 // Misbehaviour of the command interpreter. Every fault applies to the replies
@@ -66,6 +71,9 @@ struct TransferOptions
     EotReply eot_reply = EotReply::Ack;
     int eot_fault_times = 1;
     int unplug_block = -1;
+    // After an image arrived whole and EOT was acknowledged: the port goes
+    // away and comes back under the same name this many ms later. < 0: never.
+    int restart_after_download_ms = -1;
 };
 
 struct SimOptions
@@ -80,6 +88,7 @@ struct SimOptions
     bool no_product = false;
     int pace_baud = 0; // 0: no pacing
     bool quiet = false;
+    int not_ready_ms = 0; // the port refuses to open this long after it appears
 };
 
 enum class ParseOutcome { Run, Help, Error };

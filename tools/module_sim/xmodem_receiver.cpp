@@ -240,7 +240,7 @@ OutChunks XmodemReceiver::on_eot(SimTime now)
     }
     log_line(QStringLiteral("EOT: ACK"));
     finish(QStringLiteral("image complete"));
-    return one(ACK);
+    return one(ACK, opt_.restart_after_download_ms >= 0 ? AfterOutput::Restart : AfterOutput::Nothing);
 }
 
 std::optional<SimTime> XmodemReceiver::deadline() const

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "journal/operation_record.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// What the operator or a script sees of the modules being served. On a
+// terminal: a line per module redrawn in place, readable from a metre away;
+// otherwise a line per event (progress at every tenth of the image, then the
+// result), or JSON Lines. Line mode adds a header, the ports' arrivals and
+// removals and a summary; the line of an unplugged port goes a few seconds
+// later, so what is kept is bounded by the ports present, never by the
+// number of modules served.
+//
+// A module is known by the id add() gave it, not by its port's name: a port
+// name comes back with the next module, and a late result of the one before
+// must not land on the new module's line.
+class LivePrinter : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Mode { terminal, plain, json };
+    // How long an unplugged port's line stays on the terminal.
+    static constexpr int gone_line_ms = 3000;
+
+    // With a header: line mode.
+    LivePrinter(Mode mode, const QString &header = QString(), QObject *parent = nullptr);
+
+    int add(const QString &port, const QString &operation);
+    void progress(int id, qint64 bytes, qint64 total);
+    // already_done: the module had the operation earlier in this run.
+    void result(int id, const OperationRecord &record, bool already_done = false);
+    void removal(int id);
+    // A line for the operator outside the live lines (journal notices): on
+    // standard error, above the live lines on a terminal.
+    void notice(const QString &line);
+    // The final state; in line mode the summary, with records_not_in_journal
+    // said when not 0.
+    void finish(int records_not_in_journal = 0);
+
+private:
+    struct Module
+    {
+        int id = 0;
+        QString port;
+        QString operation;
+        qint64 bytes = 0;
+        qint64 total = 0;
+        int tenths_shown = 0;
+        QElapsedTimer clock;  // from the first acknowledged block
+        bool done = false, ok = false;
+        QString result;
+        QElapsedTimer gone;   // running once the port was unplugged
+    };
+
+    Module *find(int id);
+    QString running_text(const Module &module) const;
+    QString live_line(const Module &module) const;
+    QString summary() const;
+    void event(const QString &port, const char *name, const QString &plain_text);
+    void redraw();
+    void erase_live_lines();
+
+    const Mode mode;
+    const bool line_mode;
+    const QString header;
+    QList<Module> modules;
+    int next_id = 0;
+    int ok = 0, failed = 0, already_done = 0;
+    QElapsedTimer running;
+    int lines_drawn = 0;
+    QTimer redraw_timer;
+};

@@ -1,0 +1,24 @@
+#include "cli/operation_request.h"
+
+#include "protocol/download_session.h"
+
+#include <QCryptographicHash>
+
+bool prepare_request(const CliOptions &options, ModuleSession::Request *request, QString *refused)
+{
+    request->type = options.operation_type();
+    request->image = options.image;
+    request->cellular = options.cellular;
+    if (options.watch) {
+        request->served = std::make_shared<ServedModules>();
+        // A port that has just appeared may still be probed by another
+        // program or set up by its driver.
+        request->open_retry_ms = 3000;
+    }
+    if (options.command == CliOptions::query)
+        return true;
+    QByteArray image;
+    *refused = image_read_failure(read_image_file(options.image, &image));
+    request->image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+    return refused->isEmpty();
+}
