@@ -5,9 +5,13 @@
 #include "report/svg_charts.h"
 #include "report/wall_clock.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int pareto_bars = 12;
+// A journal with a new detail in every record must not make a page of them.
+constexpr int failure_rows = 50;
 
 const char style[] = R"(
 *{box-sizing:border-box}
@@ -34,7 +38,7 @@ code{font-family:"DejaVu Sans Mono",Consolas,monospace;font-size:12px}
 .meter{display:inline-block;width:48px;height:8px;margin-right:6px;background:#e5e9f0;vertical-align:middle}
 .meter span{display:block;height:8px;background:#3570a8}
 svg.chart{display:block;width:100%;height:auto;margin:4px 0}
-svg text{font-family:sans-serif;font-size:12px;fill:#333}
+svg text{font-family:sans-serif;font-size:13px;fill:#333}
 svg text.value{font-size:11px;fill:#1d2330}
 svg .grid{stroke:#e5e9f0;stroke-width:1}
 svg .bar{fill:#3570a8}
@@ -156,8 +160,8 @@ QString yield_section(const ShiftFigures &f)
                    rows)
            + QStringLiteral("<p class=\"muted\">First pass: the module's first record in the range was ok; final: "
                             "its last one was. A module retested had more than one record of the same operation. "
-                            "%1 records without a module identity (the module did not answer) count as operations only.</p>"
-                            "</section>")
+                            "Records without a module identity (the module did not answer) count as operations only: "
+                            "%1.</p></section>")
                  .arg(grouped(f.without_identity));
 }
 
@@ -194,7 +198,7 @@ QString failed_modules(const ShiftFigures &f)
     if (f.failed_modules > quint64(rows.size()))
         shown = QStringLiteral(" (the first %1 by time)").arg(rows.size());
     return QStringLiteral("<h3>%1 modules whose last record failed%2</h3>").arg(grouped(f.failed_modules), shown)
-           + table({18, 17, 15, 9, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
+           + table({17, 17, 14, 11, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
                                              QStringLiteral("last record"), QStringLiteral("operation"),
                                              QStringLiteral("detail"), QStringLiteral("station / port")},
                    rows);
@@ -210,7 +214,7 @@ QString failure_section(const ShiftFigures &f)
     html += pareto_chart(f, pareto_bars);
     QList<QStringList> rows;
     quint64 cumulative = 0;
-    for (int i = 0; i < f.failures.size(); ++i) {
+    for (int i = 0; i < std::min(f.failures.size(), failure_rows); ++i) {
         cumulative += f.failures[i].count;
         rows << QStringList {num + QString::number(i + 1), detail_text(f.failures[i].name),
                              num + grouped(f.failures[i].count),
@@ -220,6 +224,13 @@ QString failure_section(const ShiftFigures &f)
     html += table({7, 51, 14, 14, 14}, {QStringLiteral("#no."), QStringLiteral("detail"), QStringLiteral("#records"),
                                         QStringLiteral("#share"), QStringLiteral("#cumulative")},
                   rows);
+    if (f.failures.size() > failure_rows) {
+        quint64 rest = 0;
+        for (int i = failure_rows; i < f.failures.size(); ++i)
+            rest += f.failures[i].count;
+        html += QStringLiteral("<p>%1 more details with %2 records in all (all of them in --json).</p>")
+                    .arg(grouped(quint64(f.failures.size() - failure_rows)), grouped(rest));
+    }
     if (f.failures.size() > pareto_bars)
         html += QStringLiteral("<p class=\"muted\">The chart shows the first %1 details.</p>").arg(pareto_bars);
     return html + failed_modules(f) + QStringLiteral("</section>");
@@ -310,7 +321,7 @@ QByteArray report_page(const ShiftFigures &f, const QDateTime &made)
                                   "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
                                   "<title>Shift report %1</title><style>%2</style></head><body>\n")
                        .arg(range, QString::fromUtf8(style));
-    html += QStringLiteral("<header><h1>Shift report</h1><p class=\"muted\">%1 · %2 stations · %3 journal files</p></header>\n")
+    html += QStringLiteral("<header><h1>Shift report</h1><p class=\"muted\">%1 · stations: %2 · journal files: %3</p></header>\n")
                 .arg(range).arg(f.stations.size()).arg(f.files.size());
     const QStringList warnings = alerts(f);
     if (!warnings.isEmpty())

@@ -109,13 +109,15 @@ QByteArray report_text(const ShiftFigures &f)
     if (!f.failures.isEmpty()) {
         QList<QStringList> rows {{QStringLiteral("failures by detail"), num + QStringLiteral("records"), num + QStringLiteral("cumulative")}};
         quint64 cumulative = 0;
-        for (const auto &c : f.failures) {
+        for (const auto &c : f.failures.mid(0, 20)) {
             cumulative += c.count;
             rows << QStringList {c.name.isEmpty() ? QStringLiteral("(no detail)") : one_line(c.name),
                                  num + QString::number(c.count),
                                  num + percent_text(cumulative, f.failed_records)};
         }
         out += QLatin1Char('\n') + columns(rows);
+        if (f.failures.size() > 20)
+            out += QStringLiteral("  ... and %1 more details\n").arg(f.failures.size() - 20);
     }
     if (f.failed_modules > 0) {
         QList<QStringList> rows {{QStringLiteral("failed in the end"), QStringLiteral("imei/mac"), QStringLiteral("last record"),
