@@ -75,7 +75,11 @@ bool JournalScanner::next(Row *row)
         if (record_end) {
             const char *begin = buffer_.data() + begin_;
             const char *content_end = record_end > begin && record_end[-1] == '\r' ? record_end - 1 : record_end;
-            split(begin, content_end, row);
+            // Held to the same limit whether or not it came in one read.
+            if (size_t(content_end - begin) > max_record_bytes)
+                row->too_long = true;
+            else
+                split(begin, content_end, row);
             begin_ = size_t(record_end - buffer_.data()) + 1;
             line_ += lines;
             return true;

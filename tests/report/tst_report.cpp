@@ -121,6 +121,8 @@ private slots:
     void initTestCase() { QVERIFY(write_fixture(QDir(dir.path()))); }
     void figures_as_the_journals_imply_data();
     void figures_as_the_journals_imply();
+    void rows_read_or_named_data();
+    void rows_read_or_named();
     void exit_status_and_message_data();
     void exit_status_and_message();
     void page_as_chromium_shows_it();
@@ -184,6 +186,38 @@ void TestReport::figures_as_the_journals_imply()
     const QJsonValue got = parse(run.out).toObject().value(key), wanted = parse(expected);
     QVERIFY2(!wanted.isUndefined(), "the expected JSON does not parse");
     QVERIFY2(got == wanted, QJsonDocument(QJsonArray {got}).toJson(QJsonDocument::Compact).constData());
+}
+
+void TestReport::rows_read_or_named_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QStringList>("unreadable");  // "line: reason"
+    const QByteArray ok = "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN,86,,,,,,ok,,10\r\n";
+    QTest::newRow("a line break inside quotes") << "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN\r\n2\",86,,,,,,ok,,10\r\n"
+        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok << 2 << QStringList {"4: result neither ok nor failed"};
+    QTest::newRow("a record longer than 64 KiB") << QByteArray(70000, 'x') + "\r\n" + ok << 1 << QStringList {"2: longer than 64 KiB"};
+    QTest::newRow("blank lines and a header again") << "\r\n" + Journal::header_row() + ok + "\r\n" << 1 << QStringList {};
+    QTest::newRow("foreign rows") << "ab\"c\",\r\n2026-12-06,cli,COM5,query,DN,86,,,,,,ok,,10\r\n" + ok + ok.left(ok.size() - 2) + ",extra\r\n"
+        << 1 << QStringList {"2: quotes out of place", "3: no time", "5: too many fields"};
+    QTest::newRow("a torn quoted field") << ok + "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN" << 1
+                                         << QStringList {"3: cut off at the end of the file"};
+}
+
+void TestReport::rows_read_or_named()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, records);
+    QFETCH(QStringList, unreadable);
+    QTemporaryDir rows_dir;
+    QVERIFY(append(rows_dir.filePath("kv20-journal.csv"), Journal::header_row() + body));
+    const Run run = report(rows_dir.path(), {"kv20-journal.csv", "--json"});
+    const QJsonObject got = parse(run.out).toObject();
+    QCOMPARE(got["records"].toInt(), records);
+    QStringList named;
+    for (const QJsonValue row : got["unreadable"]["rows"].toArray())
+        named << QString("%1: %2").arg(row["line"].toInt()).arg(row["reason"].toString());
+    QCOMPARE(named, unreadable);
 }
 
 void TestReport::exit_status_and_message_data()
