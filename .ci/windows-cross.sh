@@ -4,9 +4,12 @@
 # 1. unpacks the Windows Qt kit into the build folder and configures the tree
 #    for Windows (cmake/mingw-w64-x86_64.cmake), -Werror;
 # 2. builds kv20-tool.exe (a window program) and kv20-cli.exe (a console
-#    program) and the zip operators unpack, kv20-tool-<version>-win64.zip;
-# 3. runs tests/windows/wine_checks.sh: the zip under wine against the Linux
-#    build's kv20-module-sim (build/bin, or KV20_LINUX_BUILD/bin).
+#    program), each with its icon, version information and manifest, the zip
+#    operators unpack, kv20-tool-<version>-win64.zip, and the per-user
+#    installer beside it, kv20-tool-<version>-win64.msi (wixl);
+# 3. runs tests/windows/wine_checks.sh: the zip and the installer under wine
+#    against the Linux build's kv20-module-sim (build/bin, or
+#    KV20_LINUX_BUILD/bin).
 #
 #   .ci/windows-cross.sh [BUILD_DIR]      (default: <repo>/build-win)
 #
@@ -64,6 +67,11 @@ else
     qt_args=(-DQt5_DIR="$repo/cmake/qt5-standin/Qt5")
 fi
 
+# Every PE file carries a time stamp, which the linker and strip set to the
+# present; the commit's time instead makes the zip's and the installer's
+# copies of a file the same bytes, and the build repeatable.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct 2>/dev/null || echo 1)}
+
 say "configuring the tree for Windows in $out"
 if [ -f "$out/CMakeCache.txt" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$out/CMakeCache.txt"; then
     rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
@@ -73,7 +81,7 @@ cmake -S "$repo" -B "$out" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-Werror >/dev/null
 
 if [ ! -f "$kit" ]; then
-    mapfile -t objects < <(ninja -C "$out" -t targets all | sed -n 's/^\(.*\.obj\): .*/\1/p' | sort)
+    mapfile -t objects < <(ninja -C "$out" -t targets all | sed -n 's/^\(.*\.\(obj\|res\)\): .*/\1/p' | sort)
     [ ${#objects[@]} -gt 0 ] || fail "the Windows configuration has no objects"
     say "compiling ${#objects[@]} objects against the stand-in (no link)"
     ninja -C "$out" -j"$jobs" "${objects[@]}" >"$out/objects.log" 2>&1 \
@@ -82,17 +90,29 @@ if [ ! -f "$kit" ]; then
     exit 0
 fi
 
-say "building the programs and the zip"
-{ ninja -C "$out" -j"$jobs" && ninja -C "$out" package; } >"$out/build.log" 2>&1 \
-    || { tail -n 40 "$out/build.log" >&2; fail "building for Windows"; }
-zip=$(ls "$out"/kv20-tool-*-win64.zip)
+command -v wixl >/dev/null && command -v wixl-heat >/dev/null || fail "wixl is needed for the installer (Debian: wixl)"
+fixtures=$out/wine-fixtures
+rm -rf "$fixtures" && mkdir -p "$fixtures"
+# The upgrade checks install an older version first: the same tree with a
+# lower version number, built here before the real one, so that only the
+# version resources are compiled again and the programs linked again.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
+IFS=. read -r major minor _ <<<"$version"
+older=$([ "${minor:-0}" -gt 0 ] && echo "$major.$((minor - 1))" || echo "$((major - 1)).99")
+build_as() { # VERSION (empty: the project's), ninja targets
+    cmake -S "$repo" -B "$out" -DKV20_WINDOWS_VERSION="$1" >/dev/null && ninja -C "$out" -j"$jobs" \
+        && ninja -C "$out" "${@:2}"
+}
+say "building the programs, the zip and the installer $version (and $older to upgrade from)"
+{ build_as "$older" msi && mv "$out/kv20-tool-$older-win64.msi" "$fixtures/" && build_as "" package msi; } \
+    >"$out/build.log" 2>&1 || { tail -n 40 "$out/build.log" >&2; fail "building for Windows"; }
+zip=$out/kv20-tool-$version-win64.zip
 unzip -l "$zip" | sed 's/^/  /'
+ls -l "${zip%.zip}.msi" | sed 's/^/  /'
 
 # The fixtures the checks run inside the prefix.
-fixtures=$out/wine-fixtures
-mkdir -p "$fixtures"
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -static -municode "$repo/tests/windows/wine_fixture.cpp" \
-    -lsetupapi -o "$fixtures/wine_fixture.exe"
+    -lsetupapi -lole32 -luuid -o "$fixtures/wine_fixture.exe"
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -static "$repo/tests/discovery/win/com_port_check.cpp" \
     "$repo/discovery/com_port_walk_win.cpp" -lsetupapi -o "$fixtures/com_port_check.exe"
 
@@ -116,4 +136,4 @@ if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     exit 0
 fi
 [ "$status" = 0 ] || fail "wine checks"
-say "the zip runs under wine: $zip"
+say "the zip and the installer run under wine: $zip ${zip%.zip}.msi"

@@ -13,6 +13,9 @@ LineMode::LineMode(const ModuleSession::Request &request, int rescan_ms, const J
 {
     rescan_timer.setInterval(rescan_ms);
     connect(&rescan_timer, &QTimer::timeout, this, &LineMode::rescan);
+    rescan_soon.setSingleShot(true);
+    rescan_soon.setInterval(0);
+    connect(&rescan_soon, &QTimer::timeout, this, &LineMode::rescan);
 }
 
 // The sessions are children: each waits for its worker thread when it goes,
@@ -32,7 +35,10 @@ void LineMode::start(LivePrinter *live_printer)
 {
     printer = live_printer;
     notifier = new PortChangeNotifier(this);
-    connect(notifier, &PortChangeNotifier::ports_changed, this, &LineMode::rescan);
+    connect(notifier, &PortChangeNotifier::ports_changed, &rescan_soon, [this] {
+        if (!rescan_soon.isActive())
+            rescan_soon.start();
+    });
     if (!notifier->listening())
         printer->notice(QStringLiteral("no device-change events: looking for modules every %1 ms")
                             .arg(rescan_timer.interval()));

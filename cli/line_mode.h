@@ -49,6 +49,10 @@ private:
     LivePrinter *printer = nullptr;
     PortChangeNotifier *notifier = nullptr;
     QTimer rescan_timer;
+    // A burst of device events (a hub of modules plugged in at once) makes
+    // one rescan, not one per event: a walk of the ports costs more the more
+    // modules are present.
+    QTimer rescan_soon;
     // Ports present, by name: the session serving this plug-in, null once
     // it was served, and what the printer knows it by.
     struct Plug

@@ -18,7 +18,8 @@
 
 namespace {
 
-enum ExitCode { done = 0, nothing_in_range = 1, usage = 2 };
+// 141: as every command of kv20-cli when its output goes away.
+enum ExitCode { done = 0, nothing_in_range = 1, usage = 2, output_gone = 141 };
 
 const char help_text[] =
     "Usage: kv20-cli report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]\n"
@@ -42,7 +43,8 @@ const char help_text[] =
     "\n"
     "Without --html or --json a summary is printed.\n"
     "Exit status: 0; 1 when no record falls in the range; 2 usage error, a\n"
-    "file that cannot be read as a journal, or output that cannot be written.\n";
+    "file that cannot be read as a journal or a page that cannot be written;\n"
+    "141 when standard output cannot be written.\n";
 
 // False when the output could not take it all (a full disk, a reader gone).
 bool write_out(const QByteArray &bytes, FILE *stream = stdout)
@@ -153,7 +155,7 @@ int run_report_command(const QStringList &arguments)
         return usage;
     }
     if (parser.isSet(help)) {
-        return write_out(help_text) ? done : usage;
+        return write_out(help_text) ? done : output_gone;
     }
     const QStringList journals = parser.positionalArguments();
     if (journals.isEmpty()) {
@@ -196,7 +198,7 @@ int run_report_command(const QStringList &arguments)
     // A report cut short must not pass for a whole one.
     if (!write_out(out)) {
         complain(QStringLiteral("standard output cannot be written"));
-        return usage;
+        return output_gone;
     }
     if (figures.records == 0) {
         complain(parser.isSet(from) || parser.isSet(to) ? QStringLiteral("no record falls in the range")

@@ -32,6 +32,7 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
         emit progress(qMin<qint64>(value, total), total);
     });
     connect(worker, &MPThread::operation_finished, this, &ModuleSession::on_finished);
+    connect(worker, &MPThread::port_opened, this, &ModuleSession::on_port_opened);
     open_retry.setSingleShot(true);
     connect(&open_retry, &QTimer::timeout, this, &ModuleSession::try_open);
 }
@@ -49,25 +50,37 @@ void ModuleSession::start()
     try_open();
 }
 
+// Never waits: many modules arriving at once each get their port opened
+// by their own worker thread.
 void ModuleSession::try_open()
 {
-    if (!worker->open_serial_port(target.node, QString())) {
-        if (opening.elapsed() + open_retry_every_ms <= request.open_retry_ms)
-            open_retry.start(open_retry_every_ms);
-        else
-            give_up_opening(QStringLiteral("port did not open"));
-        return;
+    phase = Phase::opening;
+    worker->open_serial_port_later(target.node);
+}
+
+void ModuleSession::on_port_opened(bool ok)
+{
+    if (!cancelled_while_opening.isEmpty()) {
+        give_up_opening(cancelled_while_opening);
+    } else if (!ok && opening.elapsed() + open_retry_every_ms <= request.open_retry_ms) {
+        phase = Phase::waiting_to_retry;
+        open_retry.start(open_retry_every_ms);
+    } else if (!ok) {
+        give_up_opening(QStringLiteral("port did not open"));
+    } else {
+        phase = Phase::running;
+        worker->__start_flash(flash_parameter(),
+                              request.cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
+        flash_parameter parameter;
+        parameter.fs_path = request.image;
+        parameter.fw_path = request.image;
+        worker->__start_flash(parameter, request.type);
     }
-    worker->__start_flash(flash_parameter(),
-                          request.cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
-    flash_parameter parameter;
-    parameter.fs_path = request.image;
-    parameter.fw_path = request.image;
-    worker->__start_flash(parameter, request.type);
 }
 
 void ModuleSession::give_up_opening(const QString &detail)
 {
+    phase = Phase::running;
     OperationRecord record = unstarted_operation(target.port, request.type, request.image, detail);
     record.started = arrived;
     record.duration_ms = opening.elapsed();
@@ -76,12 +89,17 @@ void ModuleSession::give_up_opening(const QString &detail)
 
 void ModuleSession::cancel(const QString &detail)
 {
-    if (open_retry.isActive()) {
+    switch (phase) {
+    case Phase::opening:
+        cancelled_while_opening = detail;
+        break;
+    case Phase::waiting_to_retry:
         open_retry.stop();
         give_up_opening(detail);
-        return;
+        break;
+    default:
+        worker->request_cancel(detail);
     }
-    worker->request_cancel(detail);
 }
 
 void ModuleSession::on_finished()

@@ -73,6 +73,7 @@ signals:
 
 private:
     void try_open();
+    void on_port_opened(bool ok);
     void give_up_opening(const QString &detail);
     void on_finished();
 
@@ -83,6 +84,9 @@ private:
     QDateTime arrived;
     QElapsedTimer opening;
     QTimer open_retry;
+    // Until the operation runs, a cancel is the session's own to carry out.
+    enum class Phase { idle, opening, waiting_to_retry, running } phase = Phase::idle;
+    QString cancelled_while_opening;
     OperationRecord result;
     JournalOutcome journal_result;
     bool already_done_ = false;

@@ -7,7 +7,7 @@ kv20_packages=(
   lrzsz socat
   xvfb xdotool x11-utils imagemagick fonts-wqy-microhei
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 wine64 fonts-wine unzip
+  g++-mingw-w64-x86-64 wine64 fonts-wine unzip wixl icoutils binutils gawk
   umockdev libumockdev-dev
   ninja-build
   dpkg-dev fakeroot file lintian udev gzip man-db

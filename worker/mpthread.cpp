@@ -58,6 +58,9 @@ int MPThread::__start_flash(flash_parameter param, quint8 type)
             request_clock.start();
         }
         request_pending.store(true, std::memory_order_release);
+        // Taken at once rather than at the loop's next 20 ms turn.
+        std::lock_guard<std::mutex> locker(command_mutex);
+        command_posted.notify_all();
     } else if (type == operation::select_1k_blocks) {
         block_mode.store(0);
     } else if (type == operation::select_256_blocks) {
@@ -74,6 +77,17 @@ bool MPThread::open_serial_port(QString port_name, QString)
     command->kind = LinkCommand::open;
     command->port_name = port_name;
     return post_link_command(command);
+}
+
+void MPThread::open_serial_port_later(const QString &port_name)
+{
+    auto command = std::make_shared<LinkCommand>();
+    command->kind = LinkCommand::open;
+    command->port_name = port_name;
+    command->announced = true;
+    std::lock_guard<std::mutex> locker(command_mutex);
+    link_commands.append(command);
+    command_posted.notify_all();
 }
 
 void MPThread::close_serial_port()
@@ -127,6 +141,8 @@ void MPThread::serve_link_commands()
             open_port_name = command->port_name;
         } else
             link.close();
+        if (command->announced)
+            emit port_opened(result);
         locker.lock();
         command->result = result;
         command->done = true;
@@ -137,7 +153,8 @@ void MPThread::serve_link_commands()
 void MPThread::idle_wait(unsigned long ms)
 {
     std::unique_lock<std::mutex> locker(command_mutex);
-    if (link_commands.isEmpty() && posted_records.isEmpty() && !stop.load(std::memory_order_acquire))
+    if (link_commands.isEmpty() && posted_records.isEmpty() && !stop.load(std::memory_order_acquire)
+        && !request_pending.load(std::memory_order_acquire))
         command_posted.wait_for(locker, std::chrono::milliseconds(ms));
 }
 

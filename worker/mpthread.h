@@ -57,6 +57,10 @@ public:
     // record of its own (FinishedOperation::already_done).
     using IdentityCheck = std::function<bool(const OperationRecord &)>;
     void set_identity_check(IdentityCheck check) { identity_check = std::move(check); }
+    // Thread-safe, and never waits, unlike open_serial_port: the worker opens
+    // the port between operations and tells how it went with port_opened().
+    // For a front end that opens many ports at once.
+    void open_serial_port_later(const QString &port_name);
     // Thread-safe. Hands a record the front end made itself (a port that did
     // not open) to the sink, on the worker thread, without waiting for it.
     void post_record(const OperationRecord &record);
@@ -106,6 +110,8 @@ signals:
     // After the signals that end an operation; its record waits in
     // take_finished_operations().
     void operation_finished();
+    // The outcome of open_serial_port_later().
+    void port_opened(bool ok);
 
 public slots:
     int __start_flash(flash_parameter param, quint8 type);
@@ -124,6 +130,7 @@ private:
         bool done = false;
         bool abandoned = false;
         bool result = false;
+        bool announced = false;  // nobody waits: the outcome goes out as port_opened()
     };
 
     // How long the window waits for the worker to open or close the port. The

@@ -2,8 +2,8 @@
 # Draws the PNG sizes of the hicolor theme with ImageMagick's own drawing
 # primitives (Debian's ImageMagick has no SVG reader without extra
 # delegates). The figure is the one of kv20-tool.svg, in the same 256x256
-# coordinates: keep both in step when changing it. The PNGs are kept in the
-# repository, so that building the package needs no drawing tool.
+# coordinates: keep both in step when changing it. The PNGs and the .ico are
+# kept in the repository, so that building the packages needs no drawing tool.
 set -eu
 cd "$(dirname "$0")"
 
@@ -24,3 +24,8 @@ convert -size 256x256 xc:none \
 for size in 16 24 32 48 64 128; do
     convert kv20-tool-256.png -filter Lanczos -resize "${size}x${size}" -strip "PNG32:kv20-tool-${size}.png"
 done
+
+# The Windows programs' icon (Debian: icoutils), every size in one file; the
+# 256 px image stays PNG, as Windows expects it at that size.
+icotool -c -o kv20-tool.ico kv20-tool-16.png kv20-tool-24.png kv20-tool-32.png kv20-tool-48.png \
+    kv20-tool-64.png kv20-tool-128.png -r kv20-tool-256.png

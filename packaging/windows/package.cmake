@@ -5,6 +5,37 @@
 #     platforms/qwindows.dll, styles/qwindowsvistastyle.dll,
 #     translations/qt_en.qm, README.txt, licenses/
 #
+# The version the programs, the zip and the installer carry: the project's,
+# unless KV20_WINDOWS_VERSION names another (the wine checks build an older
+# installer from the same tree with it, to upgrade from).
+set(kv20_version ${PROJECT_VERSION})
+if(KV20_WINDOWS_VERSION)
+  set(kv20_version ${KV20_WINDOWS_VERSION})
+endif()
+
+# Icon, version information and manifest of each program, compiled by the
+# MinGW resource compiler (windres).
+string(REPLACE "." ";" kv20_version_parts "${kv20_version}.0.0.0")
+list(SUBLIST kv20_version_parts 0 4 kv20_version_parts)
+string(REPLACE ";" "," KV20_VERSION_COMMAS "${kv20_version_parts}")
+set(KV20_VERSION ${kv20_version})
+set(KV20_ICON ${CMAKE_CURRENT_SOURCE_DIR}/icons/kv20-tool.ico)
+set(KV20_MANIFEST ${CMAKE_CURRENT_SOURCE_DIR}/windows/kv20.manifest)
+set(KV20_COMPANY "The KV20 tool developers")
+set(KV20_PRODUCT "KV20 Module Tool")
+foreach(KV20_PROGRAM kv20-tool kv20-cli)
+  if(KV20_PROGRAM STREQUAL kv20-tool)
+    set(KV20_DESCRIPTION "KV20 Module Tool")
+  else()
+    set(KV20_DESCRIPTION "KV20 Module Tool, command line")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${KV20_PROGRAM}.rc)
+  configure_file(windows/program.rc.in ${rc} @ONLY)
+  # windres reads the icon and the manifest; nothing else tells Ninja so.
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${KV20_ICON};${KV20_MANIFEST}")
+  target_sources(${KV20_PROGRAM} PRIVATE ${rc})
+endforeach()
+
 # Only with a real Windows Qt: the stand-in Qt of the cross check links
 # nothing, so there is nothing to package.
 get_target_property(kv20_qt_core_type Qt5::Core TYPE)
@@ -53,8 +84,24 @@ if(EXISTS ${kv20_qt_prefix}/licenses)
 endif()
 
 set(CPACK_PACKAGE_NAME kv20-tool)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME kv20-tool-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_VERSION ${kv20_version})
+set(CPACK_PACKAGE_FILE_NAME kv20-tool-${kv20_version}-win64)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+# The installer, kv20-tool-<version>-win64.msi beside the zip, with the same
+# files (`msi` target, after the programs are built): Debian's wixl
+# (msitools) from windows/kv20-tool.wxs.
+find_program(KV20_WIXL wixl)
+find_program(KV20_WIXL_HEAT wixl-heat)
+if(KV20_WIXL AND KV20_WIXL_HEAT)
+  add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSTAGE=${CMAKE_BINARY_DIR}/msi-stage
+            -DMSI=${CMAKE_BINARY_DIR}/kv20-tool-${kv20_version}-win64.msi -DVERSION=${kv20_version}
+            -DICON=${KV20_ICON} -DWXS=${CMAKE_CURRENT_SOURCE_DIR}/windows/kv20-tool.wxs
+            -DWIXL=${KV20_WIXL} -DWIXL_HEAT=${KV20_WIXL_HEAT}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/make_msi.cmake
+    VERBATIM)
+  add_dependencies(msi kv20-tool kv20-cli kv20_catalogue)
+endif()

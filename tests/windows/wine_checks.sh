@@ -19,6 +19,9 @@ set -uo pipefail
 
 all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
     journal_held window watch report)
+# The installer's checks run in this order, each going on from the state the
+# one before left: installed, used, removed; then upgraded and downgraded.
+all_checks+=(msi_install msi_resources msi_cli msi_window msi_uninstall msi_upgrade)
 
 zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4 checks=("${@:5}")
 [ ${#checks[@]} -eq 0 ] && checks=("${all_checks[@]}")
@@ -226,7 +229,7 @@ colour_centre() { # PNG COLOUR X0 Y0
 window_log_has() { grep -q "$1" window.log 2>/dev/null; }
 
 check_window() {
-    local ok=0 pid wid shot=$work/kv20-tool-wine.png geometry width height centre started status
+    local ok=0 pid wid shot=${shot_file:-$work/kv20-tool-wine.png} geometry width height centre started status
     image_of image.bin 40000
     printf '[General]\r\nfs.img_path=%s\r\n' "$(winpath "$PWD/image.bin" | tr '\\' /)" >config.ini
     start_sim COM5 sim.log --save-image="$PWD/saved.bin" --strip-padding || return 1
@@ -237,7 +240,9 @@ check_window() {
     window_log_has '3.sTemp: "COM5"' || { say "  the Setup API walk did not find COM5"; ok=1; }
     find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 云音箱 | head -n 1); [ -n "$wid" ]; }
     wait_for 10 find_window || { say "  no window"; kill "$pid"; return 1; }
-    wait_for 10 import -window "$wid" "$shot" || { say "  no screenshot"; ok=1; }
+    # Mapped is not yet painted: a screenshot of one colour is taken again.
+    painted() { import -window "$wid" "$shot" && [ "$(identify -format %k "$shot")" -gt 2 ]; }
+    wait_for 10 painted || { say "  no screenshot of the painted window"; ok=1; }
     say "  screenshot: $shot"
     read -r width height < <(identify -format '%w %h' "$shot")
     [ "$(white_runs "$shot" $((width * 3 / 4)))" -ge 4 ] || { say "  the fields are squashed (see the screenshot)"; ok=1; }
@@ -275,6 +280,115 @@ check_report() {
     cmp -s windows.json linux.json || { say "  Windows and Linux differ:"; diff windows.json linux.json | head -n 6; ok=1; }
     grep -q '"records":3,' linux.json || { say "  not the three records: $(cat linux.json)"; ok=1; }
     say "  $(head -c 240 linux.json)..."
+    return $ok
+}
+
+msi=${zip%.zip}.msi version=${zip##*/kv20-tool-} product="KV20 Module Tool"
+version=${version%-win64.zip}
+msi_run() { timeout 120 "$wine" msiexec "$1" "$(winpath "$2")" "${@:3}"; } # /i|/x MSI [options]
+unix_path() { local p=${1//\\//}; printf '%s/drive_c%s' "$WINEPREFIX" "${p#[Cc]:}"; }
+# The value NAME of every key under ROOT whose value BY is the product's
+# name, one a line: one line for each installed-programs entry.
+product_value() { # ROOT BY NAME
+    "$wine" reg query "$1" /s 2>/dev/null | tr -d '\r' | awk -F'    ' -v by="$2" -v name="$3" -v product="$product" '
+        /^HKEY/ { if (mine) print v; mine = 0; v = "" }
+        $2 == by && $4 == product { mine = 1 }
+        $2 == name { v = $4 }
+        END { if (mine) print v }'
+}
+# wine writes the installed-programs entry of a per-user package under HKLM.
+entry() { product_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayName "$1"; }
+install_folder() { unix_path "$(entry InstallLocation)"; }
+shortcut_file() { echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/"$product.lnk"; }
+shortcut() { timeout 60 "$wine" "$fixtures/wine_fixture.exe" shortcut "$(winpath "$(shortcut_file)")" | tr -d '\r'; }
+icon_sizes() { icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | paste -sd' '; }
+pe_version() { wrestool -x --raw -t16 "$1" | strings -el -n 3 | grep -A1 -x ProductVersion | tail -n 1; }
+# The columns NAMES (a,b,...) of the last record of JOURNAL, found by the
+# header, unquoted and joined by commas; a quoted field may hold commas.
+journal_values() { # JOURNAL NAMES
+    tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' | gawk -v names="$2" -v FPAT='([^,]*)|("([^"]|"")*")' '
+        NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next } { last = $0 }
+        END { $0 = last; n = split(names, want, ",")
+              for (i = 1; i <= n; i++) { v = $col[want[i]]; if (v ~ /^"/) { v = substr(v, 2, length(v) - 2); gsub(/""/, "\"", v) }
+                                         printf "%s%s", v, i < n ? "," : "\n" } }'
+}
+
+check_msi_install() {
+    local ok=0 folder lnk
+    msi_run /i "$msi" /qn; expect "msiexec /i exit status" $? 0 || return 1
+    folder=$(install_folder)
+    diff -rq "$app" "$folder" || { say "  the installed files are not the zip's"; ok=1; }
+    mapfile -t lnk < <(shortcut)
+    expect "shortcut: target, working directory" "${lnk[*]}" "$(entry InstallLocation)kv20-tool.exe $(entry InstallLocation)" || ok=1
+    expect "installed-programs entry" "$(entry DisplayName),$(entry DisplayVersion),$(entry Publisher)" \
+        "$product,$version,The KV20 tool developers" || ok=1
+    expect "its icon" "$(icon_sizes "$(unix_path "$(product_value 'HKCU\Software\Microsoft\Installer\Products' ProductName ProductIcon)")")" \
+        "16 24 32 48 64 128 256" || ok=1
+    return $ok
+}
+
+# Icon, version information and manifest, read from the installed programs.
+check_msi_resources() {
+    local ok=0 exe
+    for exe in "$(install_folder)"/kv20-{tool,cli}.exe; do
+        wrestool -x -t14 "$exe" >icon.ico
+        expect "$exe: icon" "$(icon_sizes icon.ico)" "16 24 32 48 64 128 256" || ok=1
+        expect "$exe: version" "$(pe_version "$exe")" "$version" || ok=1
+        expect "$exe: manifest" "$(wrestool -x --raw -t24 "$exe" | grep -c -e 'level="asInvoker"' \
+            -e 'Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' -e '>PerMonitor<')" 3 || ok=1
+    done
+    return $ok
+}
+
+# The installed console program, started where the shortcut starts the
+# window: its journal lands there.
+check_msi_cli() {
+    local ok=0 here=$PWD folder
+    folder=$(unix_path "$(shortcut | sed -n 2p)") && cd "$folder" || return 1
+    start_sim COM5 "$here/sim.log" || return 1
+    timeout 60 "$wine" "$(install_folder)/kv20-cli.exe" query >"$here/out.txt"
+    expect "exit status" $? 0 || ok=1
+    expect "journal record" "$(journal_values kv20-journal.csv tool,port,result)" cli,COM5,ok || ok=1
+    return $ok
+}
+
+check_msi_window() {
+    local app shot_file=$work/kv20-tool-installed.png
+    app=$(unix_path "$(shortcut | sed -n 2p)") && cd "$app" && check_window
+}
+
+# The operator's files outlive the programs: config.ini and every journal.
+check_msi_uninstall() {
+    local ok=0 folder lnk file
+    folder=$(install_folder) lnk=$(shortcut_file)
+    cp "$folder/kv20-journal.csv" "$folder/kv20-journal-unsaved-20261207-010203.csv"
+    msi_run /x "$msi" /qn; expect "msiexec /x exit status" $? 0 || ok=1
+    for file in $(cd "$app" && find . -type f); do [ ! -e "$folder/$file" ] || { say "  left: $file"; ok=1; }; done
+    [ ! -e "$lnk" ] || { say "  the shortcut is still there"; ok=1; }
+    expect "installed-programs entries" "$(entry DisplayName)" "" || ok=1
+    ls "$folder"/{config.ini,kv20-journal.csv,kv20-journal-unsaved-20261207-010203.csv} >/dev/null || ok=1
+    expect "the journal's last record" "$(journal_values "$folder/kv20-journal.csv" tool,operation,result)" window,audio,ok || ok=1
+    return $ok
+}
+
+# An older version, then this one over it: one entry, this version's files,
+# the operator's files kept. The older one again is refused with a message.
+check_msi_upgrade() {
+    local ok=0 older pid wid status
+    older=$(echo "$fixtures"/kv20-tool-*-win64.msi)
+    msi_run /i "$older" /qn; expect "older version: exit status" $? 0 || ok=1
+    msi_run /i "$msi" /qn; expect "upgrade: exit status" $? 0 || ok=1
+    expect "entries after the upgrade" "$(entry DisplayVersion)" "$version" || ok=1
+    expect "kv20-cli.exe version" "$(pe_version "$(install_folder)/kv20-cli.exe")" "$version" || ok=1
+    [ -f "$(install_folder)/config.ini" ] || { say "  config.ini lost"; ok=1; }
+    msi_run /i "$older" /qb & pid=$!
+    find_box() { wid=$(timeout 5 xdotool search --name 'Install Failed' | head -n 1); [ -n "$wid" ]; }
+    wait_for 30 find_box && import -window "$wid" "$work/msi-downgrade-refused.png" \
+        && timeout 5 xdotool key --window "$wid" Return || { say "  no message"; ok=1; }
+    wait "$pid"; status=$?
+    # 1603, as wine hands it to Linux: the low byte.
+    expect "older again: exit status" "$status" $((1603 & 255)) || ok=1
+    expect "entries after the refusal" "$(entry DisplayVersion)" "$version" || ok=1
     return $ok
 }
 

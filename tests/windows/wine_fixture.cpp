@@ -11,11 +11,16 @@
 //       opens FILE sharing it for reading only, as a spreadsheet that shows
 //       it does, says "held" and keeps it open until standard input ends.
 //
+//   wine_fixture shortcut FILE.lnk
+//       prints the shortcut's target and its working directory, one a line,
+//       as the shell reads them when the operator starts it.
+//
 // Exit status 0 when the set-up is in place; otherwise the failing call and
 // its error on stderr, exit 1.
 #include <windows.h>
 
 #include <setupapi.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -105,6 +110,23 @@ int hold_open(const wchar_t *path)
     return 0;
 }
 
+int shortcut(const wchar_t *path)
+{
+    IShellLinkW *link = nullptr;
+    IPersistFile *file = nullptr;
+    wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
+    const bool read = SUCCEEDED(CoInitialize(nullptr))
+        && SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                      reinterpret_cast<void **>(&link)))
+        && SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))
+        && SUCCEEDED(file->Load(path, STGM_READ)) && SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, 0))
+        && SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH));
+    if (!read)
+        return failed("reading the shortcut");
+    std::printf("%ls\n%ls\n", target, folder);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -113,6 +135,8 @@ int wmain(int argc, wchar_t **argv)
         return add_port(argv[2], argv[3]);
     if (argc == 3 && std::wcscmp(argv[1], L"hold-open") == 0)
         return hold_open(argv[2]);
-    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" | hold-open FILE\n");
+    if (argc == 3 && std::wcscmp(argv[1], L"shortcut") == 0)
+        return shortcut(argv[2]);
+    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" | hold-open FILE | shortcut FILE.lnk\n");
     return 2;
 }

@@ -1,0 +1,94 @@
+// The cost of one journal append against the journal's length: a station's
+// journal grows all shift and all year, and every operation appends to it
+// under the lock the other writers wait for. For 0, 100,000 and 1,000,000
+// records already in the journal: the median and the slowest of 20 appends
+// (each one whole: open, lock, the check of the last record, write, fsync).
+//
+//   kv20-bench-journal-append [DIR]     (default: a temporary folder)
+#include "journal/journal.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+OperationRecord record(int n)
+{
+    OperationRecord r;
+    r.started = QDateTime::currentDateTime();
+    r.tool = QStringLiteral("cli");
+    r.port = QStringLiteral("pts/%1").arg(n % 128);
+    r.operation = QStringLiteral("audio");
+    r.device_number = QStringLiteral("KV20SIM%1").arg(n, 6, 10, QLatin1Char('0'));
+    r.imei_or_mac = QStringLiteral("86%1").arg(n, 13, 10, QLatin1Char('0'));
+    r.iccid_or_audio_version = QStringLiteral("89860000000000000017");
+    r.device_version = QStringLiteral("KV20-FW-1.0.7");
+    r.image = QStringLiteral("/images/提示音, \"v2\".img");
+    r.image_bytes = 65536;
+    r.image_sha256 = QByteArray(64, 'a');
+    r.ok = n % 17 != 0;
+    r.detail = r.ok ? QString() : QStringLiteral("transfer error -4");
+    r.duration_ms = 6100 + n % 100;
+    return r;
+}
+
+// A journal of `records` records, written in large pieces.
+bool fill(const QString &path, int records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk = "\xEF\xBB\xBF" + Journal::header_row();
+    for (int n = 0; n < records; ++n) {
+        chunk += Journal::record_row(record(n));
+        if (chunk.size() > (1 << 20) && file.write(chunk) == chunk.size())
+            chunk.clear();
+    }
+    // On the disk before the first append, whose own fsync would wait for it.
+    return file.write(chunk) == chunk.size() && file.flush() && fsync(file.handle()) == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir temporary;
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
+    std::printf("journal append: median and slowest of 20 appends, in %s\n", qPrintable(dir));
+    double base = -1;
+    for (const int records : {0, 100000, 1000000}) {
+        const QString path = dir + QStringLiteral("/kv20-journal-%1.csv").arg(records);
+        if (records > 0 && !fill(path, records)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        const Journal journal(path);
+        std::vector<double> ms;
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            if (!journal.append(record(i)).in_journal) {
+                std::fprintf(stderr, "append to %s failed\n", qPrintable(path));
+                return 1;
+            }
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        const double median = (ms[9] + ms[10]) / 2;
+        base = base < 0 ? median : base;
+        std::printf("  %9d records (%7.1f MB): median %6.2f ms, slowest %6.2f ms, median %+6.2f ms against an "
+                    "empty journal\n", records, double(QFileInfo(path).size()) / 1e6, median, ms.back(),
+                    median - base);
+        QFile::remove(path);
+    }
+    return 0;
+}
