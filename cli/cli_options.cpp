@@ -35,9 +35,12 @@ const char overview[] =
     "  firmware IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
     "  watch query|audio IMAGE|firmware IMAGE [--variant cellular|wifi] [--json]\n"
     "        [--rescan-ms N]\n"
+    "  report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]\n"
     "\n"
     "watch is line mode: every module present and every module plugged in later\n"
     "gets the operation once, several at once, until Ctrl-C.\n"
+    "report turns journals of one or many stations into a summary, JSON or an\n"
+    "HTML page (exit status 0, 1 no record in the range, 2 usage or file error).\n"
     "\n"
     "kv20-cli COMMAND --help describes a command.\n"
     "\n"
@@ -106,7 +109,7 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
     if (!info) {
         *error = options->watch
                      ? QStringLiteral("watch takes query, audio IMAGE or firmware IMAGE, not \"%1\"").arg(name)
-                     : QStringLiteral("unknown command \"%1\" (commands: list, query, audio, firmware, watch)").arg(name);
+                     : QStringLiteral("unknown command \"%1\" (commands: list, query, audio, firmware, watch, report)").arg(name);
         return ParseResult::usage_error;
     }
     options->command = info->command;

@@ -10,6 +10,7 @@
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
+#include "report/report_command.h"
 #include "runner/module_session.h"
 
 #include <QCoreApplication>
@@ -239,6 +240,10 @@ int main(int argc, char **argv)
     // The worker's trace lines are for debugging the window; a script reads
     // only the results. QT_LOGGING_RULES still switches them on.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+
+    // The report reads journals only: no module, no worker, its own options.
+    if (app.arguments().value(1) == QLatin1String("report"))
+        return run_report_command(app.arguments());
 
     CliOptions options;
     QString error;

@@ -11,6 +11,7 @@ kv20_packages=(
   umockdev libumockdev-dev
   ninja-build
   dpkg-dev fakeroot file lintian udev gzip man-db
+  chromium
 )
 
 kv20_install_packages() {

@@ -18,7 +18,7 @@
 set -uo pipefail
 
 all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
-    journal_held window watch)
+    journal_held window watch report)
 # The installer's checks run in this order, each going on from the state the
 # one before left: installed, used, removed; then upgraded and downgraded.
 all_checks+=(msi_install msi_resources msi_cli msi_window msi_uninstall msi_upgrade)
@@ -260,6 +260,26 @@ check_window() {
     say "  ended $(( ($(date +%s%N) - started) / 1000000 )) ms after Escape"
     expect "exit status" "$status" 0 || ok=1
     expect "journal record" "$(journal_field 2-4),$(journal_field 12)" "window,COM5,audio,ok" || ok=1
+    return $ok
+}
+
+# kv20-cli.exe report reads a journal the Windows programs wrote (a query,
+# an audio replacement, a port that did not open) and prints the same JSON,
+# byte for byte, as the Linux build does on that file.
+check_report() {
+    local ok=0 linux_cli
+    linux_cli=$(dirname "$sim_program")/kv20-cli
+    image_of image.bin 20000
+    start_sim COM5 sim.log || return 1
+    run_exe kv20-cli.exe query >/dev/null && run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >/dev/null \
+        || { say "  the operations to report on failed"; return 1; }
+    run_exe kv20-cli.exe query --port COM9 >/dev/null 2>&1
+    run_exe kv20-cli.exe report kv20-journal.csv --json 2>err.txt | tr -d '\r' >windows.json
+    expect "exit status" "${PIPESTATUS[0]}" 0 || { say "  $(cat err.txt)"; ok=1; }
+    "$linux_cli" report kv20-journal.csv --json >linux.json
+    cmp -s windows.json linux.json || { say "  Windows and Linux differ:"; diff windows.json linux.json | head -n 6; ok=1; }
+    grep -q '"records":3,' linux.json || { say "  not the three records: $(cat linux.json)"; ok=1; }
+    say "  $(head -c 240 linux.json)..."
     return $ok
 }
 

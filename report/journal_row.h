@@ -1,0 +1,41 @@
+#pragma once
+
+#include "report/journal_scanner.h"
+#include "report/wall_clock.h"
+
+#include <QString>
+
+#include <string_view>
+
+// One journal record with the fields the report reads, as views into the
+// scanner's row.
+struct JournalRow
+{
+    JournalTime time;
+    std::string_view port, operation, device_number, imei_or_mac, image, image_sha256, detail;
+    qint64 image_bytes = -1;  // -1: none read
+    bool ok = false;
+    qint64 duration_ms = 0;
+};
+
+// The journal's columns found by name in its header row, so that a journal
+// with columns added later still reads; then each record checked against
+// them.
+class JournalColumns
+{
+public:
+    // False with the missing columns in *missing when the row is not a
+    // journal's header.
+    bool read_header(const JournalScanner::Row &header, QString *missing);
+    bool is_header(const JournalScanner::Row &row) const;
+
+    // Null when the record reads; else why not, in a few words.
+    const char *parse(const JournalScanner::Row &row, JournalRow *out) const;
+
+private:
+    enum Column { time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result,
+                  detail, duration_ms, count };
+    int index_[count] = {};
+    size_t width_ = 0;
+    std::string header_copy_;
+};

@@ -1,0 +1,166 @@
+#include "report/journal_scanner.h"
+
+#include <cstring>
+
+bool JournalScanner::open(const QString &path, QString *error)
+{
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        *error = file_.errorString();
+        return false;
+    }
+    buffer_.resize(2 * read_bytes);
+    return true;
+}
+
+// Moves the unread bytes to the front and reads more behind them.
+bool JournalScanner::fill()
+{
+    if (at_eof_)
+        return false;
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (buffer_.size() - end_ < read_bytes)
+        buffer_.resize(end_ + read_bytes);
+    const qint64 got = file_.read(buffer_.data() + end_, qint64(read_bytes));
+    if (got < 0)
+        read_error_ = file_.errorString();
+    if (got <= 0) {
+        at_eof_ = true;
+        return false;
+    }
+    end_ += size_t(got);
+    if (!started_ && end_ >= 3) {
+        started_ = true;
+        if (std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0)
+            begin_ = 3;
+    }
+    return true;
+}
+
+bool JournalScanner::next(Row *row)
+{
+    row->fields.clear();
+    row->torn = row->too_long = row->bad_quotes = false;
+    row->line = line_;
+    size_t scan = begin_;
+    bool quoted = false;
+    qint64 lines = 0;
+    for (;;) {
+        // Line ends and quotes are the only bytes that matter here; the
+        // parity of quotes tells whether a line end is inside a field, as it
+        // does for the writer when it closes off a torn record.
+        const char *p = buffer_.data() + scan, *stop = buffer_.data() + end_;
+        const char *record_end = nullptr;
+        while (p < stop) {
+            const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(stop - p)));
+            const char *segment_end = nl ? nl : stop;
+            for (const char *q = p; (q = static_cast<const char *>(std::memchr(q, '"', size_t(segment_end - q))));
+                 ++q)
+                quoted = !quoted;
+            if (!nl) {
+                p = stop;
+                break;
+            }
+            ++lines;
+            if (!quoted) {
+                record_end = nl;
+                break;
+            }
+            p = nl + 1;
+        }
+        if (record_end) {
+            const char *begin = buffer_.data() + begin_;
+            const char *content_end = record_end > begin && record_end[-1] == '\r' ? record_end - 1 : record_end;
+            // Held to the same limit whether or not it came in one read.
+            if (size_t(content_end - begin) > max_record_bytes)
+                row->too_long = true;
+            else
+                split(begin, content_end, row);
+            begin_ = size_t(record_end - buffer_.data()) + 1;
+            line_ += lines;
+            return true;
+        }
+        scan = end_;
+        if (end_ - begin_ > max_record_bytes) {
+            // Skip to the next line end whatever the quotes say.
+            row->too_long = true;
+            for (;;) {
+                const char *base = buffer_.data();
+                const void *nl = std::memchr(base + begin_, '\n', end_ - begin_);
+                if (nl) {
+                    begin_ = size_t(static_cast<const char *>(nl) - base) + 1;
+                    line_ = row->line + 1;
+                    return true;
+                }
+                begin_ = end_;
+                if (!fill()) {
+                    line_ = row->line + 1;
+                    return true;
+                }
+            }
+        }
+        const size_t scanned = scan - begin_;
+        if (!fill()) {
+            if (begin_ == end_)
+                return false;
+            // The file ends inside a record: torn.
+            row->torn = true;
+            split(buffer_.data() + begin_, buffer_.data() + end_, row);
+            begin_ = end_;
+            return true;
+        }
+        scan = begin_ + scanned;
+    }
+}
+
+void JournalScanner::split(const char *begin, const char *end, Row *row)
+{
+    // Unescaped text is never longer than the record: views into the scratch
+    // stay valid while it fills.
+    scratch_.clear();
+    scratch_.reserve(size_t(end - begin));
+    const char *p = begin;
+    for (;;) {
+        if (p < end && *p == '"') {
+            const size_t start = scratch_.size();
+            ++p;
+            for (;;) {
+                const char *quote = static_cast<const char *>(std::memchr(p, '"', size_t(end - p)));
+                if (!quote) {
+                    scratch_.append(p, size_t(end - p));
+                    p = end;
+                    row->bad_quotes = true;  // unclosed (a torn record)
+                    break;
+                }
+                scratch_.append(p, size_t(quote - p));
+                p = quote + 1;
+                if (p < end && *p == '"') {
+                    scratch_ += '"';
+                    ++p;
+                    continue;
+                }
+                break;
+            }
+            row->fields.emplace_back(scratch_.data() + start, scratch_.size() - start);
+            if (p < end && *p != ',')
+                row->bad_quotes = true;
+            const char *comma = static_cast<const char *>(std::memchr(p, ',', size_t(end - p)));
+            if (!comma)
+                return;
+            p = comma + 1;
+            continue;
+        }
+        const char *comma = static_cast<const char *>(std::memchr(p, ',', size_t(end - p)));
+        const char *field_end = comma ? comma : end;
+        if (std::memchr(p, '"', size_t(field_end - p)))
+            row->bad_quotes = true;
+        row->fields.emplace_back(p, size_t(field_end - p));
+        if (!comma)
+            return;
+        p = comma + 1;
+    }
+}

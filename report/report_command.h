@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+// kv20-cli report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]
+//
+// `arguments` as the program got them (the program, "report", then the
+// rest). Prints the summary, the JSON or writes the page; returns the exit
+// status: 0, 1 when no record falls in the range, 2 for a usage error or a
+// file that cannot be read as a journal.
+int run_report_command(const QStringList &arguments);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// What a report says, worked out once and then written as a terminal
+// summary, JSON or the HTML page, so that the three never disagree.
+struct ShiftFigures
+{
+    struct FileFigures { QString path, station; quint64 records = 0, unreadable = 0; };
+    struct Count { QString name; quint64 count = 0; };
+    // Modules by what their first and last record of an operation said;
+    // operation "all" takes each module's first and last record of any.
+    struct Yield { QString operation; quint64 modules = 0, first_pass = 0, final_pass = 0, retests = 0; };
+    struct Bucket { qint64 start_wall_ms = 0; quint64 modules = 0, operations = 0; };
+    // A station (port empty) or one port of a station.
+    struct Slot
+    {
+        QString station, port;
+        quint64 operations = 0, ok = 0;
+        qint64 median_ms = 0, p95_ms = 0;
+        bool below = false;  // yield more than 10 points below the whole's
+    };
+    struct Image
+    {
+        QString sha256, operation;
+        QStringList names;    // file names as the journal has them, first few
+        bool more_names = false;  // more than those
+        qint64 bytes = -1;
+        quint64 modules = 0, ok = 0, failed = 0;
+        QStringList stations;
+    };
+    struct Unreadable { QString file; qint64 line = 0; QString reason; };
+    // A module whose last record in the range failed.
+    struct FailedModule
+    {
+        QString device_number, imei_or_mac, operation, detail, station, port;
+        qint64 wall_ms = 0;
+    };
+
+    QVector<FileFigures> files;
+    bool range_given = false;
+    qint64 from_wall_ms = 0, to_wall_ms = 0;  // the buckets' span, [from, to)
+    quint64 records = 0, ok_records = 0, modules = 0, without_identity = 0;
+    QVector<Count> operations;  // by records, most first
+    QVector<Yield> yields;      // "all" first
+    qint64 bucket_ms = 0;       // an hour, or a day over a long range
+    QVector<Bucket> buckets;
+    int busiest = -1, quietest = -1;  // bucket indexes
+    double modules_per_hour = 0;
+    QVector<Count> failures;    // by detail, most first
+    quint64 failed_records = 0;
+    QVector<Slot> stations, ports;
+    QVector<Image> images;
+    quint64 failed_modules = 0;
+    QVector<FailedModule> failed_module_rows;  // the first few by time
+    quint64 unreadable = 0;
+    QVector<Unreadable> unreadable_rows;  // the first few
+
+    double yield_pct() const { return records ? 100.0 * double(ok_records) / double(records) : 0; }
+};
+
+constexpr int below_points = 10;
+constexpr int unreadable_rows_kept = 50;
+constexpr int failed_modules_kept = 50;

@@ -1,0 +1,369 @@
+#include "report/shift_tally.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+int Interner::id(std::string_view key, bool *added, int limit)
+{
+    scratch_.assign(key.data(), key.size());
+    auto found = ids_.find(scratch_);
+    if (added)
+        *added = found == ids_.end();
+    if (found != ids_.end())
+        return found->second;
+    if (size() >= limit)
+        return -1;
+    found = ids_.emplace(scratch_, int(texts_.size())).first;
+    texts_.push_back(&found->first);
+    return found->second;
+}
+
+namespace {
+
+QString text_of(std::string_view bytes)
+{
+    return QString::fromUtf8(bytes.data(), int(bytes.size()));
+}
+
+// The file name of an image path from either system.
+std::string_view file_name_of(std::string_view path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+template<typename T>
+void by_count(QVector<T> *items)
+{
+    std::stable_sort(items->begin(), items->end(), [](const T &a, const T &b) {
+        return a.count != b.count ? a.count > b.count : a.name < b.name;
+    });
+}
+
+} // namespace
+
+ShiftTally::ShiftTally(bool from_given, qint64 from_wall_ms, bool to_given, qint64 to_wall_ms)
+    : from_given_(from_given), to_given_(to_given), from_(from_wall_ms), to_(to_wall_ms)
+{
+}
+
+int ShiftTally::add_file(const QString &path, const QString &station)
+{
+    int index = station_names_.indexOf(station);
+    if (index < 0) {
+        index = station_names_.size();
+        station_names_ << station;
+        stations_.emplace_back();
+    }
+    files_.append({path, station, 0, 0});
+    file_station_.push_back(index);
+    return files_.size() - 1;
+}
+
+void ShiftTally::add_unreadable(int file, qint64 line, const char *reason)
+{
+    ++unreadable_;
+    ++files_[file].unreadable;
+    if (unreadable_rows_.size() < unreadable_rows_kept)
+        unreadable_rows_.append({files_[file].path, line, QString::fromLatin1(reason)});
+}
+
+const char *ShiftTally::add(const JournalRow &row, int file)
+{
+    const qint64 wall = row.time.wall_ms;
+    if ((from_given_ && wall < from_) || (to_given_ && wall >= to_))
+        return nullptr;
+    bool added = false;
+    // A module's track keeps its operation in 16 bits; this tool writes three.
+    const int operation = operations_.id(row.operation, &added, 0xffff);
+    if (operation < 0)
+        return "one kind of operation too many (65535 at most)";
+    if (added)
+        operation_records_.push_back(0);
+    min_wall_ = records_ == 0 ? wall : std::min(min_wall_, wall);
+    max_wall_ = records_ == 0 ? wall : std::max(max_wall_, wall);
+    ++records_;
+    ++files_[file].records;
+    ok_records_ += row.ok;
+    ++hour_operations_[floor_to(wall, hour_ms)];
+
+    ++operation_records_[size_t(operation)];
+    int detail = -1;
+    if (!row.ok) {
+        ++failed_;
+        detail = details_.id(row.detail, &added);
+        if (added)
+            detail_records_.push_back(0);
+        ++detail_records_[size_t(detail)];
+    }
+
+    const int station = file_station_[size_t(file)];
+    port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station).append(row.port);
+    const int port = port_keys_.id(port_key_, &added);
+    if (added) {
+        ports_.emplace_back();
+        port_station_.push_back(station);
+    }
+    for (SlotTally *slot : {&stations_[size_t(station)], &ports_[size_t(port)]}) {
+        ++slot->operations;
+        slot->ok += row.ok;
+        slot->durations.add(row.duration_ms);
+    }
+    const int image = row.image_sha256.empty() ? -1 : add_image(row, operation, station);
+    if (row.device_number.empty() && row.imei_or_mac.empty())
+        ++without_identity_;
+    else
+        add_to_module(row, operation, image, detail, port);
+    return nullptr;
+}
+
+int ShiftTally::add_image(const JournalRow &row, int operation, int station)
+{
+    bool added = false;
+    const int image = images_.id(row.image_sha256, &added);
+    if (added)
+        image_tallies_.emplace_back();
+    ImageTally &tally = image_tallies_[size_t(image)];
+    if (added) {
+        tally.operation = operation;
+        tally.bytes = row.image_bytes;
+    }
+    row.ok ? ++tally.ok : ++tally.failed;
+    if (row.ok) {
+        if (tally.stations.size() <= size_t(station))
+            tally.stations.resize(size_t(station) + 1);
+        tally.stations[size_t(station)] = true;
+    }
+    const std::string_view name = file_name_of(row.image);
+    if (std::find(tally.names.begin(), tally.names.end(), name) == tally.names.end()) {
+        if (tally.names.size() < 5)
+            tally.names.emplace_back(name);
+        else
+            tally.more_names = true;
+    }
+    return image;
+}
+
+void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, int detail, int slot)
+{
+    const quint32 module = identities_.find_or_add(row.device_number, row.imei_or_mac);
+    if (module == module_tracks_.size())
+        module_tracks_.push_back(0);
+    // Tracks are chained by index: a new track may move the others.
+    quint32 previous = 0, link = module_tracks_[module];
+    while (link != 0 && tracks_[link - 1].operation != operation) {
+        previous = link;
+        link = tracks_[link - 1].next;
+    }
+    const qint64 instant = row.time.instant_ms;
+    const qint16 offset = qint16(row.time.offset_minutes);
+    const bool first_record = link == 0;
+    if (first_record) {
+        tracks_.emplace_back();
+        link = quint32(tracks_.size());
+        tracks_.back().operation = quint16(operation);
+        tracks_.back().retested = false;
+        (previous == 0 ? module_tracks_[module] : tracks_[previous - 1].next) = link;
+    }
+    Track &track = tracks_[link - 1];
+    if (first_record || instant < track.first_instant) {
+        track.first_instant = instant;
+        track.first_offset = offset;
+        track.first_ok = row.ok;
+    }
+    if (first_record || instant >= track.last_instant) {
+        track.last_instant = instant;
+        track.last_offset = offset;
+        track.last_ok = row.ok;
+        track.last_detail = detail;
+        track.last_slot = slot;
+    }
+    track.retested = !first_record;
+    // A module counts once per image however often it was written with it
+    // in a row; written again after another image, it counts again.
+    if (row.ok && image >= 0 && track.written != image + 1) {
+        track.written = image + 1;
+        ++image_tallies_[size_t(image)].modules;
+    }
+}
+
+const ShiftTally::Track &ShiftTally::last_track(quint32 module) const
+{
+    const Track *last = nullptr;
+    for (quint32 link = module_tracks_[module]; link != 0; link = tracks_[link - 1].next)
+        if (!last || tracks_[link - 1].last_instant > last->last_instant)
+            last = &tracks_[link - 1];
+    return *last;
+}
+
+ShiftFigures ShiftTally::figures() const
+{
+    ShiftFigures f;
+    f.files = files_;
+    f.range_given = from_given_ || to_given_;
+    f.records = records_;
+    f.ok_records = ok_records_;
+    f.modules = module_tracks_.size();
+    f.without_identity = without_identity_;
+    for (int i = 0; i < operations_.size(); ++i)
+        f.operations.append({text_of(operations_.text(i)), operation_records_[size_t(i)]});
+    by_count(&f.operations);
+    f.failed_records = failed_;
+    for (int i = 0; i < details_.size(); ++i)
+        f.failures.append({text_of(details_.text(i)), detail_records_[size_t(i)]});
+    by_count(&f.failures);
+    f.unreadable = unreadable_;
+    f.unreadable_rows = unreadable_rows_;
+    fill_yields(&f);
+    fill_buckets(&f);
+    fill_slots(&f);
+    fill_images(&f);
+    fill_failed_modules(&f);
+    return f;
+}
+
+void ShiftTally::fill_yields(ShiftFigures *f) const
+{
+    std::vector<ShiftFigures::Yield> by_operation(size_t(operations_.size()));
+    ShiftFigures::Yield all;
+    all.operation = QStringLiteral("all");
+    for (const quint32 head : module_tracks_) {
+        const Track *first = nullptr, *last = nullptr;
+        bool retested = false;
+        for (quint32 link = head; link != 0; link = tracks_[link - 1].next) {
+            const Track &t = tracks_[link - 1];
+            ShiftFigures::Yield &y = by_operation[t.operation];
+            ++y.modules;
+            y.first_pass += t.first_ok;
+            y.final_pass += t.last_ok;
+            y.retests += t.retested;
+            retested = retested || t.retested;
+            if (!first || t.first_instant < first->first_instant)
+                first = &t;
+            if (!last || t.last_instant > last->last_instant)
+                last = &t;
+        }
+        ++all.modules;
+        all.first_pass += first->first_ok;
+        all.final_pass += last->last_ok;
+        all.retests += retested;
+    }
+    f->yields.append(all);
+    for (const ShiftFigures::Count &operation : f->operations) {
+        for (int i = 0; i < operations_.size(); ++i) {
+            if (text_of(operations_.text(i)) == operation.name && by_operation[size_t(i)].modules > 0) {
+                by_operation[size_t(i)].operation = operation.name;
+                f->yields.append(by_operation[size_t(i)]);
+            }
+        }
+    }
+}
+
+void ShiftTally::fill_buckets(ShiftFigures *f) const
+{
+    if (records_ == 0 && !(from_given_ && to_given_))
+        return;
+    f->from_wall_ms = from_given_ ? from_ : floor_to(min_wall_, hour_ms);
+    f->to_wall_ms = to_given_ ? to_ : floor_to(max_wall_, hour_ms) + hour_ms;
+    // Over a month, hourly bars would be too thin to read: a bar a day, and
+    // over 1000 days (a station's clock far off) a bar for as many days as
+    // keep the chart at 1000 bars.
+    const qint64 span = f->to_wall_ms - f->from_wall_ms, day = 24 * hour_ms;
+    f->bucket_ms = span <= 31 * day ? hour_ms : day * std::max<qint64>(1, (span + 1000 * day - 1) / (1000 * day));
+    // Bars of several days start at the range's first midnight.
+    const qint64 start = floor_to(f->from_wall_ms, std::min(f->bucket_ms, day));
+    const qint64 count = (f->to_wall_ms - 1 - start) / f->bucket_ms + 1;
+    f->buckets.resize(int(count));
+    for (int i = 0; i < count; ++i)
+        f->buckets[i].start_wall_ms = start + i * f->bucket_ms;
+    const auto bucket_of = [&](qint64 wall) { return int((wall - start) / f->bucket_ms); };
+    for (const auto &hour : hour_operations_)
+        f->buckets[bucket_of(hour.first)].operations += hour.second;
+    // A module counts in the hour of its first record.
+    for (const quint32 head : module_tracks_) {
+        const Track *first = nullptr;
+        for (quint32 link = head; link != 0; link = tracks_[link - 1].next)
+            if (!first || tracks_[link - 1].first_instant < first->first_instant)
+                first = &tracks_[link - 1];
+        ++f->buckets[bucket_of(first->first_instant + qint64(first->first_offset) * 60000)].modules;
+    }
+    f->busiest = f->quietest = 0;
+    for (int i = 1; i < f->buckets.size(); ++i) {
+        if (f->buckets[i].modules > f->buckets[f->busiest].modules)
+            f->busiest = i;
+        if (f->buckets[i].modules < f->buckets[f->quietest].modules)
+            f->quietest = i;
+    }
+    f->modules_per_hour = double(f->modules) / (double(count * f->bucket_ms) / double(hour_ms));
+}
+
+void ShiftTally::fill_slots(ShiftFigures *f) const
+{
+    const double whole = f->yield_pct();
+    const auto figures_of = [whole](const QString &station, const QString &port, const SlotTally &slot) {
+        ShiftFigures::Slot s {station, port, slot.operations, slot.ok, slot.durations.percentile(50),
+                              slot.durations.percentile(95), false};
+        s.below = 100.0 * double(slot.ok) / double(slot.operations) < whole - below_points;
+        return s;
+    };
+    for (int i = 0; i < station_names_.size(); ++i)
+        if (stations_[size_t(i)].operations > 0)
+            f->stations.append(figures_of(station_names_.at(i), QString(), stations_[size_t(i)]));
+    for (int i = 0; i < port_keys_.size(); ++i)
+        f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]),
+                                   text_of(std::string_view(port_keys_.text(i)).substr(sizeof(int))), ports_[size_t(i)]));
+    const auto by_name = [](const ShiftFigures::Slot &a, const ShiftFigures::Slot &b) {
+        return a.station != b.station ? a.station < b.station : a.port < b.port;
+    };
+    std::sort(f->stations.begin(), f->stations.end(), by_name);
+    std::sort(f->ports.begin(), f->ports.end(), by_name);
+}
+
+void ShiftTally::fill_images(ShiftFigures *f) const
+{
+    for (int i = 0; i < images_.size(); ++i) {
+        const ImageTally &t = image_tallies_[size_t(i)];
+        ShiftFigures::Image image;
+        image.sha256 = text_of(images_.text(i));
+        image.operation = text_of(operations_.text(t.operation));
+        for (const std::string &name : t.names)
+            image.names << text_of(name);
+        image.more_names = t.more_names;
+        image.bytes = t.bytes;
+        image.modules = t.modules;
+        image.ok = t.ok;
+        image.failed = t.failed;
+        for (size_t s = 0; s < t.stations.size(); ++s)
+            if (t.stations[s])
+                image.stations << station_names_.at(int(s));
+        image.stations.sort();
+        f->images.append(image);
+    }
+    std::sort(f->images.begin(), f->images.end(), [](const ShiftFigures::Image &a, const ShiftFigures::Image &b) {
+        return a.operation != b.operation ? a.operation < b.operation : a.modules > b.modules;
+    });
+}
+
+void ShiftTally::fill_failed_modules(ShiftFigures *f) const
+{
+    std::vector<std::pair<qint64, quint32>> failed;
+    for (quint32 m = 0; m < quint32(module_tracks_.size()); ++m) {
+        const Track &last = last_track(m);
+        if (!last.last_ok)
+            failed.emplace_back(last.last_instant, m);
+    }
+    f->failed_modules = failed.size();
+    std::sort(failed.begin(), failed.end());
+    failed.resize(std::min(failed.size(), size_t(failed_modules_kept)));
+    for (const auto &entry : failed) {
+        const Track &last = last_track(entry.second);
+        const auto identity = identities_.parts(entry.second);
+        f->failed_module_rows.append({text_of(identity.first), text_of(identity.second),
+                                      text_of(operations_.text(int(last.operation))),
+                                      last.last_detail >= 0 ? text_of(details_.text(last.last_detail)) : QString(),
+                                      station_names_.at(port_station_[size_t(last.last_slot)]),
+                                      text_of(std::string_view(port_keys_.text(last.last_slot)).substr(sizeof(int))),
+                                      last.last_instant + qint64(last.last_offset) * 60000});
+    }
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "report/duration_histogram.h"
+#include "report/identity_table.h"
+#include "report/journal_row.h"
+#include "report/shift_figures.h"
+
+#include <deque>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// Text keys (operations, details, ports, images) to dense indexes; the
+// scratch key saves an allocation per lookup.
+class Interner
+{
+public:
+    // The index of `key`, and whether it was new; -1 for a new key when
+    // `limit` keys are known.
+    int id(std::string_view key, bool *added = nullptr, int limit = 0x7fffffff);
+    const std::string &text(int id) const { return *texts_[size_t(id)]; }
+    int size() const { return int(texts_.size()); }
+
+private:
+    std::unordered_map<std::string, int> ids_;
+    std::vector<const std::string *> texts_;
+    std::string scratch_;
+};
+
+// Takes the records of every journal one at a time and keeps only what the
+// figures need: per module its first and last record of each operation, and
+// per station, slot, hour, detail and image a few counts. Memory grows with
+// the modules, stations, ports, details and images, never with the records.
+class ShiftTally
+{
+public:
+    // Records outside [from, to) by their local time as written are left
+    // out; a bound not given is open.
+    ShiftTally(bool from_given, qint64 from_wall_ms, bool to_given, qint64 to_wall_ms);
+
+    int add_file(const QString &path, const QString &station);
+    // Null, or why the record cannot be taken (an unreadable row).
+    const char *add(const JournalRow &row, int file);
+    void add_unreadable(int file, qint64 line, const char *reason);
+
+    ShiftFigures figures() const;
+
+private:
+    struct SlotTally
+    {
+        quint64 operations = 0, ok = 0;
+        DurationHistogram durations;
+    };
+    // A module's records of one operation; a module's tracks are chained.
+    // 40 bytes: there is one per module and operation.
+    struct Track
+    {
+        qint64 first_instant = 0, last_instant = 0;
+        quint32 next = 0;        // the module's next track + 1; 0: none
+        qint32 written = 0;      // the image of its last ok write + 1
+        qint32 last_detail = 0;  // of the last record, if it failed
+        qint32 last_slot = 0;    // the port of the last record
+        qint16 first_offset = 0, last_offset = 0;  // minutes
+        quint16 operation = 0;
+        bool first_ok : 1, last_ok : 1, retested : 1;
+    };
+    struct ImageTally
+    {
+        int operation = 0;
+        std::vector<std::string> names;
+        bool more_names = false;
+        qint64 bytes = -1;
+        quint64 modules = 0, ok = 0, failed = 0;
+        std::vector<bool> stations;
+    };
+
+    void add_to_module(const JournalRow &row, int operation, int image, int detail, int slot);
+    int add_image(const JournalRow &row, int operation, int station);
+    void fill_yields(ShiftFigures *f) const;
+    void fill_buckets(ShiftFigures *f) const;
+    void fill_slots(ShiftFigures *f) const;
+    void fill_images(ShiftFigures *f) const;
+    void fill_failed_modules(ShiftFigures *f) const;
+    const Track &last_track(quint32 module) const;
+
+    bool from_given_, to_given_;
+    qint64 from_, to_;
+    qint64 min_wall_ = 0, max_wall_ = 0;
+    QVector<ShiftFigures::FileFigures> files_;
+    std::vector<int> file_station_;
+    QStringList station_names_;
+    std::vector<SlotTally> stations_;
+    // Ports by station: the station's index (4 bytes) and the port's name.
+    Interner port_keys_;
+    std::string port_key_;
+    std::vector<SlotTally> ports_;
+    std::vector<int> port_station_;
+    quint64 records_ = 0, ok_records_ = 0, without_identity_ = 0, failed_ = 0, unreadable_ = 0;
+    Interner operations_, details_, images_;
+    std::vector<quint64> operation_records_, detail_records_;
+    std::vector<ImageTally> image_tallies_;
+    IdentityTable identities_;
+    std::vector<quint32> module_tracks_;  // first track + 1 of each module
+    std::deque<Track> tracks_;  // grows without copying what it holds
+    std::map<qint64, quint64> hour_operations_;
+    QVector<ShiftFigures::Unreadable> unreadable_rows_;
+};

@@ -1,0 +1,323 @@
+// kv20-cli report as a supervisor runs it: its own process over journals of
+// three stations written by the journal's own writer (a side file, a torn
+// last record, a foreign line, markup and Chinese in the fields), judged by
+// its figures, its exit status and messages, and by the page as Chromium
+// lays it out.
+#include "journal/journal.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const char hostile_number[] = "<script>alert(1)</script>";
+const char hostile_mac[] = "<img src=x onerror=\"document.title='pwned'\">";
+const char hostile_detail[] = "cable <loose> & \"reseated\", 'twice'";
+const char sound[] = "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a";
+const char old_sound[] = "0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d0d";
+const char firmware[] = "f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1f1";
+
+struct Row
+{
+    const char *file, *time, *port, *operation, *device_number, *imei_or_mac, *image, *sha;
+    qint64 bytes;
+    const char *detail;  // null: ok
+    qint64 ms;
+};
+
+// Four modules pass first time (A, C, F, G), B after a retest, D twice
+// failed, E failed with markup in its fields; one record without identity.
+// Hours 06 to 10, 09 empty. Durations are exact in the report's histogram.
+const Row rows[] = {
+    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150},
+    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000},
+    {"line2/station1/kv20-journal.csv", "06:20", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, "no acknowledgement", 5000},
+    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600},
+    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960},
+    {"line2/station1/kv20-journal.csv", "07:30", "ttyACM1", "audio", "", "", "/srv/images/sound.img", sound, 1000, "no reply", 16000},
+    {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000},
+    {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008},
+    {"line2/station2/kv20-journal.csv", "08:15", "ttyACM0", "audio", hostile_number, hostile_mac, "/srv/images/sound.img", sound, 1000, hostile_detail, 3000},
+    {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
+    {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
+    {"share/station3.csv", "10:31", "COM5", "audio", "DN-G", "8600G", "D:\\音频\\提示音-旧.img", old_sound, 900, nullptr, 39040},
+};
+const QStringList journals {"line2/station1/kv20-journal.csv", "line2/station2/kv20-journal.csv",
+                            "line2/station2/kv20-journal-unsaved-20261206-071500.csv", "share/station3.csv"};
+
+bool append(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(bytes) == bytes.size();
+}
+
+bool write_fixture(const QDir &dir)
+{
+    for (const QString &journal : journals)
+        if (!append(dir.filePath(journal), "\xEF\xBB\xBF" + Journal::header_row()))
+            return false;
+    for (const Row &r : rows) {
+        OperationRecord record;
+        record.started = QDateTime(QDate(2026, 12, 6), QTime::fromString(r.time, "HH:mm"), Qt::OffsetFromUTC, 8 * 3600);
+        record.tool = "cli";
+        record.port = r.port;
+        record.operation = r.operation;
+        record.device_number = QString::fromUtf8(r.device_number);
+        record.imei_or_mac = QString::fromUtf8(r.imei_or_mac);
+        record.image = QString::fromUtf8(r.image);
+        record.image_bytes = r.bytes;
+        record.image_sha256 = r.sha;
+        record.ok = !r.detail;
+        record.detail = QString::fromUtf8(r.detail);
+        record.duration_ms = r.ms;
+        if (!append(dir.filePath(r.file), Journal::record_row(record)))
+            return false;
+    }
+    return append(dir.filePath(journals[0]), "2026-12-06T08:50:00.000+08:00,cli,ttyACM0,aud")
+           && append(dir.filePath(journals[2]), "hello from another program\r\n")
+           && append(dir.filePath("header-only.csv"), "\xEF\xBB\xBF" + Journal::header_row())
+           && append(dir.filePath("binary.bin"), QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0,\"\n", 14).repeated(50))
+           && QDir(dir.path()).mkpath("a-folder");
+}
+
+struct Run
+{
+    int status = -1;
+    QByteArray out, err;
+};
+
+Run report(const QString &dir, const QStringList &args)
+{
+    QProcess cli;
+    cli.setWorkingDirectory(dir);
+    cli.start(KV20_BIN_DIR "/kv20-cli", QStringList {"report"} + args);
+    Run run;
+    if (cli.waitForFinished(30000) && cli.exitStatus() == QProcess::NormalExit)
+        run.status = cli.exitCode();
+    run.out = cli.readAllStandardOutput();
+    run.err = cli.readAllStandardError();
+    return run;
+}
+
+QJsonValue parse(const QByteArray &json)
+{
+    return QJsonDocument::fromJson("[" + json + "]").array().at(0);
+}
+
+} // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { QVERIFY(write_fixture(QDir(dir.path()))); }
+    void figures_as_the_journals_imply_data();
+    void figures_as_the_journals_imply();
+    void rows_read_or_named_data();
+    void rows_read_or_named();
+    void exit_status_and_message_data();
+    void exit_status_and_message();
+    void page_as_chromium_shows_it();
+};
+
+void TestReport::figures_as_the_journals_imply_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("totals") << "records" << QByteArray("12");
+    QTest::newRow("modules") << "modules" << QByteArray("7");
+    QTest::newRow("without identity") << "records_without_identity" << QByteArray("1");
+    QTest::newRow("operations") << "operations" << QByteArray(R"([{"operation":"audio","records":9},{"operation":"query","records":2},{"operation":"firmware","records":1}])");
+    QTest::newRow("yield") << "yield" << QByteArray(R"([
+        {"operation":"all","modules":7,"first_pass":4,"final":5,"retests":2,"first_pass_pct":57.1,"final_pct":71.4},
+        {"operation":"audio","modules":6,"first_pass":3,"final":4,"retests":2,"first_pass_pct":50,"final_pct":66.7},
+        {"operation":"query","modules":2,"first_pass":2,"final":2,"retests":0,"first_pass_pct":100,"final_pct":100},
+        {"operation":"firmware","modules":1,"first_pass":1,"final":1,"retests":0,"first_pass_pct":100,"final_pct":100}])");
+    QTest::newRow("throughput") << "throughput" << QByteArray(R"({"bucket_hours":1,"from":"2026-12-06T06:00","to":"2026-12-06T11:00",
+        "busiest":"2026-12-06T07:00","quietest":"2026-12-06T09:00","modules_per_hour":1.4,"buckets":[
+        {"start":"2026-12-06T06:00","modules":2,"operations":4},{"start":"2026-12-06T07:00","modules":3,"operations":5},
+        {"start":"2026-12-06T08:00","modules":1,"operations":1},{"start":"2026-12-06T09:00","modules":0,"operations":0},
+        {"start":"2026-12-06T10:00","modules":1,"operations":2}]})");
+    QTest::newRow("failures") << "failures" << QByteArray(R"([{"detail":"transfer error -4","records":2,"cumulative_pct":40},
+        {"detail":"cable <loose> & \"reseated\", 'twice'","records":1,"cumulative_pct":60},
+        {"detail":"no acknowledgement","records":1,"cumulative_pct":80},{"detail":"no reply","records":1,"cumulative_pct":100}])");
+    QTest::newRow("failed modules") << "failed_modules" << QByteArray(R"({"count":2,"modules":[
+        {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","port":"ttyACM0","time":"2026-12-06T07:20"},
+        {"device_number":"<script>alert(1)</script>","imei_or_mac":"<img src=x onerror=\"document.title='pwned'\">","operation":"audio",
+         "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"}]})");
+    QTest::newRow("stations") << "stations" << QByteArray(R"([
+        {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"below":false},
+        {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"below":true},
+        {"station":"station3","operations":2,"ok":2,"yield_pct":100,"median_ms":140,"p95_ms":39040,"below":false}])");
+    QTest::newRow("ports") << "ports" << QByteArray(R"([
+        {"station":"station1","port":"ttyACM0","operations":3,"ok":3,"yield_pct":100,"median_ms":40000,"p95_ms":40960,"below":false},
+        {"station":"station1","port":"ttyACM1","operations":3,"ok":1,"yield_pct":33.3,"median_ms":16000,"p95_ms":41600,"below":true},
+        {"station":"station2","port":"ttyACM0","operations":3,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
+        {"station":"station2","port":"ttyACM1","operations":1,"ok":1,"yield_pct":100,"median_ms":90112,"p95_ms":90112,"below":false},
+        {"station":"station3","port":"COM5","operations":2,"ok":2,"yield_pct":100,"median_ms":140,"p95_ms":39040,"below":false}])");
+    QTest::newRow("images") << "images" << QByteArray(QByteArray(R"([
+        {"sha256":")") + sound + R"(","operation":"audio","names":["sound.img"],"more_names":false,"bytes":1000,"modules":3,"ok":3,"failed":5,"stations":["station1"]},
+        {"sha256":")" + old_sound + R"(","operation":"audio","names":["提示音-旧.img"],"more_names":false,"bytes":900,"modules":1,"ok":1,"failed":0,"stations":["station3"]},
+        {"sha256":")" + firmware + R"(","operation":"firmware","names":["fw.bin"],"more_names":false,"bytes":2000,"modules":1,"ok":1,"failed":0,"stations":["station2"]}])");
+    QTest::newRow("unreadable") << "unreadable" << QByteArray(R"({"count":2,"rows":[
+        {"file":"line2/station1/kv20-journal.csv","line":8,"reason":"cut off at the end of the file"},
+        {"file":"line2/station2/kv20-journal-unsaved-20261206-071500.csv","line":3,"reason":"too few fields"}]})");
+    QTest::newRow("files") << "files" << QByteArray(R"([
+        {"path":"line2/station1/kv20-journal.csv","station":"station1","records":6,"unreadable":1},
+        {"path":"line2/station2/kv20-journal.csv","station":"station2","records":3,"unreadable":0},
+        {"path":"line2/station2/kv20-journal-unsaved-20261206-071500.csv","station":"station2","records":1,"unreadable":1},
+        {"path":"share/station3.csv","station":"station3","records":2,"unreadable":0}])");
+}
+
+void TestReport::figures_as_the_journals_imply()
+{
+    QFETCH(QString, key);
+    QFETCH(QByteArray, expected);
+    const Run run = report(dir.path(), journals + QStringList {"--json"});
+    QCOMPARE(run.status, 0);
+    const QJsonValue got = parse(run.out).toObject().value(key), wanted = parse(expected);
+    QVERIFY2(!wanted.isUndefined(), "the expected JSON does not parse");
+    QVERIFY2(got == wanted, QJsonDocument(QJsonArray {got}).toJson(QJsonDocument::Compact).constData());
+}
+
+void TestReport::rows_read_or_named_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QStringList>("unreadable");  // "line: reason"
+    const QByteArray ok = "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN,86,,,,,,ok,,10\r\n";
+    QTest::newRow("a line break inside quotes") << "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN\r\n2\",86,,,,,,ok,,10\r\n"
+        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok << 2 << QStringList {"4: result neither ok nor failed"};
+    QTest::newRow("a record longer than 64 KiB") << QByteArray(70000, 'x') + "\r\n" + ok << 1 << QStringList {"2: longer than 64 KiB"};
+    QTest::newRow("blank lines and a header again") << "\r\n" + Journal::header_row() + ok + "\r\n" << 1 << QStringList {};
+    QTest::newRow("foreign rows") << "ab\"c\",\r\n2026-12-06,cli,COM5,query,DN,86,,,,,,ok,,10\r\n" + ok + ok.left(ok.size() - 2) + ",extra\r\n"
+        << 1 << QStringList {"2: quotes out of place", "3: no time", "5: too many fields"};
+    QTest::newRow("a torn quoted field") << ok + "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN" << 1
+                                         << QStringList {"3: cut off at the end of the file"};
+}
+
+void TestReport::rows_read_or_named()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, records);
+    QFETCH(QStringList, unreadable);
+    QTemporaryDir rows_dir;
+    QVERIFY(append(rows_dir.filePath("kv20-journal.csv"), Journal::header_row() + body));
+    const Run run = report(rows_dir.path(), {"kv20-journal.csv", "--json"});
+    const QJsonObject got = parse(run.out).toObject();
+    QCOMPARE(got["records"].toInt(), records);
+    QStringList named;
+    for (const QJsonValue row : got["unreadable"]["rows"].toArray())
+        named << QString("%1: %2").arg(row["line"].toInt()).arg(row["reason"].toString());
+    QCOMPARE(named, unreadable);
+}
+
+void TestReport::exit_status_and_message_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QStringList all = journals;
+    QTest::newRow("summary") << all << 0 << "station1 / ttyACM1           3   33.3 %      16000   41600  LOW" << "";
+    QTest::newRow("an hour") << all + QStringList {"--from", "2026-12-06T07:00", "--to", "2026-12-06 08:00", "--json"}
+                             << 0 << "\"records\":5," << "";
+    QTest::newRow("nothing in range") << all + QStringList {"--from", "2026-12-07"} << 1 << "" << "no record falls in the range";
+    QTest::newRow("only a header") << QStringList {"header-only.csv"} << 1 << "" << "no record in the journals";
+    QTest::newRow("no journal") << QStringList {} << 2 << "" << "report takes at least one JOURNAL";
+    QTest::newRow("no such file") << all + QStringList {"missing.csv"} << 2 << "" << "missing.csv: no such file";
+    QTest::newRow("a folder") << QStringList {"a-folder"} << 2 << "" << "a-folder: a folder, not a journal";
+    QTest::newRow("binary") << QStringList {"binary.bin"} << 2 << "" << "binary.bin: not a results journal";
+    QTest::newRow("from after to") << all + QStringList {"--from", "2026-12-06T09:00", "--to", "2026-12-06T08:00"} << 2
+                                   << "" << "--from 2026-12-06T09:00 is not before --to 2026-12-06T08:00";
+    QTest::newRow("bad time") << all + QStringList {"--to", "yesterday"} << 2 << ""
+                              << "--to takes a local date-time such as 2026-12-06T06:00, not \"yesterday\"";
+}
+
+void TestReport::exit_status_and_message()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const Run run = report(dir.path(), args);
+    QCOMPARE(run.status, status);
+    QVERIFY2(QString::fromUtf8(run.out).contains(out), run.out.constData());
+    QVERIFY2(QString::fromUtf8(run.err).contains(err), run.err.constData());
+    if (status == 2)
+        QVERIFY2(run.out.isEmpty(), "a refused report prints no figures");
+}
+
+void TestReport::page_as_chromium_shows_it()
+{
+    const QString page = dir.filePath("page.html");
+    QCOMPARE(report(dir.path(), journals + QStringList {"--html", page}).status, 0);
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray html = file.readAll();
+    QVERIFY2(!html.contains("<script") && !html.contains("<img")
+                 && html.count("http") == html.count("http://www.w3.org/2000/svg"),
+             "the page runs and loads nothing");
+    QVERIFY(html.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty() && qgetenv("CI") != "true")
+        QSKIP("chromium is not installed (Debian: chromium)");
+    QVERIFY2(!chromium.isEmpty(), "chromium is needed in CI");
+    QFile script(KV20_SOURCE_DIR "/tests/report/measure_page.js");
+    QVERIFY(script.open(QIODevice::ReadOnly));
+    QByteArray measured_page = html;
+    measured_page.replace("</body>", "<script id=\"harness\">" + script.readAll() + "</script></body>");
+    QVERIFY(append(dir.filePath("measured.html"), measured_page));
+    const QStringList common {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                              "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                              "--disable-quic", "--hide-scrollbars", "--user-data-dir=" + dir.filePath("chromium")};
+    const QString shot = QStringLiteral(KV20_BIN_DIR "/../screenshots/report-page.png");
+    QDir().mkpath(QFileInfo(shot).path());
+    QProcess browser;
+    browser.start(chromium, common + QStringList {"--window-size=1366,3000", "--screenshot=" + shot, QUrl::fromLocalFile(page).toString()});
+    QVERIFY(browser.waitForFinished(60000));
+    QVERIFY2(QFileInfo(shot).size() > 0, browser.readAllStandardError().constData());
+    browser.start(chromium, common + QStringList {"--window-size=1366,768", "--dump-dom", QUrl::fromLocalFile(dir.filePath("measured.html")).toString()});
+    // A script from a journal's text that ran would hold Chromium in a dialog.
+    QVERIFY2(browser.waitForFinished(30000), "Chromium did not finish laying out the page");
+    const QByteArray dom = browser.readAllStandardOutput();
+    const int start = dom.lastIndexOf("<pre id=\"measured\">") + 19;
+    QVERIFY2(start >= 19, browser.readAllStandardError().right(2000).constData());
+    QByteArray json = dom.mid(start, dom.indexOf("</pre>", start) - start);
+    json.replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&");
+    const QJsonObject seen = QJsonDocument::fromJson(json).object();
+    QVERIFY2(!seen.isEmpty(), json.constData());
+
+    QCOMPARE(seen["charts"].toArray().size(), 2);
+    for (const QJsonValue chart : seen["charts"].toArray())
+        QVERIFY2(chart["width"].toDouble() > 600 && chart["height"].toDouble() > 100, "a chart is not drawn");
+    // An hourly bar for each hour from 06 to 10, as tall as its modules.
+    const QJsonArray hours = seen["throughput"].toArray();
+    const int modules[] = {2, 3, 1, 0, 1};
+    QCOMPARE(hours.size(), 5);
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(qAbs(hours[i].toDouble() * 3 - hours[1].toDouble() * modules[i]) < 2, qPrintable(QString::number(i)));
+    const QJsonArray pareto = seen["pareto"].toArray();
+    QCOMPARE(pareto.size(), 4);
+    for (int i = 1; i < pareto.size(); ++i)
+        QVERIFY(pareto[i].toDouble() <= pareto[i - 1].toDouble() && pareto[i].toDouble() > 0);
+    QVERIFY2(seen["page_width"].toInt() <= seen["window_width"].toInt(), "the page scrolls sideways at 1366 px");
+    QVERIFY2(seen["overflowing"].toArray().isEmpty(), QJsonDocument(seen["overflowing"].toArray()).toJson().constData());
+    QCOMPARE(seen["elements_from_text"].toInt(), 0);
+    QVERIFY(seen["title"].toString().startsWith("Shift report"));
+    const QString text = seen["text"].toString();
+    for (const char *shown : {hostile_number, hostile_mac, hostile_detail, "提示音-旧.img", "=D4"})
+        QVERIFY2(text.contains(QString::fromUtf8(shown)), shown);
+}
+
+QTEST_GUILESS_MAIN(TestReport)
+#include "tst_report.moc"
