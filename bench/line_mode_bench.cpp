@@ -369,9 +369,11 @@ bool Shift::report(bool completed)
     std::printf("line-mode shift: %d arrivals on %d hub slots plugged in at once, %d KiB image, paced 115200 8N1, "
                 "every tenth module pulled out after %d blocks, %d restarting %d ms after their download\n",
                 arrivals, hub_slots, image_size / 1024, blocks_before_pull, restarting, restart_ms);
+    const ProcFigures own = proc_figures(QCoreApplication::applicationPid());
     std::printf("  shift                     : %.1f s%s, kv20-cli exit %d; load average %s at the start, %s at "
-                "the end\n", double(clock.elapsed()) / 1000, completed ? "" : " (broken off)", cli.exitCode(),
-                load_at_start.constData(), read_all("/proc/loadavg").split(' ').first().constData());
+                "the end; this benchmark's own CPU time %.2f s\n", double(clock.elapsed()) / 1000,
+                completed ? "" : " (broken off)", cli.exitCode(), load_at_start.constData(),
+                read_all("/proc/loadavg").split(' ').first().constData(), own.cpu_s);
     std::printf("  served / ok / failed / already done : %d / %d / %d / %d   (journal: %d records; kv20-cli's "
                 "summary: %d / %d / %d / %d; %d pulled out, %d recorded as unplugged)\n", served, ok, served - ok,
                 already, records, summary["served"].toInt(), summary["ok"].toInt(), summary["failed"].toInt(),

@@ -185,6 +185,9 @@ SimExit ModuleSim::run(int stop_fd)
                 return SimExit::Stopped;
             continue;
         }
+        const QByteArray arrived = line_.take_arrived(now);
+        if (!arrived.isEmpty())
+            dispatch(arrived, now);
         if (rx_) {
             out_.push(rx_->tick(now), now);
             const QByteArray leftover = rx_->take_leftover();
@@ -212,11 +215,8 @@ SimExit ModuleSim::run(int stop_fd)
         if (rx_)
             earliest(wake, rx_->deadline());
         earliest(wake, out_.next_wakeup(line_, now));
-        short events = 0;
-        if (line_.read_allowed(now))
-            events |= POLLIN;
-        else
-            earliest(wake, now + line_.read_wait(now));
+        earliest(wake, line_.next_arrival());
+        short events = line_.wants_input() ? POLLIN : 0;
         if (out_.waiting_for_room(line_, now))
             events |= POLLOUT;
 
@@ -236,14 +236,12 @@ SimExit ModuleSim::run(int stop_fd)
         if (fds[0].revents)
             continue;
         if (fds[1].revents & POLLIN) {
-            now = SimClock::now();
             bool failed = false;
-            const QByteArray bytes = line_.read(now, failed);
+            line_.pull(SimClock::now(), failed);
             if (failed) {
                 log_error(QStringLiteral("reading from the pty failed"));
                 return SimExit::LineFailed;
             }
-            dispatch(bytes, now);
         } else if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
             // Cannot happen while our own slave end is open; if it does,
             // polling on would spin.

@@ -41,17 +41,10 @@ bool PtyLine::open(QString &error)
 
 void PtyLine::set_pace(int baud, SimTime now)
 {
-    if (baud <= 0) {
-        in_ = TokenBucket();
-        out_ = TokenBucket();
-        return;
-    }
-    const double bytes_per_second = baud / 10.0;
-    // About 2 ms worth of bytes: small enough that a quiet line cannot
-    // later burst noticeably faster than the wire.
-    const qint64 capacity = std::max<qint64>(1, qint64(bytes_per_second / 500));
-    in_ = TokenBucket(bytes_per_second, capacity, now);
-    out_ = TokenBucket(bytes_per_second, capacity, now);
+    // 10 bits a byte: start, 8 data, stop.
+    in_rate_ = out_rate_ = baud > 0 ? baud / 10.0 : 0;
+    in_free_at_ = out_free_at_ = now;
+    out_due_.reset();
 }
 
 void PtyLine::close()
@@ -72,6 +65,9 @@ void PtyLine::set_openable(bool openable)
 
 void PtyLine::discard_pending()
 {
+    arriving_.clear();
+    arriving_bytes_ = 0;
+    out_due_.reset();
     if (master_ >= 0)
         tcflush(master_, TCIOFLUSH);
     if (own_slave_ >= 0)
@@ -88,46 +84,65 @@ int PtyLine::pty_number() const
     return ok ? n : -1;
 }
 
-bool PtyLine::read_allowed(SimTime now)
+void PtyLine::pull(SimTime now, bool &failed)
 {
-    return in_.available(now) > 0;
-}
-
-SimClock::duration PtyLine::read_wait(SimTime now)
-{
-    // Wait for room for what is already queued (up to the bucket size)
-    // rather than for a single byte, so a busy paced line costs a wakeup per
-    // couple of milliseconds, not per byte.
-    int queued = 1;
-    if (master_ >= 0 && ioctl(master_, FIONREAD, &queued) != 0)
-        queued = 1;
-    return in_.time_until(std::max(1, queued), now);
-}
-
-QByteArray PtyLine::read(SimTime now, bool &failed)
-{
-    failed = false;
-    if (master_ < 0) {
-        failed = true;
-        return {};
-    }
+    failed = master_ < 0;
     char buf[4096];
-    const qint64 room = std::min<qint64>(qint64(sizeof buf), in_.available(now));
-    if (room <= 0)
-        return {};
-    for (;;) {
-        const ssize_t n = ::read(master_, buf, size_t(room));
-        if (n > 0) {
-            in_.take(n);
-            return QByteArray(buf, int(n));
-        }
+    while (!failed && wants_input()) {
+        const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN)
-            return {};
-        failed = true;
-        return {};
+            return;
+        if (n <= 0) {
+            failed = true;
+            return;
+        }
+        SimTime at = now;
+        if (in_rate_ > 0) {
+            // A wire gone quiet starts again with the byte just noticed; a
+            // busy one carries this piece after the last.
+            const SimTime start = in_free_at_ > now ? in_free_at_ : now - wire_time(in_rate_, 1);
+            at = in_free_at_ = start + wire_time(in_rate_, n);
+        }
+        arriving_.push_back({at, QByteArray(buf, int(n))});
+        arriving_bytes_ += n;
     }
+}
+
+QByteArray PtyLine::take_arrived(SimTime now)
+{
+    QByteArray bytes;
+    while (!arriving_.empty() && arriving_.front().at <= now) {
+        bytes += arriving_.front().bytes;
+        arriving_bytes_ -= arriving_.front().bytes.size();
+        arriving_.pop_front();
+    }
+    return bytes;
+}
+
+std::optional<SimTime> PtyLine::next_arrival() const
+{
+    if (arriving_.empty())
+        return std::nullopt;
+    return arriving_.front().at;
+}
+
+namespace {
+
+// A reply the module writes at once arrives whole, as in one USB packet;
+// longer output streams on in pieces short enough that it never pauses as
+// long as a reader's end-of-reply silence (3 ms).
+qint64 piece_of(qint64 size)
+{
+    return size <= 64 ? size : 16;
+}
+
+} // namespace
+
+SimClock::duration PtyLine::wire_time(double rate, qint64 bytes)
+{
+    return std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(double(bytes) / rate));
 }
 
 qint64 PtyLine::write(const char *data, qint64 size, SimTime now)
@@ -135,13 +150,19 @@ qint64 PtyLine::write(const char *data, qint64 size, SimTime now)
     write_blocked_ = false;
     if (master_ < 0)
         return -1;
-    const qint64 room = std::min(size, out_.available(now));
-    if (room <= 0)
-        return 0;
+    const qint64 piece = piece_of(size);
+    if (out_rate_ > 0) {
+        if (!out_due_)
+            out_due_ = std::max(out_free_at_, now) + wire_time(out_rate_, piece);
+        if (now < *out_due_)
+            return 0;
+    }
     for (;;) {
-        const ssize_t n = ::write(master_, data, size_t(room));
+        const ssize_t n = ::write(master_, data, size_t(piece));
         if (n >= 0) {
-            out_.take(n);
+            if (out_due_)
+                out_free_at_ = *out_due_;
+            out_due_.reset();
             return n;
         }
         if (errno == EINTR)
@@ -164,5 +185,8 @@ int PtyLine::unread_by_tool() const
 
 SimClock::duration PtyLine::write_wait(qint64 size, SimTime now)
 {
-    return out_.time_until(std::max<qint64>(1, size), now);
+    if (out_rate_ <= 0)
+        return SimClock::duration::zero();
+    const SimTime due = out_due_ ? *out_due_ : std::max(out_free_at_, now) + wire_time(out_rate_, piece_of(size));
+    return std::max(SimClock::duration::zero(), due - now);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "tools/module_sim/sim_clock.h"
-#include "tools/module_sim/token_bucket.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <deque>
+#include <optional>
 
 // The module's end of the serial line: the master side of a pseudo-terminal
 // whose slave the tool opens as its serial port. A slave descriptor of our
@@ -38,15 +40,23 @@ public:
     // <n> of /dev/pts/<n>, or -1.
     int pty_number() const;
 
-    // Reading: allowed when pacing has room for at least one byte.
-    bool read_allowed(SimTime now);
-    SimClock::duration read_wait(SimTime now);
-    // Up to what pacing allows now; empty when nothing is waiting. Sets
-    // failed when the line broke.
-    QByteArray read(SimTime now, bool &failed);
+    // Reading: what the tool wrote is taken from the pty as soon as it is
+    // there and handed on once the wire would have carried it, each piece at
+    // the moment its last byte arrives. An answer then goes out exactly when
+    // a real line allows, at one wake-up per piece rather than one every
+    // few bytes.
+    // Room to take more (much still on its way holds the tool back).
+    bool wants_input() const { return arriving_bytes_ < kMaxArriving; }
+    // Takes what the pty holds; sets failed when the line broke.
+    void pull(SimTime now, bool &failed);
+    // What has arrived by now, in order; empty when nothing has.
+    QByteArray take_arrived(SimTime now);
+    std::optional<SimTime> next_arrival() const;
 
-    // Writes as much of data as pacing and the pty buffer take now; returns
-    // the byte count (0 when it has to wait), -1 when the line broke.
+    // Writing: a piece of data goes into the pty whole once the wire would
+    // have carried its last byte (a reply of up to 64 bytes is one piece).
+    // Returns the byte count written (0 when it has to wait), -1 when the
+    // line broke.
     qint64 write(const char *data, qint64 size, SimTime now);
     // When a write of `size` more bytes can make progress as far as pacing
     // is concerned.
@@ -61,7 +71,19 @@ private:
     int master_ = -1;
     int own_slave_ = -1;
     QString slave_path_;
-    TokenBucket in_;
-    TokenBucket out_;
+    struct Arriving
+    {
+        SimTime at;  // its last byte's arrival
+        QByteArray bytes;
+    };
+    static constexpr qint64 kMaxArriving = 65536;
+    std::deque<Arriving> arriving_;
+    qint64 arriving_bytes_ = 0;
+    static SimClock::duration wire_time(double rate, qint64 bytes);
+    double in_rate_ = 0;   // bytes per second; 0: no pacing
+    SimTime in_free_at_ {}; // the wire has carried everything pulled so far
+    double out_rate_ = 0;
+    SimTime out_free_at_ {};        // ... everything written so far
+    std::optional<SimTime> out_due_; // the piece on the wire now is across
     bool write_blocked_ = false;
 };
