@@ -6,6 +6,7 @@
 #include "cli/line_printer.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal.h"
+#include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
@@ -16,7 +17,6 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QTextCodec>
 
 #include <cstdio>
@@ -222,9 +222,6 @@ int main(int argc, char **argv)
     // output are UTF-8 even where the process's locale says otherwise.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     QCoreApplication app(argc, argv);
-    // The worker's trace lines are for debugging the window; a script reads
-    // only the results. QT_LOGGING_RULES still switches them on.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
     CliOptions options;
     QString error;
@@ -237,6 +234,7 @@ int main(int argc, char **argv)
     case ParseResult::run:
         break;
     }
+    apply_trace_rules(options.trace_rules);
     if (options.command == CliOptions::list)
         return list_ports(options.json);
     if (options.watch)
