@@ -104,10 +104,7 @@ int build_frame(Frame &frame, Layout layout, quint8 number, const char *data, in
         frame[end++] = static_cast<char>(crc >> 8);
         frame[end++] = static_cast<char>(crc & 0xFF);
     } else {
-        quint8 sum = 0;
-        for (int i = 0; i < layout.field_size; ++i)
-            sum = static_cast<quint8>(sum + static_cast<quint8>(field[i]));
-        frame[end++] = static_cast<char>(sum);
+        frame[end++] = static_cast<char>(checksum8(field, layout.field_size));
     }
     return end;
 }
