@@ -103,6 +103,8 @@ private slots:
         qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("KV20_SYSFS_ROOT", work.filePath("sysfs").toLocal8Bit());
         tool.setWorkingDirectory(work.path());
+        // Its trace, every layer's, beside the screenshots, for a failure.
+        tool.setStandardErrorFile(QStringLiteral(KV20_SCREENSHOT_DIR "/kv20-tool-trace.txt"));
         tool.start(KV20_BIN_DIR "/kv20-tool", QStringList());
         QByteArray found;
         QVERIFY(QTest::qWaitFor([&] {
