@@ -1,11 +1,11 @@
 #include "app/dialog.h"
 
+#include "app/window_log.h"
 #include "discovery/device_change_source.h"
 #include "ui_dialog.h"
 #include "worker/mpthread.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QSettings>
 #include <QTextCodec>
 
@@ -30,7 +30,7 @@ Dialog::Dialog(QWidget *parent)
     QCoreApplication::setOrganizationDomain(QStringLiteral("veltrix.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Veltrix KV20 Download Tool"));
 
-    qDebug() << "settings location=" << settings_dir << settings_file;
+    qCDebug(window_log) << "settings location=" << settings_dir << settings_file;
     settings = new QSettings(settings_dir + settings_file, QSettings::IniFormat);
     // Operators edit config.ini by hand, with Chinese folder and file names;
     // without a codec Qt 5 reads the file as Latin-1 and such a path names a

@@ -1,12 +1,11 @@
 #include "app/dialog.h"
 
+#include "app/window_log.h"
 #include "discovery/native_device_change.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "ui_dialog.h"
 #include "worker/mpthread.h"
-
-#include <QDebug>
 
 namespace {
 constexpr quint32 device_arrival = 0x8000;
@@ -58,19 +57,19 @@ bool Dialog::nativeEvent(const QByteArray &eventType, void *message, long *)
 
 void Dialog::handle_device_change(quint32 event_code, bool volume_with_zero_flags)
 {
-    qDebug() << "Recv Event " << event_code;
+    qCDebug(window_log) << "Recv Event " << event_code;
     device_refresh();
     switch (event_code) {
     case device_arrival:
-        qDebug() << "DBT_DEVICEARRIVAL";
+        qCDebug(window_log) << "DBT_DEVICEARRIVAL";
         break;
     case device_remove_complete:
         if (volume_with_zero_flags)
-            qDebug() << "USB_delete";
-        qDebug() << "DBT_DEVICEREMOVECOMPLETE";
+            qCDebug(window_log) << "USB_delete";
+        qCDebug(window_log) << "DBT_DEVICEREMOVECOMPLETE";
         break;
     case device_type_specific:
-        qDebug() << "DBT_DEVICETYPESPECIFIC ";
+        qCDebug(window_log) << "DBT_DEVICETYPESPECIFIC ";
         break;
     default:
         break;

@@ -2,7 +2,7 @@
 
 #include <QLoggingCategory>
 
-// What the window shows (status line, device fields, enabled controls), for
-// whoever watches the tool from outside. Off unless switched on, e.g. with
-// QT_LOGGING_RULES="kv20.window.debug=true".
+// What the window shows (status line, device fields, enabled controls), its
+// settings file and the device changes it handles. On, like every layer's
+// category in the window; QT_LOGGING_RULES="kv20.window.debug=false" hides it.
 Q_DECLARE_LOGGING_CATEGORY(window_log)

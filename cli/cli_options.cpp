@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include "cli/trace_option.h"
 #include "interfaces/flash_parameter.h"
 
 #include <QCommandLineParser>
@@ -41,6 +42,9 @@ const char overview[] =
     "gets the operation once, several at once, until Ctrl-C.\n"
     "report turns journals of one or many stations into a summary, JSON or an\n"
     "HTML page (exit status 0, 1 no record in the range, 2 usage or file error).\n"
+    "\n"
+    "Every command takes --trace LAYER[,LAYER]: that layer's trace on standard\n"
+    "error (link, worker, protocol, xmodem, discovery, journal, or all).\n"
     "\n"
     "kv20-cli COMMAND --help describes a command.\n"
     "\n"
@@ -133,8 +137,13 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
                                      QStringLiteral("The identity query to run first: cellular (AT+INFO, AT+LVER; "
                                                     "the default) or wifi (AT+WSMAC, AT+LVER, AT+SVER, AT+DEVSN)."),
                                      QStringLiteral("cellular|wifi"), QStringLiteral("cellular"));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("The trace of these layers on standard error: link, worker, "
+                                                  "protocol, xmodem, discovery, journal, or all."),
+                                   QStringLiteral("LAYER[,LAYER]"));
     parser.addOption(help);
     parser.addOption(json);
+    parser.addOption(trace);
     if (options->watch) {
         parser.addOption(variant);
         parser.addOption(rescan);
@@ -166,6 +175,8 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
     if (with_image)
         options->image = positional.at(0);
     options->json = parser.isSet(json);
+    if (!trace_rules(parser.values(trace).join(QLatin1Char(',')), &options->trace_rules, error))
+        return ParseResult::usage_error;
     if (info->command == CliOptions::list)
         return ParseResult::run;
 

@@ -18,6 +18,7 @@ struct CliOptions
     bool all = false;       // --all
     bool cellular = true;   // --variant
     bool json = false;      // --json
+    QString trace_rules;    // the logging rules --trace asks for
 
     // The worker's operation type for query, audio or firmware.
     quint8 operation_type() const;

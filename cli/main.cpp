@@ -7,6 +7,7 @@
 #include "cli/operation_request.h"
 #include "cli/output_format.h"
 #include "cli/terminal.h"
+#include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
@@ -16,7 +17,6 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -237,9 +237,6 @@ int main(int argc, char **argv)
     // A reader that goes away (`kv20-cli ... | head`) fails a write instead
     // of ending the process while modules are still receiving.
     ignore_broken_pipe();
-    // The worker's trace lines are for debugging the window; a script reads
-    // only the results. QT_LOGGING_RULES still switches them on.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
     // The report reads journals only: no module, no worker, its own options.
     if (app.arguments().value(1) == QLatin1String("report"))
@@ -256,6 +253,7 @@ int main(int argc, char **argv)
     case ParseResult::run:
         break;
     }
+    apply_trace_rules(options.trace_rules);
     if (options.command == CliOptions::list)
         return list_ports(options.json);
     if (options.watch)

@@ -1,7 +1,8 @@
 #include "discovery/device_change_source.h"
 
+#include "discovery/discovery_log.h"
+
 #include <QByteArray>
-#include <QDebug>
 #include <QSocketNotifier>
 
 #include <libudev.h>
@@ -117,19 +118,19 @@ struct DeviceChangeSource::Private
         if (path.isEmpty())
             return false;
         if (mkfifo(path.constData(), 0600) != 0 && errno != EEXIST) {
-            qWarning() << "device events: cannot create FIFO" << path << ":" << strerror(errno);
+            qCWarning(discovery_log) << "device events: cannot create FIFO" << path << ":" << strerror(errno);
             return false;
         }
         fifo_fd = open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fifo_fd < 0) {
-            qWarning() << "device events: cannot open FIFO" << path << ":" << strerror(errno);
+            qCWarning(discovery_log) << "device events: cannot open FIFO" << path << ":" << strerror(errno);
             return false;
         }
         struct stat info;
         // A regular file would always poll readable and keep the GUI thread
         // busy reading end-of-file.
         if (fstat(fifo_fd, &info) != 0 || !S_ISFIFO(info.st_mode)) {
-            qWarning() << "device events:" << path << "is not a FIFO";
+            qCWarning(discovery_log) << "device events:" << path << "is not a FIFO";
             close(fifo_fd);
             fifo_fd = -1;
             return false;
@@ -168,11 +169,11 @@ struct DeviceChangeSource::Private
                 codes.append(device_remove_complete);
                 volumes.append(true);
             } else {
-                qWarning() << "device events: ignoring injected line" << line.left(max_fifo_line);
+                qCWarning(discovery_log) << "device events: ignoring injected line" << line.left(max_fifo_line);
             }
         }
         if (fifo_pending.size() > max_fifo_line) {
-            qWarning() << "device events: dropping an over-long injected line";
+            qCWarning(discovery_log) << "device events: dropping an over-long injected line";
             fifo_pending.clear();
         }
 
@@ -224,7 +225,7 @@ DeviceChangeSource::DeviceChangeSource(QObject *parent)
     }
 
     if (!have_monitor)
-        qWarning() << (have_fifo ? "device events: no udev monitor could be opened; only injected events are seen"
+        qCWarning(discovery_log) << (have_fifo ? "device events: no udev monitor could be opened; only injected events are seen"
                                  : "device events: no udev monitor could be opened; a module plugged in later"
                                    " is not noticed until restart");
 }

@@ -1,6 +1,6 @@
 #include "discovery/port_change_notifier.h"
 
-#include <QDebug>
+#include "discovery/discovery_log.h"
 
 #include <windows.h>
 
@@ -45,12 +45,12 @@ PortChangeNotifier::PortChangeNotifier(QObject *parent)
     window_class.lpszClassName = window_class_name;
     // A second notifier finds the class registered already.
     if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        qWarning() << "port changes: window class not registered, error" << GetLastError();
+        qCWarning(discovery_log) << "port changes: window class not registered, error" << GetLastError();
         return;
     }
     d->window = CreateWindowExW(0, window_class_name, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
     if (!d->window) {
-        qWarning() << "port changes: no message window, error" << GetLastError();
+        qCWarning(discovery_log) << "port changes: no message window, error" << GetLastError();
         return;
     }
     SetWindowLongPtrW(d->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -60,7 +60,7 @@ PortChangeNotifier::PortChangeNotifier(QObject *parent)
     filter.dbcc_classguid = com_port_interface_class;
     d->registration = RegisterDeviceNotificationW(d->window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!d->registration)
-        qWarning() << "port changes: not registered for COM port notifications, error" << GetLastError();
+        qCWarning(discovery_log) << "port changes: not registered for COM port notifications, error" << GetLastError();
 }
 
 PortChangeNotifier::~PortChangeNotifier()

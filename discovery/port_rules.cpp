@@ -1,9 +1,9 @@
 #include "discovery/port_rules.h"
 
+#include "discovery/discovery_log.h"
 #include "discovery/module_port_rules.h"
 #include "discovery/port_enumerator.h"
 
-#include <QDebug>
 #include <QLatin1String>
 
 namespace kv20 {
@@ -33,10 +33,10 @@ namespace {
 // Trace lines go to the debug output only, never to the operator's log pane.
 struct DebugTracer
 {
-    void seen(const QString &path) { qDebug() << "1.sTemp:" << path; }
+    void seen(const QString &path) { qCDebug(discovery_log) << "1.sTemp:" << path; }
     void matched(const char *label, const QString &port_name, const QString &path)
     {
-        qDebug() << label << port_name << ";string:" << path;
+        qCDebug(discovery_log) << label << port_name << ";string:" << path;
     }
 };
 
@@ -51,10 +51,15 @@ bool collect_module_ports(const QList<ComPortInterface> &interfaces, QStringList
 QList<ModulePort> find_module_ports()
 {
     QList<ModulePort> ports;
+    DebugTracer tracer;
     for (const ComPortInterface &item : enumerate_com_port_interfaces()) {
+        tracer.seen(item.device_path);
+        const kv20::IdentityRule *rule = kv20::first_matching_rule(item.device_path);
         QString port_name;
-        if (kv20::first_matching_rule(item.device_path) && kv20::extract_port_name(item.name, &port_name))
+        if (rule && kv20::extract_port_name(item.name, &port_name)) {
+            tracer.matched(rule->label, port_name, item.device_path);
             ports.append({port_name, port_device_node(port_name), item.name});
+        }
     }
     return ports;
 }

@@ -18,5 +18,5 @@ struct ModulePort
 };
 
 // Every present interface that the same identity rules accept, in the walk's
-// order, without the walk's traces.
+// order, traced as collect_module_ports() traces it.
 QList<ModulePort> find_module_ports();

@@ -15,10 +15,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// The blocks of image (the last one may be all pad) as xm::block builds them
+// apart from the transmitter, built once for each image, check and size.
+const std::vector<QByteArray> &expected_blocks(const QByteArray &image, bool crc, int size)
+{
+    static std::map<std::tuple<const char *, int, bool, int>, std::vector<QByteArray>> built;
+    std::vector<QByteArray> &frames = built[{image.constData(), image.size(), crc, size}];
+    for (int i = int(frames.size()) + 1; i <= image.size() / size + 1; ++i)
+        frames.push_back(xm::block(image, i, crc, size));
+    return frames;
+}
 
 // A module played from the script (encoding in README.md). No time passes;
 // past the end of the script the module is silent for good, so every
@@ -29,12 +42,34 @@ public:
     FuzzLink(const std::uint8_t *data, std::size_t size, QList<QByteArray> tokens)
         : data(data), size(size), tokens(std::move(tokens)) {}
 
-    QList<QByteArray> writes;
-    QList<int> progress;
+    QList<QByteArray> writes;  // before the transfer's first frame
+    QString finding;
     int calls = 0;
 
-    // A copy: the caller may reuse raw data for its next frame.
-    void write_data(const QByteArray &d) override { call(); writes << QByteArray(d.constData(), d.size()); }
+    // From the first-th write on, each write is a frame of image, checked as
+    // it is made: the transmitter reuses its buffer for the next frame.
+    void expect_transfer(const QByteArray &transferred, int size, int first)
+    {
+        image = transferred, block_size = size, first_frame = first;
+    }
+    // Every write from first_frame on is the frame of the next block of the
+    // image, or a resend of the last, and never past the one block that may
+    // be all pad.
+    void write_data(const QByteArray &d) override
+    {
+        call();
+        if (block_size == 0 || writes.size() < first_frame) {
+            writes << QByteArray(d.constData(), d.size());  // a copy: the caller may reuse raw data
+            return;
+        }
+        if (frames++ == 0)
+            expected = &expected_blocks(image, d.size() == block_size + 5, block_size);
+        if (d == frame || !finding.isEmpty())
+            return;  // a resend
+        frame = ++block > int(expected->size()) ? QByteArray() : expected->at(std::size_t(block - 1));
+        if (d != frame)
+            finding = QStringLiteral("write %1 is not block %2 of the image").arg(first_frame + frames - 1).arg(block);
+    }
     void write_byte(char) override { call(); }
     bool wait_for_data(unsigned long) override { call(); return arrive(); }
     bool wait_once(unsigned long) override { call(); return arrive(); }
@@ -47,7 +82,12 @@ public:
             return -1;  // whatever arrived quietly stays for a later read
         return buffer.isEmpty() ? -1 : qint8(std::exchange(buffer, {}).at(0));
     }
-    void report_progress(int bytes_sent) override { progress << bytes_sent; }
+    // Progress grows by one whole block per acknowledged block.
+    void report_progress(int bytes_sent) override
+    {
+        if (bytes_sent != ++acknowledged * block_size && finding.isEmpty())
+            finding = QStringLiteral("progress %1 after %2 blocks").arg(bytes_sent).arg(acknowledged);
+    }
     void report_mac_text(const QString &, quint8) override {}
     void report_progress_max(int) override {}
     void report_debug(const QString &) override {}
@@ -79,31 +119,19 @@ private:
     std::size_t size, pos = 0;
     QList<QByteArray> tokens;
     QByteArray buffer;
+    QByteArray image, frame;
+    const std::vector<QByteArray> *expected = nullptr;
+    int block_size = 0, first_frame = 0, frames = 0, block = 0, acknowledged = 0;
 };
 
-// From writes[first] on every write is the frame built apart from the
-// transmitter for block k of the image, k going up by one or repeating (a
-// resend) and never past the one block that may be all pad; progress grows
-// by one whole block per acknowledged block; link calls stay within what 16
+// The frames and progress the link checked; link calls stay within what 16
 // sync tries, five sends a block and ten EOTs need.
-QString check_transfer(const FuzzLink &link, const QByteArray &image, quint8 mode, int first)
+QString check_transfer(const FuzzLink &link, int image_size, int block_size, int first)
 {
-    const int block_size = mode == 1 ? 256 : 1024, bound = 10 * first + 70 + 18 * (image.size() / block_size + 1);
+    const int bound = 10 * first + 70 + 18 * (image_size / block_size + 1);
     if (link.calls > bound)
         return QStringLiteral("%1 link calls, at most %2 expected").arg(link.calls).arg(bound);
-    const bool crc = link.writes.size() > first && link.writes[first].size() == block_size + 5;
-    QByteArray frame;
-    for (int i = first, block = 0; i < link.writes.size(); ++i) {
-        if (link.writes[i] == frame)
-            continue;  // a resend
-        frame = ++block > image.size() / block_size + 1 ? QByteArray() : xm::block(image, block, crc, block_size);
-        if (link.writes[i] != frame)
-            return QStringLiteral("write %1 is not block %2 of the image").arg(i).arg(block);
-    }
-    for (int i = 0; i < link.progress.size(); ++i)
-        if (link.progress[i] != (i + 1) * block_size)
-            return QStringLiteral("progress %1 after %2 blocks").arg(link.progress[i]).arg(i + 1);
-    return {};
+    return link.finding;
 }
 
 // Exactly sized on the heap, so that a read past the end is an ASan report.
@@ -177,13 +205,14 @@ QString fuzz_download_ack(const std::uint8_t *data, std::size_t size)
     const std::atomic<quint8> block_mode {mode};
     FuzzLink link(data + 1, size - 1, {"+ok\r\n\r\n", "+ok\r\n\r\nC", "C", "\x06", "\x15", "\x18", QByteArray(1, '\0'),
                                        "\r\n", "+OK\r\n\r\n", "+ok\r\n"});
+    link.expect_transfer(image, mode == 1 ? 256 : 1024, 1);
     const int result = download_image(link, link, request, type, block_mode);
     if (result != 0 && result != -1)
         return QStringLiteral("result %1").arg(result);
     const bool audio = type == operation::audio_replacement;
     if (!link.writes.isEmpty() && link.writes[0] != (audio ? "AT+XUPDATE\r\n" : "AT+FOTA\r\n"))
         return QStringLiteral("command %1").arg(QString::fromLatin1(link.writes[0]));
-    return check_transfer(link, image, mode, 1);
+    return check_transfer(link, image.size(), mode == 1 ? 256 : 1024, 1);
 }
 
 QString fuzz_xmodem(const std::uint8_t *data, std::size_t size)
@@ -199,10 +228,11 @@ QString fuzz_xmodem(const std::uint8_t *data, std::size_t size)
     const quint8 mode = (data[0] >> 2) & 1, synced = (data[0] >> 3) & 3;
     const std::atomic<quint8> block_mode {mode};
     FuzzLink link(data + 1, size - 1, receiver_tokens);
+    link.expect_transfer(view(image), mode == 1 ? 256 : 1024, 0);
     const int result = xmodem_transmit(link, link, image.data(), int(image.size()), synced, block_mode);
     if (result != 0 && result != -1 && result != -2 && result != -4)
         return QStringLiteral("result %1").arg(result);
-    return check_transfer(link, view(image), mode, 0);
+    return check_transfer(link, int(image.size()), mode == 1 ? 256 : 1024, 0);
 }
 
 // Warnings and worse still matter: Qt reports misuse through them.

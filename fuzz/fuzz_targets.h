@@ -13,6 +13,6 @@ QString fuzz_device_query(const std::uint8_t *data, std::size_t size);
 QString fuzz_download_ack(const std::uint8_t *data, std::size_t size);
 QString fuzz_xmodem(const std::uint8_t *data, std::size_t size);
 
-// The conversations trace every step through qDebug; printing that for
-// millions of inputs would drown the fuzzer's own output.
+// The conversations trace every step in their layers' logging categories;
+// printing that for millions of inputs would drown the fuzzer's own output.
 void fuzz_silence_qt_messages();

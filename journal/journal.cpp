@@ -1,9 +1,11 @@
 #include "journal/journal.h"
 
 #include "journal/journal_file.h"
+#include "journal/journal_log.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -132,6 +134,19 @@ std::mutex side_mutex;
 QString side_stamp;
 QSet<QString> announced_side_files;
 
+// One append to the journal or the side file, traced with the time it took.
+QString traced_append(const QString &path, const QByteArray &preamble, const QByteArray &row)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const QString refused = append_journal_row(path, preamble, row, Journal::lock_wait_ms);
+    if (refused.isEmpty())
+        qCDebug(journal_log) << "record appended to" << path << "in" << clock.elapsed() << "ms";
+    else
+        qCDebug(journal_log) << "record not appended to" << path << "in" << clock.elapsed() << "ms:" << refused;
+    return refused;
+}
+
 bool announce_once(const QString &side_path)
 {
     std::lock_guard<std::mutex> locker(side_mutex);
@@ -158,13 +173,13 @@ JournalOutcome Journal::append(const OperationRecord &record) const
     const QByteArray preamble = "\xEF\xBB\xBF" + header_row();
     const QByteArray row = record_row(record);
     JournalOutcome outcome;
-    const QString refused = append_journal_row(path_, preamble, row, lock_wait_ms);
+    const QString refused = traced_append(path_, preamble, row);
     outcome.in_journal = refused.isEmpty();
     if (outcome.in_journal)
         return outcome;
     outcome.notices << QStringLiteral("journal not written: ") + refused;
     const QString side = side_file_path();
-    const QString side_refused = append_journal_row(side, preamble, row, lock_wait_ms);
+    const QString side_refused = traced_append(side, preamble, row);
     if (side_refused.isEmpty()) {
         if (announce_once(side))
             outcome.notices << QStringLiteral("records the journal did not take are kept in ") + side;

@@ -1,8 +1,7 @@
 #include "protocol/device_query.h"
 
+#include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
-
-#include <QDebug>
 
 namespace {
 
@@ -49,12 +48,12 @@ StepOutcome run_single_value_step(ModuleLink &link, WorkerReports &reports, cons
     if (!gather_reply(link))
         return StepOutcome::no_reply;
     const QString reply = reply_text(link.read_all());
-    qDebug() << step.reply_label << reply;
+    qCDebug(protocol_log) << step.reply_label << reply;
     QString value;
     if (!extract_marker_value(reply, &value))
         return StepOutcome::no_value;
     reports.report_mac_text(value, step.field);
-    qDebug() << step.success_label << value;
+    qCDebug(protocol_log) << step.success_label << value;
     return StepOutcome::value;
 }
 
@@ -95,13 +94,13 @@ int query_cellular_module(ModuleLink &link, WorkerReports &reports)
     // The module may finish its INFO answer late; give it one more chance.
     link.wait_for_data(100);
     const QString reply = reply_text(link.read_all());
-    qDebug() << "INFO:" << reply;
+    qCDebug(protocol_log) << "INFO:" << reply;
 
     int result = -1;
     QStringList fields;
     int value_length = 0;
     if (split_info_value(reply, &fields, &value_length)) {
-        qDebug() << "list:" << value_length;
+        qCDebug(protocol_log) << "list:" << value_length;
         // A short answer must not leave a previous module's values standing:
         // missing fields are shown empty.
         static const quint8 rows[] = {field_device_sn, field_ap_mac, field_v_version};

@@ -1,10 +1,10 @@
 #include "protocol/download_session.h"
 
+#include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
 #include "xmodem/xmodem_transmitter.h"
 
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 
@@ -56,7 +56,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
         out.failure = QStringLiteral("image not found");
         return -1;
     }
-    qDebug() << "open:" << path;
+    qCDebug(protocol_log) << "open:" << path;
 
     QByteArray image;
     const ImageReadError read_error = read_image_file(path, &image);
@@ -94,7 +94,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     reports.report_status(audio ? QStringLiteral("音频文件下载中") : QStringLiteral("设备固件下载中"), true);
 
     const QString reply = link.wait_for_data(100) ? reply_text(link.read_all()) : QString();
-    qDebug() << "read:" << reply;
+    qCDebug(protocol_log) << "read:" << reply;
     if (!reply.contains(QStringLiteral("+ok\r\n\r\n"))) {
         // Once the command is out the module may be waiting for blocks.
         if (link.cancel_requested())
@@ -107,7 +107,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     reports.report_debug(QStringLiteral("Start xmodem session"));
     reports.report_progress_max(image.size());
     link.discard_input();
-    qDebug() << "xmodem transmit starting";
+    qCDebug(protocol_log) << "xmodem transmit starting";
     const int result = xmodem_transmit(link, reports, image.constData(), image.size(), synced, block_mode);
     if (result < 0) {
         out.failure = QStringLiteral("transfer error %1").arg(result);
@@ -116,7 +116,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
         return -1;
     }
     reports.report_debug(QStringLiteral("xmodem transfer OK"));
-    qDebug() << "xmodem transmit end";
+    qCDebug(protocol_log) << "xmodem transmit end";
     return 0;
 }
 
@@ -125,7 +125,7 @@ int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter
                  const QByteArray &expected_sha256)
 {
     if (download_image(link, reports, request, type, block_mode, outcome, expected_sha256) == -1) {
-        qDebug() << "firmware update fail";
+        qCDebug(protocol_log) << "firmware update fail";
         return -1;
     }
     reports.report_status(QStringLiteral("下载成功"), true);

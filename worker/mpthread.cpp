@@ -2,9 +2,8 @@
 
 #include "protocol/device_query.h"
 #include "protocol/download_session.h"
+#include "worker/worker_log.h"
 #include "xmodem/xmodem_transmitter.h"
-
-#include <QDebug>
 
 #include <chrono>
 
@@ -108,7 +107,7 @@ void MPThread::com_read_data()
 bool MPThread::post_link_command(const std::shared_ptr<LinkCommand> &command)
 {
     if (!isRunning() || stop.load(std::memory_order_acquire)) {
-        qDebug() << "worker not running";
+        qCDebug(worker_log) << "worker not running";
         return false;
     }
     std::unique_lock<std::mutex> locker(command_mutex);
@@ -119,7 +118,7 @@ bool MPThread::post_link_command(const std::shared_ptr<LinkCommand> &command)
     if (!done) {
         // An open nobody waits for any more must not happen later behind the
         // window's back; a close still takes effect before the next open.
-        qDebug() << "worker busy: serial port request not served in time";
+        qCDebug(worker_log) << "worker busy: serial port request not served in time";
         if (command->kind == LinkCommand::open)
             command->abandoned = true;
         return false;
@@ -161,7 +160,7 @@ void MPThread::idle_wait(unsigned long ms)
 void MPThread::run()
 {
     request_pending.store(false, std::memory_order_release);
-    qDebug() << "run";
+    qCDebug(worker_log) << "run";
     while (!stop.load(std::memory_order_acquire)) {
         serve_link_commands();
         keep_posted_records();

@@ -1,6 +1,7 @@
 #include "worker/serial_link.h"
 
-#include <QDebug>
+#include "worker/worker_log.h"
+
 #include <QElapsedTimer>
 #include <QSerialPort>
 
@@ -23,9 +24,9 @@ bool SerialLink::open(const QString &port_name)
     // A previous port object is never used again.
     release();
     port = new QSerialPort(port_name);
-    qDebug() << "open:" << port_name;
+    qCDebug(link_log) << "open:" << port_name;
     if (!port->open(QIODevice::ReadWrite)) {
-        qDebug() << "usb serialport open error";
+        qCDebug(link_log) << "usb serialport open error";
         delete port;
         port = nullptr;
         return false;
@@ -44,7 +45,7 @@ bool SerialLink::open(const QString &port_name)
             note_data_arrival();
     });
     notifications = seen_notifications = 0;
-    qDebug() << "usb serialport open";
+    qCDebug(link_log) << "usb serialport open";
     return true;
 }
 
@@ -119,7 +120,7 @@ bool SerialLink::check_port_error()
         port->clearError();
         return true;
     }
-    qDebug() << "serial error:" << error << port->errorString();
+    qCDebug(link_log) << "serial error:" << error << port->errorString();
     port->clearError();
     port->close();
     return false;
@@ -161,17 +162,17 @@ void SerialLink::write_raw(const QByteArray &data)
 void SerialLink::write_data(const QByteArray &data)
 {
     if (!usable() || stop_requested()) {
-        qDebug() << "serial not opened";
+        qCDebug(link_log) << "serial not opened";
         return;
     }
-    qDebug() << "write len:" << data.size();
+    qCDebug(link_log) << "write len:" << data.size();
     write_raw(data);
 }
 
 void SerialLink::write_byte(char byte)
 {
     if (!usable() || stop_requested()) {
-        qDebug() << "serial not opened";
+        qCDebug(link_log) << "serial not opened";
         return;
     }
     write_raw(QByteArray(1, byte));
@@ -209,7 +210,7 @@ bool SerialLink::wait_for_data(unsigned long timeout_ms)
     burst.start();
     while (wait_once(3)) {
         if (burst.elapsed() >= static_cast<qint64>(max_burst_ms)) {
-            qDebug() << "data without pause for" << burst.elapsed() << "ms";
+            qCDebug(link_log) << "data without pause for" << burst.elapsed() << "ms";
             break;
         }
     }
@@ -240,7 +241,7 @@ qint8 SerialLink::read_byte(quint16 timeout_ms)
     }
     const QByteArray bytes = usable() ? port->readAll() : QByteArray();
     seen_notifications = notifications;
-    qDebug() << "array:" << bytes;
+    qCDebug(link_log) << "array:" << bytes;
     if (bytes.isEmpty())
         return -1;
     return static_cast<qint8>(bytes.at(0));

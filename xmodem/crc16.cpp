@@ -34,3 +34,11 @@ quint16 crc16_xmodem(const char *data, int length)
     }
     return crc;
 }
+
+quint8 checksum8(const char *data, int length)
+{
+    quint8 sum = 0;
+    for (int i = 0; i < length; ++i)
+        sum = static_cast<quint8>(sum + static_cast<quint8>(data[i]));
+    return sum;
+}

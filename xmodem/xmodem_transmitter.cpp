@@ -1,9 +1,9 @@
 #include "xmodem/xmodem_transmitter.h"
 
 #include "xmodem/crc16.h"
+#include "xmodem/xmodem_log.h"
 
 #include <QByteArray>
-#include <QDebug>
 #include <QString>
 
 #include <algorithm>
@@ -63,7 +63,7 @@ SyncOutcome wait_for_sync(ModuleLink &link)
     for (int attempt = 0; attempt < sync_tries; ++attempt) {
         if (link.cancel_requested())
             return SyncOutcome::abandoned;
-        qDebug() << "sync try=" << attempt;
+        qCDebug(xmodem_log) << "sync try=" << attempt;
         const qint8 byte = link.read_byte(sync_reply_ms);
         if (byte < 0)  // silence, or a byte above 0x7F that no receiver sends here
             continue;
@@ -71,16 +71,16 @@ SyncOutcome wait_for_sync(ModuleLink &link)
             if (second_can_follows(link)) {
                 link.write_byte(ACK);
                 link.discard_input();
-                qDebug() << "canceled by remote";
+                qCDebug(xmodem_log) << "canceled by remote";
                 return SyncOutcome::cancelled;
             }
         } else if (byte == CRC_REQUEST) {
-            qDebug() << "xmodem recv init = \"C\"";
+            qCDebug(xmodem_log) << "xmodem recv init = \"C\"";
             return SyncOutcome::crc16;
         } else if (byte == NAK) {
             return SyncOutcome::checksum;
         } else {
-            qDebug() << "xmodem recv init =" << int(byte);
+            qCDebug(xmodem_log) << "xmodem recv init =" << int(byte);
         }
     }
     return SyncOutcome::none;
@@ -104,10 +104,7 @@ int build_frame(Frame &frame, Layout layout, quint8 number, const char *data, in
         frame[end++] = static_cast<char>(crc >> 8);
         frame[end++] = static_cast<char>(crc & 0xFF);
     } else {
-        quint8 sum = 0;
-        for (int i = 0; i < layout.field_size; ++i)
-            sum = static_cast<quint8>(sum + static_cast<quint8>(field[i]));
-        frame[end++] = static_cast<char>(sum);
+        frame[end++] = static_cast<char>(checksum8(field, layout.field_size));
     }
     return end;
 }
@@ -120,7 +117,7 @@ BlockOutcome send_block(ModuleLink &link, const Frame &frame, int frame_length)
         if (link.cancel_requested())
             return BlockOutcome::abandoned;
         link.write_data(bytes);
-        qDebug() << "Start to receive";
+        qCDebug(xmodem_log) << "Start to receive";
         const qint8 reply = link.read_byte(block_reply_ms);
         if (reply == ACK)
             return BlockOutcome::acknowledged;
@@ -130,7 +127,7 @@ BlockOutcome send_block(ModuleLink &link, const Frame &frame, int frame_length)
         }
         if (++failed == max_sends)
             return BlockOutcome::refused;
-        qDebug() << "Retry for" << failed;
+        qCDebug(xmodem_log) << "Retry for" << failed;
     }
 }
 
@@ -159,7 +156,7 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
 
     for (;;) {
         const Layout layout = layout_for(block_mode.load(std::memory_order_relaxed));
-        qDebug() << "packetno" << int(number);
+        qCDebug(xmodem_log) << "packetno" << int(number);
         const qint64 remaining = qint64(length) - sent;
 
         if (remaining < 0) {
@@ -172,11 +169,11 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
                 return cancelled_or_no_eot_reply;
             }
             if (outcome == EotOutcome::silent) {
-                qDebug() << "Err1";
+                qCDebug(xmodem_log) << "Err1";
                 return cancelled_or_no_eot_reply;
             }
             if (++empty_eot_replies == max_eots) {
-                qDebug() << "EOT answered empty" << empty_eot_replies << "times, giving up";
+                qCDebug(xmodem_log) << "EOT answered empty" << empty_eot_replies << "times, giving up";
                 return cancelled_or_no_eot_reply;
             }
             continue;
@@ -202,15 +199,15 @@ int send_image(ModuleLink &link, WorkerReports &reports, const char *image, qint
             break;
         }
 
-        qDebug() << "ACK Got!";
+        qCDebug(xmodem_log) << "ACK Got!";
         ++number;
         sent += layout.field_size;
         ++report_counter;
-        qDebug() << "current_report_step:" << report_counter << ",report_step:" << report_step;
+        qCDebug(xmodem_log) << "current_report_step:" << report_counter << ",report_step:" << report_step;
         reports.report_progress(int(sent));
         if (report_counter == report_step)
             report_counter = 0;
-        qDebug() << "Current=" << sent << "All=" << length;
+        qCDebug(xmodem_log) << "Current=" << sent << "All=" << length;
     }
 }
 
@@ -230,7 +227,7 @@ int xmodem_transmit(ModuleLink &link, WorkerReports &reports, const char *image,
 
     Check check = Check::crc16;
     if (synced == 1) {
-        qDebug() << "xmodem recv init = \"C\"";
+        qCDebug(xmodem_log) << "xmodem recv init = \"C\"";
     } else {
         switch (wait_for_sync(link)) {
         case SyncOutcome::crc16:

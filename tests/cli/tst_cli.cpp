@@ -137,6 +137,8 @@ private slots:
     void watch_serves_each_plug_in_once();
     void watch_serves_each_module_once_data();
     void watch_serves_each_module_once();
+    void trace_shows_the_layers_asked_for_data();
+    void trace_shows_the_layers_asked_for();
 };
 
 void TestCli::list_finds_the_modules_only()
@@ -415,6 +417,39 @@ void TestCli::watch_serves_each_module_once()
     QCOMPARE(int(std::count_if(b.events.cbegin(), b.events.cend(),
                                [](const QJsonObject &e) { return e["already_done"] == true; })),
              already_done);
+}
+
+// An audio replacement on a module found by discovery: standard error holds
+// the trace of the layers asked for (every line of them, at least one), and
+// nothing else; QT_LOGGING_RULES comes after --trace, as Qt documents.
+void TestCli::trace_shows_the_layers_asked_for_data()
+{
+    QTest::addColumn<QStringList>("trace");
+    QTest::addColumn<QByteArray>("rules");  // QT_LOGGING_RULES
+    QTest::addColumn<QString>("layer");     // empty: no line at all
+    QTest::newRow("no --trace") << QStringList() << QByteArray() << QString();
+    for (const char *layer : {"link", "worker", "protocol", "xmodem", "discovery", "journal"})
+        QTest::newRow(layer) << QStringList {"--trace", layer} << QByteArray() << QString(layer);
+    QTest::newRow("QT_LOGGING_RULES alone") << QStringList() << QByteArray("kv20.journal.debug=true") << "journal";
+    QTest::newRow("QT_LOGGING_RULES after --trace")
+        << QStringList {"--trace", "all"} << QByteArray("kv20.*.debug=false;kv20.xmodem.debug=true") << "xmodem";
+}
+
+void TestCli::trace_shows_the_layers_asked_for()
+{
+    QFETCH(QStringList, trace);
+    QFETCH(QByteArray, rules);
+    QFETCH(QString, layer);
+    Bench b;
+    QVERIFY(b.write("image.bin", random_image(3000)));
+    QVERIFY(b.start_sims({{"--quiet"}}));
+    qputenv("QT_LOGGING_RULES", rules);
+    const int status = b.run(QStringList {"audio", b.dir.filePath("image.bin")} + trace);
+    qunsetenv("QT_LOGGING_RULES");
+    QCOMPARE(status, 0);
+    const QStringList lines = QString::fromUtf8(b.cli.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.isEmpty(), layer.isEmpty());
+    QCOMPARE(lines.filter(QRegularExpression("^kv20\\." + layer + ": ")), lines);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -285,7 +285,8 @@ void WorkerTest::cancel_leaves_the_module_idle_data()
                                                   << QByteArray("command AT+XUPDATE") << true << 2 + 1 + 2;
     QTest::newRow("before the first request") << int(audio) << QStringList {"--first-request-ms=3000"}
                                               << QByteArray("receiving an image") << true << 2 + 1 + 2;
-    QTest::newRow("mid-transfer") << int(audio) << QStringList {"--pace"} << QByteArray("block 2 ") << true << 2 + 1 + 2;
+    QTest::newRow("mid-transfer") << int(audio) << QStringList {"--silent-block=3"} << QByteArray("block 2 ") << true
+                                  << 2 + 1 + 2;
     QTest::newRow("awaiting the answer to EOT") << int(firmware) << QStringList {"--eot-reply=none"}
                                                 << QByteArray("EOT: no answer") << true << 4 + 1 + 4;
 }

@@ -1,0 +1,3 @@
+#include "journal/journal_log.h"
+
+Q_LOGGING_CATEGORY(journal_log, "kv20.journal")
