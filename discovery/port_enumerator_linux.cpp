@@ -39,7 +39,8 @@
 // brackets: the port name is taken from the first parenthesised part, and a
 // product such as "Modem (rev 2)" must not hide the device name. DEVNAME
 // comes from the tty's uevent (e.g. "ttyACM0", "pts/5"), else the tty's own
-// name; QSerialPort opens such a bare name under /dev.
+// name; QSerialPort opens such a bare name under /dev. A tty without a
+// uevent file at all is leaving as the walk passes it and is not listed.
 
 namespace {
 
@@ -67,17 +68,20 @@ bool is_hex(const QString &text, int min_digits, int max_digits)
     return text.size() >= min_digits && text.size() <= max_digits && hex.match(text).hasMatch();
 }
 
+// Null when the tty has no uevent file: every tty in sysfs has one, so the
+// device is leaving as the walk passes it, and a name made up from the tty's
+// would list a port that was never there.
 QString devname_of(const QString &tty_entry, const QString &tty_name)
 {
     QFile uevent(tty_entry + QStringLiteral("/uevent"));
-    if (uevent.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> lines = uevent.read(4096).split('\n');
-        for (const QByteArray &line : lines) {
-            if (line.startsWith("DEVNAME=")) {
-                const QString name = QString::fromUtf8(line.mid(8)).trimmed();
-                if (!name.isEmpty())
-                    return name;
-            }
+    if (!uevent.open(QIODevice::ReadOnly))
+        return QString();
+    const QList<QByteArray> lines = uevent.read(4096).split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("DEVNAME=")) {
+            const QString name = QString::fromUtf8(line.mid(8)).trimmed();
+            if (!name.isEmpty())
+                return name;
         }
     }
     return tty_name;
@@ -124,8 +128,9 @@ bool describe_tty(const QString &root_dir, const QString &tty_name, ComPortInter
     QString product = read_attribute(usb_dir, QStringLiteral("product"));
     product.replace(QLatin1Char('('), QLatin1Char('[')).replace(QLatin1Char(')'), QLatin1Char(']'));
     const QString description = product.isEmpty() ? QStringLiteral("USB Serial Device") : product;
-    out->name = QStringLiteral("%1 (%2)").arg(description, devname_of(entry, tty_name));
-    return true;
+    const QString devname = devname_of(entry, tty_name);
+    out->name = QStringLiteral("%1 (%2)").arg(description, devname);
+    return !devname.isNull();
 }
 
 } // namespace

@@ -95,8 +95,10 @@ private slots:
     {
         QVERIFY(fake_sysfs::add_tty(root, "devices/platform/serial8250/tty/ttyS0", "ttyS0", "ttyS0"));
         QVERIFY(fake_sysfs::add_tty(root, "devices/virtual/tty/tty0", "tty0", "tty0", false));
-        for (const char *tty : {"kv20sim9", "ttyUSB0", "kv20sim10"})
+        for (const char *tty : {"kv20sim9", "ttyUSB0", "kv20sim10", "kv20sim11"})
             QVERIFY(fake_sysfs::add_usb_tty(root, {tty, tty, QString("1-") + tty}));
+        // Leaving as the walk passes it: its uevent already gone.
+        QVERIFY(QFile::remove(root + "/devices/usb1/1-kv20sim11/1-kv20sim11:1.2/tty/kv20sim11/uevent"));
         const QStringList all = listed();
         QCOMPARE(all.size(), 6);
         QCOMPARE(all.filter(" ("), (QStringList{"KV20 Module (kv20sim10)", "KV20 Module (kv20sim9)", "KV20 Module (ttyUSB0)"}));
