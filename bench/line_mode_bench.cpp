@@ -1,7 +1,7 @@
 // A shift in line mode as a production line runs it: one `kv20-cli watch
 // audio IMAGE --json` throughout, a hub of N slots all plugged in at once,
-// paced simulated modules (115200 8N1) plugged in and out with the
-// device-change events udev would deliver written to the FIFO. A slot
+// paced simulated modules (115200 8N1) plugged in and out, each writing
+// the device-change events udev would deliver to the FIFO itself. A slot
 // unplugs its module once its result is out and plugs the next one 0.5 s
 // later; every tenth module is pulled out after a few blocks (the next one
 // is a fresh module, an arrival of its own), and a fifth of the modules
@@ -33,7 +33,6 @@
 #include <memory>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -51,8 +50,8 @@ struct Module
     int number = 0, slot = 0;
     bool pull_mid_transfer = false, restarts = false;
     QString port;            // pts/N, once the simulator has said it
-    double added_s = -1;     // when its "add" went into the FIFO, monotonic clock
-    double latency_ms = -1;  // from then to the module's reading its first AT command
+    double added_s = -1;     // when its device appeared, by its own (monotonic) clock
+    double latency_ms = -1;  // from then to its reading its first AT command
     int downloads = 0, blocks = 0;               // AT+XUPDATE commands, blocks taken
     double first_block_s = 0, last_block_s = 0;  // by the simulator's clock
     bool unplugging = false, gone = false, has_result = false, ok = false, already_done = false;
@@ -85,13 +84,6 @@ ProcFigures proc_figures(qint64 pid)
 }
 
 // The simulators log the monotonic clock (KV20_SIM_LOG_CLOCK=monotonic).
-double monotonic_s()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
 double log_time(const QByteArray &line)
 {
     return line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
@@ -126,7 +118,7 @@ private:
             args << QStringLiteral("--restart-after-download=%1").arg(restart_ms);
         m->sim = std::make_unique<ModuleSimProcess>(args);
         QProcess &p = m->sim->process();
-        // A restarting module announces its own going and coming back.
+        // A module announces its own coming and going, as udev would.
         p.setProcessEnvironment(environment());
         QObject::connect(&p, &QProcess::readyReadStandardOutput, [this, m] { on_sim_output(m); });
         QObject::connect(&p, &QProcess::readyReadStandardError, [this, m] { on_sim_log(m); });
@@ -145,8 +137,6 @@ private:
             return;
         // Its device tree is complete once the path shows.
         m->port = QString::fromLocal8Bit(p.readLine()).trimmed().mid(5);
-        m->added_s = monotonic_s();
-        announce("add");
     }
 
     void on_sim_log(Module *m)
@@ -155,12 +145,14 @@ private:
         for (int end; (end = m->log.indexOf('\n')) >= 0; m->log.remove(0, end + 1)) {
             const QByteArray line = m->log.left(end);
             trace(QStringLiteral("module %1: %2").arg(m->number).arg(QString::fromUtf8(line)));
+            // By the module's own clock: how soon this process reads the
+            // module's log does not count.
+            if (m->added_s < 0 && line.contains(" module ready on "))
+                m->added_s = log_time(line);
             if (line.contains("] command ")) {
-                // By the module's own clock: how soon this process reads the
-                // module's log does not count.
                 if (m->latency_ms < 0 && m->added_s >= 0) {
                     m->latency_ms = 1000 * (log_time(line) - m->added_s);
-                    trace(QStringLiteral("module %1: first command %2 ms after add").arg(m->number).arg(m->latency_ms));
+                    trace(QStringLiteral("module %1: first command %2 ms after its arrival").arg(m->number).arg(m->latency_ms));
                 }
                 m->downloads += line.contains("] command AT+XUPDATE ") ? 1 : 0;
             } else if (line.contains("] block ") && line.endsWith(": ok, ACK")) {
@@ -185,8 +177,6 @@ private:
         on_sim_log(m);
         m->gone = true;
         trace(QStringLiteral("module %1 in slot %2 gone").arg(m->number).arg(m->slot));
-        if (m->added_s >= 0)
-            announce("remove");
         if (planned < arrivals && !ending) {
             ++planned;
             QTimer::singleShot(replug_gap_ms, Qt::PreciseTimer, &cli, [this, slot = m->slot] { plug(slot); });
@@ -201,12 +191,6 @@ private:
             std::fprintf(stderr, "%9.3f %s\n", double(clock.nsecsElapsed()) / 1e9, qPrintable(what));
     }
 
-    void announce(const char *line)
-    {
-        const QByteArray text = QByteArray(line) + '\n';
-        if (fifo < 0 || write(fifo, text.constData(), size_t(text.size())) != text.size())
-            std::fprintf(stderr, "device event %s not delivered\n", line);
-    }
 
     void on_cli_output()
     {
@@ -293,7 +277,7 @@ private:
     QProcess cli;
     QElapsedTimer clock;
     QByteArray load_at_start;
-    int fifo = -1, planned = 0;  // planned: modules plugged in or about to be
+    int planned = 0;  // modules plugged in or about to be
     std::vector<std::unique_ptr<Module>> modules;
     QByteArray cli_pending;
     QList<QJsonObject> results;
@@ -324,7 +308,6 @@ bool Shift::run()
     QObject::connect(&opened, &QSocketNotifier::activated, [&] {
         opened.setEnabled(false);
         at_start = proc_figures(cli.processId());
-        fifo = open(fifo_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         for (; planned < hub_slots && planned < arrivals; ++planned)
             plug(planned);
     });

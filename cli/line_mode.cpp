@@ -2,6 +2,7 @@
 
 #include "cli/live_printer.h"
 #include "discovery/port_change_notifier.h"
+#include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 
 #include <QFileInfo>
@@ -14,7 +15,6 @@ LineMode::LineMode(const ModuleSession::Request &request, int rescan_ms, const J
     rescan_timer.setInterval(rescan_ms);
     connect(&rescan_timer, &QTimer::timeout, this, &LineMode::rescan);
     rescan_soon.setSingleShot(true);
-    rescan_soon.setInterval(0);
     connect(&rescan_soon, &QTimer::timeout, this, &LineMode::rescan);
 }
 
@@ -37,7 +37,7 @@ void LineMode::start(LivePrinter *live_printer)
     notifier = new PortChangeNotifier(this);
     connect(notifier, &PortChangeNotifier::ports_changed, &rescan_soon, [this] {
         if (!rescan_soon.isActive())
-            rescan_soon.start();
+            rescan_soon.start(int(qMax<qint64>(0, burst_gap_ms - last_rescan.elapsed())));
     });
     if (!notifier->listening())
         printer->notice(QStringLiteral("no device-change events: looking for modules every %1 ms")
@@ -50,12 +50,20 @@ void LineMode::rescan()
 {
     if (stopping)
         return;
+    last_rescan.start();
     QMap<QString, QString> found;
     for (const ModulePort &port : find_module_ports())
         found.insert(port.port, port.node);
     for (const QString &port : present.keys()) {
-        if (!found.contains(port))
+        if (!found.contains(port)) {
             depart(port);
+        } else if (replaced(port, found.value(port))) {
+            // The walk may have listed the old module a moment before its
+            // node went: the new one is taken from a walk of its own.
+            depart(port);
+            found.remove(port);
+            rescan_soon.start(0);
+        }
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
         if (!present.contains(it.key()))
@@ -63,11 +71,20 @@ void LineMode::rescan()
     }
 }
 
+bool LineMode::replaced(const QString &port, const QString &node)
+{
+    Plug &plug = present[port];
+    const QString stamp = port_node_stamp(node);
+    if (plug.stamp.isEmpty())
+        plug.stamp = stamp;
+    return !stamp.isEmpty() && stamp != plug.stamp;
+}
+
 void LineMode::arrive(const QString &port, const QString &node)
 {
     auto *session = new ModuleSession({port, node}, request, journal, this);
     const int shown_as = printer->add(port, operation_name(request.type));
-    present.insert(port, {session, shown_as});
+    present.insert(port, {session, shown_as, port_node_stamp(node)});
     connect(session, &ModuleSession::progress, this,
             [this, shown_as](qint64 bytes, qint64 total) { printer->progress(shown_as, bytes, total); });
     connect(session, &ModuleSession::finished, this,

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class LivePrinter;
@@ -39,6 +40,8 @@ signals:
 
 private:
     void rescan();
+    // The port's node is not the one it had at its arrival.
+    bool replaced(const QString &port, const QString &node);
     void arrive(const QString &port, const QString &node);
     void depart(const QString &port);
     void on_session_finished(ModuleSession *session, int shown_as);
@@ -50,15 +53,21 @@ private:
     PortChangeNotifier *notifier = nullptr;
     QTimer rescan_timer;
     // A burst of device events (a hub of modules plugged in at once) makes
-    // one rescan, not one per event: a walk of the ports costs more the more
-    // modules are present.
+    // a rescan every burst_gap_ms, not one per event: a walk of the ports
+    // costs more the more modules are present (15 ms at 128). A lone event
+    // is followed at once.
+    static constexpr int burst_gap_ms = 10;
     QTimer rescan_soon;
+    QElapsedTimer last_rescan;
     // Ports present, by name: the session serving this plug-in, null once
-    // it was served, and what the printer knows it by.
+    // it was served, what the printer knows it by, and its node's stamp: a
+    // module swapped for another faster than a rescan keeps the port's name
+    // but not the stamp, and is a plug-in of its own.
     struct Plug
     {
         ModuleSession *session = nullptr;
         int shown_as = -1;
+        QString stamp;
     };
     QMap<QString, Plug> present;
     // Operations cancelled because their port went, not yet ended.

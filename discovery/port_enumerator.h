@@ -16,3 +16,8 @@ QString port_device_node(const QString &port_name);
 // COM<n> in any letter case, existing or not; nothing is opened to find out,
 // the worker's own open decides.
 bool unlisted_port(const QString &name, QString *port, QString *node);
+
+// What tells a device node from one made later under the same name (on Linux
+// its inode and change time): a module swapped for another between two walks
+// keeps its port name but not this. Empty where the system cannot say.
+QString port_node_stamp(const QString &node);

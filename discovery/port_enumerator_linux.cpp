@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
+#include <mutex>
+#include <sys/stat.h>
+#include <time.h>
 
 // Linux has no COM-port interface class, so the walk is fed from sysfs and
 // each USB serial port is described the way Windows would describe it; the
@@ -135,6 +139,29 @@ bool describe_tty(const QString &root_dir, const QString &tty_name, ComPortInter
 
 } // namespace
 
+namespace {
+
+// What the walk found of one tty, kept while the tty's directory is the same
+// one (its inode and change time): with a hub of modules present, the walk
+// that follows each device event must not read every module's attributes
+// again (15 ms at 128 modules). A device made anew under the same name has a
+// directory of its own, and is read again. Change times are coarse (a few
+// ms) and inode numbers are reused, so only a directory already older than
+// that when it was read is taken for the same one later: a new one's change
+// time then differs.
+struct Described
+{
+    ino_t inode = 0;
+    qint64 changed_ns = 0;
+    bool usb = false;
+    ComPortInterface port;
+};
+
+std::mutex walk_mutex;
+QHash<QString, Described> described;  // by the tty's class entry
+
+} // namespace
+
 QList<ComPortInterface> enumerate_com_port_interfaces()
 {
     QList<ComPortInterface> ports;
@@ -144,11 +171,33 @@ QList<ComPortInterface> enumerate_com_port_interfaces()
     QStringList ttys = QDir(root_dir + QStringLiteral("/class/tty"))
                            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     std::sort(ttys.begin(), ttys.end());
+    std::lock_guard<std::mutex> locker(walk_mutex);
+    constexpr qint64 settled_ns = 20 * 1000 * 1000;
+    timespec clock {};
+    clock_gettime(CLOCK_REALTIME, &clock);  // the clock of change times
+    const qint64 walk_started_ns = qint64(clock.tv_sec) * 1000000000 + clock.tv_nsec;
+    QHash<QString, Described> seen;
     for (const QString &tty : qAsConst(ttys)) {
-        ComPortInterface port;
-        if (describe_tty(root_dir, tty, &port))
-            ports.append(port);
+        const QString entry = root_dir + QStringLiteral("/class/tty/") + tty;
+        struct stat status {};
+        if (stat(QFile::encodeName(entry).constData(), &status) != 0)
+            continue;
+        Described now;
+        now.inode = status.st_ino;
+        now.changed_ns = qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+        const Described kept = described.value(entry);
+        if (kept.inode == now.inode && kept.changed_ns == now.changed_ns) {
+            now = kept;
+        } else {
+            now.usb = describe_tty(root_dir, tty, &now.port);
+            if (walk_started_ns - now.changed_ns < settled_ns)
+                now.changed_ns = -1;  // read again next time
+        }
+        seen.insert(entry, now);
+        if (now.usb)
+            ports.append(now.port);
     }
+    described.swap(seen);
     return ports;
 }
 
@@ -164,4 +213,14 @@ bool unlisted_port(const QString &name, QString *port, QString *node)
     *node = QFileInfo(name).absoluteFilePath();
     *port = node->startsWith(QLatin1String("/dev/")) ? node->mid(5) : name;
     return true;
+}
+
+QString port_node_stamp(const QString &node)
+{
+    // A replugged module's node is made anew (devtmpfs, devpts): a new
+    // inode or a new change time.
+    struct stat status {};
+    if (stat(QFile::encodeName(node).constData(), &status) != 0)
+        return QString();
+    return QStringLiteral("%1:%2.%3").arg(status.st_ino).arg(status.st_ctim.tv_sec).arg(status.st_ctim.tv_nsec);
 }

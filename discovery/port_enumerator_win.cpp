@@ -29,3 +29,10 @@ bool unlisted_port(const QString &name, QString *port, QString *node)
     *port = *node = QStringLiteral("COM") + match.captured(1);
     return true;
 }
+
+// A COM port has no node to ask; its arrivals and removals come as device
+// notifications.
+QString port_node_stamp(const QString &)
+{
+    return QString();
+}

@@ -51,30 +51,29 @@ void ModuleSession::start()
 }
 
 // Never waits: many modules arriving at once each get their port opened
-// by their own worker thread.
+// and their operation run by their own worker thread.
 void ModuleSession::try_open()
 {
     phase = Phase::opening;
-    worker->open_serial_port_later(target.node);
+    worker->__start_flash(flash_parameter(),
+                          request.cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
+    flash_parameter parameter;
+    parameter.fs_path = request.image;
+    parameter.fw_path = request.image;
+    worker->open_serial_port_later(target.node, parameter, request.type);
 }
 
 void ModuleSession::on_port_opened(bool ok)
 {
-    if (!cancelled_while_opening.isEmpty()) {
+    if (ok) {
+        phase = Phase::running;
+    } else if (!cancelled_while_opening.isEmpty()) {
         give_up_opening(cancelled_while_opening);
-    } else if (!ok && opening.elapsed() + open_retry_every_ms <= request.open_retry_ms) {
+    } else if (opening.elapsed() + open_retry_every_ms <= request.open_retry_ms) {
         phase = Phase::waiting_to_retry;
         open_retry.start(open_retry_every_ms);
-    } else if (!ok) {
-        give_up_opening(QStringLiteral("port did not open"));
     } else {
-        phase = Phase::running;
-        worker->__start_flash(flash_parameter(),
-                              request.cellular ? operation::set_cellular_kind : operation::set_wifi_kind);
-        flash_parameter parameter;
-        parameter.fs_path = request.image;
-        parameter.fw_path = request.image;
-        worker->__start_flash(parameter, request.type);
+        give_up_opening(QStringLiteral("port did not open"));
     }
 }
 
@@ -91,7 +90,10 @@ void ModuleSession::cancel(const QString &detail)
 {
     switch (phase) {
     case Phase::opening:
+        // Taken by the operation once the port is open; kept for the record
+        // should it not open.
         cancelled_while_opening = detail;
+        worker->request_cancel(detail);
         break;
     case Phase::waiting_to_retry:
         open_retry.stop();

@@ -40,7 +40,7 @@ void MPThread::request_stop()
 void MPThread::request_cancel(const QString &detail)
 {
     std::lock_guard<std::mutex> locker(request_mutex);
-    if (!request_pending.load(std::memory_order_acquire))
+    if (!request_pending.load(std::memory_order_acquire) && opens_awaited == 0)
         return;
     cancel_detail = detail;
     link.request_cancel();
@@ -78,15 +78,40 @@ bool MPThread::open_serial_port(QString port_name, QString)
     return post_link_command(command);
 }
 
-void MPThread::open_serial_port_later(const QString &port_name)
+void MPThread::open_serial_port_later(const QString &port_name, const flash_parameter &then, quint8 then_type)
 {
     auto command = std::make_shared<LinkCommand>();
     command->kind = LinkCommand::open;
     command->port_name = port_name;
     command->announced = true;
+    command->then = then;
+    command->then_type = then_type;
+    {
+        std::lock_guard<std::mutex> locker(request_mutex);
+        ++opens_awaited;
+    }
     std::lock_guard<std::mutex> locker(command_mutex);
     link_commands.append(command);
     command_posted.notify_all();
+}
+
+// Posted here, on the worker thread, rather than by the front end: the loop
+// drops whatever was posted before it began.
+void MPThread::after_open_later(const LinkCommand &command, bool opened)
+{
+    // Posted before the open stops counting as awaited, so that a cancel
+    // finds one or the other.
+    if (opened)
+        __start_flash(command.then, command.then_type);
+    {
+        std::lock_guard<std::mutex> locker(request_mutex);
+        --opens_awaited;
+        // A cancel made while the port was opening is the operation's, or,
+        // with no operation, nobody's.
+        if (!opened && !request_pending.load(std::memory_order_acquire))
+            link.clear_cancel();
+    }
+    emit port_opened(opened);
 }
 
 void MPThread::close_serial_port()
@@ -141,7 +166,7 @@ void MPThread::serve_link_commands()
         } else
             link.close();
         if (command->announced)
-            emit port_opened(result);
+            after_open_later(*command, result);
         locker.lock();
         command->result = result;
         command->done = true;

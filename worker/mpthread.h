@@ -58,9 +58,12 @@ public:
     using IdentityCheck = std::function<bool(const OperationRecord &)>;
     void set_identity_check(IdentityCheck check) { identity_check = std::move(check); }
     // Thread-safe, and never waits, unlike open_serial_port: the worker opens
-    // the port between operations and tells how it went with port_opened().
-    // For a front end that opens many ports at once.
-    void open_serial_port_later(const QString &port_name);
+    // the port between operations, then posts the operation `then` itself,
+    // with no round trip through the front end's thread, and tells how the
+    // open went with port_opened(). A port that does not open runs nothing.
+    // A cancel while the port opens is the operation's. For a front end
+    // that serves many modules at once.
+    void open_serial_port_later(const QString &port_name, const flash_parameter &then, quint8 then_type);
     // Thread-safe. Hands a record the front end made itself (a port that did
     // not open) to the sink, on the worker thread, without waiting for it.
     void post_record(const OperationRecord &record);
@@ -131,6 +134,8 @@ private:
         bool abandoned = false;
         bool result = false;
         bool announced = false;  // nobody waits: the outcome goes out as port_opened()
+        flash_parameter then;    // the operation to post once an announced open succeeded
+        quint8 then_type = 0;
     };
 
     // How long the window waits for the worker to open or close the port. The
@@ -140,6 +145,7 @@ private:
     static constexpr unsigned long link_command_timeout_ms = 3000;
 
     bool post_link_command(const std::shared_ptr<LinkCommand> &command);
+    void after_open_later(const LinkCommand &command, bool opened);
     void serve_link_commands();
     void idle_wait(unsigned long ms);
     void run_request();
@@ -168,6 +174,7 @@ private:
     flash_parameter request;
     std::atomic_bool request_pending{false};
     QString cancel_detail;
+    int opens_awaited = 0;  // open_serial_port_later() calls not yet served
     quint8 request_type = 0;
     QDateTime request_started;
     QElapsedTimer request_clock;

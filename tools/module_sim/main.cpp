@@ -44,7 +44,8 @@ bool install_stop_signals()
 }
 
 // Tells a tool that follows device events (KV20_DEVICE_EVENT_FIFO, as udev
-// would) that the port came or went. Never waits: nobody listening is fine.
+// would) that the port came or went: at the start, at the end, around a
+// restart. Never waits: nobody listening is fine.
 void announce(const char *event)
 {
     const QByteArray fifo = qgetenv("KV20_DEVICE_EVENT_FIFO");
@@ -114,6 +115,8 @@ int main(int argc, char **argv)
     // port is ready (and so are the link and the device tree) once it shows.
     std::printf("%s\n", line.slave_path().toLocal8Bit().constData());
     std::fflush(stdout);
+    if (!options.device_tree.isEmpty())
+        announce("add");
     log_line(QStringLiteral("%1 module ready on %2%3")
                  .arg(QLatin1String(variant_name(options.variant)), line.slave_path(),
                       options.pace_baud > 0 ? QStringLiteral(", paced at %1 baud").arg(options.pace_baud) : QString()));
@@ -129,9 +132,15 @@ int main(int argc, char **argv)
         announce(present ? "add" : "remove");
     });
     const SimExit why = sim.run(g_stop_pipe[0]);
-    line.close();
-    tree.remove();
+    // As the kernel takes a device away: listed no more, then its node goes.
+    // The other way round, a new module could take the pty's number while
+    // the tree still lists this one.
+    if (!options.device_tree.isEmpty() && why != SimExit::Unplugged) {
+        tree.remove();
+        announce("remove");
+    }
     link.remove();
+    line.close();
     switch (why) {
     case SimExit::Stopped:
         log_line(QStringLiteral("stopped"));

@@ -165,6 +165,8 @@ SimExit ModuleSim::run(int stop_fd)
         SimTime now = SimClock::now();
         if (unplug_from_ && drained(*unplug_from_, now)) {
             log_line(QStringLiteral("unplugged: the port vanishes"));
+            if (presence_)
+                presence_(false);
             line_.close();
             return SimExit::Unplugged;
         }
