@@ -29,6 +29,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <sys/inotify.h>
@@ -54,7 +55,7 @@ struct Module
     double latency_ms = -1;  // from then to its reading its first AT command
     int downloads = 0, blocks = 0;               // AT+XUPDATE commands, blocks taken
     double first_block_s = 0, last_block_s = 0;  // by the simulator's clock
-    bool unplugging = false, gone = false, has_result = false, ok = false, already_done = false;
+    bool plug_pending = false, unplugging = false, gone = false, has_result = false, ok = false, already_done = false;
     QString detail;
     QByteArray log;  // an incomplete last line
 };
@@ -105,15 +106,17 @@ public:
     bool report(bool completed);
 
 private:
-    void plug(int slot)
+    // Simulators are started ahead as spares and plugged in with a signal: a
+    // module plugged in costs the host nothing but its enumeration, and a
+    // hub of them plugged in at once must not be a hub of programs starting.
+    void launch_spare()
     {
         modules.push_back(std::make_unique<Module>());
         Module *m = modules.back().get();
         m->number = int(modules.size());
-        m->slot = slot;
         m->pull_mid_transfer = m->number % 10 == 0;
         m->restarts = m->number % 5 == 3;
-        QStringList args {"--pace", "--device-tree=" + dir.filePath("sys")};
+        QStringList args {"--pace", "--plug-in-on-signal", "--device-tree=" + dir.filePath("sys")};
         if (m->restarts)
             args << QStringLiteral("--restart-after-download=%1").arg(restart_ms);
         m->sim = std::make_unique<ModuleSimProcess>(args);
@@ -124,6 +127,18 @@ private:
         QObject::connect(&p, &QProcess::readyReadStandardError, [this, m] { on_sim_log(m); });
         QObject::connect(&p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), [this, m] { on_gone(m); });
         m->sim->launch();
+        spares.push_back(m);
+    }
+
+    void plug(int slot)
+    {
+        Module *m = spares.front();
+        spares.pop_front();
+        m->slot = slot;
+        m->plug_pending = true;
+        on_sim_output(m);
+        if (int(modules.size()) < arrivals)
+            launch_spare();
         QTimer::singleShot(result_timeout_ms, &cli, [this, m] {
             if (!m->unplugging)
                 unplug(m);
@@ -133,10 +148,12 @@ private:
     void on_sim_output(Module *m)
     {
         QProcess &p = m->sim->process();
-        if (!m->port.isEmpty() || !p.canReadLine())
-            return;
-        // Its device tree is complete once the path shows.
-        m->port = QString::fromLocal8Bit(p.readLine()).trimmed().mid(5);
+        if (m->port.isEmpty() && p.canReadLine())
+            m->port = QString::fromLocal8Bit(p.readLine()).trimmed().mid(5);
+        if (m->plug_pending && !m->port.isEmpty()) {
+            m->plug_pending = false;
+            ::kill(pid_t(p.processId()), SIGUSR2);
+        }
     }
 
     void on_sim_log(Module *m)
@@ -279,6 +296,7 @@ private:
     QByteArray load_at_start;
     int planned = 0;  // modules plugged in or about to be
     std::vector<std::unique_ptr<Module>> modules;
+    std::deque<Module *> spares;  // started, not plugged in yet
     QByteArray cli_pending;
     QList<QJsonObject> results;
     QJsonObject summary;
@@ -299,6 +317,13 @@ bool Shift::run()
         || mkfifo(fifo_path.constData(), 0600) != 0) {
         std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
         return false;
+    }
+    // Two hubs' worth of spares, all ready before the shift.
+    for (int i = 0; i < std::min(arrivals, 2 * hub_slots); ++i)
+        launch_spare();
+    for (Module *m : spares) {
+        while (m->port.isEmpty() && m->sim->process().waitForReadyRead(5000))
+            on_sim_output(m);
     }
     // The shift starts once kv20-cli has opened the FIFO: no event is lost,
     // and none waits for its start-up.

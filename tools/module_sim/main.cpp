@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -23,7 +24,7 @@ int g_stop_pipe[2] = {-1, -1};
 extern "C" void on_stop_signal(int number)
 {
     const int saved = errno;
-    const char b = number == SIGUSR1 ? kRestartNow : kStopNow;
+    const char b = number == SIGUSR1 ? kRestartNow : number == SIGUSR2 ? kPlugIn : kStopNow;
     [[maybe_unused]] const ssize_t n = ::write(g_stop_pipe[1], &b, 1);
     errno = saved;
 }
@@ -38,6 +39,7 @@ bool install_stop_signals()
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
     // A reader of stdout or stderr that went away must not kill the module.
     signal(SIGPIPE, SIG_IGN);
     return true;
@@ -55,6 +57,17 @@ void announce(const char *event)
     const QByteArray line = QByteArray(event) + '\n';
     [[maybe_unused]] const ssize_t n = ::write(fd, line.constData(), size_t(line.size()));
     ::close(fd);
+}
+
+// --plug-in-on-signal: false when a stop came before the plug-in.
+bool wait_for_plug_in()
+{
+    for (;;) {
+        pollfd signals {g_stop_pipe[0], POLLIN, 0};
+        char ask = 0;
+        if (poll(&signals, 1, -1) > 0 && ::read(g_stop_pipe[0], &ask, 1) == 1 && ask != kRestartNow)
+            return ask == kPlugIn;
+    }
 }
 
 const char *variant_name(Variant v)
@@ -105,18 +118,30 @@ int main(int argc, char **argv)
         return 1;
     }
     DeviceTree tree;
-    if (!options.device_tree.isEmpty()
-        && !tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, message)) {
-        log_error(message);
+    const auto plug_in = [&] {
+        if (options.device_tree.isEmpty())
+            return true;
+        if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, message)) {
+            log_error(message);
+            return false;
+        }
+        announce("add");
+        return true;
+    };
+    if (!options.plug_in_on_signal && !plug_in())
         return 1;
-    }
 
     // The first line of stdout is the contract with whoever started us: the
-    // port is ready (and so are the link and the device tree) once it shows.
+    // port is ready (and so are the link and the device tree, unless they
+    // wait for the plug-in) once it shows.
     std::printf("%s\n", line.slave_path().toLocal8Bit().constData());
     std::fflush(stdout);
-    if (!options.device_tree.isEmpty())
-        announce("add");
+    if (options.plug_in_on_signal) {
+        if (!wait_for_plug_in())
+            return 0;
+        if (!plug_in())
+            return 1;
+    }
     log_line(QStringLiteral("%1 module ready on %2%3")
                  .arg(QLatin1String(variant_name(options.variant)), line.slave_path(),
                       options.pace_baud > 0 ? QStringLiteral(", paced at %1 baud").arg(options.pace_baud) : QString()));

@@ -120,7 +120,7 @@ ModuleSim::SignalAsk ModuleSim::take_signals(int stop_fd)
         for (ssize_t i = 0; i < n; ++i) {
             if (asks[i] == kStopNow)
                 ask = SignalAsk::Stop;
-            else if (ask == SignalAsk::Nothing)
+            else if (asks[i] == kRestartNow && ask == SignalAsk::Nothing)
                 ask = SignalAsk::Restart;
         }
     }

@@ -16,6 +16,7 @@ enum class SimExit { Stopped, Unplugged, LineFailed };
 // What the signal handlers write to the stop pipe: a byte per signal.
 constexpr char kStopNow = 1;     // SIGTERM, SIGINT
 constexpr char kRestartNow = 2;  // SIGUSR1: the module restarts (a watchdog, a power dip)
+constexpr char kPlugIn = 3;      // SIGUSR2: with --plug-in-on-signal, the module is plugged in
 
 // The module's main loop: one thread, one poll over the line and the stop
 // pipe, with every pause and timeout expressed as a deadline on the

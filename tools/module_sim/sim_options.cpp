@@ -67,6 +67,7 @@ const OptionDoc kOptions[] = {
     {"unplug-block", "K", "fault: vanish when block K arrives, without answering (0: at the request)"},
     {"restart-after-download", "MS", "once an image arrived whole: the port goes away, back under the same name MS ms later"},
     {"not-ready-ms", "N", "fault: the port is listed but refuses to open for the first N ms"},
+    {"plug-in-on-signal", nullptr, "print the pty path at once, but appear in the device tree only at SIGUSR2"},
 };
 
 QString option_usage(const OptionDoc &doc)
@@ -234,6 +235,7 @@ ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString
     out.no_product = set("no-product");
     number("pace", 50, 4000000, out.pace_baud);
     number("not-ready-ms", 0, 600000, out.not_ready_ms);
+    out.plug_in_on_signal = set("plug-in-on-signal");
 
     // The process id tells simulators apart: no two running at once share
     // it, and a pty number is reused as soon as its module has gone.

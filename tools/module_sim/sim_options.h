@@ -89,6 +89,7 @@ struct SimOptions
     int pace_baud = 0; // 0: no pacing
     bool quiet = false;
     int not_ready_ms = 0; // the port refuses to open this long after it appears
+    bool plug_in_on_signal = false; // the device tree appears at SIGUSR2, not at the start
 };
 
 enum class ParseOutcome { Run, Help, Error };
