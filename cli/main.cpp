@@ -15,8 +15,6 @@
 #include "runner/module_session.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -45,10 +43,9 @@ int list_ports(bool json)
 {
     for (const ModulePort &port : find_module_ports()) {
         if (json) {
-            const QJsonObject object {{QStringLiteral("port"), port.port},
-                                      {QStringLiteral("node"), port.node},
-                                      {QStringLiteral("name"), port.name}};
-            say(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+            write_out(json_line({{QStringLiteral("port"), port.port},
+                                 {QStringLiteral("node"), port.node},
+                                 {QStringLiteral("name"), port.name}}));
         } else {
             say(port.port + QLatin1Char('\t') + port.node + QLatin1Char('\t') + port.name);
         }
