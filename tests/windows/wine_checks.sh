@@ -382,8 +382,14 @@ check_msi_upgrade() {
     [ -f "$(install_folder)/config.ini" ] || { say "  config.ini lost"; ok=1; }
     msi_run /i "$older" /qb & pid=$!
     find_box() { wid=$(timeout 5 xdotool search --name 'Install Failed' | head -n 1); [ -n "$wid" ]; }
-    wait_for 30 find_box && import -window "$wid" "$work/msi-downgrade-refused.png" \
-        && timeout 5 xdotool key --window "$wid" Return || { say "  no message"; ok=1; }
+    # Found may not yet be mapped: the screenshot is taken again until it is.
+    shot() { import -window "$wid" "$work/msi-downgrade-refused.png" 2>/dev/null; }
+    if wait_for 30 find_box; then
+        wait_for 10 shot || say "  no screenshot of the message"
+        timeout 5 xdotool key --window "$wid" Return
+    else
+        say "  no message"; ok=1
+    fi
     wait "$pid"; status=$?
     # 1603, as wine hands it to Linux: the low byte.
     expect "older again: exit status" "$status" $((1603 & 255)) || ok=1
