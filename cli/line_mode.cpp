@@ -4,6 +4,7 @@
 #include "discovery/port_change_notifier.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
+#include "journal/operation_record.h"
 
 #include <QFileInfo>
 
@@ -96,7 +97,7 @@ void LineMode::depart(const QString &port)
 {
     const Plug plug = present.take(port);
     if (plug.session) {
-        plug.session->cancel(QStringLiteral("unplugged"));
+        plug.session->cancel(journal_text(journal_format::detail_text::unplugged));
         leaving.append(plug.session);
     }
     printer->removal(plug.shown_as);

@@ -1,47 +1,40 @@
 #include "journal/journal.h"
 
 #include "journal/journal_file.h"
+#include "journal/journal_format.h"
 #include "journal/journal_log.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
 #include <mutex>
 
-const QString Journal::default_path = QStringLiteral("kv20-journal.csv");
+const QString Journal::default_path = QString::fromLatin1(journal_format::file_name.data(),
+                                                         int(journal_format::file_name.size()));
 
 namespace {
 
-const char *const columns[] = {
-    "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
-    "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
-};
+QByteArray latin1(std::string_view text)
+{
+    return QByteArray(text.data(), int(text.size()));
+}
 
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its
-// quotes doubled.
+// The stored value (no raw line break, no live formula), quoted by RFC 4180
+// where it holds a comma or a quote: quotes doubled.
 QByteArray csv_field(const QString &value)
 {
-    QByteArray bytes = value.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') || bytes.contains('\n')) {
+    const QByteArray utf8 = value.toUtf8();
+    const std::string stored = journal_format::stored_value(std::string_view(utf8.constData(), size_t(utf8.size())));
+    QByteArray bytes(stored.data(), int(stored.size()));
+    if (bytes.contains(',') || bytes.contains('"')) {
         bytes.replace("\"", "\"\"");
         bytes = '"' + bytes + '"';
     }
     return bytes;
-}
-
-// A module is outside the operator's control: a value that a spreadsheet
-// would run as a formula is stored as text.
-QString module_value(QString value)
-{
-    static const QString formula_starts = QStringLiteral("=+-@\t\r");
-    if (!value.isEmpty() && formula_starts.contains(value.at(0)))
-        value.prepend(QLatin1Char('\''));
-    return value;
 }
 
 // Local time with its offset, never "Z", so that records from machines in
@@ -50,7 +43,7 @@ QString local_time(const QDateTime &time)
 {
     const int offset = time.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+    return time.toString(QLatin1String(latin1(journal_format::time_format)))
            + QStringLiteral("%1%2:%3")
                  .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
                  .arg(minutes / 60, 2, 10, QLatin1Char('0'))
@@ -65,21 +58,14 @@ QByteArray join_row(const QList<QByteArray> &fields)
             row += ',';
         row += fields.at(i);
     }
-    return row + "\r\n";
+    return row + latin1(journal_format::line_end);
 }
 
 } // namespace
 
 QString operation_name(quint8 type)
 {
-    switch (type) {
-    case 0:
-        return QStringLiteral("query");
-    case 1:
-        return QStringLiteral("audio");
-    default:
-        return QStringLiteral("firmware");
-    }
+    return journal_text(journal_format::operation_words[qMin<int>(type, 2)]);
 }
 
 OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail)
@@ -101,8 +87,8 @@ Journal::Journal(QString path)
 QByteArray Journal::header_row()
 {
     QList<QByteArray> fields;
-    for (const char *column : columns)
-        fields << QByteArray(column);
+    for (const std::string_view column : journal_format::column_names)
+        fields << latin1(column);
     return join_row(fields);
 }
 
@@ -114,14 +100,14 @@ QByteArray Journal::record_row(const OperationRecord &r)
         csv_field(r.tool),
         csv_field(r.port),
         csv_field(r.operation),
-        csv_field(module_value(r.device_number)),
-        csv_field(module_value(r.imei_or_mac)),
-        csv_field(module_value(r.iccid_or_audio_version)),
-        csv_field(module_value(r.device_version)),
+        csv_field(r.device_number),
+        csv_field(r.imei_or_mac),
+        csv_field(r.iccid_or_audio_version),
+        csv_field(r.device_version),
         csv_field(r.image),
         image_read ? QByteArray::number(r.image_bytes) : QByteArray(),
         image_read ? r.image_sha256 : QByteArray(),
-        r.ok ? QByteArray("ok") : QByteArray("failed"),
+        latin1(r.ok ? journal_format::result_ok : journal_format::result_failed),
         csv_field(r.ok ? QString() : r.detail),
         QByteArray::number(r.duration_ms),
     });
@@ -162,15 +148,16 @@ QString Journal::side_file_path() const
 {
     std::lock_guard<std::mutex> locker(side_mutex);
     if (side_stamp.isEmpty())
-        side_stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        side_stamp = QDateTime::currentDateTime().toString(QLatin1String(latin1(journal_format::side_file_stamp)));
     const QString folder = QFileInfo(path_).absolutePath();
-    return QDir::toNativeSeparators(folder + QStringLiteral("/kv20-journal-unsaved-%1.csv").arg(side_stamp));
+    return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(latin1(journal_format::side_file_prefix))
+                                    + side_stamp + QLatin1String(latin1(journal_format::side_file_suffix)));
 }
 
 JournalOutcome Journal::append(const OperationRecord &record) const
 {
     // The byte-order mark makes spreadsheet programs read the file as UTF-8.
-    const QByteArray preamble = "\xEF\xBB\xBF" + header_row();
+    const QByteArray preamble = latin1(journal_format::byte_order_mark) + header_row();
     const QByteArray row = record_row(record);
     JournalOutcome outcome;
     const QString refused = traced_append(path_, preamble, row);
@@ -188,56 +175,4 @@ JournalOutcome Journal::append(const OperationRecord &record) const
     outcome.notices << QStringLiteral("%1 not written either: %2").arg(side, side_refused)
                     << QStringLiteral("unsaved record: ") + QString::fromUtf8(row.left(row.size() - 2));
     return outcome;
-}
-
-QByteArray journal_close_off(qint64 quote_count, char last_byte)
-{
-    QByteArray bytes;
-    if (quote_count % 2 != 0) {
-        bytes = "\"\r\n";
-    } else if (last_byte == '\r') {
-        bytes = "\n";
-    } else if (last_byte != '\n' && last_byte != 0) {
-        bytes = "\r\n";
-    }
-    return bytes;
-}
-
-namespace {
-
-// Whether a record starts at `at`, just past a CR LF: the end of a record
-// before it (its duration, a number, or the header's last column) and a
-// record's time after it, "...,1234\r\n2026-12-06T14:21:54.636+08:00,".
-// Only a quoted value holding that very text looks the same, and the record
-// after it would have to be the one a crash cut short there.
-bool record_starts_at(const QByteArray &tail, int at)
-{
-    static const QRegularExpression time(
-        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d,"));
-    const int line_end = at - 2;
-    int digits = line_end;
-    while (digits > 0 && tail.at(digits - 1) >= '0' && tail.at(digits - 1) <= '9')
-        --digits;
-    const bool after_record = digits < line_end && digits > 0 && tail.at(digits - 1) == ',';
-    const bool after_header = tail.left(line_end).endsWith("duration_ms");
-    return (after_record || after_header)
-           && time.match(QString::fromLatin1(tail.mid(at, 30)), 0, QRegularExpression::NormalMatch,
-                         QRegularExpression::AnchoredMatchOption)
-                  .hasMatch();
-}
-
-} // namespace
-
-std::optional<QByteArray> journal_tail_close_off(const QByteArray &tail, bool whole_file)
-{
-    int start = whole_file ? 0 : -1;
-    for (int at = tail.lastIndexOf("\r\n"); at >= 0; at = at > 0 ? tail.lastIndexOf("\r\n", at - 1) : -1) {
-        if (record_starts_at(tail, at + 2)) {
-            start = at + 2;
-            break;
-        }
-    }
-    if (start < 0)
-        return std::nullopt;
-    return journal_close_off(tail.mid(start).count('"'), tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
 }

@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,46 +18,38 @@ QString system_error()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-bool read_at(int fd, char *buffer, size_t size, off_t offset, ssize_t *got)
+// Exactly `size` bytes at `offset`: pread may return fewer than asked (a
+// signal, a network file system), which is not the file's end.
+bool read_exact(int fd, qint64 offset, char *buffer, qint64 size)
 {
-    do
-        *got = pread(fd, buffer, size, offset);
-    while (*got < 0 && errno == EINTR);
-    return *got >= 0;
+    while (size > 0) {
+        const ssize_t got = pread(fd, buffer, size_t(size), off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;  // the file ended early: someone cut it without the lock
+            return false;
+        }
+        buffer += got;
+        offset += got;
+        size -= got;
+    }
+    return true;
 }
 
-// What closes off a record a crash cut short, judged from the file's end;
-// only a journal whose end shows no record start is read whole. Anything but
-// a regular file (a device standing in for the journal) counts as empty:
-// reading /dev/full, say, would never end.
-bool scan(int fd, bool *empty, QByteArray *close_off)
+// What goes in front of the record. Anything but a regular file (a device
+// standing in for the journal) counts as empty: reading /dev/full, say,
+// would never end.
+bool judge_lead_in(int fd, const struct stat &status, const QByteArray &preamble, QByteArray *lead_in)
 {
-    struct stat status {};
-    if (fstat(fd, &status) != 0)
-        return false;
-    *empty = !S_ISREG(status.st_mode) || status.st_size == 0;
-    if (*empty)
-        return true;
-    QByteArray tail(int(qMin<off_t>(status.st_size, journal_tail_bytes)), Qt::Uninitialized);
-    ssize_t got = 0;
-    if (!read_at(fd, tail.data(), size_t(tail.size()), status.st_size - tail.size(), &got))
-        return false;
-    tail.truncate(int(got));
-    if (const std::optional<QByteArray> judged = journal_tail_close_off(tail, tail.size() == status.st_size)) {
-        *close_off = *judged;
+    if (!S_ISREG(status.st_mode)) {
+        *lead_in = preamble;
         return true;
     }
-    char buffer[65536];
-    qint64 quotes = 0;
-    for (off_t offset = 0; offset < status.st_size; offset += got) {
-        if (!read_at(fd, buffer, sizeof buffer, offset, &got))
-            return false;
-        if (got == 0)
-            break;
-        quotes += std::count(buffer, buffer + got, '"');
-    }
-    *close_off = journal_close_off(quotes, tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
-    return true;
+    return journal_lead_in(
+        status.st_size, [fd](qint64 offset, char *buffer, qint64 size) { return read_exact(fd, offset, buffer, size); },
+        preamble, lead_in);
 }
 
 bool write_all(int fd, const QByteArray &bytes)
@@ -115,13 +106,12 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
     // The lock keeps creation, close-off and append of one writer apart from
     // every other process's; it ends with the descriptor.
     lock_before(fd, clock, lock_wait_ms, &error);
-    bool empty = true;
-    QByteArray close_off;
+    QByteArray lead_in;
     struct stat before {};
-    if (error.isEmpty() && (fstat(fd, &before) != 0 || !scan(fd, &empty, &close_off)))
+    if (error.isEmpty() && (fstat(fd, &before) != 0 || !judge_lead_in(fd, before, preamble, &lead_in)))
         error = system_error();
     if (error.isEmpty()) {
-        const QByteArray bytes = (empty ? preamble : close_off) + row;
+        const QByteArray bytes = lead_in + row;
         if (!write_all(fd, bytes) || fsync(fd) != 0) {
             // A device such as /dev/full cannot be synced; what it refused
             // to store is the reason that matters.

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 
 namespace {
 
@@ -19,47 +18,42 @@ QString system_error()
     return message;
 }
 
-bool read_at(HANDLE file, qint64 offset, char *buffer, DWORD size, DWORD *got)
+// Exactly `size` bytes at `offset`: a read may return fewer than asked (a
+// network share), which is not the file's end.
+bool read_exact(HANDLE file, qint64 offset, char *buffer, qint64 size)
 {
-    LARGE_INTEGER position {};
-    position.QuadPart = offset;
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, got, nullptr);
+    while (size > 0) {
+        LARGE_INTEGER position {};
+        position.QuadPart = offset;
+        DWORD got = 0;
+        if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)
+            || !ReadFile(file, buffer, DWORD(qMin<qint64>(size, 1 << 20)), &got, nullptr))
+            return false;
+        if (got == 0) {
+            SetLastError(ERROR_HANDLE_EOF);  // the file ended early: someone cut it without the lock
+            return false;
+        }
+        buffer += got;
+        offset += got;
+        size -= got;
+    }
+    return true;
 }
 
-// What closes off a record a crash cut short, judged from the file's end;
-// only a journal whose end shows no record start is read whole. Anything but
-// a disk file counts as empty.
-bool scan(HANDLE file, bool *empty, QByteArray *close_off)
+// What goes in front of the record. Anything but a disk file counts as empty.
+bool judge_lead_in(HANDLE file, const QByteArray &preamble, QByteArray *lead_in)
 {
     LARGE_INTEGER size {};
-    *empty = GetFileType(file) != FILE_TYPE_DISK;
-    if (*empty)
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        *lead_in = preamble;
         return true;
+    }
     if (!GetFileSizeEx(file, &size))
         return false;
-    *empty = size.QuadPart == 0;
-    if (*empty)
-        return true;
-    QByteArray tail(int(qMin<qint64>(size.QuadPart, journal_tail_bytes)), Qt::Uninitialized);
-    DWORD got = 0;
-    if (!read_at(file, size.QuadPart - tail.size(), tail.data(), DWORD(tail.size()), &got))
-        return false;
-    tail.truncate(int(got));
-    if (const std::optional<QByteArray> judged = journal_tail_close_off(tail, tail.size() == size.QuadPart)) {
-        *close_off = *judged;
-        return true;
-    }
-    char buffer[65536];
-    qint64 quotes = 0;
-    for (qint64 offset = 0; offset < size.QuadPart; offset += got) {
-        if (!read_at(file, offset, buffer, sizeof buffer, &got))
-            return false;
-        if (got == 0)
-            break;
-        quotes += std::count(buffer, buffer + got, '"');
-    }
-    *close_off = journal_close_off(quotes, tail.isEmpty() ? 0 : tail.at(tail.size() - 1));
-    return true;
+    return journal_lead_in(
+        size.QuadPart,
+        [file](qint64 offset, char *buffer, qint64 bytes) { return read_exact(file, offset, buffer, bytes); },
+        preamble, lead_in);
 }
 
 // Another program holding the file without write sharing (a spreadsheet that
@@ -116,15 +110,14 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
     OVERLAPPED whole {};
     // The whole file, locked against every other process until it is closed.
     const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
-    bool empty = true;
-    QByteArray close_off;
+    QByteArray lead_in;
     // Only a file whose length is known is ever cut back.
     LARGE_INTEGER before {};
     const bool sized = locked && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &before);
-    if (locked && !scan(file, &empty, &close_off))
+    if (locked && !judge_lead_in(file, preamble, &lead_in))
         error = system_error();
     if (error.isEmpty()) {
-        const QByteArray bytes = (empty ? preamble : close_off) + row;
+        const QByteArray bytes = lead_in + row;
         DWORD written = 0;
         const LARGE_INTEGER end {};
         if (!SetFilePointerEx(file, end, nullptr, FILE_END)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "journal/journal_format.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -31,3 +33,9 @@ QString operation_name(quint8 type);
 // The record of an operation that failed before it reached the module (the
 // port did not open, the image cannot be sent), started now.
 OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail);
+
+// One of the journal's words (journal_format.h) as a QString.
+inline QString journal_text(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), int(text.size()));
+}

@@ -1,5 +1,6 @@
 #include "protocol/download_session.h"
 
+#include "journal/operation_record.h"
 #include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
 #include "xmodem/xmodem_transmitter.h"
@@ -36,9 +37,9 @@ QString image_read_failure(ImageReadError error)
     case ImageReadError::none:
         return QString();
     case ImageReadError::too_large:
-        return QStringLiteral("image too large");
+        return journal_text(journal_format::detail_text::image_too_large);
     default:
-        return QStringLiteral("image not found");
+        return journal_text(journal_format::detail_text::image_not_found);
     }
 }
 
@@ -53,7 +54,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     const QString path = audio ? request.fs_path : request.fw_path;
     if (path.isEmpty()) {
         reports.report_debug(QStringLiteral("firmware img not selected."));
-        out.failure = QStringLiteral("image not found");
+        out.failure = journal_text(journal_format::detail_text::image_not_found);
         return -1;
     }
     qCDebug(protocol_log) << "open:" << path;
@@ -80,14 +81,14 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
         return -1;
     }
     if (!expected_sha256.isEmpty() && out.image_sha256 != expected_sha256) {
-        out.failure = QStringLiteral("image changed");
+        out.failure = journal_text(journal_format::detail_text::image_changed);
         reports.report_status(QStringLiteral("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file changed!"));
         return -1;
     }
     reports.report_debug(QStringLiteral("firmware file read OK!"));
 
-    out.failure = QStringLiteral("no acknowledgement");
+    out.failure = journal_text(journal_format::detail_text::no_acknowledgement);
     if (link.cancel_requested())
         return -1;
     link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
@@ -110,7 +111,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     qCDebug(protocol_log) << "xmodem transmit starting";
     const int result = xmodem_transmit(link, reports, image.constData(), image.size(), synced, block_mode);
     if (result < 0) {
-        out.failure = QStringLiteral("transfer error %1").arg(result);
+        out.failure = journal_text(journal_format::detail_text::transfer_error) + QString::number(result);
         reports.report_debug(QStringLiteral("xmodem transmit error:%1").arg(result));
         reports.report_status(QStringLiteral("传输错误"), false);
         return -1;

@@ -1,5 +1,6 @@
 #include "runner/module_session.h"
 
+#include "journal/operation_record.h"
 #include "worker/mpthread.h"
 
 ModuleSession::ModuleSession(const Target &target, const Request &request, const Journal &journal, QObject *parent)
@@ -73,7 +74,7 @@ void ModuleSession::on_port_opened(bool ok)
         phase = Phase::waiting_to_retry;
         open_retry.start(open_retry_every_ms);
     } else {
-        give_up_opening(QStringLiteral("port did not open"));
+        give_up_opening(journal_text(journal_format::detail_text::port_not_opened));
     }
 }
 

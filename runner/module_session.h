@@ -56,7 +56,7 @@ public:
     void start();
     // From the session's own thread. Cancels the operation on the wire; its
     // record fails with `detail`. Ignored once the operation has ended.
-    void cancel(const QString &detail = QStringLiteral("interrupted"));
+    void cancel(const QString &detail = journal_text(journal_format::detail_text::interrupted));
 
     QString port() const { return target.port; }
     const OperationRecord &record() const { return result; }

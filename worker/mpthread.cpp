@@ -1,4 +1,5 @@
 #include "worker/mpthread.h"
+#include "journal/operation_record.h"
 
 #include "protocol/device_query.h"
 #include "protocol/download_session.h"
@@ -234,7 +235,7 @@ void MPThread::run_request()
     for (int attempt = 0; attempt < 5 && !found && !cancelled(); ++attempt)
         found = query_once() == 0;
     if (!found) {
-        record.detail = QStringLiteral("no reply");
+        record.detail = journal_text(journal_format::detail_text::no_reply);
         const JournalOutcome journal = keep_record(record);
         emit mac_done(false);
         end_request();
@@ -324,7 +325,7 @@ JournalOutcome MPThread::keep_record(OperationRecord &record)
         std::lock_guard<std::mutex> locker(request_mutex);
         record.duration_ms = request_clock.elapsed();
         if (!record.ok && stop.load(std::memory_order_acquire))
-            record.detail = QStringLiteral("interrupted");
+            record.detail = journal_text(journal_format::detail_text::interrupted);
         else if (!record.ok && cancelled())
             record.detail = cancel_detail;
     }

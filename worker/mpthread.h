@@ -39,7 +39,7 @@ public:
     // do, so a module that may be receiving is told so on the wire. The
     // operation's record fails with `detail`. A cancel while no operation
     // is pending is dropped: it never reaches a later one.
-    void request_cancel(const QString &detail = QStringLiteral("interrupted"));
+    void request_cancel(const QString &detail = journal_text(journal_format::detail_text::interrupted));
 
     // Where the record of every operation goes, called on the worker thread
     // when the operation ends and before the signals that end it reach the

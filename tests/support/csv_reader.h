@@ -3,6 +3,15 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <QTextCodec>
+
+// UTF-8 as it stands: a byte-order mark or a NUL inside a value is part of
+// it (QString::fromUtf8 would drop the one at the start and stop at the other).
+inline QString utf8_text(const QByteArray &bytes)
+{
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+}
 
 // An RFC 4180 reader written apart from the journal's writer, so that a
 // quoting fault on one side is not mirrored on the other. Records end in
@@ -27,10 +36,10 @@ inline QList<QStringList> read_csv(QByteArray bytes)
         } else if (c == '"') {
             quoted = true;
         } else if (c == ',') {
-            fields << QString::fromUtf8(field);
+            fields << utf8_text(field);
             field.clear();
         } else if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') {
-            fields << QString::fromUtf8(field);
+            fields << utf8_text(field);
             records << fields;
             fields.clear();
             field.clear();
@@ -40,6 +49,6 @@ inline QList<QStringList> read_csv(QByteArray bytes)
         }
     }
     if (!field.isEmpty() || !fields.isEmpty())
-        records << (fields << QString::fromUtf8(field));
+        records << (fields << utf8_text(field));
     return records;
 }

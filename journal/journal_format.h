@@ -1,0 +1,125 @@
+#pragma once
+
+// The results journal's format, written once for everything that writes or
+// reads it: the journal writer, the report's reader, the command line's JSON,
+// the benchmarks and the tests. Free of Qt so that any reader can use it.
+//
+// A journal is UTF-8 with a byte-order mark, RFC 4180 CSV with CR LF line
+// ends, a header row naming the columns, then one record per physical line.
+//
+// A value never holds a raw line break in the file. A module's reply is
+// outside anyone's control, and a line break in it would put the next
+// record's line start inside a quoted field: an append that judges a torn
+// last record from the file's end alone, or any reader that resumes at a
+// line, could then take text of the module's for a record's start. With one
+// record per line, the last line is the last record, whatever the values
+// hold. Journals written before this rule may still hold quoted line breaks;
+// RFC 4180 readers, the report's among them, read both.
+//
+// Stored value = the value as it is, unless it
+//   - holds a CR or LF: "'\" followed by the value with "\" as "\\", CR as
+//     "\r" and LF as "\n";
+//   - else starts with a character a spreadsheet runs as a formula (= + - @
+//     tab) or with the apostrophe itself: "'" followed by the value.
+// So every stored value that starts with "'" has one added, and a value that
+// truly begins with "'=" reads back as written. Ordinary values (Windows
+// paths with their backslashes, Chinese texts) are stored unchanged.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace journal_format {
+
+inline constexpr std::string_view file_name = "kv20-journal.csv";
+// A side file: prefix, the process's start as yyyyMMdd-HHmmss, suffix.
+inline constexpr std::string_view side_file_prefix = "kv20-journal-unsaved-";
+inline constexpr std::string_view side_file_stamp = "yyyyMMdd-HHmmss";  // a QDateTime format
+inline constexpr std::string_view side_file_suffix = ".csv";
+
+inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+inline constexpr std::string_view line_end = "\r\n";
+
+enum Column {
+    time, tool, port, operation, device_number, imei_or_mac, iccid_or_audio_version, device_version, image,
+    image_bytes, image_sha256, result, detail, duration_ms, column_count
+};
+inline constexpr std::string_view column_names[column_count] = {
+    "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
+    "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
+};
+
+// Local time with its offset, never "Z": 2026-12-06T14:21:54.636+08:00.
+inline constexpr std::string_view time_format = "yyyy-MM-ddTHH:mm:ss.zzz";  // a QDateTime format, then +HH:MM
+inline constexpr std::size_t time_length = 29;
+
+// The operation column's words, by operation type 0, 1, 2.
+inline constexpr std::string_view operation_words[] = {"query", "audio", "firmware"};
+
+inline constexpr std::string_view result_ok = "ok";
+inline constexpr std::string_view result_failed = "failed";
+
+// The detail of a failed record: why, in the journal's words.
+namespace detail_text {
+inline constexpr std::string_view port_not_opened = "port did not open";
+inline constexpr std::string_view no_reply = "no reply";
+inline constexpr std::string_view image_not_found = "image not found";
+inline constexpr std::string_view image_too_large = "image too large";
+inline constexpr std::string_view image_changed = "image changed";
+inline constexpr std::string_view no_acknowledgement = "no acknowledgement";
+inline constexpr std::string_view transfer_error = "transfer error ";  // then the transmitter's code: -1, -2, -4
+inline constexpr std::string_view interrupted = "interrupted";
+inline constexpr std::string_view unplugged = "unplugged";
+} // namespace detail_text
+
+inline constexpr char text_mark = '\'';
+inline constexpr std::string_view formula_starts = "=+-@\t\r";
+
+// The value as the journal stores it (before CSV quoting), from UTF-8.
+inline std::string stored_value(std::string_view value)
+{
+    const bool breaks = value.find_first_of("\r\n") != std::string_view::npos;
+    if (!breaks) {
+        if (!value.empty() && (value[0] == text_mark || formula_starts.find(value[0]) != std::string_view::npos))
+            return text_mark + std::string(value);
+        return std::string(value);
+    }
+    std::string stored = {text_mark, '\\'};
+    stored.reserve(value.size() + value.size() / 8 + 4);
+    for (const char c : value) {
+        switch (c) {
+        case '\\': stored += "\\\\"; break;
+        case '\r': stored += "\\r"; break;
+        case '\n': stored += "\\n"; break;
+        default: stored += c;
+        }
+    }
+    return stored;
+}
+
+// The value a stored one stands for. Stored text that starts with "'" but
+// follows neither rule (a journal from before them, a hand edit) is taken as
+// it stands. `*scratch` holds the result where it differs from a part of
+// `stored`; the view returned is valid while both are.
+inline std::string_view original_value(std::string_view stored, std::string *scratch)
+{
+    if (stored.size() < 2 || stored[0] != text_mark)
+        return stored;
+    const char second = stored[1];
+    if (second == text_mark || formula_starts.find(second) != std::string_view::npos)
+        return stored.substr(1);
+    if (second != '\\')
+        return stored;
+    scratch->clear();
+    for (std::size_t i = 2; i < stored.size(); ++i) {
+        char c = stored[i];
+        if (c == '\\' && i + 1 < stored.size()) {
+            const char escaped = stored[++i];
+            c = escaped == 'r' ? '\r' : escaped == 'n' ? '\n' : escaped;
+        }
+        scratch->push_back(c);
+    }
+    return *scratch;
+}
+
+} // namespace journal_format

@@ -1,0 +1,226 @@
+// Whatever a record's values hold, the journal gives them back: records
+// written through the journal's writer, read with the report's reader and
+// with a CSV reader of the test's own, after the last record was cut at each
+// of its bytes and one more was appended.
+#include "journal/journal.h"
+#include "journal/journal_format.h"
+#include "report/journal_row.h"
+#include "report/journal_scanner.h"
+#include "tests/support/csv_reader.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QDateTime started(QDate(2026, 12, 6), QTime(14, 21, 54, 636), Qt::OffsetFromUTC, 8 * 3600);
+
+OperationRecord record_of(const QString &value, int n)
+{
+    OperationRecord r;
+    r.started = started.addSecs(n);
+    r.tool = value;
+    r.port = value + QString::number(n);
+    r.operation = value;
+    r.device_number = value;
+    r.imei_or_mac = QString::number(n) + value;
+    r.iccid_or_audio_version = value;
+    r.device_version = value;
+    r.image = value;
+    r.image_bytes = 1000 + n;
+    r.image_sha256 = QByteArray(64, 'c');
+    r.ok = false;
+    r.detail = value;
+    r.duration_ms = 1234 + n;
+    return r;
+}
+
+// The record's fields in the journal's column order, as they should read back.
+QStringList fields_of(const OperationRecord &r)
+{
+    return {r.started.toString(Qt::ISODateWithMs), r.tool, r.port, r.operation, r.device_number, r.imei_or_mac,
+            r.iccid_or_audio_version, r.device_version, r.image, QString::number(r.image_bytes),
+            QString::fromLatin1(r.image_sha256), QStringLiteral("failed"), r.detail, QString::number(r.duration_ms)};
+}
+
+QStringList original_fields(const QStringList &stored)
+{
+    QStringList values;
+    std::string scratch;
+    for (const QString &field : stored) {
+        const QByteArray utf8 = field.toUtf8();
+        const std::string_view value =
+            journal_format::original_value(std::string_view(utf8.constData(), size_t(utf8.size())), &scratch);
+        values << utf8_text(QByteArray(value.data(), int(value.size())));
+    }
+    return values;
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every record through the CSV reader of the tests, values restored.
+QList<QStringList> read_with_csv_reader(const QString &path)
+{
+    QList<QStringList> rows = read_csv(read_file(path));
+    for (QStringList &row : rows)
+        row = original_fields(row);
+    return rows;
+}
+
+// Every row through the report's reader: the scanner's fields, values
+// restored, or the reason the report gives for an unreadable row.
+QList<QStringList> read_with_report_reader(const QString &path)
+{
+    JournalScanner scanner;
+    QString error;
+    if (!scanner.open(path, &error))
+        return {{error}};
+    JournalColumns columns;
+    JournalScanner::Row row;
+    QList<QStringList> rows;
+    while (scanner.next(&row)) {
+        QStringList fields;
+        for (const std::string_view field : row.fields)
+            fields << utf8_text(QByteArray(field.data(), int(field.size())));
+        if (rows.isEmpty()) {
+            QString missing;
+            if (!columns.read_header(row, &missing))
+                return {{QStringLiteral("header: ") + missing}};
+            rows << fields;
+            continue;
+        }
+        JournalRow read;
+        if (const char *why = columns.parse(row, &read))
+            rows << QStringList {QString::fromLatin1(why)};
+        else
+            rows << original_fields(fields);
+    }
+    return rows;
+}
+
+// A record as a journal from before one record per line holds it: line
+// breaks raw inside quotes.
+QByteArray multi_line_row(const OperationRecord &r)
+{
+    QList<QByteArray> fields;
+    for (const QString &value : fields_of(r)) {
+        QByteArray field = value.toUtf8();
+        fields << '"' + field.replace("\"", "\"\"") + '"';
+    }
+    return fields.join(',') + "\r\n";
+}
+
+} // namespace
+
+class TestJournalRoundTrip : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void every_value_reads_back_after_any_cut_data();
+    void every_value_reads_back_after_any_cut();
+    void a_cut_preamble_is_completed();
+};
+
+void TestJournalRoundTrip::every_value_reads_back_after_any_cut_data()
+{
+    QTest::addColumn<QString>("value");       // in every text field of the records before the last
+    QTest::addColumn<QString>("last_value");  // in the last record, the one cut at each of its bytes
+    QTest::addColumn<bool>("multi_line");     // the records before the new one written as older journals were
+    const QString module_reply = QStringLiteral("+ok=V1,0\r\n2026-12-06T14:21:54.636+08:00,x\r\n");
+    const QString fake_end = QStringLiteral("x\",1234\r\n2026-12-06T14:21:54.636+08:00,cli,\"");
+    QString big;
+    while (big.size() < 70 * 1024)
+        big += QStringLiteral("\"a,b\"\r\n2026-12-06T14:21:54.636+08:00,7\r\n\\r\n语音") + QString::number(big.size());
+    QTest::newRow("a reply that fakes a record start") << module_reply << module_reply << false;
+    QTest::newRow("a value that fakes a duration and a start") << fake_end << fake_end << false;
+    QTest::newRow("quotes and commas") << QStringLiteral("\"a\"\",b,\"\"") << QStringLiteral(",\",\"") << false;
+    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r") << QStringLiteral("\n") << false;
+    QTest::newRow("backslashes beside line breaks") << QStringLiteral("C:\\new\\r\\\n\\") << QStringLiteral("\\n\r\n")
+                                                    << false;
+    QTest::newRow("formulas") << QStringLiteral("=1+2") << QStringLiteral("-2,\"@3\"") << false;
+    QTest::newRow("a value truly beginning with '=") << QStringLiteral("'=1+2") << QStringLiteral("''") << false;
+    QTest::newRow("'\\ from a module") << QStringLiteral("'\\r") << QStringLiteral("'\\\n") << false;
+    QTest::newRow("a byte-order mark in the middle") << QStringLiteral("\uFEFFtime,a\uFEFF") << QStringLiteral("a\uFEFF\"")
+                                                     << false;
+    QTest::newRow("terminal escapes and NUL") << QStringLiteral("\x1b[2J\x1b]0;t\x07") + QChar(0) << QStringLiteral("\t=\x1b")
+                                              << false;
+    QTest::newRow("invalid UTF-8 as it arrives") << QString::fromUtf8("\xff\xfe\xc3,\"") << QString::fromUtf8("\xed\xa0\x80")
+                                                 << false;
+    QTest::newRow("70 KB values") << big << module_reply << false;
+    // Cut anywhere but right after one of its raw line breaks, which looks
+    // like a record's end: the last record holds none.
+    QTest::newRow("a journal from before, records over lines") << module_reply << QStringLiteral("x\",1234 2026-12-06T14:21:54.636+08:00,\"")
+                                                               << true;
+}
+
+void TestJournalRoundTrip::every_value_reads_back_after_any_cut()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, last_value);
+    QFETCH(bool, multi_line);
+    QTemporaryDir dir;
+    const Journal journal(dir.filePath("kv20-journal.csv"));
+    QList<OperationRecord> written;
+    for (int n = 0; n < 3; ++n)
+        written << record_of(value, n);
+    written << record_of(last_value, 3);
+    if (multi_line) {
+        QFile file(journal.path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray bytes = "\xEF\xBB\xBF" + Journal::header_row();
+        for (const OperationRecord &r : written)
+            bytes += multi_line_row(r);
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    } else {
+        for (const OperationRecord &r : written)
+            QVERIFY(journal.append(r).in_journal);
+    }
+    const QByteArray whole = read_file(journal.path());
+    const qint64 last_start = whole.size() - (multi_line ? multi_line_row(written.last()) : Journal::record_row(written.last())).size();
+    if (!multi_line)
+        QCOMPARE(whole.count('\n'), 5);  // one record per line
+
+    const OperationRecord appended = record_of(last_value + QStringLiteral("new"), 9);
+    // From the end backwards, so that each cut leaves a beginning of the
+    // journal as it was written.
+    for (qint64 cut = whole.size(); cut >= last_start; --cut) {
+        QVERIFY(QFile::resize(journal.path(), cut));
+        QVERIFY(journal.append(appended).in_journal);
+        const bool torn = cut > last_start && cut < whole.size();
+        const int whole_records = cut == whole.size() ? 4 : 3;
+        for (const auto &read : {read_with_csv_reader(journal.path()), read_with_report_reader(journal.path())}) {
+            QCOMPARE(read.size(), 1 + whole_records + (torn ? 1 : 0) + 1);
+            for (int n = 0; n < whole_records; ++n)
+                QCOMPARE(read.at(n + 1), fields_of(written.at(n)));
+            if (read.last() != fields_of(appended))
+                QFAIL(qPrintable(QStringLiteral("cut at %1 of %2: new record read as %3")
+                                     .arg(cut - last_start)
+                                     .arg(whole.size() - last_start)
+                                     .arg(read.last().join(QLatin1Char('|')).left(300))));
+        }
+    }
+}
+
+void TestJournalRoundTrip::a_cut_preamble_is_completed()
+{
+    QTemporaryDir dir;
+    const Journal journal(dir.filePath("kv20-journal.csv"));
+    const QByteArray preamble = "\xEF\xBB\xBF" + Journal::header_row();
+    const OperationRecord r = record_of(QStringLiteral("p"), 0);
+    for (int cut = 0; cut <= preamble.size(); ++cut) {
+        QFile file(journal.path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(preamble.left(cut)), qint64(cut));
+        file.close();
+        QVERIFY(journal.append(r).in_journal);
+        QCOMPARE(read_file(journal.path()), preamble + Journal::record_row(r));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestJournalRoundTrip)
+#include "tst_journal_round_trip.moc"
