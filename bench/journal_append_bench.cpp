@@ -6,6 +6,7 @@
 //
 //   kv20-bench-journal-append [DIR]     (default: a temporary folder)
 #include "journal/journal.h"
+#include "journal/journal_format.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,7 +47,8 @@ bool fill(const QString &path, int records)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    QByteArray chunk = "\xEF\xBB\xBF" + Journal::header_row();
+    QByteArray chunk = QByteArray(journal_format::byte_order_mark.data(), int(journal_format::byte_order_mark.size()))
+                       + Journal::header_row();
     for (int n = 0; n < records; ++n) {
         chunk += Journal::record_row(record(n));
         if (chunk.size() > (1 << 20) && file.write(chunk) == chunk.size())

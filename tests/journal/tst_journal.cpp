@@ -1,6 +1,6 @@
 // The results journal as it stands on disk: one record per operation through
 // the worker against the simulated module, read back with a CSV reader of the
-// test's own; cut records closed off; several processes appending at once; a
+// test's own; several processes appending at once; a
 // journal that cannot be written.
 #include "journal/journal.h"
 #include "tests/support/csv_reader.h"
@@ -78,8 +78,6 @@ class TestJournal : public QObject
 private slots:
     void each_operation_leaves_its_record_data();
     void each_operation_leaves_its_record();
-    void cut_record_is_closed_off_data();
-    void cut_record_is_closed_off();
     void four_processes_append_at_once();
     void records_go_beside_an_unavailable_journal_data();
     void records_go_beside_an_unavailable_journal();
@@ -158,47 +156,6 @@ void TestJournal::each_operation_leaves_its_record()
     QCOMPARE(r[col::detail], outcome == QLatin1String("ok") ? QString() : outcome);
     bool number = false;
     QVERIFY(r[col::duration_ms].toLongLong(&number) >= 0 && number);
-}
-
-void TestJournal::cut_record_is_closed_off_data()
-{
-    QTest::addColumn<QByteArray>("cut_after");  // the last record is cut right after this text
-    QTest::addColumn<int>("records");           // written before the cut, the cut one included
-    QTest::newRow("inside a quoted value") << QByteArray("\"C:/a ") << 3;
-    QTest::newRow("after a doubled quote's first half") << QByteArray("\"C:/a \"") << 3;
-    QTest::newRow("after the closing quote") << QByteArray("\"C:/a \"\"b\"\", c\"") << 3;
-    QTest::newRow("inside an unquoted field") << QByteArray(",cli,p") << 3;
-    QTest::newRow("between CR and LF") << QByteArray(",0\r") << 3;
-    QTest::newRow("inside the time") << QByteArray("2026-01") << 3;
-    // Longer than the end an append reads: judged from the end all the same.
-    QTest::newRow("inside a quoted value, long journal") << QByteArray("\"C:/a ") << 1000;
-    QTest::newRow("inside an unquoted field, long journal") << QByteArray(",cli,p") << 1000;
-}
-
-void TestJournal::cut_record_is_closed_off()
-{
-    QFETCH(QByteArray, cut_after);
-    QFETCH(int, records);
-    QTemporaryDir dir;
-    const Journal journal(dir.filePath("kv20-journal.csv"));
-    const QString quoted_path = QStringLiteral("C:/a \"b\", c");
-    for (int n = 0; n < records; ++n)
-        QVERIFY(journal.append(sample(QStringLiteral("p%1").arg(n), n, quoted_path)).in_journal);
-    const QByteArray whole = read_file(journal.path());
-    const int last = whole.lastIndexOf("\r\n", whole.size() - 3) + 2;
-    const int cut = whole.indexOf(cut_after, last) + cut_after.size();
-    QVERIFY(cut > last);
-    QVERIFY(QFile::resize(journal.path(), cut));
-
-    QVERIFY(journal.append(sample(QStringLiteral("after"), 9)).in_journal);
-    const QList<QStringList> read = read_csv(read_file(journal.path()));
-    QCOMPARE(read.size(), records + 2);  // header, the whole records, the cut one, the new one
-    for (int n : {0, records - 2})
-        QCOMPARE(read.at(n + 1), read_csv(Journal::record_row(sample(QStringLiteral("p%1").arg(n), n, quoted_path))).first());
-    QCOMPARE(read.at(1)[col::image], quoted_path);
-    QCOMPARE(read.last().size(), int(col::count));
-    QCOMPARE(read.last()[col::port], QStringLiteral("after"));
-    QCOMPARE(read.last()[col::detail], QStringLiteral("9"));
 }
 
 void TestJournal::four_processes_append_at_once()
