@@ -12,6 +12,7 @@
 // KV20_BENCH_VERBOSE=1 traces the shift.
 //
 //   kv20-bench-line-mode [--slots N] [--arrivals N]   (default 4 slots, 200 arrivals: about 6 minutes)
+#include "journal/operation_record.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
 
@@ -238,7 +239,7 @@ private:
             if (c->port != event["port"].toString() || c->has_result)
                 continue;
             m = m ? m : c.get();
-            if ((c->pull_mid_transfer && c->unplugging) == (event["detail"] == "unplugged")) {
+            if ((c->pull_mid_transfer && c->unplugging) == (event["detail"] == journal_text(journal_format::detail_text::unplugged))) {
                 m = c.get();
                 break;
             }
@@ -249,7 +250,7 @@ private:
         }
         m->already_done = m->already_done || event["already_done"].toBool();
         if (!m->already_done) {
-            m->ok = event["result"] == "ok";
+            m->ok = event["result"] == journal_text(journal_format::result_ok);
             m->detail = event["detail"].toString();
         }
         // A module restarting after its download has its last word once it
@@ -356,7 +357,7 @@ bool Shift::report(bool completed)
     std::vector<double> latencies, rates;
     for (const QJsonObject &r : qAsConst(results)) {
         already += r["already_done"].toBool() ? 1 : 0;
-        ok += r["result"] == "ok" && !r["already_done"].toBool() ? 1 : 0;
+        ok += r["result"] == journal_text(journal_format::result_ok) && !r["already_done"].toBool() ? 1 : 0;
     }
     const int served = results.size() - already;
     for (auto &m : modules) {
@@ -364,7 +365,7 @@ bool Shift::report(bool completed)
         doubled += m->downloads > 1 ? 1 : 0;
         no_download += m->downloads == 0 ? 1 : 0;
         pulled += m->pull_mid_transfer ? 1 : 0;
-        pulled_unplugged += m->pull_mid_transfer && m->detail == "unplugged" ? 1 : 0;
+        pulled_unplugged += m->pull_mid_transfer && m->detail == journal_text(journal_format::detail_text::unplugged) ? 1 : 0;
         restarting += m->restarts ? 1 : 0;
         if (m->latency_ms >= 0)
             latencies.push_back(m->latency_ms);
@@ -372,7 +373,7 @@ bool Shift::report(bool completed)
         if (m->ok && m->blocks > 1 && m->last_block_s > m->first_block_s)
             rates.push_back(100.0 * (m->blocks - 1) * 1024 / (m->last_block_s - m->first_block_s) / line_limit);
     }
-    const int records = std::max(0, read_csv(read_all(dir.filePath("kv20-journal.csv"))).size() - 1);
+    const int records = std::max(0, read_csv(read_all(dir.filePath(journal_text(journal_format::file_name)))).size() - 1);
     const double module_hours = served_ms / 3600000.0;
     std::printf("line-mode shift: %d arrivals on %d hub slots plugged in at once, %d KiB image, paced 115200 8N1, "
                 "every tenth module pulled out after %d blocks, %d restarting %d ms after their download\n",

@@ -36,7 +36,7 @@ Figures run_queries(const char *variant, int count)
         std::exit(1);
     }
     QTemporaryDir dir;
-    const Journal journal(dir.filePath(QStringLiteral("kv20-journal.csv")));
+    const Journal journal(dir.filePath(Journal::default_path));
     ModuleSession::Request request;
     request.cellular = QByteArray(variant) == "cellular";
     std::vector<double> times;

@@ -3,6 +3,7 @@
 // test's own; several processes appending at once; a
 // journal that cannot be written.
 #include "journal/journal.h"
+#include "journal/journal_format.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
 #include "runner/module_session.h"
@@ -17,10 +18,7 @@
 
 namespace {
 
-namespace col {
-enum Column { time, tool, port, operation, device_number, imei_or_mac, iccid, device_version, image, image_bytes,
-              image_sha256, result, detail, duration_ms, count };
-}
+namespace col = journal_format;
 
 QByteArray read_file(const QString &path)
 {
@@ -140,7 +138,7 @@ void TestJournal::each_operation_leaves_its_record()
     const QList<QStringList> records = read_csv(raw);
     QCOMPARE(records.size(), 2);
     const QStringList r = records.at(1);
-    QCOMPARE(r.size(), int(col::count));
+    QCOMPARE(r.size(), int(col::column_count));
     QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$")
                  .match(r[col::time]).hasMatch(), qPrintable(r[col::time]));
     QCOMPARE(r[col::tool], QStringLiteral("window"));
@@ -180,7 +178,7 @@ void TestJournal::four_processes_append_at_once()
     QMap<QString, int> next;
     for (int i = 1; i < records.size(); ++i) {
         const QStringList &r = records.at(i);
-        QCOMPARE(r.size(), int(col::count));
+        QCOMPARE(r.size(), int(col::column_count));
         QCOMPARE(r[col::detail].toInt(), next[r[col::port]]++);  // each writer's records whole and in its order
     }
     for (int w = 0; w < writers; ++w)
