@@ -4,6 +4,9 @@
 // its figures, its exit status and messages, and by the page as Chromium
 // lays it out.
 #include "journal/journal.h"
+#include "report/journal_reading.h"
+#include "report/report_json.h"
+#include "report/shift_tally.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -109,6 +112,16 @@ QJsonValue parse(const QByteArray &json)
     return QJsonDocument::fromJson("[" + json + "]").array().at(0);
 }
 
+// The figures of one journal as the report reads it, `read_bytes` at a time.
+QJsonObject figures_of(const QString &path, size_t read_bytes)
+{
+    ShiftTally tally(false, 0, false, 0);
+    QString error;
+    if (!read_journal(path, "station", &tally, &error, read_bytes))
+        return {{"error", error}};
+    return parse(report_json(tally.figures())).toObject();
+}
+
 } // namespace
 
 class TestReport : public QObject
@@ -191,28 +204,41 @@ void TestReport::figures_as_the_journals_imply()
 void TestReport::rows_read_or_named_data()
 {
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("read_bytes");
     QTest::addColumn<int>("records");
     QTest::addColumn<QStringList>("unreadable");  // "line: reason"
+    // Small reads put every record, quote and line end across a refill.
+    const auto row = [](const char *name, const QByteArray &body, int records, const QStringList &unreadable) {
+        for (const int read_bytes : {1, 2, 3, 7, 64, int(JournalScanner::default_read_bytes)})
+            QTest::addRow("%s, %d-byte reads", name, read_bytes) << body << read_bytes << records << unreadable;
+    };
     const QByteArray ok = "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN,86,,,,,,ok,,10\r\n";
-    QTest::newRow("a line break inside quotes") << "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN\r\n2\",86,,,,,,ok,,10\r\n"
-        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok << 2 << QStringList {"4: result neither ok nor failed"};
-    QTest::newRow("a record longer than 64 KiB") << QByteArray(70000, 'x') + "\r\n" + ok << 1 << QStringList {"2: longer than 64 KiB"};
-    QTest::newRow("blank lines and a header again") << "\r\n" + Journal::header_row() + ok + "\r\n" << 1 << QStringList {};
-    QTest::newRow("foreign rows") << "ab\"c\",\r\n2026-12-06,cli,COM5,query,DN,86,,,,,,ok,,10\r\n" + ok + ok.left(ok.size() - 2) + ",extra\r\n"
-        << 1 << QStringList {"2: quotes out of place", "3: no time", "5: too many fields"};
-    QTest::newRow("a torn quoted field") << ok + "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN" << 1
-                                         << QStringList {"3: cut off at the end of the file"};
+    const auto with_detail = [&](const QByteArray &detail) { return ok.left(ok.size() - 5) + detail + ",10\r\n"; };
+    const QByteArray reply = "\"" + QByteArray("line of a reply\r\n").repeated(5000) + "\"";
+    row("a line break inside quotes", "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN\r\n2\",86,,,,,,ok,,10\r\n"
+        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok, 2, {"4: result neither ok nor failed"});
+    row("a record longer than 1 MiB", QByteArray((1 << 20) + 1, 'x') + "\r\n" + ok, 1, {"2: longer than 1 MiB"});
+    row("blank lines and a header again", "\r\n" + Journal::header_row() + ok + "\r\n", 1, {});
+    row("foreign rows", "ab\"c\",\r\n2026-12-06,cli,COM5,query,DN,86,,,,,,ok,,10\r\n" + ok + ok.left(ok.size() - 2) + ",extra\r\n",
+        1, {"2: quotes out of place", "3: no time", "5: too many fields"});
+    row("a torn quoted field", ok + "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN", 1, {"3: cut off at the end of the file"});
+    row("a side file's byte-order mark before its header", ok + "\xEF\xBB\xBF" + Journal::header_row() + ok, 2, {});
+    row("a reply of 85 KB in quotes", with_detail(reply) + ok, 2, {});
+    row("a record longer than 1 MiB with line breaks in quotes",
+        with_detail(QByteArray(1 << 20, 'x') + reply) + ok.left(ok.size() - 8) + "maybe,,10\r\n" + ok, 1,
+        {"2: longer than 1 MiB", "5003: result neither ok nor failed"});
 }
 
 void TestReport::rows_read_or_named()
 {
     QFETCH(QByteArray, body);
+    QFETCH(int, read_bytes);
     QFETCH(int, records);
     QFETCH(QStringList, unreadable);
     QTemporaryDir rows_dir;
-    QVERIFY(append(rows_dir.filePath("kv20-journal.csv"), Journal::header_row() + body));
-    const Run run = report(rows_dir.path(), {"kv20-journal.csv", "--json"});
-    const QJsonObject got = parse(run.out).toObject();
+    QVERIFY(append(rows_dir.filePath("kv20-journal.csv"), "\xEF\xBB\xBF" + Journal::header_row() + body));
+    const QJsonObject got = figures_of(rows_dir.filePath("kv20-journal.csv"), size_t(read_bytes));
+    QVERIFY2(!got.contains("error"), qPrintable(got["error"].toString()));
     QCOMPARE(got["records"].toInt(), records);
     QStringList named;
     for (const QJsonValue row : got["unreadable"]["rows"].toArray())
