@@ -159,7 +159,7 @@ QString yield_section(const ShiftFigures &f)
                                           QStringLiteral("#retested modules")},
                    rows)
            + QStringLiteral("<p class=\"muted\">First pass: the module's first record in the range was ok; final: "
-                            "its last one was. A module retested had more than one record of the same operation. "
+                            "its last one was; for all operations, of each operation it went through. A module retested had more than one record of the same operation. "
                             "Records without a module identity (the module did not answer) count as operations only: "
                             "%1.</p></section>")
                  .arg(grouped(f.without_identity));
@@ -189,7 +189,7 @@ QString throughput_section(const ShiftFigures &f)
 QString failed_modules(const ShiftFigures &f)
 {
     if (f.failed_modules == 0)
-        return QStringLiteral("<p>Every module's last record was ok.</p>");
+        return QStringLiteral("<p>Every module's last record of each operation was ok.</p>");
     QList<QStringList> rows;
     for (const auto &m : f.failed_module_rows)
         rows << QStringList {e(m.device_number), e(m.imei_or_mac), wall_text(m.wall_ms), e(m.operation),
@@ -197,7 +197,7 @@ QString failed_modules(const ShiftFigures &f)
     QString shown;
     if (f.failed_modules > quint64(rows.size()))
         shown = QStringLiteral(" (the first %1 by time)").arg(rows.size());
-    return QStringLiteral("<h3>%1 modules whose last record failed%2</h3>").arg(grouped(f.failed_modules), shown)
+    return QStringLiteral("<h3>%1 modules whose last record of an operation failed%2</h3>").arg(grouped(f.failed_modules), shown)
            + table({17, 17, 14, 11, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
                                              QStringLiteral("last record"), QStringLiteral("operation"),
                                              QStringLiteral("detail"), QStringLiteral("station / port")},

@@ -33,8 +33,9 @@ struct Row
 };
 
 // Four modules pass first time (A, C, F, G), B after a retest, D twice
-// failed, E failed with markup in its fields; one record without identity.
-// Hours 06 to 10, 09 empty. Durations are exact in the report's histogram.
+// failed, E failed with markup in its fields, H queried, failed its download
+// and was queried again; one record without identity. Hours 06 to 10, 09 empty.
+// Durations are exact in the report's histogram.
 const Row rows[] = {
     {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150},
     {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000},
@@ -48,6 +49,9 @@ const Row rows[] = {
     {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
     {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
     {"share/station3.csv", "10:31", "COM5", "audio", "DN-G", "8600G", "D:\\音频\\提示音-旧.img", old_sound, 900, nullptr, 39040},
+    {"share/station3.csv", "10:35", "COM5", "query", "DN-H", "8600H", "", "", -1, nullptr, 150},
+    {"share/station3.csv", "10:40", "COM5", "audio", "DN-H", "8600H", "D:\\音频\\提示音-旧.img", old_sound, 900, "transfer error -2", 20000},
+    {"share/station3.csv", "10:45", "COM5", "query", "DN-H", "8600H", "", "", -1, nullptr, 160},
 };
 const QStringList journals {"line2/station1/kv20-journal.csv", "line2/station2/kv20-journal.csv",
                             "line2/station2/kv20-journal-unsaved-20261206-071500.csv", "share/station3.csv"};
@@ -145,40 +149,43 @@ void TestReport::figures_as_the_journals_imply_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("totals") << "records" << QByteArray("12");
-    QTest::newRow("modules") << "modules" << QByteArray("7");
+    QTest::newRow("totals") << "records" << QByteArray("15");
+    QTest::newRow("modules") << "modules" << QByteArray("8");
     QTest::newRow("without identity") << "records_without_identity" << QByteArray("1");
-    QTest::newRow("operations") << "operations" << QByteArray(R"([{"operation":"audio","records":9},{"operation":"query","records":2},{"operation":"firmware","records":1}])");
+    QTest::newRow("operations") << "operations" << QByteArray(R"([{"operation":"audio","records":10},{"operation":"query","records":4},{"operation":"firmware","records":1}])");
+    // All: H neither passed first time nor in the end, whatever its queries said.
     QTest::newRow("yield") << "yield" << QByteArray(R"([
-        {"operation":"all","modules":7,"first_pass":4,"final":5,"retests":2,"first_pass_pct":57.1,"final_pct":71.4},
-        {"operation":"audio","modules":6,"first_pass":3,"final":4,"retests":2,"first_pass_pct":50,"final_pct":66.7},
-        {"operation":"query","modules":2,"first_pass":2,"final":2,"retests":0,"first_pass_pct":100,"final_pct":100},
+        {"operation":"all","modules":8,"first_pass":4,"final":5,"retests":3,"first_pass_pct":50,"final_pct":62.5},
+        {"operation":"audio","modules":7,"first_pass":3,"final":4,"retests":2,"first_pass_pct":42.9,"final_pct":57.1},
+        {"operation":"query","modules":3,"first_pass":3,"final":3,"retests":1,"first_pass_pct":100,"final_pct":100},
         {"operation":"firmware","modules":1,"first_pass":1,"final":1,"retests":0,"first_pass_pct":100,"final_pct":100}])");
     QTest::newRow("throughput") << "throughput" << QByteArray(R"({"bucket_hours":1,"from":"2026-12-06T06:00","to":"2026-12-06T11:00",
-        "busiest":"2026-12-06T07:00","quietest":"2026-12-06T09:00","modules_per_hour":1.4,"buckets":[
+        "busiest":"2026-12-06T07:00","quietest":"2026-12-06T09:00","modules_per_hour":1.6,"buckets":[
         {"start":"2026-12-06T06:00","modules":2,"operations":4},{"start":"2026-12-06T07:00","modules":3,"operations":5},
         {"start":"2026-12-06T08:00","modules":1,"operations":1},{"start":"2026-12-06T09:00","modules":0,"operations":0},
-        {"start":"2026-12-06T10:00","modules":1,"operations":2}]})");
-    QTest::newRow("failures") << "failures" << QByteArray(R"([{"detail":"transfer error -4","records":2,"cumulative_pct":40},
-        {"detail":"cable <loose> & \"reseated\", 'twice'","records":1,"cumulative_pct":60},
-        {"detail":"no acknowledgement","records":1,"cumulative_pct":80},{"detail":"no reply","records":1,"cumulative_pct":100}])");
-    QTest::newRow("failed modules") << "failed_modules" << QByteArray(R"({"count":2,"modules":[
+        {"start":"2026-12-06T10:00","modules":2,"operations":5}]})");
+    QTest::newRow("failures") << "failures" << QByteArray(R"([{"detail":"transfer error -4","records":2,"cumulative_pct":33.3},
+        {"detail":"cable <loose> & \"reseated\", 'twice'","records":1,"cumulative_pct":50},
+        {"detail":"no acknowledgement","records":1,"cumulative_pct":66.7},{"detail":"no reply","records":1,"cumulative_pct":83.3},
+        {"detail":"transfer error -2","records":1,"cumulative_pct":100}])");
+    QTest::newRow("failed modules") << "failed_modules" << QByteArray(R"({"count":3,"modules":[
         {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","port":"ttyACM0","time":"2026-12-06T07:20"},
         {"device_number":"<script>alert(1)</script>","imei_or_mac":"<img src=x onerror=\"document.title='pwned'\">","operation":"audio",
-         "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"}]})");
+         "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"},
+        {"device_number":"DN-H","imei_or_mac":"8600H","operation":"audio","detail":"transfer error -2","station":"station3","port":"COM5","time":"2026-12-06T10:40"}]})");
     QTest::newRow("stations") << "stations" << QByteArray(R"([
         {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"below":false},
         {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"below":true},
-        {"station":"station3","operations":2,"ok":2,"yield_pct":100,"median_ms":140,"p95_ms":39040,"below":false}])");
+        {"station":"station3","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
     QTest::newRow("ports") << "ports" << QByteArray(R"([
         {"station":"station1","port":"ttyACM0","operations":3,"ok":3,"yield_pct":100,"median_ms":40000,"p95_ms":40960,"below":false},
         {"station":"station1","port":"ttyACM1","operations":3,"ok":1,"yield_pct":33.3,"median_ms":16000,"p95_ms":41600,"below":true},
         {"station":"station2","port":"ttyACM0","operations":3,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
         {"station":"station2","port":"ttyACM1","operations":1,"ok":1,"yield_pct":100,"median_ms":90112,"p95_ms":90112,"below":false},
-        {"station":"station3","port":"COM5","operations":2,"ok":2,"yield_pct":100,"median_ms":140,"p95_ms":39040,"below":false}])");
+        {"station":"station3","port":"COM5","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
     QTest::newRow("images") << "images" << QByteArray(QByteArray(R"([
         {"sha256":")") + sound + R"(","operation":"audio","names":["sound.img"],"more_names":false,"bytes":1000,"modules":3,"ok":3,"failed":5,"stations":["station1"]},
-        {"sha256":")" + old_sound + R"(","operation":"audio","names":["提示音-旧.img"],"more_names":false,"bytes":900,"modules":1,"ok":1,"failed":0,"stations":["station3"]},
+        {"sha256":")" + old_sound + R"(","operation":"audio","names":["提示音-旧.img"],"more_names":false,"bytes":900,"modules":1,"ok":1,"failed":1,"stations":["station3"]},
         {"sha256":")" + firmware + R"(","operation":"firmware","names":["fw.bin"],"more_names":false,"bytes":2000,"modules":1,"ok":1,"failed":0,"stations":["station2"]}])");
     QTest::newRow("unreadable") << "unreadable" << QByteArray(R"({"count":2,"rows":[
         {"file":"line2/station1/kv20-journal.csv","line":8,"reason":"cut off at the end of the file"},
@@ -187,7 +194,7 @@ void TestReport::figures_as_the_journals_imply_data()
         {"path":"line2/station1/kv20-journal.csv","station":"station1","records":6,"unreadable":1},
         {"path":"line2/station2/kv20-journal.csv","station":"station2","records":3,"unreadable":0},
         {"path":"line2/station2/kv20-journal-unsaved-20261206-071500.csv","station":"station2","records":1,"unreadable":1},
-        {"path":"share/station3.csv","station":"station3","records":2,"unreadable":0}])");
+        {"path":"share/station3.csv","station":"station3","records":5,"unreadable":0}])");
 }
 
 void TestReport::figures_as_the_journals_imply()
@@ -328,12 +335,12 @@ void TestReport::page_as_chromium_shows_it()
         QVERIFY2(chart["width"].toDouble() > 600 && chart["height"].toDouble() > 100, "a chart is not drawn");
     // An hourly bar for each hour from 06 to 10, as tall as its modules.
     const QJsonArray hours = seen["throughput"].toArray();
-    const int modules[] = {2, 3, 1, 0, 1};
+    const int modules[] = {2, 3, 1, 0, 2};
     QCOMPARE(hours.size(), 5);
     for (int i = 0; i < 5; ++i)
         QVERIFY2(qAbs(hours[i].toDouble() * 3 - hours[1].toDouble() * modules[i]) < 2, qPrintable(QString::number(i)));
     const QJsonArray pareto = seen["pareto"].toArray();
-    QCOMPARE(pareto.size(), 4);
+    QCOMPARE(pareto.size(), 5);
     for (int i = 1; i < pareto.size(); ++i)
         QVERIFY(pareto[i].toDouble() <= pareto[i - 1].toDouble() && pareto[i].toDouble() > 0);
     QVERIFY2(seen["page_width"].toInt() <= seen["window_width"].toInt(), "the page scrolls sideways at 1366 px");
