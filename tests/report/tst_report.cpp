@@ -49,6 +49,7 @@ const Row rows[] = {
     {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
     {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
     {"share/station3.csv", "10:31", "COM5", "audio", "DN-G", "8600G", "D:\\音频\\提示音-旧.img", old_sound, 900, nullptr, 39040},
+    {"odd%2.csv", "11:00", "COM1", "q%1uery", "DN-Q", "8600Q", "", "", -1, nullptr, 100},
     {"share/station3.csv", "10:35", "COM5", "query", "DN-H", "8600H", "", "", -1, nullptr, 150},
     {"share/station3.csv", "10:40", "COM5", "audio", "DN-H", "8600H", "D:\\音频\\提示音-旧.img", old_sound, 900, "transfer error -2", 20000},
     {"share/station3.csv", "10:45", "COM5", "query", "DN-H", "8600H", "", "", -1, nullptr, 160},
@@ -65,7 +66,7 @@ bool append(const QString &path, const QByteArray &bytes)
 
 bool write_fixture(const QDir &dir)
 {
-    for (const QString &journal : journals)
+    for (const QString &journal : journals + QStringList {"odd%2.csv"})
         if (!append(dir.filePath(journal), "\xEF\xBB\xBF" + Journal::header_row()))
             return false;
     for (const Row &r : rows) {
@@ -87,6 +88,7 @@ bool write_fixture(const QDir &dir)
     }
     return append(dir.filePath(journals[0]), "2026-12-06T08:50:00.000+08:00,cli,ttyACM0,aud")
            && append(dir.filePath(journals[2]), "hello from another program\r\n")
+           && append(dir.filePath("odd%2.csv"), "hello\r\n")
            && append(dir.filePath("header-only.csv"), "\xEF\xBB\xBF" + Journal::header_row())
            && append(dir.filePath("binary.bin"), QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0,\"\n", 14).repeated(50))
            && QDir(dir.path()).mkpath("a-folder");
@@ -261,6 +263,9 @@ void TestReport::exit_status_and_message_data()
     QTest::addColumn<QString>("err");
     const QStringList all = journals;
     QTest::newRow("summary") << all << 0 << "station1 / ttyACM1           3   33.3 %      16000   41600  LOW" << "";
+    QTest::newRow("an operation named q%1uery") << QStringList {"odd%2.csv"} << 0
+        << "  1 records (1 q%1uery), 1 modules, 0 records without identity, 1 unreadable rows\n" << "";
+    QTest::newRow("a journal named odd%2") << QStringList {"odd%2.csv"} << 0 << "  odd%2.csv:3: too few fields\n" << "";
     QTest::newRow("an hour") << all + QStringList {"--from", "2026-12-06T07:00", "--to", "2026-12-06 08:00", "--json"}
                              << 0 << "\"records\":5," << "";
     QTest::newRow("nothing in range") << all + QStringList {"--from", "2026-12-07"} << 1 << "" << "no record falls in the range";
