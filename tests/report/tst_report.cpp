@@ -49,6 +49,8 @@ const Row rows[] = {
     {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
     {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
     {"share/station3.csv", "10:31", "COM5", "audio", "DN-G", "8600G", "D:\\音频\\提示音-旧.img", old_sound, 900, nullptr, 39040},
+    {"hostile.csv", "12:00", "\"><svg onload=x>", "<script>alert(1)</script>", "<img src=x onerror=alert(2)>", "8600X", "", "",
+     -1, "</text><b onclick=alert(3)>", 100},
     {"odd%2.csv", "11:00", "COM1", "q%1uery", "DN-Q", "8600Q", "", "", -1, nullptr, 100},
     {"share/station3.csv", "10:35", "COM5", "query", "DN-H", "8600H", "", "", -1, nullptr, 150},
     {"share/station3.csv", "10:40", "COM5", "audio", "DN-H", "8600H", "D:\\音频\\提示音-旧.img", old_sound, 900, "transfer error -2", 20000},
@@ -66,7 +68,7 @@ bool append(const QString &path, const QByteArray &bytes)
 
 bool write_fixture(const QDir &dir)
 {
-    for (const QString &journal : journals + QStringList {"odd%2.csv"})
+    for (const QString &journal : journals + QStringList {"odd%2.csv", "hostile.csv"})
         if (!append(dir.filePath(journal), "\xEF\xBB\xBF" + Journal::header_row()))
             return false;
     for (const Row &r : rows) {
@@ -144,6 +146,8 @@ private slots:
     void rows_read_or_named();
     void exit_status_and_message_data();
     void exit_status_and_message();
+    void page_shows_journal_text_as_text_data();
+    void page_shows_journal_text_as_text();
     void page_as_chromium_shows_it();
 };
 
@@ -292,6 +296,35 @@ void TestReport::exit_status_and_message()
     QVERIFY2(QString::fromUtf8(run.err).contains(err), run.err.constData());
     if (status == 2)
         QVERIFY2(run.out.isEmpty(), "a refused report prints no figures");
+}
+
+void TestReport::page_shows_journal_text_as_text_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<QByteArray>("never");  // empty: nothing to look for
+    QTest::newRow("markup in a port") << QStringList {"hostile.csv"} << QByteArray("&quot;&gt;&lt;svg onload=x&gt;")
+                                      << QByteArray("<svg onload");
+    QTest::newRow("markup in an operation") << QStringList {"hostile.csv"} << QByteArray("&lt;script&gt;alert(1)&lt;/script&gt;")
+                                            << QByteArray("<script");
+    QTest::newRow("markup in a device number") << QStringList {"hostile.csv"} << QByteArray("&lt;img src=x onerror=alert(2)&gt;")
+                                               << QByteArray("<img");
+    QTest::newRow("markup in a detail") << QStringList {"hostile.csv"} << QByteArray("&lt;/text&gt;&lt;b onclick=alert(3)&gt;")
+                                        << QByteArray("<b onclick");
+}
+
+void TestReport::page_shows_journal_text_as_text()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, never);
+    const QString page = dir.filePath("row.html");
+    QCOMPARE(report(dir.path(), args + QStringList {"--html", page}).status, 0);
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray html = file.readAll();
+    QVERIFY2(html.contains(shown), shown.constData());
+    QVERIFY2(never.isEmpty() || !html.contains(never), never.constData());
 }
 
 void TestReport::page_as_chromium_shows_it()
