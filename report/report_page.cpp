@@ -40,6 +40,7 @@ code{font-family:"DejaVu Sans Mono",Consolas,monospace;font-size:12px}
 svg.chart{display:block;width:100%;height:auto;margin:4px 0}
 svg text{font-family:sans-serif;font-size:13px;fill:#333}
 svg text.value{font-size:11px;fill:#1d2330}
+svg text.cause{font-size:11px}
 svg .grid{stroke:#e5e9f0;stroke-width:1}
 svg .bar{fill:#3570a8}
 svg .bar.busiest{fill:#1c4670}

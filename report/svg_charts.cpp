@@ -10,6 +10,9 @@
 namespace {
 
 constexpr double width = 960, height = 250, left = 52, top = 18, bottom = 46;
+// The names under the Pareto bars: three lines fit in the bottom margin.
+constexpr double name_px = 11, name_line = 13;
+constexpr int name_lines = 3;
 
 // A step of 1, 2 or 5 times a power of ten that splits `max` into at most
 // four parts.
@@ -54,6 +57,73 @@ quint64 count_axis(Markup *svg, quint64 max, double right)
         text_at(svg, left - 6, y + 4, "axis", "end", grouped(v));
     }
     return scale_top;
+}
+
+// How wide a character shows in the bar names, on the safe side: the page's
+// sans-serif averages about 0.6 em a Latin letter; wide (CJK) characters
+// take 1 em, the second half of a surrogate pair nothing.
+double shown_width(QChar c)
+{
+    return name_px * (c.isLowSurrogate() ? 0 : c.unicode() >= 0x1100 && c.unicode() != 0x202F ? 1.0 : 0.62);
+}
+
+double shown_width(const QString &text)
+{
+    double w = 0;
+    for (const QChar c : text)
+        w += shown_width(c);
+    return w;
+}
+
+// The text in at most `max_lines` lines of `line_width`, broken between
+// words where it can (inside a word too long for a line, or text without
+// blanks); what does not fit ends in "…". Stops reading once the lines are
+// full: a detail can be a module's whole reply.
+QStringList wrapped(const QString &text, double line_width, int max_lines)
+{
+    QStringList lines;
+    QString line;
+    double line_w = 0;
+    const double blank = shown_width(QLatin1Char(' '));
+    for (const QString &word : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (lines.size() > max_lines)
+            break;
+        const double word_w = shown_width(word);
+        if (!line.isEmpty() && line_w + blank + word_w <= line_width) {
+            line += QLatin1Char(' ') + word;
+            line_w += blank + word_w;
+            continue;
+        }
+        // A word too long for any line is broken anyway: it starts where
+        // this line has room.
+        if (!line.isEmpty() && word_w <= line_width) {
+            lines << line;
+            line.clear();
+            line_w = 0;
+        } else if (!line.isEmpty()) {
+            line += QLatin1Char(' ');
+            line_w += blank;
+        }
+        for (int i = 0; i < word.size() && lines.size() <= max_lines; ++i) {
+            if (line_w + shown_width(word.at(i)) > line_width && !line.isEmpty() && !word.at(i).isLowSurrogate()) {
+                lines << line;
+                line.clear();
+                line_w = 0;
+            }
+            line += word.at(i);
+            line_w += shown_width(word.at(i));
+        }
+    }
+    if (!line.isEmpty())
+        lines << line;
+    if (lines.size() > max_lines) {
+        lines.erase(lines.begin() + max_lines, lines.end());
+        QString &last = lines.last();
+        while (!last.isEmpty() && shown_width(last) + shown_width(QChar(0x2026)) > line_width)
+            last.chop(last.size() > 1 && last.at(last.size() - 1).isLowSurrogate() ? 2 : 1);
+        last += QChar(0x2026);
+    }
+    return lines;
 }
 
 } // namespace
@@ -121,7 +191,9 @@ Markup pareto_chart(const ShiftFigures &f, int max_bars)
             .element("title", name + QStringLiteral(": ") + grouped(c.count))
             .close("rect");
         text_at(&svg, centre, top + plot_h - h - 4, "value", "middle", grouped(c.count));
-        text_at(&svg, centre, height - bottom + 16, "axis", "middle", QString::number(i + 1));
+        const QStringList lines = wrapped(name, slot - 8, name_lines);
+        for (int l = 0; l < lines.size(); ++l)
+            text_at(&svg, centre, height - bottom + 15 + l * name_line, "axis cause", "middle", lines[l]);
         const double y = top + plot_h - plot_h * double(cumulative) / double(f.failed_records);
         points << n(centre) + QLatin1Char(',') + n(y);
         dots.empty("circle", {{"class", "cumulative"}, {"cx", n(centre)}, {"cy", n(y)}, {"r", "3.5"}});

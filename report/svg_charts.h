@@ -10,6 +10,7 @@
 // Modules per hour (or per day) across the range, the busiest bar marked.
 Markup throughput_chart(const ShiftFigures &figures);
 
-// Failures by detail, most first, with the cumulative share as a line;
-// bars are numbered as the table under the chart is.
+// Failures by detail, most first, with the cumulative share as a line; each
+// bar is named under it by its number, as in the table under the chart,
+// and its detail, on up to three lines.
 Markup pareto_chart(const ShiftFigures &figures, int max_bars);

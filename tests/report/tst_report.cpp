@@ -303,6 +303,8 @@ void TestReport::page_shows_journal_text_as_text_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("shown");
     QTest::addColumn<QByteArray>("never");  // empty: nothing to look for
+    QTest::newRow("failure bars named by detail") << journals << QByteArray(">1. transfer error -4</text>") << QByteArray();
+    QTest::newRow("a bar's name on lines") << journals << QByteArray(">2. cable &lt;loose&gt; &amp;</text>") << QByteArray();
     QTest::newRow("markup in a port") << QStringList {"hostile.csv"} << QByteArray("&quot;&gt;&lt;svg onload=x&gt;")
                                       << QByteArray("<svg onload");
     QTest::newRow("markup in an operation") << QStringList {"hostile.csv"} << QByteArray("&lt;script&gt;alert(1)&lt;/script&gt;")
