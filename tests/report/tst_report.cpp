@@ -2,7 +2,8 @@
 // three stations written by the journal's own writer (a side file, a torn
 // last record, a foreign line, markup and Chinese in the fields), judged by
 // its figures, its exit status and messages, and by the page as Chromium
-// lays it out.
+// lays it out; rows read or named also in this process, at reads small
+// enough to put every byte of a record across a refill.
 #include "journal/journal.h"
 #include "report/journal_reading.h"
 #include "report/report_json.h"
@@ -35,7 +36,8 @@ struct Row
 // Four modules pass first time (A, C, F, G), B after a retest, D twice
 // failed, E failed with markup in its fields, H queried, failed its download
 // and was queried again; one record without identity. Hours 06 to 10, 09 empty.
-// Durations are exact in the report's histogram.
+// Durations are exact in the report's histogram. odd%2.csv and hostile.csv
+// stand apart: a "%1" in a name, markup in every field shown.
 const Row rows[] = {
     {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150},
     {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000},
