@@ -18,7 +18,8 @@ public:
     IdentityTable();
     // The index of the identity made of the two parts, a new one (equal to
     // size() before the call) when first seen. Parts longer than 65535
-    // bytes are cut there (a record is at most 64 KiB).
+    // bytes, which no module's identity comes near, are cut there so that
+    // their lengths keep to 16 bits.
     quint32 find_or_add(std::string_view device_number, std::string_view imei_or_mac);
     quint32 size() const { return quint32(keys_.size()); }
     // The two parts of identity `index`.

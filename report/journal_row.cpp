@@ -65,7 +65,7 @@ bool JournalColumns::is_header(const JournalScanner::Row &row) const
 const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *out) const
 {
     if (row.too_long)
-        return "longer than 64 KiB";
+        return "longer than 1 MiB";
     if (row.torn)
         return "cut off at the end of the file";
     if (row.bad_quotes)

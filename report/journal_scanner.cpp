@@ -9,7 +9,7 @@ bool JournalScanner::open(const QString &path, QString *error)
         *error = file_.errorString();
         return false;
     }
-    buffer_.resize(2 * read_bytes);
+    buffer_.resize(2 * read_bytes_);
     return true;
 }
 
@@ -23,9 +23,9 @@ bool JournalScanner::fill()
         end_ -= begin_;
         begin_ = 0;
     }
-    if (buffer_.size() - end_ < read_bytes)
-        buffer_.resize(end_ + read_bytes);
-    const qint64 got = file_.read(buffer_.data() + end_, qint64(read_bytes));
+    if (buffer_.size() - end_ < read_bytes_)
+        buffer_.resize(end_ + read_bytes_);
+    const qint64 got = file_.read(buffer_.data() + end_, qint64(read_bytes_));
     if (got < 0)
         read_error_ = file_.errorString();
     if (got <= 0) {
@@ -33,11 +33,6 @@ bool JournalScanner::fill()
         return false;
     }
     end_ += size_t(got);
-    if (!started_ && end_ >= 3) {
-        started_ = true;
-        if (std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0)
-            begin_ = 3;
-    }
     return true;
 }
 
@@ -46,6 +41,12 @@ bool JournalScanner::next(Row *row)
     row->fields.clear();
     row->torn = row->too_long = row->bad_quotes = false;
     row->line = line_;
+    // The file opens with a byte-order mark, and a side file appended with
+    // cat brings its own before its header in mid-file.
+    while (end_ - begin_ < 3 && fill()) {
+    }
+    if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
+        begin_ += 3;
     size_t scan = begin_;
     bool quoted = false;
     qint64 lines = 0;
@@ -61,10 +62,8 @@ bool JournalScanner::next(Row *row)
             for (const char *q = p; (q = static_cast<const char *>(std::memchr(q, '"', size_t(segment_end - q))));
                  ++q)
                 quoted = !quoted;
-            if (!nl) {
-                p = stop;
+            if (!nl)
                 break;
-            }
             ++lines;
             if (!quoted) {
                 record_end = nl;
@@ -76,7 +75,7 @@ bool JournalScanner::next(Row *row)
             const char *begin = buffer_.data() + begin_;
             const char *content_end = record_end > begin && record_end[-1] == '\r' ? record_end - 1 : record_end;
             // Held to the same limit whether or not it came in one read.
-            if (size_t(content_end - begin) > max_record_bytes)
+            if (row->too_long || size_t(content_end - begin) > max_record_bytes)
                 row->too_long = true;
             else
                 split(begin, content_end, row);
@@ -84,33 +83,23 @@ bool JournalScanner::next(Row *row)
             line_ += lines;
             return true;
         }
-        scan = end_;
+        // An over-long record is dropped as it is read, so that a file that
+        // is not CSV keeps memory bounded; its quotes still tell where it
+        // ends, so that a long quoted value does not end it early.
         if (end_ - begin_ > max_record_bytes) {
-            // Skip to the next line end whatever the quotes say.
             row->too_long = true;
-            for (;;) {
-                const char *base = buffer_.data();
-                const void *nl = std::memchr(base + begin_, '\n', end_ - begin_);
-                if (nl) {
-                    begin_ = size_t(static_cast<const char *>(nl) - base) + 1;
-                    line_ = row->line + 1;
-                    return true;
-                }
-                begin_ = end_;
-                if (!fill()) {
-                    line_ = row->line + 1;
-                    return true;
-                }
-            }
+            begin_ = end_;
         }
-        const size_t scanned = scan - begin_;
+        const size_t scanned = end_ - begin_;
         if (!fill()) {
-            if (begin_ == end_)
+            if (begin_ == end_ && !row->too_long)
                 return false;
             // The file ends inside a record: torn.
             row->torn = true;
-            split(buffer_.data() + begin_, buffer_.data() + end_, row);
+            if (!row->too_long)
+                split(buffer_.data() + begin_, buffer_.data() + end_, row);
             begin_ = end_;
+            line_ += lines;
             return true;
         }
         scan = begin_ + scanned;

@@ -1,7 +1,6 @@
 #include "report/report_command.h"
 
-#include "report/journal_row.h"
-#include "report/journal_scanner.h"
+#include "report/journal_reading.h"
 #include "report/report_json.h"
 #include "report/report_page.h"
 #include "report/report_text.h"
@@ -76,58 +75,6 @@ QString station_of(const QString &path)
     return info.completeBaseName();
 }
 
-// Streams one journal into the tally; an error makes the whole report
-// fail, since figures without one station's file would mislead.
-bool read_journal(const QString &path, ShiftTally *tally, QString *error)
-{
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *error = QStringLiteral("%1: no such file").arg(path);
-        return false;
-    }
-    if (info.isDir()) {
-        *error = QStringLiteral("%1: a folder, not a journal").arg(path);
-        return false;
-    }
-    JournalScanner scanner;
-    QString why;
-    if (!scanner.open(path, &why)) {
-        *error = QStringLiteral("%1: cannot be read: %2").arg(path, why);
-        return false;
-    }
-    JournalScanner::Row row;
-    JournalColumns columns;
-    QString missing;
-    if (!scanner.next(&row)) {
-        *error = scanner.read_error().isEmpty() ? QStringLiteral("%1: empty, not a journal").arg(path)
-                                                : QStringLiteral("%1: cannot be read: %2").arg(path, scanner.read_error());
-        return false;
-    }
-    if (!columns.read_header(row, &missing)) {
-        *error = QStringLiteral("%1: not a results journal (its first line is not the journal's header; "
-                                "missing columns: %2)").arg(path, missing.isEmpty() ? QStringLiteral("none, but it is cut off") : missing);
-        return false;
-    }
-    const int file = tally->add_file(path, station_of(path));
-    JournalRow record;
-    while (scanner.next(&row)) {
-        // A blank line holds no record; a header again is where side-file
-        // records were pasted in with their header.
-        if ((row.fields.size() == 1 && row.fields[0].empty() && !row.too_long) || columns.is_header(row))
-            continue;
-        const char *reason = columns.parse(row, &record);
-        if (!reason)
-            reason = tally->add(record, file);
-        if (reason)
-            tally->add_unreadable(file, row.line, reason);
-    }
-    if (!scanner.read_error().isEmpty()) {
-        *error = QStringLiteral("%1: cannot be read: %2").arg(path, scanner.read_error());
-        return false;
-    }
-    return true;
-}
-
 bool write_page(const QString &path, const QByteArray &page, QString *error)
 {
     QSaveFile file(path);
@@ -179,7 +126,7 @@ int run_report_command(const QStringList &arguments)
     ShiftTally tally(parser.isSet(from), bounds[0], parser.isSet(to), bounds[1]);
     for (const QString &path : journals) {
         QString error;
-        if (!read_journal(path, &tally, &error)) {
+        if (!read_journal(path, station_of(path), &tally, &error)) {
             complain(error);
             return usage;
         }

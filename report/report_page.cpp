@@ -40,6 +40,7 @@ code{font-family:"DejaVu Sans Mono",Consolas,monospace;font-size:12px}
 svg.chart{display:block;width:100%;height:auto;margin:4px 0}
 svg text{font-family:sans-serif;font-size:13px;fill:#333}
 svg text.value{font-size:11px;fill:#1d2330}
+svg text.cause{font-size:11px}
 svg .grid{stroke:#e5e9f0;stroke-width:1}
 svg .bar{fill:#3570a8}
 svg .bar.busiest{fill:#1c4670}
@@ -51,52 +52,57 @@ svg circle.cumulative{fill:#1d2330}
  .tiles{grid-template-columns:repeat(4,1fr)}h2{margin-top:14px}}
 )";
 
-QString e(const QString &text)
+// A table cell: text (from a journal or not) or markup made here; a figure
+// is right-aligned.
+struct Cell
 {
-    return html_escaped(text);
+    Cell(const QString &text) { content.text(text); }
+    Cell(Markup markup) : content(std::move(markup)) {}
+    Markup content;
+    bool figure = false;
+};
+using Row = QVector<Cell>;
+
+Cell figure(Cell cell)
+{
+    cell.figure = true;
+    return cell;
 }
 
-// Marks a cell as a figure, right-aligned. Escaped text never starts with
-// it (html_escaped turns control characters into blanks); a header, never
-// from a journal, starts with '#' instead.
-const QLatin1Char num('\x01');
-
-QString cells(const QStringList &values, const QString &tag = QStringLiteral("td"))
+// Column widths in percent; a header starting with '#' heads figures.
+void table(Markup *page, const QList<int> &widths, const QStringList &headers, const QList<Row> &rows,
+           const QStringList &row_classes = {})
 {
-    QString row;
-    for (const QString &v : values) {
-        const bool numeric = v.startsWith(num) || (tag == QLatin1String("th") && v.startsWith(QLatin1Char('#')));
-        row += QStringLiteral("<%1%2>%3</%1>").arg(tag, numeric ? QStringLiteral(" class=\"n\"") : QString(),
-                                                    numeric ? v.mid(1) : v);
-    }
-    return row;
-}
-
-// A table: column widths in percent, headers, rows of cells already escaped.
-QString table(const QList<int> &widths, const QStringList &headers, const QList<QStringList> &rows,
-              const QStringList &row_classes = {})
-{
-    QString html = QStringLiteral("<table><colgroup>");
+    page->open("table").open("colgroup");
     for (const int w : widths)
-        html += QStringLiteral("<col style=\"width:%1%\">").arg(w);
-    html += QStringLiteral("</colgroup><thead><tr>") + cells(headers, QStringLiteral("th")) + QStringLiteral("</tr></thead><tbody>");
-    for (int i = 0; i < rows.size(); ++i) {
-        const QString cls = row_classes.value(i);
-        html += (cls.isEmpty() ? QStringLiteral("<tr>") : QStringLiteral("<tr class=\"%1\">").arg(cls)) + cells(rows[i])
-                + QStringLiteral("</tr>");
+        page->empty("col", {{"style", QStringLiteral("width:%1%").arg(w)}});
+    page->close("colgroup").open("thead").open("tr");
+    for (const QString &h : headers) {
+        const bool numeric = h.startsWith(QLatin1Char('#'));
+        page->element("th", {{"class", numeric ? QStringLiteral("n") : QString()}}, numeric ? h.mid(1) : h);
     }
-    return html + QStringLiteral("</tbody></table>");
+    page->close("tr").close("thead").open("tbody");
+    for (int i = 0; i < rows.size(); ++i) {
+        page->open("tr", {{"class", row_classes.value(i)}});
+        for (const Cell &cell : rows[i])
+            page->open("td", {{"class", cell.figure ? QStringLiteral("n") : QString()}}).add(cell.content).close("td");
+        page->close("tr");
+    }
+    page->close("tbody").close("table");
 }
 
-QString tile(const QString &figure, const QString &label)
+void tile(Markup *page, const QString &figure, const QString &label)
 {
-    return QStringLiteral("<div class=\"tile\"><span class=\"figure\">%1</span><span class=\"label\">%2</span></div>")
-        .arg(figure, label);
+    page->open("div", {{"class", "tile"}})
+        .element("span", {{"class", "figure"}}, figure)
+        .element("span", {{"class", "label"}}, label)
+        .close("div");
 }
 
-QString detail_text(const QString &detail)
+Markup detail_text(const QString &detail)
 {
-    return detail.isEmpty() ? QStringLiteral("<span class=\"muted\">(no detail)</span>") : e(detail);
+    Markup m;
+    return detail.isEmpty() ? m.element("span", {{"class", "muted"}}, QStringLiteral("(no detail)")) : m.text(detail);
 }
 
 QString bucket_name(const ShiftFigures &f, int i)
@@ -108,149 +114,176 @@ QString bucket_name(const ShiftFigures &f, int i)
 
 QString slot_name(const ShiftFigures::Slot &s)
 {
-    return s.port.isNull() ? e(s.station) : e(s.station) + QStringLiteral(" / ") + e(s.port);
+    return s.port.isNull() ? s.station : s.station + QStringLiteral(" / ") + s.port;
 }
 
-QStringList alerts(const ShiftFigures &f)
+QList<Markup> alerts(const ShiftFigures &f)
 {
-    QStringList items;
+    QList<Markup> items;
     for (const auto *slots : {&f.stations, &f.ports}) {
         for (const auto &s : *slots) {
-            if (s.below)
-                items << QStringLiteral("<b>%1</b>: yield %2, %3 points below the whole (%4): a cable, a hub or a "
-                                        "station to look at.")
-                             .arg(slot_name(s), percent_text(s.ok, s.operations),
-                                  QString::number(percent(f.ok_records, f.records) - percent(s.ok, s.operations), 'f', 1),
-                                  percent_text(f.ok_records, f.records));
+            if (!s.below)
+                continue;
+            Markup item;
+            item.element("b", slot_name(s))
+                .text(QStringLiteral(": yield %1, %2 points below the whole (%3): a cable, a hub or a station to look at.")
+                          .arg(percent_text(s.ok, s.operations),
+                               QString::number(percent(f.ok_records, f.records) - percent(s.ok, s.operations), 'f', 1),
+                               percent_text(f.ok_records, f.records)));
+            items << item;
         }
     }
     QStringList seen;
     for (const auto &image : f.images) {
         if (seen.contains(image.operation))
             continue;
-        QStringList written;
-        for (const auto &other : f.images)
-            if (other.operation == image.operation && other.ok > 0)
-                written << QStringLiteral("<code>%1</code> (%2) on %3")
-                               .arg(e(other.sha256.left(12)), e(other.names.join(QStringLiteral(", "))),
-                                    e(other.stations.join(QStringLiteral(", "))));
         seen << image.operation;
-        if (written.size() > 1)
-            items << QStringLiteral("%1 different <b>%2</b> images were written: %3.")
-                         .arg(written.size()).arg(e(image.operation), written.join(QStringLiteral("; ")));
+        Markup written;
+        int count = 0;
+        for (const auto &other : f.images) {
+            if (other.operation != image.operation || other.ok == 0)
+                continue;
+            if (count++ > 0)
+                written.text(QStringLiteral("; "));
+            written.element("code", other.sha256.left(12))
+                .text(QStringLiteral(" (%1) on %2").arg(other.names.join(QStringLiteral(", ")),
+                                                         other.stations.join(QStringLiteral(", "))));
+        }
+        if (count > 1) {
+            Markup item;
+            item.text(QStringLiteral("%1 different ").arg(count)).element("b", image.operation).text(QStringLiteral(" images were written: "))
+                .add(written).text(QStringLiteral("."));
+            items << item;
+        }
     }
-    if (f.unreadable > 0)
-        items << QStringLiteral("%1 rows of the journals could not be read; they are listed under Journal files.")
-                     .arg(grouped(f.unreadable));
+    if (f.unreadable > 0) {
+        Markup item;
+        item.text(QStringLiteral("%1 rows of the journals could not be read; they are listed under Journal files.")
+                      .arg(grouped(f.unreadable)));
+        items << item;
+    }
     return items;
 }
 
-QString yield_section(const ShiftFigures &f)
+void yield_section(Markup *page, const ShiftFigures &f)
 {
-    QList<QStringList> rows;
+    QList<Row> rows;
     for (const auto &y : f.yields)
-        rows << QStringList {e(y.operation), num + grouped(y.modules),
-                             num + percent_text(y.first_pass, y.modules),
-                             num + percent_text(y.final_pass, y.modules),
-                             num + grouped(y.retests)};
-    return QStringLiteral("<section><h2>Yield</h2>")
-           + table({28, 18, 18, 18, 18}, {QStringLiteral("operation"), QStringLiteral("#modules"),
-                                          QStringLiteral("#first pass"), QStringLiteral("#final"),
-                                          QStringLiteral("#retested modules")},
-                   rows)
-           + QStringLiteral("<p class=\"muted\">First pass: the module's first record in the range was ok; final: "
-                            "its last one was. A module retested had more than one record of the same operation. "
-                            "Records without a module identity (the module did not answer) count as operations only: "
-                            "%1.</p></section>")
-                 .arg(grouped(f.without_identity));
+        rows << Row {y.operation, figure(grouped(y.modules)), figure(percent_text(y.first_pass, y.modules)),
+                     figure(percent_text(y.final_pass, y.modules)), figure(grouped(y.retests))};
+    page->open("section").element("h2", QStringLiteral("Yield"));
+    table(page, {28, 18, 18, 18, 18}, {QStringLiteral("operation"), QStringLiteral("#modules"), QStringLiteral("#first pass"),
+                                      QStringLiteral("#final"), QStringLiteral("#retested modules")},
+          rows);
+    page->element("p", {{"class", "muted"}},
+                  QStringLiteral("First pass: the module's first record in the range was ok; final: its last one was; "
+                                 "for all operations, of each operation it went through. A module retested had more "
+                                 "than one record of the same operation. Records without a module identity (the module "
+                                 "did not answer) count as operations only: %1.")
+                      .arg(grouped(f.without_identity)))
+        .close("section");
 }
 
-QString throughput_section(const ShiftFigures &f)
+void throughput_section(Markup *page, const ShiftFigures &f)
 {
-    QString html = QStringLiteral("<section><h2>Throughput</h2>");
-    if (f.buckets.isEmpty())
-        return html + QStringLiteral("<p>No records.</p></section>");
+    page->open("section").element("h2", QStringLiteral("Throughput"));
+    if (f.buckets.isEmpty()) {
+        page->element("p", QStringLiteral("No records.")).close("section");
+        return;
+    }
     const qint64 days = f.bucket_ms / (24 * hour_ms);
     const QString unit = days > 1 ? QStringLiteral("%1 days").arg(days) : days == 1 ? QStringLiteral("day") : QStringLiteral("hour");
-    html += QStringLiteral("<p><b>%1</b> modules an hour on average. Busiest %2: <b>%3</b> (%4 modules); quietest: %5 "
-                           "(%6).</p>")
-                .arg(QString::number(f.modules_per_hour, 'f', 1), unit, bucket_name(f, f.busiest),
-                     grouped(f.buckets[f.busiest].modules), bucket_name(f, f.quietest),
-                     grouped(f.buckets[f.quietest].modules));
-    html += throughput_chart(f);
-    html += QStringLiteral("<p class=\"muted\">Modules per %1 from %2 to %3 (local time as the stations wrote it); a "
-                           "module counts in the %1 of its first record.</p></section>")
-                .arg(unit, wall_text(f.from_wall_ms), wall_text(f.to_wall_ms));
-    return html;
+    page->open("p")
+        .element("b", QString::number(f.modules_per_hour, 'f', 1))
+        .text(QStringLiteral(" modules an hour on average. Busiest %1: ").arg(unit))
+        .element("b", bucket_name(f, f.busiest))
+        .text(QStringLiteral(" (%1 modules); quietest: %2 (%3).")
+                  .arg(grouped(f.buckets[f.busiest].modules), bucket_name(f, f.quietest), grouped(f.buckets[f.quietest].modules)))
+        .close("p")
+        .add(throughput_chart(f))
+        .element("p", {{"class", "muted"}},
+                 QStringLiteral("Modules per %1 from %2 to %3 (local time as the stations wrote it); a module counts in "
+                                "the %1 of its first record.")
+                     .arg(unit, wall_text(f.from_wall_ms), wall_text(f.to_wall_ms)))
+        .close("section");
 }
 
 // The modules still failed at the end of the range: the ones to find on the
 // bench.
-QString failed_modules(const ShiftFigures &f)
+void failed_modules(Markup *page, const ShiftFigures &f)
 {
-    if (f.failed_modules == 0)
-        return QStringLiteral("<p>Every module's last record was ok.</p>");
-    QList<QStringList> rows;
+    if (f.failed_modules == 0) {
+        page->element("p", QStringLiteral("Every module's last record of each operation was ok."));
+        return;
+    }
+    QList<Row> rows;
     for (const auto &m : f.failed_module_rows)
-        rows << QStringList {e(m.device_number), e(m.imei_or_mac), wall_text(m.wall_ms), e(m.operation),
-                             detail_text(m.detail), e(m.station) + QStringLiteral(" / ") + e(m.port)};
-    QString shown;
-    if (f.failed_modules > quint64(rows.size()))
-        shown = QStringLiteral(" (the first %1 by time)").arg(rows.size());
-    return QStringLiteral("<h3>%1 modules whose last record failed%2</h3>").arg(grouped(f.failed_modules), shown)
-           + table({17, 17, 14, 11, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
-                                             QStringLiteral("last record"), QStringLiteral("operation"),
-                                             QStringLiteral("detail"), QStringLiteral("station / port")},
-                   rows);
+        rows << Row {m.device_number, m.imei_or_mac, wall_text(m.wall_ms), m.operation, detail_text(m.detail),
+                     m.station + QStringLiteral(" / ") + m.port};
+    page->element("h3", QStringLiteral("%1 modules whose last record of an operation failed%2")
+                            .arg(grouped(f.failed_modules), f.failed_modules > quint64(rows.size())
+                                                                ? QStringLiteral(" (the first %1 by time)").arg(rows.size())
+                                                                : QString()));
+    table(page, {17, 17, 14, 11, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
+                                           QStringLiteral("last record"), QStringLiteral("operation"),
+                                           QStringLiteral("detail"), QStringLiteral("station / port")},
+          rows);
 }
 
-QString failure_section(const ShiftFigures &f)
+void failure_section(Markup *page, const ShiftFigures &f)
 {
-    QString html = QStringLiteral("<section><h2>Failures</h2>");
-    if (f.failures.isEmpty())
-        return html + QStringLiteral("<p>No failed records.</p></section>");
-    html += QStringLiteral("<p><b>%1</b> failed records, %2 of all.</p>")
-                .arg(grouped(f.failed_records), percent_text(f.failed_records, f.records));
-    html += pareto_chart(f, pareto_bars);
-    QList<QStringList> rows;
+    page->open("section").element("h2", QStringLiteral("Failures"));
+    if (f.failures.isEmpty()) {
+        page->element("p", QStringLiteral("No failed records.")).close("section");
+        return;
+    }
+    page->open("p")
+        .element("b", grouped(f.failed_records))
+        .text(QStringLiteral(" failed records, %1 of all.").arg(percent_text(f.failed_records, f.records)))
+        .close("p")
+        .add(pareto_chart(f, pareto_bars));
+    QList<Row> rows;
     quint64 cumulative = 0;
     for (int i = 0; i < std::min(f.failures.size(), failure_rows); ++i) {
         cumulative += f.failures[i].count;
-        rows << QStringList {num + QString::number(i + 1), detail_text(f.failures[i].name),
-                             num + grouped(f.failures[i].count),
-                             num + percent_text(f.failures[i].count, f.failed_records),
-                             num + percent_text(cumulative, f.failed_records)};
+        rows << Row {figure(QString::number(i + 1)), detail_text(f.failures[i].name), figure(grouped(f.failures[i].count)),
+                     figure(percent_text(f.failures[i].count, f.failed_records)),
+                     figure(percent_text(cumulative, f.failed_records))};
     }
-    html += table({7, 51, 14, 14, 14}, {QStringLiteral("#no."), QStringLiteral("detail"), QStringLiteral("#records"),
-                                        QStringLiteral("#share"), QStringLiteral("#cumulative")},
-                  rows);
+    table(page, {7, 51, 14, 14, 14}, {QStringLiteral("#no."), QStringLiteral("detail"), QStringLiteral("#records"),
+                                      QStringLiteral("#share"), QStringLiteral("#cumulative")},
+          rows);
     if (f.failures.size() > failure_rows) {
         quint64 rest = 0;
         for (int i = failure_rows; i < f.failures.size(); ++i)
             rest += f.failures[i].count;
-        html += QStringLiteral("<p>%1 more details with %2 records in all (all of them in --json).</p>")
-                    .arg(grouped(quint64(f.failures.size() - failure_rows)), grouped(rest));
+        page->element("p", QStringLiteral("%1 more details with %2 records in all (all of them in --json).")
+                               .arg(grouped(quint64(f.failures.size() - failure_rows)), grouped(rest)));
     }
     if (f.failures.size() > pareto_bars)
-        html += QStringLiteral("<p class=\"muted\">The chart shows the first %1 details.</p>").arg(pareto_bars);
-    return html + failed_modules(f) + QStringLiteral("</section>");
+        page->element("p", {{"class", "muted"}}, QStringLiteral("The chart shows the first %1 details.").arg(pareto_bars));
+    failed_modules(page, f);
+    page->close("section");
 }
 
-QString slot_table(const QVector<ShiftFigures::Slot> &slots, bool ports)
+void slot_table(Markup *page, const QVector<ShiftFigures::Slot> &slots, bool ports)
 {
-    QList<QStringList> rows;
+    QList<Row> rows;
     QStringList classes;
     for (const auto &s : slots) {
-        const double pct = percent(s.ok, s.operations);
-        QString yield = QStringLiteral("<span class=\"meter\"><span style=\"width:%1%\"></span></span>%2")
-                            .arg(QString::number(pct, 'f', 1), percent_text(s.ok, s.operations));
+        Markup yield;
+        yield.open("span", {{"class", "meter"}})
+            .open("span", {{"style", QStringLiteral("width:%1%").arg(QString::number(percent(s.ok, s.operations), 'f', 1))}})
+            .close("span")
+            .close("span")
+            .text(percent_text(s.ok, s.operations));
         if (s.below)
-            yield += QStringLiteral(" <span class=\"flag\">▼ low</span>");
-        QStringList row {e(s.station)};
+            yield.text(QStringLiteral(" ")).element("span", {{"class", "flag"}}, QStringLiteral("▼ low"));
+        Row row {s.station};
         if (ports)
-            row << e(s.port);
-        row << num + grouped(s.operations) << num + yield
-            << num + QString::number(s.median_ms) << num + QString::number(s.p95_ms);
+            row << s.port;
+        row << figure(grouped(s.operations)) << figure(yield) << figure(QString::number(s.median_ms))
+            << figure(QString::number(s.p95_ms));
         rows << row;
         classes << (s.below ? QStringLiteral("below") : QString());
     }
@@ -259,56 +292,56 @@ QString slot_table(const QVector<ShiftFigures::Slot> &slots, bool ports)
         headers << QStringLiteral("port");
     headers << QStringLiteral("#operations") << QStringLiteral("#yield") << QStringLiteral("#median ms")
             << QStringLiteral("#p95 ms");
-    return table(ports ? QList<int> {22, 18, 13, 21, 13, 13} : QList<int> {32, 15, 23, 15, 15}, headers, rows, classes);
+    table(page, ports ? QList<int> {22, 18, 13, 21, 13, 13} : QList<int> {32, 15, 23, 15, 15}, headers, rows, classes);
 }
 
-QString image_section(const ShiftFigures &f)
+void image_section(Markup *page, const ShiftFigures &f)
 {
-    QString html = QStringLiteral("<section><h2>Images</h2>");
-    if (f.images.isEmpty())
-        return html + QStringLiteral("<p>No image was sent.</p></section>");
-    QList<QStringList> rows;
+    page->open("section").element("h2", QStringLiteral("Images"));
+    if (f.images.isEmpty()) {
+        page->element("p", QStringLiteral("No image was sent.")).close("section");
+        return;
+    }
+    QList<Row> rows;
     for (const auto &i : f.images) {
-        QString names = e(i.names.join(QStringLiteral(", ")));
-        if (i.more_names)
-            names += QStringLiteral(", …");
-        rows << QStringList {e(i.operation), QStringLiteral("<code title=\"%1\">%2…</code>").arg(e(i.sha256), e(i.sha256.left(12))),
-                             names, num + (i.bytes < 0 ? QStringLiteral("–") : grouped(quint64(i.bytes))),
-                             num + grouped(i.modules),
-                             num + QStringLiteral("%1 / %2").arg(grouped(i.ok), grouped(i.failed)),
-                             e(i.stations.join(QStringLiteral(", ")))};
+        Markup sha;
+        sha.element("code", {{"title", i.sha256}}, i.sha256.left(12) + QStringLiteral("…"));
+        rows << Row {i.operation, sha, i.names.join(QStringLiteral(", ")) + (i.more_names ? QStringLiteral(", …") : QString()),
+                     figure(i.bytes < 0 ? QStringLiteral("–") : grouped(quint64(i.bytes))), figure(grouped(i.modules)),
+                     figure(QStringLiteral("%1 / %2").arg(grouped(i.ok), grouped(i.failed))),
+                     i.stations.join(QStringLiteral(", "))};
     }
-    return html
-           + table({10, 14, 22, 12, 10, 11, 21}, {QStringLiteral("operation"), QStringLiteral("SHA-256"),
-                                                  QStringLiteral("file"), QStringLiteral("#bytes"),
-                                                  QStringLiteral("#modules"), QStringLiteral("#ok / failed"),
-                                                  QStringLiteral("written on")},
-                   rows)
-           + QStringLiteral("<p class=\"muted\">Modules: modules written with the image (ok). More than one image "
-                            "for an operation is shown at the top of the page.</p></section>");
+    table(page, {10, 14, 22, 12, 10, 11, 21}, {QStringLiteral("operation"), QStringLiteral("SHA-256"), QStringLiteral("file"),
+                                               QStringLiteral("#bytes"), QStringLiteral("#modules"),
+                                               QStringLiteral("#ok / failed"), QStringLiteral("written on")},
+          rows);
+    page->element("p", {{"class", "muted"}},
+                  QStringLiteral("Modules: modules written with the image (ok). More than one image for an operation is "
+                                 "shown at the top of the page."))
+        .close("section");
 }
 
-QString files_section(const ShiftFigures &f)
+void files_section(Markup *page, const ShiftFigures &f)
 {
-    QList<QStringList> rows;
+    QList<Row> rows;
     for (const auto &file : f.files)
-        rows << QStringList {e(file.path), e(file.station), num + grouped(file.records),
-                             num + grouped(file.unreadable)};
-    QString html = QStringLiteral("<section><h2>Journal files</h2>")
-                   + table({52, 20, 14, 14}, {QStringLiteral("file"), QStringLiteral("station"),
-                                              QStringLiteral("#records in range"), QStringLiteral("#unreadable rows")},
-                           rows);
+        rows << Row {file.path, file.station, figure(grouped(file.records)), figure(grouped(file.unreadable))};
+    page->open("section").element("h2", QStringLiteral("Journal files"));
+    table(page, {52, 20, 14, 14}, {QStringLiteral("file"), QStringLiteral("station"), QStringLiteral("#records in range"),
+                                   QStringLiteral("#unreadable rows")},
+          rows);
     if (!f.unreadable_rows.isEmpty()) {
-        QList<QStringList> bad;
+        QList<Row> bad;
         for (const auto &u : f.unreadable_rows)
-            bad << QStringList {e(u.file), num + QString::number(u.line), e(u.reason)};
-        html += QStringLiteral("<p>Rows that could not be read%1:</p>")
-                    .arg(f.unreadable > quint64(f.unreadable_rows.size())
-                             ? QStringLiteral(" (the first %1 of %2)").arg(f.unreadable_rows.size()).arg(grouped(f.unreadable))
-                             : QString())
-                + table({52, 14, 34}, {QStringLiteral("file"), QStringLiteral("#line"), QStringLiteral("why")}, bad);
+            bad << Row {u.file, figure(QString::number(u.line)), u.reason};
+        page->element("p", QStringLiteral("Rows that could not be read%1:")
+                               .arg(f.unreadable > quint64(f.unreadable_rows.size())
+                                        ? QStringLiteral(" (the first %1 of %2)").arg(QString::number(f.unreadable_rows.size()),
+                                                                                      grouped(f.unreadable))
+                                        : QString()));
+        table(page, {52, 14, 34}, {QStringLiteral("file"), QStringLiteral("#line"), QStringLiteral("why")}, bad);
     }
-    return html + QStringLiteral("</section>");
+    page->close("section");
 }
 
 } // namespace
@@ -317,38 +350,69 @@ QByteArray report_page(const ShiftFigures &f, const QDateTime &made)
 {
     const QString range = f.buckets.isEmpty() ? QStringLiteral("no records")
                                               : wall_text(f.from_wall_ms) + QStringLiteral(" – ") + wall_text(f.to_wall_ms);
-    QString html = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                                  "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                                  "<title>Shift report %1</title><style>%2</style></head><body>\n")
-                       .arg(range, QString::fromUtf8(style));
-    html += QStringLiteral("<header><h1>Shift report</h1><p class=\"muted\">%1 · stations: %2 · journal files: %3</p></header>\n")
-                .arg(range).arg(f.stations.size()).arg(f.files.size());
-    const QStringList warnings = alerts(f);
-    if (!warnings.isEmpty())
-        html += QStringLiteral("<ul class=\"alerts\"><li>") + warnings.join(QStringLiteral("</li><li>")) + QStringLiteral("</li></ul>\n");
+    Markup page;
+    page.literal("<!DOCTYPE html>\n")
+        .open("html", {{"lang", "en"}})
+        .open("head")
+        .empty("meta", {{"charset", "utf-8"}})
+        .empty("meta", {{"name", "viewport"}, {"content", "width=device-width, initial-scale=1"}})
+        .element("title", QStringLiteral("Shift report ") + range)
+        .open("style")
+        .literal(style)
+        .close("style")
+        .close("head")
+        .open("body")
+        .literal("\n")
+        .open("header")
+        .element("h1", QStringLiteral("Shift report"))
+        .element("p", {{"class", "muted"}},
+                 QStringLiteral("%1 · stations: %2 · journal files: %3")
+                     .arg(range, QString::number(f.stations.size()), QString::number(f.files.size())))
+        .close("header")
+        .literal("\n");
+    const QList<Markup> warnings = alerts(f);
+    if (!warnings.isEmpty()) {
+        page.open("ul", {{"class", "alerts"}});
+        for (const Markup &warning : warnings)
+            page.open("li").add(warning).close("li");
+        page.close("ul").literal("\n");
+    }
     const ShiftFigures::Yield all = f.yields.value(0);
-    html += QStringLiteral("<section class=\"tiles\">")
-            + tile(grouped(f.modules), QStringLiteral("modules"))
-            + tile(percent_text(all.first_pass, all.modules), QStringLiteral("first-pass yield"))
-            + tile(percent_text(all.final_pass, all.modules), QStringLiteral("final yield"))
-            + tile(grouped(all.retests), QStringLiteral("modules retested"))
-            + tile(QString::number(f.modules_per_hour, 'f', 1), QStringLiteral("modules an hour"))
-            + tile(grouped(f.records), QStringLiteral("records"))
-            + tile(grouped(f.failed_records), QStringLiteral("failed records"))
-            + tile(grouped(f.unreadable), QStringLiteral("unreadable rows")) + QStringLiteral("</section>\n");
+    page.open("section", {{"class", "tiles"}});
+    tile(&page, grouped(f.modules), QStringLiteral("modules"));
+    tile(&page, percent_text(all.first_pass, all.modules), QStringLiteral("first-pass yield"));
+    tile(&page, percent_text(all.final_pass, all.modules), QStringLiteral("final yield"));
+    tile(&page, grouped(all.retests), QStringLiteral("modules retested"));
+    tile(&page, QString::number(f.modules_per_hour, 'f', 1), QStringLiteral("modules an hour"));
+    tile(&page, grouped(f.records), QStringLiteral("records"));
+    tile(&page, grouped(f.failed_records), QStringLiteral("failed records"));
+    tile(&page, grouped(f.unreadable), QStringLiteral("unreadable rows"));
+    page.close("section").literal("\n");
     QStringList operations;
     for (const auto &c : f.operations)
-        operations << QStringLiteral("%1 %2").arg(grouped(c.count), e(c.name));
+        operations << grouped(c.count) + QLatin1Char(' ') + c.name;
     if (!operations.isEmpty())
-        html += QStringLiteral("<p>Operations: %1.</p>\n").arg(operations.join(QStringLiteral(", ")));
-    html += yield_section(f) + throughput_section(f) + failure_section(f);
-    html += QStringLiteral("<section><h2>Stations and slots</h2><p>Yield here is the share of operations that ended ok; "
-                           "the whole's is %1. A station or port more than %2 points below it is marked.</p>")
-                .arg(percent_text(f.ok_records, f.records))
-                .arg(below_points)
-            + slot_table(f.stations, false) + slot_table(f.ports, true) + QStringLiteral("</section>\n");
-    html += image_section(f) + files_section(f);
-    html += QStringLiteral("<footer><p class=\"muted\">kv20-cli report, %1.</p></footer>\n</body></html>\n")
-                .arg(made.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
-    return html.toUtf8();
+        page.element("p", QStringLiteral("Operations: ") + operations.join(QStringLiteral(", ")) + QLatin1Char('.')).literal("\n");
+    yield_section(&page, f);
+    throughput_section(&page, f);
+    failure_section(&page, f);
+    page.open("section")
+        .element("h2", QStringLiteral("Stations and slots"))
+        .element("p", QStringLiteral("Yield here is the share of operations that ended ok; the whole's is %1. A station or "
+                                     "port more than %2 points below it is marked.")
+                          .arg(percent_text(f.ok_records, f.records), QString::number(below_points)));
+    slot_table(&page, f.stations, false);
+    slot_table(&page, f.ports, true);
+    page.close("section").literal("\n");
+    image_section(&page, f);
+    files_section(&page, f);
+    page.open("footer")
+        .element("p", {{"class", "muted"}},
+                 QStringLiteral("kv20-cli report, %1.").arg(made.toString(QStringLiteral("yyyy-MM-dd HH:mm"))))
+        .close("footer")
+        .literal("\n")
+        .close("body")
+        .close("html")
+        .literal("\n");
+    return page.html().toUtf8();
 }

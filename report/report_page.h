@@ -9,5 +9,5 @@
 // tables, one style sheet in the page, no script, no font or file from
 // elsewhere. Fluid up to 1200 px wide, so that a 1366 px screen shows it
 // without sideways scrolling and an A4 page prints it; every text from a
-// journal goes through html_escaped().
+// journal is text in the markup (Markup, html_text.h).
 QByteArray report_page(const ShiftFigures &figures, const QDateTime &made);

@@ -81,13 +81,13 @@ QByteArray report_text(const ShiftFigures &f)
                                : QStringLiteral("Shift report %1 – %2\n").arg(wall_text(f.from_wall_ms), wall_text(f.to_wall_ms));
     QStringList operations;
     for (const auto &c : f.operations)
-        operations << QStringLiteral("%1 %2").arg(c.count).arg(one_line(c.name));
+        operations << QString::number(c.count) + QLatin1Char(' ') + one_line(c.name);
+    // One arg() for all: a "%1" in an operation's name is then text, not a
+    // place for the next figure.
     out += QStringLiteral("  %1 records (%2), %3 modules, %4 records without identity, %5 unreadable rows\n")
-               .arg(f.records)
-               .arg(operations.isEmpty() ? QStringLiteral("none") : operations.join(QStringLiteral(", ")))
-               .arg(f.modules)
-               .arg(f.without_identity)
-               .arg(f.unreadable);
+               .arg(QString::number(f.records),
+                    operations.isEmpty() ? QStringLiteral("none") : operations.join(QStringLiteral(", ")),
+                    QString::number(f.modules), QString::number(f.without_identity), QString::number(f.unreadable));
 
     QList<QStringList> yields {{QStringLiteral("yield"), num + QStringLiteral("modules"), num + QStringLiteral("first pass"),
                                 num + QStringLiteral("final"), num + QStringLiteral("retested")}};
@@ -101,10 +101,8 @@ QByteArray report_text(const ShiftFigures &f)
     if (!f.buckets.isEmpty()) {
         const auto &busy = f.buckets[f.busiest], &quiet = f.buckets[f.quietest];
         out += QStringLiteral("\nThroughput: %1 modules an hour; busiest %2 (%3), quietest %4 (%5)\n")
-                   .arg(QString::number(f.modules_per_hour, 'f', 1), wall_text(busy.start_wall_ms))
-                   .arg(busy.modules)
-                   .arg(wall_text(quiet.start_wall_ms))
-                   .arg(quiet.modules);
+                   .arg(QString::number(f.modules_per_hour, 'f', 1), wall_text(busy.start_wall_ms),
+                        QString::number(busy.modules), wall_text(quiet.start_wall_ms), QString::number(quiet.modules));
     }
     if (!f.failures.isEmpty()) {
         QList<QStringList> rows {{QStringLiteral("failures by detail"), num + QStringLiteral("records"), num + QStringLiteral("cumulative")}};
@@ -144,7 +142,7 @@ QByteArray report_text(const ShiftFigures &f)
     if (!f.unreadable_rows.isEmpty()) {
         out += QStringLiteral("\nUnreadable rows:\n");
         for (const auto &u : f.unreadable_rows)
-            out += QStringLiteral("  %1:%2: %3\n").arg(one_line(u.file)).arg(u.line).arg(u.reason);
+            out += QStringLiteral("  %1:%2: %3\n").arg(one_line(u.file), QString::number(u.line), u.reason);
         if (f.unreadable > quint64(f.unreadable_rows.size()))
             out += QStringLiteral("  ... and %1 more\n").arg(f.unreadable - quint64(f.unreadable_rows.size()));
     }

@@ -11,7 +11,9 @@ struct ShiftFigures
     struct FileFigures { QString path, station; quint64 records = 0, unreadable = 0; };
     struct Count { QString name; quint64 count = 0; };
     // Modules by what their first and last record of an operation said;
-    // operation "all" takes each module's first and last record of any.
+    // in operation "all" a module passes first time when its first record of
+    // each of its operations was ok, and in the end when its last one of
+    // each was: a download that failed is not made good by a query after it.
     struct Yield { QString operation; quint64 modules = 0, first_pass = 0, final_pass = 0, retests = 0; };
     struct Bucket { qint64 start_wall_ms = 0; quint64 modules = 0, operations = 0; };
     // A station (port empty) or one port of a station.
@@ -32,7 +34,8 @@ struct ShiftFigures
         QStringList stations;
     };
     struct Unreadable { QString file; qint64 line = 0; QString reason; };
-    // A module whose last record in the range failed.
+    // A module whose last record of an operation in the range failed, as
+    // that record says (the latest such).
     struct FailedModule
     {
         QString device_number, imei_or_mac, operation, detail, station, port;

@@ -188,13 +188,15 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
     }
 }
 
-const ShiftTally::Track &ShiftTally::last_track(quint32 module) const
+const ShiftTally::Track *ShiftTally::last_failed_track(quint32 module) const
 {
     const Track *last = nullptr;
-    for (quint32 link = module_tracks_[module]; link != 0; link = tracks_[link - 1].next)
-        if (!last || tracks_[link - 1].last_instant > last->last_instant)
-            last = &tracks_[link - 1];
-    return *last;
+    for (quint32 link = module_tracks_[module]; link != 0; link = tracks_[link - 1].next) {
+        const Track &t = tracks_[link - 1];
+        if (!t.last_ok && (!last || t.last_instant > last->last_instant))
+            last = &t;
+    }
+    return last;
 }
 
 ShiftFigures ShiftTally::figures() const
@@ -229,8 +231,7 @@ void ShiftTally::fill_yields(ShiftFigures *f) const
     ShiftFigures::Yield all;
     all.operation = QStringLiteral("all");
     for (const quint32 head : module_tracks_) {
-        const Track *first = nullptr, *last = nullptr;
-        bool retested = false;
+        bool first_pass = true, final_pass = true, retested = false;
         for (quint32 link = head; link != 0; link = tracks_[link - 1].next) {
             const Track &t = tracks_[link - 1];
             ShiftFigures::Yield &y = by_operation[t.operation];
@@ -238,15 +239,13 @@ void ShiftTally::fill_yields(ShiftFigures *f) const
             y.first_pass += t.first_ok;
             y.final_pass += t.last_ok;
             y.retests += t.retested;
+            first_pass = first_pass && t.first_ok;
+            final_pass = final_pass && t.last_ok;
             retested = retested || t.retested;
-            if (!first || t.first_instant < first->first_instant)
-                first = &t;
-            if (!last || t.last_instant > last->last_instant)
-                last = &t;
         }
         ++all.modules;
-        all.first_pass += first->first_ok;
-        all.final_pass += last->last_ok;
+        all.first_pass += first_pass;
+        all.final_pass += final_pass;
         all.retests += retested;
     }
     f->yields.append(all);
@@ -348,16 +347,14 @@ void ShiftTally::fill_images(ShiftFigures *f) const
 void ShiftTally::fill_failed_modules(ShiftFigures *f) const
 {
     std::vector<std::pair<qint64, quint32>> failed;
-    for (quint32 m = 0; m < quint32(module_tracks_.size()); ++m) {
-        const Track &last = last_track(m);
-        if (!last.last_ok)
-            failed.emplace_back(last.last_instant, m);
-    }
+    for (quint32 m = 0; m < quint32(module_tracks_.size()); ++m)
+        if (const Track *last = last_failed_track(m))
+            failed.emplace_back(last->last_instant, m);
     f->failed_modules = failed.size();
     std::sort(failed.begin(), failed.end());
     failed.resize(std::min(failed.size(), size_t(failed_modules_kept)));
     for (const auto &entry : failed) {
-        const Track &last = last_track(entry.second);
+        const Track &last = *last_failed_track(entry.second);
         const auto identity = identities_.parts(entry.second);
         f->failed_module_rows.append({text_of(identity.first), text_of(identity.second),
                                       text_of(operations_.text(int(last.operation))),

@@ -82,7 +82,9 @@ private:
     void fill_slots(ShiftFigures *f) const;
     void fill_images(ShiftFigures *f) const;
     void fill_failed_modules(ShiftFigures *f) const;
-    const Track &last_track(quint32 module) const;
+    // Of the module's operations whose last record failed, the one that
+    // failed last; null when each ended ok.
+    const Track *last_failed_track(quint32 module) const;
 
     bool from_given_, to_given_;
     qint64 from_, to_;

@@ -1,6 +1,5 @@
 #include "report/svg_charts.h"
 
-#include "report/html_text.h"
 #include "report/wall_clock.h"
 
 #include <QStringList>
@@ -11,6 +10,9 @@
 namespace {
 
 constexpr double width = 960, height = 250, left = 52, top = 18, bottom = 46;
+// The names under the Pareto bars: three lines fit in the bottom margin.
+constexpr double name_px = 11, name_line = 13;
+constexpr int name_lines = 3;
 
 // A step of 1, 2 or 5 times a power of ten that splits `max` into at most
 // four parts.
@@ -30,48 +32,112 @@ QString n(double v)
     return QString::number(v, 'f', 1);
 }
 
-QString text_at(double x, double y, const QString &cls, const QString &anchor, const QString &text)
+void text_at(Markup *svg, double x, double y, const char *cls, const char *anchor, const QString &text)
 {
-    return QStringLiteral("<text class=\"%1\" x=\"%2\" y=\"%3\" text-anchor=\"%4\">%5</text>")
-        .arg(cls, n(x), n(y), anchor, text);
+    svg->element("text", {{"class", cls}, {"x", n(x)}, {"y", n(y)}, {"text-anchor", anchor}}, text);
 }
 
-QString svg_open(const QString &chart, const QString &label)
+Markup svg_open(const char *chart, const QString &label)
 {
-    return QStringLiteral("<svg class=\"chart\" data-chart=\"%1\" viewBox=\"0 0 %2 %3\" role=\"img\" "
-                          "aria-label=\"%4\" xmlns=\"http://www.w3.org/2000/svg\">")
-        .arg(chart, n(width), n(height), html_escaped(label));
+    Markup svg;
+    svg.open("svg", {{"class", "chart"}, {"data-chart", chart}, {"viewBox", QStringLiteral("0 0 %1 %2").arg(n(width), n(height))},
+                     {"role", "img"}, {"aria-label", label}, {"xmlns", "http://www.w3.org/2000/svg"}});
+    return svg;
 }
 
 // Horizontal grid lines with their counts on the left; the top of the scale.
-QString count_axis(quint64 max, double right, quint64 *scale_top)
+quint64 count_axis(Markup *svg, quint64 max, double right)
 {
     const quint64 step = tick_step(std::max<quint64>(max, 1));
-    *scale_top = (std::max<quint64>(max, 1) + step - 1) / step * step;
+    const quint64 scale_top = (std::max<quint64>(max, 1) + step - 1) / step * step;
     const double plot_h = height - top - bottom;
-    QString out;
-    for (quint64 v = 0; v <= *scale_top; v += step) {
-        const double y = top + plot_h - plot_h * double(v) / double(*scale_top);
-        out += QStringLiteral("<line class=\"grid\" x1=\"%1\" x2=\"%2\" y1=\"%3\" y2=\"%3\"/>").arg(n(left), n(right), n(y));
-        out += text_at(left - 6, y + 4, QStringLiteral("axis"), QStringLiteral("end"), grouped(v));
+    for (quint64 v = 0; v <= scale_top; v += step) {
+        const double y = top + plot_h - plot_h * double(v) / double(scale_top);
+        svg->empty("line", {{"class", "grid"}, {"x1", n(left)}, {"x2", n(right)}, {"y1", n(y)}, {"y2", n(y)}});
+        text_at(svg, left - 6, y + 4, "axis", "end", grouped(v));
     }
-    return out;
+    return scale_top;
+}
+
+// How wide a character shows in the bar names, on the safe side: the page's
+// sans-serif averages about 0.6 em a Latin letter; wide (CJK) characters
+// take 1 em, the second half of a surrogate pair nothing.
+double shown_width(QChar c)
+{
+    return name_px * (c.isLowSurrogate() ? 0 : c.unicode() >= 0x1100 && c.unicode() != 0x202F ? 1.0 : 0.62);
+}
+
+double shown_width(const QString &text)
+{
+    double w = 0;
+    for (const QChar c : text)
+        w += shown_width(c);
+    return w;
+}
+
+// The text in at most `max_lines` lines of `line_width`, broken between
+// words where it can (inside a word too long for a line, or text without
+// blanks); what does not fit ends in "…". Stops reading once the lines are
+// full: a detail can be a module's whole reply.
+QStringList wrapped(const QString &text, double line_width, int max_lines)
+{
+    QStringList lines;
+    QString line;
+    double line_w = 0;
+    const double blank = shown_width(QLatin1Char(' '));
+    for (const QString &word : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (lines.size() > max_lines)
+            break;
+        const double word_w = shown_width(word);
+        if (!line.isEmpty() && line_w + blank + word_w <= line_width) {
+            line += QLatin1Char(' ') + word;
+            line_w += blank + word_w;
+            continue;
+        }
+        // A word too long for any line is broken anyway: it starts where
+        // this line has room.
+        if (!line.isEmpty() && word_w <= line_width) {
+            lines << line;
+            line.clear();
+            line_w = 0;
+        } else if (!line.isEmpty()) {
+            line += QLatin1Char(' ');
+            line_w += blank;
+        }
+        for (int i = 0; i < word.size() && lines.size() <= max_lines; ++i) {
+            if (line_w + shown_width(word.at(i)) > line_width && !line.isEmpty() && !word.at(i).isLowSurrogate()) {
+                lines << line;
+                line.clear();
+                line_w = 0;
+            }
+            line += word.at(i);
+            line_w += shown_width(word.at(i));
+        }
+    }
+    if (!line.isEmpty())
+        lines << line;
+    if (lines.size() > max_lines) {
+        lines.erase(lines.begin() + max_lines, lines.end());
+        QString &last = lines.last();
+        while (!last.isEmpty() && shown_width(last) + shown_width(QChar(0x2026)) > line_width)
+            last.chop(last.size() > 1 && last.at(last.size() - 1).isLowSurrogate() ? 2 : 1);
+        last += QChar(0x2026);
+    }
+    return lines;
 }
 
 } // namespace
 
-QString throughput_chart(const ShiftFigures &f)
+Markup throughput_chart(const ShiftFigures &f)
 {
     const bool daily = f.bucket_ms > hour_ms;
-    QString svg = svg_open(QStringLiteral("throughput"), daily ? QStringLiteral("Modules by date")
-                                                               : QStringLiteral("Modules per hour"));
+    Markup svg = svg_open("throughput", daily ? QStringLiteral("Modules by date") : QStringLiteral("Modules per hour"));
     const double right = width - 26, plot_w = right - left, plot_h = height - top - bottom;
     const int count = f.buckets.size();
     quint64 max = 0;
     for (const auto &b : f.buckets)
         max = std::max(max, b.modules);
-    quint64 scale_top = 1;
-    svg += count_axis(max, right, &scale_top);
+    const quint64 scale_top = count_axis(&svg, max, right);
     const double slot = plot_w / std::max(count, 1), gap = std::min(4.0, slot * 0.2);
     // At most about 14 labels, on whole bars, the date under the first and
     // under each new day.
@@ -81,59 +147,58 @@ QString throughput_chart(const ShiftFigures &f)
         const auto &b = f.buckets[i];
         const double h = plot_h * double(b.modules) / double(scale_top), x = left + i * slot + gap / 2;
         const QString when = wall_text(b.start_wall_ms);
-        const QString title = QStringLiteral("%1%2: %3 modules, %4 operations")
+        svg.open("rect", {{"class", i == f.busiest ? QStringLiteral("bar busiest") : QStringLiteral("bar")}, {"x", n(x)},
+                          {"y", n(top + plot_h - h)}, {"width", n(slot - gap)}, {"height", n(h)}})
+            .element("title", QStringLiteral("%1%2: %3 modules, %4 operations")
                                   .arg(daily ? when.left(10) : when,
                                        daily ? QString() : QStringLiteral("–") + wall_text(b.start_wall_ms + hour_ms).mid(11, 5),
-                                       grouped(b.modules), grouped(b.operations));
-        svg += QStringLiteral("<rect class=\"bar%1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"%5\"><title>%6</title></rect>")
-                   .arg(i == f.busiest ? QStringLiteral(" busiest") : QString(), n(x), n(top + plot_h - h),
-                        n(slot - gap), n(h), title);
+                                       grouped(b.modules), grouped(b.operations)))
+            .close("rect");
         const double centre = left + (i + 0.5) * slot;
         if (count <= 24 && b.modules > 0)
-            svg += text_at(centre, top + plot_h - h - 4, QStringLiteral("value"), QStringLiteral("middle"),
-                           grouped(b.modules));
+            text_at(&svg, centre, top + plot_h - h - 4, "value", "middle", grouped(b.modules));
         if (i % every != 0)
             continue;
-        svg += text_at(centre, height - bottom + 16, QStringLiteral("axis"), QStringLiteral("middle"),
-                       daily ? when.mid(5, 5) : when.mid(11, 5));
+        text_at(&svg, centre, height - bottom + 16, "axis", "middle", daily ? when.mid(5, 5) : when.mid(11, 5));
         const QString date = when.left(10);
         if (!daily && date != last_date)
-            svg += text_at(centre, height - bottom + 32, QStringLiteral("axis date"), QStringLiteral("middle"),
-                           date.mid(5));
+            text_at(&svg, centre, height - bottom + 32, "axis date", "middle", date.mid(5));
         last_date = date;
     }
-    return svg + QStringLiteral("</svg>");
+    return svg.close("svg");
 }
 
-QString pareto_chart(const ShiftFigures &f, int max_bars)
+Markup pareto_chart(const ShiftFigures &f, int max_bars)
 {
-    QString svg = svg_open(QStringLiteral("pareto"), QStringLiteral("Failures by detail, most first"));
+    Markup svg = svg_open("pareto", QStringLiteral("Failures by detail, most first"));
     const double right = width - left, plot_w = right - left, plot_h = height - top - bottom;
     const int count = std::min(f.failures.size(), max_bars);
-    const quint64 max = count ? f.failures[0].count : 0;
-    quint64 scale_top = 1;
-    svg += count_axis(max, right, &scale_top);
+    const quint64 scale_top = count_axis(&svg, count ? f.failures[0].count : 0, right);
     for (int pct = 0; pct <= 100; pct += 25)
-        svg += text_at(right + 6, top + plot_h - plot_h * pct / 100.0 + 4, QStringLiteral("axis"),
-                       QStringLiteral("start"), QStringLiteral("%1 %").arg(pct));
+        text_at(&svg, right + 6, top + plot_h - plot_h * pct / 100.0 + 4, "axis", "start", QStringLiteral("%1 %").arg(pct));
     const double slot = plot_w / std::max(count, 1), bar = std::min(slot * 0.7, 90.0);
     QStringList points;
-    QString dots;
+    Markup dots;
     quint64 cumulative = 0;
     for (int i = 0; i < count; ++i) {
         const auto &c = f.failures[i];
         cumulative += c.count;
         const double centre = left + (i + 0.5) * slot, h = plot_h * double(c.count) / double(scale_top);
-        const QString title = html_escaped(QStringLiteral("%1. %2: %3").arg(i + 1).arg(c.name.isEmpty() ? QStringLiteral("(no detail)") : c.name, grouped(c.count)));
-        svg += QStringLiteral("<rect class=\"bar pareto\" x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"><title>%5</title></rect>")
-                   .arg(n(centre - bar / 2), n(top + plot_h - h), n(bar), n(h), title);
-        svg += text_at(centre, top + plot_h - h - 4, QStringLiteral("value"), QStringLiteral("middle"), grouped(c.count));
-        svg += text_at(centre, height - bottom + 16, QStringLiteral("axis"), QStringLiteral("middle"), QString::number(i + 1));
+        const QString name = QString::number(i + 1) + QStringLiteral(". ")
+                             + (c.name.isEmpty() ? QStringLiteral("(no detail)") : c.name);
+        svg.open("rect", {{"class", "bar pareto"}, {"x", n(centre - bar / 2)}, {"y", n(top + plot_h - h)}, {"width", n(bar)},
+                          {"height", n(h)}})
+            .element("title", name + QStringLiteral(": ") + grouped(c.count))
+            .close("rect");
+        text_at(&svg, centre, top + plot_h - h - 4, "value", "middle", grouped(c.count));
+        const QStringList lines = wrapped(name, slot - 8, name_lines);
+        for (int l = 0; l < lines.size(); ++l)
+            text_at(&svg, centre, height - bottom + 15 + l * name_line, "axis cause", "middle", lines[l]);
         const double y = top + plot_h - plot_h * double(cumulative) / double(f.failed_records);
         points << n(centre) + QLatin1Char(',') + n(y);
-        dots += QStringLiteral("<circle class=\"cumulative\" cx=\"%1\" cy=\"%2\" r=\"3.5\"/>").arg(n(centre), n(y));
+        dots.empty("circle", {{"class", "cumulative"}, {"cx", n(centre)}, {"cy", n(y)}, {"r", "3.5"}});
     }
     if (count > 0)
-        svg += QStringLiteral("<polyline class=\"cumulative\" points=\"%1\"/>").arg(points.join(QLatin1Char(' '))) + dots;
-    return svg + QStringLiteral("</svg>");
+        svg.empty("polyline", {{"class", "cumulative"}, {"points", points.join(QLatin1Char(' '))}}).add(dots);
+    return svg.close("svg");
 }

@@ -27,6 +27,17 @@
     if (t.left < s.left - 0.5 || t.right > s.right + 0.5 || t.top < s.top - 0.5 || t.bottom > s.bottom + 0.5)
       out.overflowing.push('svg text: ' + text.textContent);
   }
+  // Texts side by side in a chart (the names under the bars) that run into
+  // each other.
+  for (const svg of document.querySelectorAll('svg.chart')) {
+    const texts = Array.from(svg.querySelectorAll('text'));
+    for (let i = 0; i < texts.length; ++i)
+      for (let j = i + 1; j < texts.length; ++j) {
+        const a = box(texts[i]), b = box(texts[j]);
+        if (texts[i].getAttribute('y') === texts[j].getAttribute('y') && a.left < b.right && b.left < a.right)
+          out.overflowing.push('svg texts overlap: ' + texts[i].textContent + ' / ' + texts[j].textContent);
+      }
+  }
   // Markup from a journal must stay text: no element it could have made.
   out.elements_from_text = document.querySelectorAll('img, iframe, object, embed, body script:not(#harness)').length;
   out.title = document.title;

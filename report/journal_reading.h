@@ -1,0 +1,16 @@
+#pragma once
+
+#include "report/journal_scanner.h"
+
+#include <QString>
+
+class ShiftTally;
+
+// Streams one journal into the tally as the station's: its first line must
+// be the journal's header; blank lines and the header again (where a side
+// file was pasted in with its own) are passed over, and every other record is
+// taken or counted as an unreadable row. False with *error set, the path
+// first, when the file cannot be read as a journal: figures without one
+// station's file would mislead.
+bool read_journal(const QString &path, const QString &station, ShiftTally *tally, QString *error,
+                  size_t read_bytes = JournalScanner::default_read_bytes);
