@@ -129,6 +129,8 @@ private slots:
     void list_finds_the_modules_only();
     void audio_on_three_modules_one_refusing();
     void query_json_reads_back();
+    void module_text_shown_escaped_data();
+    void module_text_shown_escaped();
     void bad_input_sends_nothing_data();
     void bad_input_sends_nothing();
     void interrupt_cancels_on_the_wire_data();
@@ -203,6 +205,52 @@ void TestCli::query_json_reads_back()
     QCOMPARE(result.value("imei_or_mac").toString(), QStringLiteral("a0:b1"));
     QCOMPARE(result.value("iccid_or_audio_version").toString(), QStringLiteral("A-3"));
     QVERIFY(!result.value("device_version").toString().isEmpty());
+}
+
+void TestCli::module_text_shown_escaped_data()
+{
+    QTest::addColumn<QString>("option");  // of the simulator
+    QTest::addColumn<QString>("answer");  // what the module puts in its reply
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");   // what the module said, as --json gives it
+    QTest::addColumn<QString>("shown");   // as the plain output shows it
+    const QString stamp = QStringLiteral("2026-12-06T14:21:54.636+08:00");
+    // A single-value reply ends at its first line end: the rest is not the value.
+    QTest::newRow("AT+LVER with a line end and a stamp")
+        << "--fw-version" << "V1,0\r\n" + stamp + ",x" << "device_version" << "V1,0" << "V1,0";
+    QTest::newRow("AT+LVER with a bare LF") << "--fw-version" << "V1,0\n" + stamp + ",x" << "device_version"
+                                            << "V1,0\n" + stamp + ",x" << "V1,0\\n" + stamp + ",x";
+    QTest::newRow("AT+INFO with a line end") << "--devno" << "D7\r\n" + stamp << "device_number"
+                                             << "D7\r\n" + stamp << "D7\\r\\n" + stamp;
+    QTest::newRow("screen cleared, title set") << "--fw-version" << "\x1b[2J\x1b]0;title\aV2" << "device_version"
+                                               << "\x1b[2J\x1b]0;title\aV2" << "\\x1b[2J\\x1b]0;title\\x07V2";
+    QTest::newRow("tab and backslash") << "--iccid" << "89\t86\\x1b" << "iccid_or_audio_version"
+                                       << "89\t86\\x1b" << "89\\t86\\\\x1b";
+}
+
+// Whatever a module answers reaches the terminal as text: one line per
+// module, no control character; --json keeps the exact value.
+void TestCli::module_text_shown_escaped()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, answer);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, shown);
+    Bench b;
+    QVERIFY(b.start_sims({{"--quiet", option + '=' + answer}}));
+    const auto raw_controls = [](const QByteArray &out) {
+        return std::count_if(out.cbegin(), out.cend(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
+    };
+    QCOMPARE(b.run({"query", "--port", b.port(0)}), 0);
+    QByteArray out = b.cli.readAllStandardOutput();
+    QCOMPARE(raw_controls(out), 1);  // the line's end
+    QVERIFY2(out.contains(' ' + field.toUtf8() + '=' + shown.toUtf8() + (field == "device_version" ? "\n" : " ")),
+             out.toPercentEncoding(" :/=").constData());
+    QCOMPARE(b.run({"query", "--port", b.port(0), "--json"}), 0);
+    out = b.cli.readAllStandardOutput();
+    QCOMPARE(raw_controls(out), 1);
+    QCOMPARE(QJsonDocument::fromJson(out).object().value(field).toString(), value);
 }
 
 void TestCli::bad_input_sends_nothing_data()
