@@ -7,6 +7,12 @@
 
 int main(int argc, char **argv)
 {
+    // Whoever reads the window's trace wants each layer's text as written
+    // (sync try= 3), not behind the category Qt's default pattern puts first;
+    // kv20-cli --trace keeps the category, to tell the layers it was asked
+    // for apart. A QT_MESSAGE_PATTERN that is set still decides.
+    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
+        qSetMessagePattern(QStringLiteral("%{message}"));
     kv20_register_resources();
     int code = 0;
     {

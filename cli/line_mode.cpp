@@ -52,13 +52,13 @@ void LineMode::rescan()
     if (stopping)
         return;
     last_rescan.start();
-    QMap<QString, QString> found;
+    QMap<QString, ModulePort> found;
     for (const ModulePort &port : find_module_ports())
-        found.insert(port.port, port.node);
+        found.insert(port.port, port);
     for (const QString &port : present.keys()) {
         if (!found.contains(port)) {
             depart(port);
-        } else if (replaced(port, found.value(port))) {
+        } else if (replaced(port, found.value(port).node)) {
             // The walk may have listed the old module a moment before its
             // node went: the new one is taken from a walk of its own.
             depart(port);
@@ -68,7 +68,7 @@ void LineMode::rescan()
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
         if (!present.contains(it.key()))
-            arrive(it.key(), it.value());
+            arrive(it.value());
     }
 }
 
@@ -81,11 +81,12 @@ bool LineMode::replaced(const QString &port, const QString &node)
     return !stamp.isEmpty() && stamp != plug.stamp;
 }
 
-void LineMode::arrive(const QString &port, const QString &node)
+void LineMode::arrive(const ModulePort &found)
 {
-    auto *session = new ModuleSession({port, node}, request, journal, this);
+    const QString &port = found.port;
+    auto *session = new ModuleSession({port, found.node, found.usb_device}, request, journal, this);
     const int shown_as = printer->add(port, operation_name(request.type));
-    present.insert(port, {session, shown_as, port_node_stamp(node)});
+    present.insert(port, {session, shown_as, port_node_stamp(found.node)});
     connect(session, &ModuleSession::progress, this,
             [this, shown_as](qint64 bytes, qint64 total) { printer->progress(shown_as, bytes, total); });
     connect(session, &ModuleSession::finished, this,

@@ -11,12 +11,13 @@
 
 class LivePrinter;
 class PortChangeNotifier;
+struct ModulePort;
 
 // Line mode: every module port present, and every one that appears later,
 // gets the request once per plug-in, each on its own worker thread; a module
-// that had it done already in this run (one restarting after its update, say)
-// is told apart by its identity and hears nothing more. A port counts as a
-// new plug-in once it has been seen gone (a rescan without it, after a
+// that had it done just now in the same place (one restarting after its
+// update) is told apart by its identity and hears nothing more. A port counts
+// as a new plug-in once it has been seen gone (a rescan without it, after a
 // device-change event or the periodic rescan); its running operation is then
 // cancelled as "unplugged". Runs until stop().
 class LineMode : public QObject
@@ -42,7 +43,7 @@ private:
     void rescan();
     // The port's node is not the one it had at its arrival.
     bool replaced(const QString &port, const QString &node);
-    void arrive(const QString &port, const QString &node);
+    void arrive(const ModulePort &port);
     void depart(const QString &port);
     void on_session_finished(ModuleSession *session, int shown_as);
     void finish_if_idle();

@@ -12,7 +12,7 @@ LivePrinter::LivePrinter(Mode mode, const QString &header, QObject *parent)
     : QObject(parent)
     , mode(mode)
     , line_mode(!header.isEmpty())
-    , header(header)
+    , header(shown_text(header))
 {
     running.start();
     // Redrawing at every block would cost more than the transfer on a slow
@@ -42,7 +42,7 @@ void LivePrinter::event(const QString &port, const char *name, const QString &pl
     if (mode == json)
         write_out(json_line({{QStringLiteral("port"), port}, {QStringLiteral("event"), QLatin1String(name)}}));
     else if (mode == plain)
-        write_out(QStringLiteral("%1: %2").arg(port, plain_text).toUtf8() + '\n');
+        write_out(QStringLiteral("%1: %2").arg(shown_text(port), plain_text).toUtf8() + '\n');
 }
 
 int LivePrinter::add(const QString &port, const QString &operation)
@@ -81,22 +81,23 @@ void LivePrinter::progress(int id, qint64 bytes, qint64 total)
                              {QStringLiteral("bytes"), double(bytes)},
                              {QStringLiteral("total"), double(total)}}));
     } else {
-        write_out(QStringLiteral("%1: %2").arg(m->port, running_text(*m)).toUtf8() + '\n');
+        write_out(QStringLiteral("%1: %2").arg(shown_text(m->port), running_text(*m)).toUtf8() + '\n');
     }
 }
 
 void LivePrinter::result(int id, const OperationRecord &record, bool done_before)
 {
     ++(done_before ? already_done : record.ok ? ok : failed);
-    const QString already = QStringLiteral("already done %1").arg(record.device_number);
+    const QString already = QStringLiteral("already done %1").arg(shown_text(record.device_number));
+    const QString port = shown_text(record.port);
     // An unplugged port's line may be fading out: its own result still shows.
     if (Module *m = find(id)) {
         m->done = true;
         m->ok = record.ok;
-        m->result = done_before    ? (line_mode ? already : QStringLiteral("%1: %2").arg(record.port, already))
+        m->result = done_before    ? (line_mode ? already : QStringLiteral("%1: %2").arg(port, already))
                     : !line_mode   ? result_line(record)
-                    : record.ok    ? QStringLiteral("OK %1").arg(record.device_number)
-                                   : QStringLiteral("FAILED %1").arg(record.detail);
+                    : record.ok    ? QStringLiteral("OK %1").arg(shown_text(record.device_number))
+                                   : QStringLiteral("FAILED %1").arg(shown_text(record.detail));
     }
     if (mode == json) {
         QJsonObject object = result_json(record);
@@ -104,7 +105,7 @@ void LivePrinter::result(int id, const OperationRecord &record, bool done_before
             object.insert(QStringLiteral("already_done"), true);
         write_out(json_line(object));
     } else if (mode == plain) {
-        write_out((done_before ? QStringLiteral("%1: %2").arg(record.port, already) : result_line(record)).toUtf8()
+        write_out((done_before ? QStringLiteral("%1: %2").arg(port, already) : result_line(record)).toUtf8()
                   + '\n');
     }
 }
@@ -122,7 +123,7 @@ void LivePrinter::notice(const QString &line)
 {
     if (mode == terminal)
         erase_live_lines();
-    write_out(QStringLiteral("kv20-cli: %1\n").arg(line).toUtf8(), stderr);
+    write_out(QStringLiteral("kv20-cli: %1\n").arg(shown_text(line)).toUtf8(), stderr);
     if (mode == terminal)
         redraw();
 }
@@ -148,11 +149,11 @@ QString LivePrinter::running_text(const Module &m) const
 QString LivePrinter::live_line(const Module &m) const
 {
     if (!line_mode)
-        return m.done ? m.result : QStringLiteral("%1: %2").arg(m.port, running_text(m));
+        return m.done ? m.result : QStringLiteral("%1: %2").arg(shown_text(m.port), running_text(m));
     const QString text = !m.done ? running_text(m)
                                  : (m.ok ? QLatin1String(green) : QLatin1String(red)) + m.result
                                        + QLatin1String(plain_colour);
-    QString line = QStringLiteral("%1  %2").arg(m.port, -10).arg(text);
+    QString line = QStringLiteral("%1  %2").arg(shown_text(m.port), -10).arg(text);
     if (m.gone.isValid())
         line += QLatin1String(dim) + QStringLiteral("  (unplugged)") + QLatin1String(plain_colour);
     return line;

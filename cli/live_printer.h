@@ -33,7 +33,8 @@ public:
 
     int add(const QString &port, const QString &operation);
     void progress(int id, qint64 bytes, qint64 total);
-    // already_done: the module had the operation earlier in this run.
+    // already_done: the module had the operation just now (back from its
+    // update).
     void result(int id, const OperationRecord &record, bool already_done = false);
     void removal(int id);
     // A line for the operator outside the live lines (journal notices): on

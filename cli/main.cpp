@@ -34,9 +34,10 @@ void say(const QString &line, FILE *stream = stdout)
     write_out(line.toUtf8() + '\n', stream);
 }
 
+// A complaint may quote a port's name, an argument or a record as it came.
 void complain(const QString &line)
 {
-    say(QStringLiteral("kv20-cli: ") + line, stderr);
+    say(QStringLiteral("kv20-cli: ") + shown_text(line), stderr);
 }
 
 int list_ports(bool json)
@@ -47,7 +48,8 @@ int list_ports(bool json)
                                  {QStringLiteral("node"), port.node},
                                  {QStringLiteral("name"), port.name}}));
         } else {
-            say(port.port + QLatin1Char('\t') + port.node + QLatin1Char('\t') + port.name);
+            say(shown_text(port.port) + QLatin1Char('\t') + shown_text(port.node) + QLatin1Char('\t')
+                + shown_text(port.name));
         }
     }
     return output_lost() ? output_gone : all_ok;

@@ -4,6 +4,28 @@
 
 #include <cstdio>
 
+QString shown_text(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '\\')
+            shown += QLatin1String("\\\\");
+        else if (u == '\r')
+            shown += QLatin1String("\\r");
+        else if (u == '\n')
+            shown += QLatin1String("\\n");
+        else if (u == '\t')
+            shown += QLatin1String("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString rate_text(double bytes_per_second)
 {
     return bytes_per_second >= 1024 ? QStringLiteral("%1 KiB/s").arg(bytes_per_second / 1024, 0, 'f', 1)
@@ -12,12 +34,14 @@ QString rate_text(double bytes_per_second)
 
 QString result_line(const OperationRecord &r)
 {
+    const QString port = shown_text(r.port);
     if (!r.ok)
-        return QStringLiteral("%1: failed: %2").arg(r.port, r.detail);
+        return QStringLiteral("%1: failed: %2").arg(port, shown_text(r.detail));
     if (r.operation != QLatin1String("query"))
-        return QStringLiteral("%1: ok").arg(r.port);
+        return QStringLiteral("%1: ok").arg(port);
     return QStringLiteral("%1: ok device_number=%2 imei_or_mac=%3 iccid_or_audio_version=%4 device_version=%5")
-        .arg(r.port, r.device_number, r.imei_or_mac, r.iccid_or_audio_version, r.device_version);
+        .arg(port, shown_text(r.device_number), shown_text(r.imei_or_mac), shown_text(r.iccid_or_audio_version),
+             shown_text(r.device_version));
 }
 
 QJsonObject result_json(const OperationRecord &r)
@@ -37,7 +61,24 @@ QJsonObject result_json(const OperationRecord &r)
 
 QByteArray json_line(const QJsonObject &object)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray compact = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // JSON lets DEL and the C1 controls (U+0080 to U+009F, C2 80 to C2 9F in
+    // UTF-8) stand raw in a string, where a terminal still acts on them; as
+    // \u escapes they read back the same. Outside a string they cannot occur.
+    QByteArray line;
+    line.reserve(compact.size() + 1);
+    for (int i = 0; i < compact.size(); ++i) {
+        const uchar c = uchar(compact.at(i)), next = i + 1 < compact.size() ? uchar(compact.at(i + 1)) : 0;
+        if (c == 0x7f) {
+            line += "\\u007f";
+        } else if (c == 0xc2 && next >= 0x80 && next < 0xa0) {
+            line += "\\u00" + QByteArray::number(next, 16);
+            ++i;
+        } else {
+            line += char(c);
+        }
+    }
+    return line + '\n';
 }
 
 namespace {

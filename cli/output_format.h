@@ -12,6 +12,13 @@
 // The pieces every printer of kv20-cli shares, so that a result reads the
 // same in every mode.
 
+// Text from outside the program (a module's replies, port and device names,
+// file names, details) as plain and live output show it: every control
+// character written out (\r, \n, \t, else \xHH, DEL and the C1 controls
+// too) and a backslash doubled. A module answering with a line end or an
+// escape sequence can then neither forge a line of output nor clear the
+// screen or retitle the terminal, and what is shown reads back unambiguously.
+QString shown_text(const QString &text);
 // "11.2 KiB/s", "850 B/s".
 QString rate_text(double bytes_per_second);
 // "pts/3: ok", "pts/3: failed: transfer error -4"; a query's ok line carries
@@ -20,6 +27,7 @@ QString result_line(const OperationRecord &record);
 // The result event of JSON Lines: the device fields under the journal's
 // column names.
 QJsonObject result_json(const OperationRecord &record);
+// One compact JSON line: the values exact, but no control character raw.
 QByteArray json_line(const QJsonObject &object);
 
 // Written and flushed at once, so that a reader of a pipe sees every event

@@ -11,4 +11,9 @@ struct ComPortInterface
 {
     QString device_path;
     QString name;
+    // Where the module is plugged in: on Linux the USB device's directory in
+    // sysfs (its bus and hub ports, /sys/devices/.../usb1/1-1/1-1.4), the
+    // same for whatever module is plugged into that socket. Empty where the
+    // walk cannot say.
+    QString usb_device {};
 };

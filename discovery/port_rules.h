@@ -15,6 +15,7 @@ struct ModulePort
     QString port;  // the name the window's port selector shows
     QString node;  // the device node that opens it
     QString name;  // the friendly name the walk read
+    QString usb_device {};  // where it is plugged in (ComPortInterface::usb_device)
 };
 
 // Every present interface that the same identity rules accept, in the walk's

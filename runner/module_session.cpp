@@ -12,17 +12,18 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     const QString port = target.port, tool = request.tool;
     const std::shared_ptr<ServedModules> served = request.served;
     const QByteArray sha256 = request.image_sha256;
-    worker->set_record_sink([journal, port, tool, served, sha256](OperationRecord record) {
+    const QString place = target.place.isEmpty() ? target.port : target.place;
+    worker->set_record_sink([journal, port, tool, served, sha256, place](OperationRecord record) {
         record.tool = tool;
         record.port = port;
         // Known before the module can restart and come back.
         if (served && record.ok)
-            served->add(ServedModules::key(record, sha256));
+            served->add(ServedModules::key(record, sha256), place, ServedModules::now_ms());
         return journal.append(record);
     });
     if (served) {
-        worker->set_identity_check([served, sha256](const OperationRecord &record) {
-            return served->contains(ServedModules::key(record, sha256));
+        worker->set_identity_check([served, sha256, place](const OperationRecord &record) {
+            return served->contains(ServedModules::key(record, sha256), place, ServedModules::now_ms());
         });
     }
     worker->set_image_check(sha256);

@@ -28,6 +28,9 @@ public:
     {
         QString port;  // as the operator knows it (pts/3, COM5)
         QString node;  // what opens it
+        // Where the module is plugged in (ModulePort::usb_device); empty: the
+        // port's name stands for it.
+        QString place {};
     };
     struct Request
     {
@@ -38,8 +41,9 @@ public:
         // Set: the image must still have this SHA-256 (lower-case hex) when
         // it is read for sending, else the module hears nothing.
         QByteArray image_sha256;
-        // Set: a module found in it after its identity query hears nothing
-        // more (already done); one whose operation ends ok is added to it.
+        // Set: a module found in it after its identity query (the same one,
+        // back in its place soon after its ok) hears nothing more (already
+        // done); one whose operation ends ok is added to it.
         std::shared_ptr<ServedModules> served;
         // A port that does not open is tried again every open_retry_every_ms
         // for this long before its record says so: a port that has just
@@ -61,7 +65,8 @@ public:
     QString port() const { return target.port; }
     const OperationRecord &record() const { return result; }
     const JournalOutcome &journal_outcome() const { return journal_result; }
-    // The module had this operation done earlier in the run: no record.
+    // The module had this operation done just now, in the same place: no
+    // record.
     bool already_done() const { return already_done_; }
     bool done() const { return finished_; }
 

@@ -231,6 +231,38 @@ private slots:
         QCOMPARE(requests, (QList<int>{operation::select_1k_blocks, operation::set_cellular_kind}));
     }
 
+    // The tool's own process: its trace on standard error, where the operator
+    // reads it, is the text alone unless QT_MESSAGE_PATTERN asks otherwise.
+    void trace_lines_data()
+    {
+        QTest::addColumn<QByteArray>("pattern"); // QT_MESSAGE_PATTERN
+        QTest::addColumn<QString>("every_line");
+        QTest::newRow("text alone") << QByteArray() << "^(?!kv20\\.\\w+: )";
+        QTest::newRow("QT_MESSAGE_PATTERN") << QByteArray("%{category}| %{message}") << "^[\\w.]+\\| ";
+    }
+    void trace_lines()
+    {
+        QFETCH(QByteArray, pattern);
+        QFETCH(QString, every_line);
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_MESSAGE_PATTERN");
+        if (!pattern.isEmpty())
+            env.insert("QT_MESSAGE_PATTERN", pattern);
+        tool.setProcessEnvironment(env);
+        tool.setWorkingDirectory(work.path());
+        tool.setReadChannel(QProcess::StandardError);
+        tool.start(KV20_BIN_DIR "/kv20-tool", QStringList());
+        QByteArray written;
+        while (written.count('\n') < 3 && tool.waitForReadyRead(10000))
+            written += tool.readAll();
+        tool.kill();
+        QVERIFY(tool.waitForFinished(5000));
+        const QStringList lines = QString::fromUtf8(written.left(written.lastIndexOf('\n'))).split('\n');
+        QVERIFY(lines.size() >= 3);
+        QCOMPARE(lines.filter(QRegularExpression(every_line)), lines);
+    }
+
     // The catalogue the tool loads for English: no text of the window left untranslated.
     void english_catalogue_covers_the_window()
     {

@@ -129,6 +129,8 @@ private slots:
     void list_finds_the_modules_only();
     void audio_on_three_modules_one_refusing();
     void query_json_reads_back();
+    void module_text_shown_escaped_data();
+    void module_text_shown_escaped();
     void bad_input_sends_nothing_data();
     void bad_input_sends_nothing();
     void interrupt_cancels_on_the_wire_data();
@@ -203,6 +205,52 @@ void TestCli::query_json_reads_back()
     QCOMPARE(result.value("imei_or_mac").toString(), QStringLiteral("a0:b1"));
     QCOMPARE(result.value("iccid_or_audio_version").toString(), QStringLiteral("A-3"));
     QVERIFY(!result.value("device_version").toString().isEmpty());
+}
+
+void TestCli::module_text_shown_escaped_data()
+{
+    QTest::addColumn<QString>("option");  // of the simulator
+    QTest::addColumn<QString>("answer");  // what the module puts in its reply
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");   // what the module said, as --json gives it
+    QTest::addColumn<QString>("shown");   // as the plain output shows it
+    const QString stamp = QStringLiteral("2026-12-06T14:21:54.636+08:00");
+    // A single-value reply ends at its first line end: the rest is not the value.
+    QTest::newRow("AT+LVER with a line end and a stamp")
+        << "--fw-version" << "V1,0\r\n" + stamp + ",x" << "device_version" << "V1,0" << "V1,0";
+    QTest::newRow("AT+LVER with a bare LF") << "--fw-version" << "V1,0\n" + stamp + ",x" << "device_version"
+                                            << "V1,0\n" + stamp + ",x" << "V1,0\\n" + stamp + ",x";
+    QTest::newRow("AT+INFO with a line end") << "--devno" << "D7\r\n" + stamp << "device_number"
+                                             << "D7\r\n" + stamp << "D7\\r\\n" + stamp;
+    QTest::newRow("screen cleared, title set") << "--fw-version" << "\x1b[2J\x1b]0;title\aV2" << "device_version"
+                                               << "\x1b[2J\x1b]0;title\aV2" << "\\x1b[2J\\x1b]0;title\\x07V2";
+    QTest::newRow("tab and backslash") << "--iccid" << "89\t86\\x1b" << "iccid_or_audio_version"
+                                       << "89\t86\\x1b" << "89\\t86\\\\x1b";
+}
+
+// Whatever a module answers reaches the terminal as text: one line per
+// module, no control character; --json keeps the exact value.
+void TestCli::module_text_shown_escaped()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, answer);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, shown);
+    Bench b;
+    QVERIFY(b.start_sims({{"--quiet", option + '=' + answer}}));
+    const auto raw_controls = [](const QByteArray &out) {
+        return std::count_if(out.cbegin(), out.cend(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
+    };
+    QCOMPARE(b.run({"query", "--port", b.port(0)}), 0);
+    QByteArray out = b.cli.readAllStandardOutput();
+    QCOMPARE(raw_controls(out), 1);  // the line's end
+    QVERIFY2(out.contains(' ' + field.toUtf8() + '=' + shown.toUtf8() + (field == "device_version" ? "\n" : " ")),
+             out.toPercentEncoding(" :/=").constData());
+    QCOMPARE(b.run({"query", "--port", b.port(0), "--json"}), 0);
+    out = b.cli.readAllStandardOutput();
+    QCOMPARE(raw_controls(out), 1);
+    QCOMPARE(QJsonDocument::fromJson(out).object().value(field).toString(), value);
 }
 
 void TestCli::bad_input_sends_nothing_data()
@@ -370,37 +418,52 @@ void TestCli::watch_serves_each_plug_in_once()
 void TestCli::watch_serves_each_module_once_data()
 {
     QTest::addColumn<QStringList>("sim_args");
-    QTest::addColumn<QString>("restart");     // when the test restarts the module: "block 2", "result", or never
-    QTest::addColumn<int>("downloads");       // AT+XUPDATE commands the module hears
+    QTest::addColumn<QString>("restart");     // when the test restarts the module: "block 2", "result", or never;
+                                              // "twin": after the result, its twin is plugged in beside it
+    QTest::addColumn<QByteArray>("same_module_ms");  // KV20_SAME_MODULE_MS, empty: two minutes
+    QTest::addColumn<int>("downloads");       // AT+XUPDATE commands the modules hear
     QTest::addColumn<QStringList>("details"); // of the journal's records, in order ("": ok)
     QTest::addColumn<int>("already_done");
     QTest::newRow("restarting after its download") << QStringList {"--restart-after-download=300"} << ""
-                                                   << 1 << QStringList {""} << 1;
+                                                   << QByteArray() << 1 << QStringList {""} << 1;
     QTest::newRow("restarting after a failed download")
-        << QStringList {"--nak-block=2", "--nak-times=5"} << "result" << 2
+        << QStringList {"--nak-block=2", "--nak-times=5"} << "result" << QByteArray() << 2
         << QStringList {"transfer error -4", "transfer error -4"} << 0;
-    QTest::newRow("same port name gone mid-transfer and back") << QStringList {"--pace"} << "block 2" << 2
-                                                               << QStringList {"unplugged", ""} << 0;
-    QTest::newRow("port ready on the second try") << QStringList {"--not-ready-ms=300"} << "" << 1
+    QTest::newRow("same port name gone mid-transfer and back") << QStringList {"--pace"} << "block 2" << QByteArray()
+                                                               << 2 << QStringList {"unplugged", ""} << 0;
+    QTest::newRow("port ready on the second try") << QStringList {"--not-ready-ms=300"} << "" << QByteArray() << 1
                                                   << QStringList {""} << 0;
+    // A factory default or a cloned image: one identity, two modules.
+    QTest::newRow("same identity on another port") << QStringList {"--devno=KV20-CLONE", "--imei=860000000000007"}
+                                                   << "twin" << QByteArray() << 2 << QStringList {"", ""} << 0;
+    // Away for a second, with a bound of 100 ms.
+    QTest::newRow("same port after the bound") << QStringList() << "result" << QByteArray("100") << 2
+                                               << QStringList {"", ""} << 0;
 }
 
 // A module is known by its identity, not by its port's name: one restarting
 // after its update comes back under the same name and is not served again;
-// one whose operation did not end ok is.
+// one whose operation did not end ok is, and so is one with the same
+// identity on another port, or on the same port once the bound has passed.
 void TestCli::watch_serves_each_module_once()
 {
     QFETCH(QStringList, sim_args);
     QFETCH(QString, restart);
+    QFETCH(QByteArray, same_module_ms);
     QFETCH(int, downloads);
     QFETCH(QStringList, details);
     QFETCH(int, already_done);
     Bench b;
     QVERIFY(b.write("image.bin", random_image(30000)));
     QVERIFY(b.start_sims({sim_args}));
+    if (!same_module_ms.isEmpty())
+        qputenv("KV20_SAME_MODULE_MS", same_module_ms);
     b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json"});
+    qunsetenv("KV20_SAME_MODULE_MS");
     const auto result = [](const QJsonObject &e) { return e["event"] == "result"; };
-    if (!restart.isEmpty()) {
+    if (restart == "twin") {
+        QVERIFY(b.wait_for_events(result, 1) && b.start_sims({sim_args}));
+    } else if (!restart.isEmpty()) {
         QVERIFY(restart == "result" ? b.wait_for_events(result, 1) : b.sims.at(0)->wait_for_log("block 2 ", 10000));
         ::kill(pid_t(b.sims.at(0)->process().processId()), SIGUSR1);
     }
@@ -409,7 +472,10 @@ void TestCli::watch_serves_each_module_once()
     QVERIFY(b.cli.waitForFinished(5000));
     QCOMPARE(b.cli.exitCode(), 130);
 
-    QCOMPARE(b.sims.at(0)->stderr_log().count("command AT+XUPDATE"), downloads);
+    int heard = 0;
+    for (auto &sim : b.sims)
+        heard += sim->stderr_log().count("command AT+XUPDATE");
+    QCOMPARE(heard, downloads);
     QStringList journalled;
     for (const QStringList &r : b.journal())
         journalled << r.at(12);
