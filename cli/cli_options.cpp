@@ -86,6 +86,31 @@ const char watch_help[] =
 
 } // namespace
 
+const char report_help[] =
+    "Usage: kv20-cli report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]\n"
+    "\n"
+    "Reads the results journals of one or many stations (kv20-journal.csv and\n"
+    "the side files kv20-journal-unsaved-*.csv) and tells how many modules went\n"
+    "through, the first-pass and final yield, modules per hour, failures by\n"
+    "detail, each station's and port's yield and durations, and which images\n"
+    "were written. A station is named by its journal's folder\n"
+    "(line2/station3/kv20-journal.csv is station3); a journal renamed, such as\n"
+    "station3.csv, by its file name. Rows that cannot be read are counted and\n"
+    "named by file and line.\n"
+    "\n"
+    "Options:\n"
+    "  --from TIME   leave out records before TIME, a local date-time as the\n"
+    "                journals write it: 2026-12-06T06:00 (or a date alone)\n"
+    "  --to TIME     leave out records from TIME on\n"
+    "  --html FILE   write the report as one HTML page (charts included, no\n"
+    "                script, nothing loaded from elsewhere)\n"
+    "  --json        print the figures as one JSON object (keys in kv20-cli(1))\n"
+    "\n"
+    "Without --html or --json a summary is printed.\n"
+    "Exit status: 0; 1 when no record falls in the range; 2 usage error, a\n"
+    "file that cannot be read as a journal or a page that cannot be written;\n"
+    "141 when standard output cannot be written.\n";
+
 ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options, QString *error)
 {
     QTextStream out(stdout);

@@ -28,3 +28,6 @@ enum class ParseResult { run, help_shown, usage_error };
 
 // Help goes to standard output, a usage error's one line to *error.
 ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options, QString *error);
+
+// kv20-cli report --help.
+extern const char report_help[];

@@ -1,5 +1,6 @@
 // kv20-cli: the window's operations without a window, on one module or on
 // several at once, each on its own worker thread.
+#include "cli/cli_messages.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/line_mode.h"
@@ -11,7 +12,7 @@
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/journal.h"
-#include "report/report_command.h"
+#include "cli/report_command.h"
 #include "runner/module_session.h"
 
 #include <QCoreApplication>
@@ -24,21 +25,6 @@
 #include <vector>
 
 namespace {
-
-// 141: the output went away (128 + SIGPIPE), wherever the platform has no
-// such signal too.
-enum ExitCode { all_ok = 0, failed = 1, usage = 2, journal_failed = 3, output_gone = 141 };
-
-void say(const QString &line, FILE *stream = stdout)
-{
-    write_out(line.toUtf8() + '\n', stream);
-}
-
-// A complaint may quote a port's name, an argument or a record as it came.
-void complain(const QString &line)
-{
-    say(QStringLiteral("kv20-cli: ") + shown_text(line), stderr);
-}
 
 int list_ports(bool json)
 {

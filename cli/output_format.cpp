@@ -1,5 +1,7 @@
 #include "cli/output_format.h"
 
+#include "cli/cli_messages.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -110,4 +112,14 @@ void set_output_lost_handler(std::function<void()> handler)
 bool output_lost()
 {
     return lost_out || lost_err;
+}
+
+void say(const QString &line, FILE *stream)
+{
+    write_out(line.toUtf8() + '\n', stream);
+}
+
+void complain(const QString &line)
+{
+    say(QStringLiteral("kv20-cli: ") + shown_text(line), stderr);
 }

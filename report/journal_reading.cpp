@@ -1,6 +1,6 @@
 #include "report/journal_reading.h"
 
-#include "report/journal_row.h"
+#include "journal/journal_row.h"
 #include "report/shift_tally.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/journal_scanner.h"
+#include "journal/journal_scanner.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "report/report_json.h"
 
-#include "report/wall_clock.h"
+#include "journal/journal_time.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

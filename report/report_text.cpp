@@ -2,7 +2,7 @@
 
 #include "report/html_text.h"
 #include "report/report_json.h"
-#include "report/wall_clock.h"
+#include "journal/journal_time.h"
 
 #include <QStringList>
 

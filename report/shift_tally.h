@@ -2,7 +2,7 @@
 
 #include "report/duration_histogram.h"
 #include "report/identity_table.h"
-#include "report/journal_row.h"
+#include "journal/journal_row.h"
 #include "report/shift_figures.h"
 
 #include <deque>

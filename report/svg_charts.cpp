@@ -1,6 +1,6 @@
 #include "report/svg_charts.h"
 
-#include "report/wall_clock.h"
+#include "journal/journal_time.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "report/journal_scanner.h"
+#include "journal/journal_scanner.h"
 
 #include <cstring>
 

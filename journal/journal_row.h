@@ -1,10 +1,11 @@
 #pragma once
 
-#include "report/journal_scanner.h"
-#include "report/wall_clock.h"
+#include "journal/journal_scanner.h"
+#include "journal/journal_time.h"
 
 #include <QString>
 
+#include <string>
 #include <string_view>
 
 // One journal record with the fields the report reads, as views into the
@@ -16,6 +17,7 @@ struct JournalRow
     qint64 image_bytes = -1;  // -1: none read
     bool ok = false;
     qint64 duration_ms = 0;
+    std::string scratch[6];  // holds the values that differ from their stored text
 };
 
 // The journal's columns found by name in its header row, so that a journal

@@ -1,9 +1,19 @@
-#include "report/journal_row.h"
+#include "journal/journal_row.h"
+
+#include "journal/journal_format.h"
 
 namespace {
 
-const char *const names[] = {"time", "port", "operation", "device_number", "imei_or_mac", "image",
-                             "image_bytes", "image_sha256", "result", "detail", "duration_ms"};
+namespace format = journal_format;
+
+// The columns the report reads, in the order of JournalColumns::Column.
+const std::string_view names[] = {
+    format::column_names[format::time],         format::column_names[format::port],
+    format::column_names[format::operation],    format::column_names[format::device_number],
+    format::column_names[format::imei_or_mac],  format::column_names[format::image],
+    format::column_names[format::image_bytes],  format::column_names[format::image_sha256],
+    format::column_names[format::result],       format::column_names[format::detail],
+    format::column_names[format::duration_ms]};
 
 bool parse_count(std::string_view text, qint64 *value)
 {
@@ -19,15 +29,6 @@ bool parse_count(std::string_view text, qint64 *value)
     return true;
 }
 
-// The journal stores a module's value that a spreadsheet would run as a
-// formula with a "'" in front; the report shows it as the module sent it.
-std::string_view module_value(std::string_view value)
-{
-    if (value.size() >= 2 && value[0] == '\'' && std::string_view("=+-@\t\r").find(value[1]) != std::string_view::npos)
-        value.remove_prefix(1);
-    return value;
-}
-
 } // namespace
 
 bool JournalColumns::read_header(const JournalScanner::Row &header, QString *missing)
@@ -39,7 +40,7 @@ bool JournalColumns::read_header(const JournalScanner::Row &header, QString *mis
             if (header.fields[i] == names[c])
                 index_[c] = int(i);
         if (index_[c] < 0)
-            absent << QLatin1String(names[c]);
+            absent << QString::fromLatin1(names[c].data(), int(names[c].size()));
     }
     width_ = header.fields.size();
     header_copy_.clear();
@@ -76,22 +77,27 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     if (!parse_journal_time(field(time), &out->time))
         return "no time";
     const std::string_view result_text = field(result);
-    if (result_text != "ok" && result_text != "failed")
+    if (result_text != format::result_ok && result_text != format::result_failed)
         return "result neither ok nor failed";
-    out->ok = result_text == "ok";
+    out->ok = result_text == format::result_ok;
     if (!parse_count(field(duration_ms), &out->duration_ms))
         return "no duration";
     out->image_bytes = -1;
     if (!field(image_bytes).empty() && !parse_count(field(image_bytes), &out->image_bytes))
         return "image_bytes not a number";
-    out->operation = field(operation);
+    // Values as they were before the journal stored them (formulas
+    // neutralised, line breaks written out).
+    const auto value = [&](Column c, std::string *scratch) {
+        return format::original_value(field(c), scratch);
+    };
+    out->operation = value(operation, &out->scratch[0]);
     if (out->operation.empty())
         return "no operation";
-    out->port = field(port);
-    out->device_number = module_value(field(device_number));
-    out->imei_or_mac = module_value(field(imei_or_mac));
-    out->image = field(image);
+    out->port = value(port, &out->scratch[1]);
+    out->device_number = value(device_number, &out->scratch[2]);
+    out->imei_or_mac = value(imei_or_mac, &out->scratch[3]);
+    out->image = value(image, &out->scratch[4]);
     out->image_sha256 = field(image_sha256);
-    out->detail = field(detail);
+    out->detail = value(detail, &out->scratch[5]);
     return nullptr;
 }

@@ -1,4 +1,10 @@
-#include "report/report_command.h"
+#include "cli/report_command.h"
+
+#include "cli/cli_messages.h"
+#include "cli/cli_options.h"
+#include "cli/output_format.h"
+#include "journal/journal_format.h"
+#include "journal/operation_record.h"
 
 #include "report/journal_reading.h"
 #include "report/report_json.h"
@@ -13,54 +19,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cstdio>
 
 namespace {
 
-// 141: as every command of kv20-cli when its output goes away.
-enum ExitCode { done = 0, nothing_in_range = 1, usage = 2, output_gone = 141 };
-
-const char help_text[] =
-    "Usage: kv20-cli report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]\n"
-    "\n"
-    "Reads the results journals of one or many stations (kv20-journal.csv and\n"
-    "the side files kv20-journal-unsaved-*.csv) and tells how many modules went\n"
-    "through, the first-pass and final yield, modules per hour, failures by\n"
-    "detail, each station's and port's yield and durations, and which images\n"
-    "were written. A station is named by its journal's folder\n"
-    "(line2/station3/kv20-journal.csv is station3); a journal renamed, such as\n"
-    "station3.csv, by its file name. Rows that cannot be read are counted and\n"
-    "named by file and line.\n"
-    "\n"
-    "Options:\n"
-    "  --from TIME   leave out records before TIME, a local date-time as the\n"
-    "                journals write it: 2026-12-06T06:00 (or a date alone)\n"
-    "  --to TIME     leave out records from TIME on\n"
-    "  --html FILE   write the report as one HTML page (charts included, no\n"
-    "                script, nothing loaded from elsewhere)\n"
-    "  --json        print the figures as one JSON object (keys in kv20-cli(1))\n"
-    "\n"
-    "Without --html or --json a summary is printed.\n"
-    "Exit status: 0; 1 when no record falls in the range; 2 usage error, a\n"
-    "file that cannot be read as a journal or a page that cannot be written;\n"
-    "141 when standard output cannot be written.\n";
-
-// False when the output could not take it all (a full disk, a reader gone).
-bool write_out(const QByteArray &bytes, FILE *stream = stdout)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    return std::fflush(stream) == 0 && !std::ferror(stream);
-}
-
-void complain(const QString &line)
-{
-    write_out("kv20-cli: " + line.toUtf8() + '\n', stderr);
-}
-
 bool journal_file_name(const QString &name)
 {
-    return name == QLatin1String("kv20-journal.csv")
-           || (name.startsWith(QLatin1String("kv20-journal-unsaved-")) && name.endsWith(QLatin1String(".csv")));
+    return name == journal_text(journal_format::file_name)
+           || (name.startsWith(journal_text(journal_format::side_file_prefix))
+               && name.endsWith(journal_text(journal_format::side_file_suffix)));
 }
 
 // The station a journal belongs to: its folder, unless the file has been
@@ -102,7 +68,8 @@ int run_report_command(const QStringList &arguments)
         return usage;
     }
     if (parser.isSet(help)) {
-        return write_out(help_text) ? done : output_gone;
+        write_out(report_help);
+        return output_lost() ? output_gone : all_ok;
     }
     const QStringList journals = parser.positionalArguments();
     if (journals.isEmpty()) {
@@ -143,14 +110,15 @@ int run_report_command(const QStringList &arguments)
                            : parser.isSet(html) ? QStringLiteral("report page written to %1\n").arg(parser.value(html)).toUtf8()
                                                 : report_text(figures);
     // A report cut short must not pass for a whole one.
-    if (!write_out(out)) {
+    write_out(out);
+    if (output_lost()) {
         complain(QStringLiteral("standard output cannot be written"));
         return output_gone;
     }
     if (figures.records == 0) {
         complain(parser.isSet(from) || parser.isSet(to) ? QStringLiteral("no record falls in the range")
                                                         : QStringLiteral("no record in the journals"));
-        return nothing_in_range;
+        return failed;
     }
-    return done;
+    return all_ok;
 }

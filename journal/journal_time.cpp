@@ -1,4 +1,4 @@
-#include "report/wall_clock.h"
+#include "journal/journal_time.h"
 
 namespace {
 
