@@ -10,6 +10,8 @@
 // missed (the machine may be busy): the figures say that.
 //
 //   kv20-bench-report [--records N]...    (default: 100000 and 1000000)
+#include "journal/journal_format.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QJsonDocument>
@@ -35,11 +37,21 @@ namespace {
 
 constexpr int lines = 3, stations_per_line = 4, ports = 4;
 
-const char header[] = "\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
-                      "device_version,image,image_bytes,image_sha256,result,detail,duration_ms\r\n";
+// The journal's preamble; the records below fill its columns in order.
+std::string journal_preamble()
+{
+    std::string text(journal_format::byte_order_mark);
+    for (const std::string_view column : journal_format::column_names)
+        text.append(column).push_back(',');
+    text.back() = '\r';
+    return text + '\n';
+}
 const char sound_sha[] = "3f0a9c41d2b7e8a5c6f1e0d9b8a7c6f5e4d3c2b1a0f9e8d7c6b5a4f3e2d1c0b9";
 const char firmware_sha[] = "a1b2c3d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7e8f90";
-const char *const details[] = {"no reply", "no acknowledgement", "transfer error -4", "unplugged", "transfer error -1"};
+namespace detail_text = journal_format::detail_text;
+const std::string details[] = {std::string(detail_text::no_reply), std::string(detail_text::no_acknowledgement),
+                               std::string(detail_text::transfer_error) + "-4", std::string(detail_text::unplugged),
+                               std::string(detail_text::transfer_error) + "-1"};
 
 // "2026-12-06T06:00:00.000+08:00" for a millisecond count from that time;
 // the bench stays within December.
@@ -60,7 +72,7 @@ bool write_station(const QString &path, long long count, int station, std::mt199
     FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
     if (!file)
         return false;
-    std::string out = header;
+    std::string out = journal_preamble();
     long long written = 0, clock_ms = 0;
     int module = 0;
     std::uniform_int_distribution<int> percent(0, 99), detail(0, 4), jitter(0, 4000);
@@ -96,10 +108,10 @@ bool write_station(const QString &path, long long count, int station, std::mt199
         bool ok = false;
         for (int attempt = 0; attempt < 3 && !ok && written < count; ++attempt) {
             ok = percent(*random) >= (port == 3 && station % 5 == 0 ? 25 : 6);
-            record(port, "audio", true, sound_sha, ok, details[detail(*random)], 90000 + jitter(*random) * 3);
+            record(port, "audio", true, sound_sha, ok, details[detail(*random)].c_str(), 90000 + jitter(*random) * 3);
         }
         if (module % 5 == 0 && written < count)
-            record(port, "firmware", true, firmware_sha, percent(*random) >= 3, details[detail(*random)],
+            record(port, "firmware", true, firmware_sha, percent(*random) >= 3, details[detail(*random)].c_str(),
                    180000 + jitter(*random) * 5);
     }
     std::fwrite(out.data(), 1, out.size(), file);
