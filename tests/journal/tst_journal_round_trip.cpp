@@ -199,7 +199,7 @@ void TestJournalRoundTrip::every_value_reads_back_after_any_cut()
         for (const auto &read : {read_with_csv_reader(journal.path()), read_with_report_reader(journal.path())}) {
             QCOMPARE(read.size(), 1 + whole_records + (torn ? 1 : 0) + 1);
             for (int n = 0; n < whole_records; ++n)
-               (read.at(n + 1), fields_of(written.at(n)));
+                QCOMPARE(read.at(n + 1), fields_of(written.at(n)));
             if (read.last() != fields_of(appended))
                 QFAIL(qPrintable(QStringLiteral("cut at %1 of %2: new record read as %3")
                                      .arg(cut - last_start)
