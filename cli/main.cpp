@@ -10,6 +10,7 @@
 #include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
+#include "db/db_command.h"
 #include "journal/journal.h"
 #include "report/report_command.h"
 #include "runner/module_session.h"
@@ -223,6 +224,28 @@ int run_line_mode(const CliOptions &options)
     return end.code;
 }
 
+// Runs a command with its own options after taking --trace LAYER[,LAYER]
+// out of its arguments; without it, no trace at all.
+int with_trace(QStringList arguments, int (*command)(const QStringList &))
+{
+    QString layers;
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--trace") && i + 1 < arguments.size()) {
+            layers = arguments.takeAt(i + 1);
+            arguments.removeAt(i--);
+        } else if (arguments[i].startsWith(QLatin1String("--trace="))) {
+            layers = arguments.takeAt(i--).mid(8);
+        }
+    }
+    QString rules, error;
+    if (!trace_rules(layers, &rules, &error)) {
+        complain(error);
+        return usage;
+    }
+    apply_trace_rules(rules);
+    return command(arguments);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -238,6 +261,11 @@ int main(int argc, char **argv)
     // The report reads journals only: no module, no worker, its own options.
     if (app.arguments().value(1) == QLatin1String("report"))
         return run_report_command(app.arguments());
+    // The database's commands read journals and talk to the database only.
+    if (app.arguments().value(1) == QLatin1String("db") && app.arguments().value(2) == QLatin1String("init"))
+        return with_trace(app.arguments(), run_db_init_command);
+    if (app.arguments().value(1) == QLatin1String("upload"))
+        return with_trace(app.arguments(), run_upload_command);
 
     CliOptions options;
     QString error;
