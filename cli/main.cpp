@@ -10,6 +10,7 @@
 #include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
+#include "db/background_upload.h"
 #include "db/db_command.h"
 #include "journal/journal.h"
 #include "report/report_command.h"
@@ -206,8 +207,19 @@ int run_line_mode(const CliOptions &options)
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
         return failed;
     }
-    LineMode line(request, options.rescan_ms, Journal());
+    const Journal journal;
+    LineMode line(request, options.rescan_ms, journal);
     LivePrinter printer(printer_mode(options), line.header());
+    // On a thread of its own: an operation never waits for the database.
+    std::unique_ptr<BackgroundUpload> upload;
+    if (!options.db_url.isEmpty()) {
+        upload = std::make_unique<BackgroundUpload>(options.db_url, journal.path(),
+                                                    [&printer](qint64 waiting, const QString &problem) {
+            QMetaObject::invokeMethod(&printer, [&printer, waiting, problem] { printer.backlog(waiting, problem); },
+                                      Qt::QueuedConnection);
+        });
+        QObject::connect(&line, &LineMode::record_kept, [&upload] { upload->record_added(); });
+    }
     RunEnd end([&] { line.stop(); });
     // Nothing may be written for hours between modules: a reader that went
     // away meanwhile is noticed without waiting for the next module.
@@ -220,6 +232,10 @@ int run_line_mode(const CliOptions &options)
     QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
     line.start(&printer);
     QCoreApplication::exec();
+    // A batch in flight gets 2 s; what is not sent waits for the next run.
+    if (upload)
+        upload->stop(2000);
+    QCoreApplication::sendPostedEvents(&printer);
     printer.finish(line.records_not_in_journal());
     return end.code;
 }
