@@ -212,13 +212,22 @@ int run_line_mode(const CliOptions &options)
     LivePrinter printer(printer_mode(options), line.header());
     // On a thread of its own: an operation never waits for the database.
     std::unique_ptr<BackgroundUpload> upload;
+    quint64 backlog_shown = 0;
+    const auto show_backlog = [&] {
+        qint64 waiting = 0;
+        QString problem;
+        quint64 version = 0;
+        upload->state(&waiting, &problem, &version);
+        if (version != backlog_shown)
+            printer.backlog(waiting, problem);
+        backlog_shown = version;
+    };
+    QTimer backlog_check;
     if (!options.db_url.isEmpty()) {
-        upload = std::make_unique<BackgroundUpload>(options.db_url, journal.path(),
-                                                    [&printer](qint64 waiting, const QString &problem) {
-            QMetaObject::invokeMethod(&printer, [&printer, waiting, problem] { printer.backlog(waiting, problem); },
-                                      Qt::QueuedConnection);
-        });
+        upload = std::make_unique<BackgroundUpload>(options.db_url, journal.path());
         QObject::connect(&line, &LineMode::record_kept, [&upload] { upload->record_added(); });
+        QObject::connect(&backlog_check, &QTimer::timeout, show_backlog);
+        backlog_check.start(250);
     }
     RunEnd end([&] { line.stop(); });
     // Nothing may be written for hours between modules: a reader that went
@@ -233,9 +242,10 @@ int run_line_mode(const CliOptions &options)
     line.start(&printer);
     QCoreApplication::exec();
     // A batch in flight gets 2 s; what is not sent waits for the next run.
-    if (upload)
+    if (upload) {
         upload->stop(2000);
-    QCoreApplication::sendPostedEvents(&printer);
+        show_backlog();
+    }
     printer.finish(line.records_not_in_journal());
     return end.code;
 }

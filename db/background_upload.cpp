@@ -18,8 +18,10 @@ using Clock = std::chrono::steady_clock;
 struct BackgroundUpload::Shared
 {
     QString url, folder;
-    std::function<void(qint64, const QString &)> changed;
     std::mutex mutex;
+    qint64 waiting = -1;
+    QString problem;
+    quint64 version = 0;
     std::condition_variable wake;
     bool added = false, stopping = false;
     Clock::time_point give_up_at;
@@ -65,17 +67,15 @@ struct BackgroundUpload::Shared
     {
         PgLink link([this] { return give_up(); });
         int pause_ms = first_pause_ms;
-        qint64 shown_waiting = -1;
-        QString shown_problem;
         for (;;) {
-            qint64 waiting = 0;
-            const QString problem = pass(&link, &waiting);
-            if (waiting != shown_waiting || problem != shown_problem) {
-                changed(waiting, problem);
-                shown_waiting = waiting;
-                shown_problem = problem;
-            }
+            qint64 now_waiting = 0;
+            const QString problem = pass(&link, &now_waiting);
             std::unique_lock<std::mutex> lock(mutex);
+            if (now_waiting != waiting || problem != this->problem) {
+                waiting = now_waiting;
+                this->problem = problem;
+                ++version;
+            }
             if (stopping)
                 return;
             if (problem.isEmpty()) {
@@ -95,13 +95,11 @@ struct BackgroundUpload::Shared
     }
 };
 
-BackgroundUpload::BackgroundUpload(const QString &url, const QString &journal,
-                                   std::function<void(qint64, const QString &)> changed)
+BackgroundUpload::BackgroundUpload(const QString &url, const QString &journal)
     : shared_(std::make_shared<Shared>())
 {
     shared_->url = url;
     shared_->folder = QFileInfo(journal).absolutePath();
-    shared_->changed = std::move(changed);
     shared_->thread = std::thread([shared = shared_] { shared->run(); });
 }
 
@@ -115,6 +113,14 @@ void BackgroundUpload::record_added()
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->added = true;
     shared_->wake.notify_one();
+}
+
+void BackgroundUpload::state(qint64 *waiting, QString *problem, quint64 *version) const
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    *waiting = shared_->waiting;
+    *problem = shared_->problem;
+    *version = shared_->version;
 }
 
 void BackgroundUpload::stop(int wait_ms)

@@ -17,16 +17,17 @@ public:
     static constexpr int first_pause_ms = 1000;
     static constexpr int max_pause_ms = 60000;
 
-    // `changed` is called on the upload thread with the records waiting and
-    // why the last attempt failed (empty when it did not).
-    BackgroundUpload(const QString &url, const QString &journal,
-                     std::function<void(qint64 waiting, const QString &problem)> changed);
+    BackgroundUpload(const QString &url, const QString &journal);
     // stop(2000) when not stopped yet.
     ~BackgroundUpload();
     BackgroundUpload(const BackgroundUpload &) = delete;
     BackgroundUpload &operator=(const BackgroundUpload &) = delete;
 
     void record_added();
+    // The records waiting and why the last attempt failed (empty when it did
+    // not), as of the last attempt; `*version` counts the changes, so that
+    // a front end polling it shows each change once.
+    void state(qint64 *waiting, QString *problem, quint64 *version) const;
     // Lets a batch in flight finish for at most wait_ms, then ends; what is
     // not committed by then stays in the journal for the next run.
     void stop(int wait_ms);

@@ -3,7 +3,6 @@
 #include "journal/station_name.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QUuid>
 
 namespace {
@@ -74,14 +73,22 @@ bool digits(const QByteArray &text)
     return true;
 }
 
+// 2026-12-06T14:21:54.636+08:00, checked by hand: Qt's date parsers consult
+// the local time zone, whose state libc shares unguarded with the thread
+// that writes the journal.
 bool journal_time(const QByteArray &text)
 {
-    static const QRegularExpression shape(
-        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d)T(\\d\\d:\\d\\d:\\d\\d\\.\\d{3})[+-](\\d\\d):(\\d\\d)$"));
-    const QRegularExpressionMatch m = shape.match(QString::fromLatin1(text));
-    return m.hasMatch() && QDate::fromString(m.captured(1), Qt::ISODate).isValid()
-           && QTime::fromString(m.captured(2), QStringLiteral("HH:mm:ss.zzz")).isValid() && m.captured(3).toInt() <= 15
-           && m.captured(4).toInt() < 60;
+    static const char shape[] = "dddd-dd-ddTdd:dd:dd.ddd+dd:dd";
+    if (text.size() != int(sizeof shape - 1))
+        return false;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text[i], want = shape[i];
+        if (want == 'd' ? (c < '0' || c > '9') : want == '+' ? (c != '+' && c != '-') : c != want)
+            return false;
+    }
+    const auto number = [&](int at, int length) { return text.mid(at, length).toInt(); };
+    return QDate::isValid(number(0, 4), number(5, 2), number(8, 2)) && number(11, 2) < 24 && number(14, 2) < 60
+           && number(17, 2) < 60 && number(24, 2) <= 15 && number(27, 2) < 60;
 }
 
 QByteArray without_line_end(QByteArray raw)

@@ -131,7 +131,7 @@ void TestDbWatch::records_wait_while_the_database_is_away()
         QVERIFY(plug_in());
         QFile fifo(dir.filePath("events"));
         QVERIFY(fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write("add\n") == 4);
-        QVERIFY(wait_for(ok, 3 + i, 15000));
+        QVERIFY2(wait_for(ok, 3 + i, 15000), cli.readAllStandardError());
     }
     // Every operation went on; the records wait in the journal.
     QVERIFY2(wait_for(backlog(3, true), 1, 30000), pending + cli.readAllStandardError());
