@@ -35,7 +35,7 @@ const char overview[] =
     "  audio IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
     "  firmware IMAGE [--port P]... [--all] [--variant cellular|wifi] [--json]\n"
     "  watch query|audio IMAGE|firmware IMAGE [--variant cellular|wifi] [--json]\n"
-    "        [--rescan-ms N]\n"
+    "        [--rescan-ms N] [--db URL]\n"
     "  report JOURNAL... [--from TIME] [--to TIME] [--html FILE] [--json]\n"
     "\n"
     "watch is line mode: every module present and every module plugged in later\n"
@@ -82,7 +82,11 @@ const char watch_help[] =
     "  --variant cellular|wifi  the identity query to run first (default cellular)\n"
     "  --json                   JSON Lines on standard output\n"
     "  --rescan-ms N            look for modules every N ms besides the\n"
-    "                           device-change events (default 2000)\n";
+    "                           device-change events (default 2000)\n"
+    "  --db URL                 watch: upload each record to this database as well\n"
+    "                           (kv20-cli upload --help)\n"
+    "  db init --db URL         create the database's tables\n"
+    "  upload --db URL [JOURNAL...]  send the records the database lacks\n";
 
 } // namespace
 
@@ -168,12 +172,16 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
                                    QStringLiteral("The trace of these layers on standard error: link, worker, "
                                                   "protocol, xmodem, discovery, journal, or all."),
                                    QStringLiteral("LAYER[,LAYER]"));
+    const QCommandLineOption db(QStringLiteral("db"),
+                                QStringLiteral("Upload each record to this PostgreSQL database too (a libpq URI)."),
+                                QStringLiteral("URL"));
     parser.addOption(help);
     parser.addOption(json);
     parser.addOption(trace);
     if (options->watch) {
         parser.addOption(variant);
         parser.addOption(rescan);
+        parser.addOption(db);
     } else if (info->command != CliOptions::list) {
         parser.addOption(port);
         parser.addOption(all);
@@ -214,6 +222,7 @@ ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options,
             *error = QStringLiteral("--rescan-ms takes a number of milliseconds, at least 50");
             return ParseResult::usage_error;
         }
+        options->db_url = parser.value(db);
     } else {
         options->ports = parser.values(port);
         options->all = parser.isSet(all);

@@ -19,6 +19,7 @@ struct CliOptions
     bool cellular = true;   // --variant
     bool json = false;      // --json
     QString trace_rules;    // the logging rules --trace asks for
+    QString db_url;         // watch --db: where records are uploaded as well
 
     // The worker's operation type for query, audio or firmware.
     quint8 operation_type() const;

@@ -111,6 +111,7 @@ void LineMode::on_session_finished(ModuleSession *session, int shown_as)
     not_in_journal += kept.in_journal ? 0 : 1;
     for (const QString &notice : kept.notices)
         printer->notice(notice);
+    emit record_kept();
     if (!leaving.removeOne(session)) {
         // Still plugged in: served, and not again until it has gone.
         for (Plug &plug : present) {

@@ -38,6 +38,8 @@ public:
 
 signals:
     void finished();
+    // A session's record went to the journal or its side file.
+    void record_kept();
 
 private:
     void rescan();

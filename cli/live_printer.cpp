@@ -159,6 +159,22 @@ QString LivePrinter::live_line(const Module &m) const
     return line;
 }
 
+void LivePrinter::backlog(qint64 records, const QString &problem)
+{
+    waiting = records;
+    if (mode == json)
+        write_out(json_line({{QStringLiteral("event"), QStringLiteral("backlog")},
+                             {QStringLiteral("waiting"), double(records)},
+                             {QStringLiteral("problem"), problem}}));
+    else if (mode == plain)
+        write_out(QStringLiteral("%1 records waiting%2\n")
+                      .arg(records)
+                      .arg(problem.isEmpty() ? QString() : QStringLiteral(": ") + problem)
+                      .toUtf8());
+    else if (!problem.isEmpty())
+        notice(problem);
+}
+
 QString LivePrinter::summary() const
 {
     const qint64 seconds = running.elapsed() / 1000;
@@ -172,7 +188,8 @@ QString LivePrinter::summary() const
         .arg(hours > 0 ? qRound(served / hours) : 0)
         .arg(seconds / 3600)
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        + (waiting > 0 ? QStringLiteral("  %1 records waiting").arg(waiting) : QString());
 }
 
 void LivePrinter::erase_live_lines()
@@ -227,7 +244,8 @@ void LivePrinter::finish(int records_not_in_journal)
                              {QStringLiteral("failed"), failed},
                              {QStringLiteral("already_done"), already_done},
                              {QStringLiteral("running_ms"), double(running.elapsed())},
-                             {QStringLiteral("not_in_journal"), records_not_in_journal}}));
+                             {QStringLiteral("not_in_journal"), records_not_in_journal},
+                             {QStringLiteral("waiting"), double(qMax<qint64>(waiting, 0))}}));
     } else {
         write_out((summary() + (not_kept.isEmpty() ? QString() : QStringLiteral(", ") + not_kept)).toUtf8() + '\n');
     }

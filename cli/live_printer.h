@@ -40,6 +40,10 @@ public:
     // A line for the operator outside the live lines (journal notices): on
     // standard error, above the live lines on a terminal.
     void notice(const QString &line);
+    // Records in the journal the database does not have yet, and why the
+    // last upload failed (empty when it did not): in the summary, as a JSON
+    // event, or a line of its own.
+    void backlog(qint64 waiting, const QString &problem);
     // The final state; in line mode the summary, with records_not_in_journal
     // said when not 0.
     void finish(int records_not_in_journal = 0);
@@ -73,6 +77,7 @@ private:
     QList<Module> modules;
     int next_id = 0;
     int ok = 0, failed = 0, already_done = 0;
+    qint64 waiting = -1;  // -1: no upload
     QElapsedTimer running;
     int lines_drawn = 0;
     QTimer redraw_timer;

@@ -11,6 +11,8 @@
 #include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
+#include "db/background_upload.h"
+#include "db/db_command.h"
 #include "journal/journal.h"
 #include "cli/report_command.h"
 #include "runner/module_session.h"
@@ -193,8 +195,28 @@ int run_line_mode(const CliOptions &options)
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
         return failed;
     }
-    LineMode line(request, options.rescan_ms, Journal());
+    const Journal journal;
+    LineMode line(request, options.rescan_ms, journal);
     LivePrinter printer(printer_mode(options), line.header());
+    // On a thread of its own: an operation never waits for the database.
+    std::unique_ptr<BackgroundUpload> upload;
+    quint64 backlog_shown = 0;
+    const auto show_backlog = [&] {
+        qint64 waiting = 0;
+        QString problem;
+        quint64 version = 0;
+        upload->state(&waiting, &problem, &version);
+        if (version != backlog_shown)
+            printer.backlog(waiting, problem);
+        backlog_shown = version;
+    };
+    QTimer backlog_check;
+    if (!options.db_url.isEmpty()) {
+        upload = std::make_unique<BackgroundUpload>(options.db_url, journal.path());
+        QObject::connect(&line, &LineMode::record_kept, [&upload] { upload->record_added(); });
+        QObject::connect(&backlog_check, &QTimer::timeout, show_backlog);
+        backlog_check.start(250);
+    }
     RunEnd end([&] { line.stop(); });
     // Nothing may be written for hours between modules: a reader that went
     // away meanwhile is noticed without waiting for the next module.
@@ -207,8 +229,35 @@ int run_line_mode(const CliOptions &options)
     QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
     line.start(&printer);
     QCoreApplication::exec();
+    // A batch in flight gets 2 s; what is not sent waits for the next run.
+    if (upload) {
+        upload->stop(2000);
+        show_backlog();
+    }
     printer.finish(line.records_not_in_journal());
     return end.code;
+}
+
+// Runs a command with its own options after taking --trace LAYER[,LAYER]
+// out of its arguments; without it, no trace at all.
+int with_trace(QStringList arguments, int (*command)(const QStringList &))
+{
+    QString layers;
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--trace") && i + 1 < arguments.size()) {
+            layers = arguments.takeAt(i + 1);
+            arguments.removeAt(i--);
+        } else if (arguments[i].startsWith(QLatin1String("--trace="))) {
+            layers = arguments.takeAt(i--).mid(8);
+        }
+    }
+    QString rules, error;
+    if (!trace_rules(layers, &rules, &error)) {
+        complain(error);
+        return usage;
+    }
+    apply_trace_rules(rules);
+    return command(arguments);
 }
 
 } // namespace
@@ -226,6 +275,11 @@ int main(int argc, char **argv)
     // The report reads journals only: no module, no worker, its own options.
     if (app.arguments().value(1) == QLatin1String("report"))
         return run_report_command(app.arguments());
+    // The database's commands read journals and talk to the database only.
+    if (app.arguments().value(1) == QLatin1String("db") && app.arguments().value(2) == QLatin1String("init"))
+        return with_trace(app.arguments(), run_db_init_command);
+    if (app.arguments().value(1) == QLatin1String("upload"))
+        return with_trace(app.arguments(), run_upload_command);
 
     CliOptions options;
     QString error;

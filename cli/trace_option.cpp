@@ -5,7 +5,8 @@
 
 namespace {
 const QStringList layers {QStringLiteral("link"),   QStringLiteral("worker"),    QStringLiteral("protocol"),
-                          QStringLiteral("xmodem"), QStringLiteral("discovery"), QStringLiteral("journal")};
+                          QStringLiteral("xmodem"), QStringLiteral("discovery"), QStringLiteral("journal"),
+                          QStringLiteral("db")};
 }
 
 bool trace_rules(const QString &value, QString *rules, QString *error)

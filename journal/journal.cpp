@@ -3,6 +3,7 @@
 #include "journal/journal_file.h"
 #include "journal/journal_format.h"
 #include "journal/journal_log.h"
+#include "journal/station_name.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QStringList>
+#include <QUuid>
 
 #include <mutex>
 
@@ -80,7 +82,7 @@ OperationRecord unstarted_operation(const QString &port, quint8 type, const QStr
 }
 
 Journal::Journal(QString path)
-    : path_(std::move(path))
+    : path_(std::move(path)), station_(station_name(QFileInfo(path_).absolutePath()))
 {
 }
 
@@ -110,6 +112,8 @@ QByteArray Journal::record_row(const OperationRecord &r)
         latin1(r.ok ? journal_format::result_ok : journal_format::result_failed),
         csv_field(r.ok ? QString() : r.detail),
         QByteArray::number(r.duration_ms),
+        csv_field(r.record_id),
+        csv_field(r.station),
     });
 }
 
@@ -158,7 +162,12 @@ JournalOutcome Journal::append(const OperationRecord &record) const
 {
     // The byte-order mark makes spreadsheet programs read the file as UTF-8.
     const QByteArray preamble = latin1(journal_format::byte_order_mark) + header_row();
-    const QByteArray row = record_row(record);
+    OperationRecord named = record;
+    if (named.record_id.isEmpty())
+        named.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (named.station.isEmpty())
+        named.station = station_;
+    const QByteArray row = record_row(named);
     JournalOutcome outcome;
     const QString refused = traced_append(path_, preamble, row);
     outcome.in_journal = refused.isEmpty();

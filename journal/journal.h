@@ -24,6 +24,11 @@ struct JournalOutcome
 // in the same format; the next record tries the journal again. When the side
 // file fails too, the record itself is among the notices, so that the
 // operator can still copy it.
+//
+// A journal whose header lacks columns this version writes is renamed to
+// kv20-journal-older-<stamp>.csv under its lock before the next record, so
+// that records already written stay as they are and every new record lands
+// under a header that names all its columns.
 class Journal
 {
 public:
@@ -38,6 +43,8 @@ public:
     JournalOutcome append(const OperationRecord &record) const;
 
     QString path() const { return path_; }
+    // The station every record of this journal is made at (station_name()).
+    QString station() const { return station_; }
     // This process's side file for this journal (named at its first use).
     QString side_file_path() const;
 
@@ -47,4 +54,5 @@ public:
 
 private:
     QString path_;
+    QString station_;
 };

@@ -30,3 +30,16 @@ using JournalReadAt = std::function<bool(qint64 offset, char *buffer, qint64 siz
 //   it ends inside a quoted value, then the line end.
 // False when a read failed.
 bool journal_lead_in(qint64 file_size, const JournalReadAt &read_at, const QByteArray &preamble, QByteArray *lead_in);
+
+// Whether a file of `file_size` bytes begins with anything but `preamble` or
+// a beginning of it: a journal written before its newest columns (whose
+// header is a beginning of today's but ends early), or something other than
+// a journal. Its records are never rewritten; the writer renames the file to
+// older_journal_path() under its lock and starts a new one, so that every
+// record of a journal has the columns its header names. False when a read
+// failed.
+bool journal_outdated(qint64 file_size, const JournalReadAt &read_at, const QByteArray &preamble, bool *outdated);
+
+// A name beside `path` that no file has yet, for an outdated journal:
+// kv20-journal-older-<yyyyMMdd-HHmmss>[-N].csv.
+QString older_journal_path(const QString &path);

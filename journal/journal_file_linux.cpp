@@ -92,34 +92,78 @@ bool lock_before(int fd, const QElapsedTimer &clock, int lock_wait_ms, QString *
 
 } // namespace
 
+namespace {
+
+// Sets the file aside when it is an outdated journal: only while `fd` is
+// still the file at `path`, since another writer may have set it aside
+// between our open and our lock. True when the caller is to open `path`
+// afresh.
+bool set_aside_if_outdated(int fd, const QString &path, const struct stat &status, const QByteArray &preamble,
+                           QString *error)
+{
+    bool outdated = false;
+    if (!S_ISREG(status.st_mode) || status.st_size == 0)
+        return false;
+    if (!journal_outdated(
+            status.st_size, [fd](qint64 offset, char *buffer, qint64 size) { return read_exact(fd, offset, buffer, size); },
+            preamble, &outdated)) {
+        *error = system_error();
+        return false;
+    }
+    if (!outdated)
+        return false;
+    struct stat now {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &now) != 0 || now.st_ino != status.st_ino || now.st_dev != status.st_dev)
+        return true;
+    if (::rename(name.constData(), QFile::encodeName(older_journal_path(path)).constData()) != 0) {
+        *error = QStringLiteral("an older journal cannot be set aside: ") + system_error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row, int lock_wait_ms)
 {
     QElapsedTimer clock;
     clock.start();
-    // Non-blocking: a FIFO standing where the journal should be would
-    // otherwise stop the write when its buffer fills.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0)
-        return system_error();
-    QString error;
-    // The lock keeps creation, close-off and append of one writer apart from
-    // every other process's; it ends with the descriptor.
-    lock_before(fd, clock, lock_wait_ms, &error);
-    QByteArray lead_in;
-    struct stat before {};
-    if (error.isEmpty() && (fstat(fd, &before) != 0 || !judge_lead_in(fd, before, preamble, &lead_in)))
-        error = system_error();
-    if (error.isEmpty()) {
-        const QByteArray bytes = lead_in + row;
-        if (!write_all(fd, bytes) || fsync(fd) != 0) {
-            // A device such as /dev/full cannot be synced; what it refused
-            // to store is the reason that matters.
+    for (int attempt = 0;; ++attempt) {
+        // Non-blocking: a FIFO standing where the journal should be would
+        // otherwise stop the write when its buffer fills.
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+        if (fd < 0)
+            return system_error();
+        QString error;
+        // The lock keeps creation, close-off, setting aside and append of one
+        // writer apart from every other process's; it ends with the
+        // descriptor.
+        lock_before(fd, clock, lock_wait_ms, &error);
+        QByteArray lead_in;
+        struct stat before {};
+        if (error.isEmpty() && fstat(fd, &before) != 0)
             error = system_error();
-            if (S_ISREG(before.st_mode) && ftruncate(fd, before.st_size) == 0)
-                fsync(fd);
+        if (error.isEmpty() && set_aside_if_outdated(fd, path, before, preamble, &error)) {
+            ::close(fd);
+            if (attempt < 3)
+                continue;
+            return QStringLiteral("the journal keeps being replaced");
         }
+        if (error.isEmpty() && !judge_lead_in(fd, before, preamble, &lead_in))
+            error = system_error();
+        if (error.isEmpty()) {
+            const QByteArray bytes = lead_in + row;
+            if (!write_all(fd, bytes) || fsync(fd) != 0) {
+                // A device such as /dev/full cannot be synced; what it
+                // refused to store is the reason that matters.
+                error = system_error();
+                if (S_ISREG(before.st_mode) && ftruncate(fd, before.st_size) == 0)
+                    fsync(fd);
+            }
+        }
+        ::close(fd);
+        return error;
     }
-    ::close(fd);
-    return error;
 }

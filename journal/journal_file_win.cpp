@@ -1,6 +1,11 @@
 #include "journal/journal_file.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -71,8 +76,11 @@ void pause_briefly()
 HANDLE open_before(const QString &path, const QElapsedTimer &clock, int lock_wait_ms, QString *error)
 {
     for (;;) {
-        const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+        // DELETE and delete sharing: an outdated journal is renamed through
+        // this handle while it holds the lock.
+        const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
+                                        GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             return file;
@@ -97,40 +105,104 @@ bool lock_before(HANDLE file, OVERLAPPED *whole, const QElapsedTimer &clock, int
     }
 }
 
+// Whether `file` is still the file at `path`: another writer may have set
+// it aside between our open and our lock.
+bool still_at(HANDLE file, const QString &path)
+{
+    const HANDLE there = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (there == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION ours {}, theirs {};
+    const bool same = GetFileInformationByHandle(file, &ours) && GetFileInformationByHandle(there, &theirs)
+                      && ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber
+                      && ours.nFileIndexHigh == theirs.nFileIndexHigh && ours.nFileIndexLow == theirs.nFileIndexLow;
+    CloseHandle(there);
+    return same;
+}
+
+bool rename_handle(HANDLE file, const QString &to)
+{
+    const std::wstring name = QDir::toNativeSeparators(to).toStdWString();
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + (name.size() + 1) * sizeof(wchar_t));
+    auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(buffer.size()));
+}
+
+// Sets the file aside when it is an outdated journal. True when the caller
+// is to open `path` afresh.
+bool set_aside_if_outdated(HANDLE file, const QString &path, const QByteArray &preamble, QString *error)
+{
+    LARGE_INTEGER size {};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart == 0)
+        return false;
+    bool outdated = false;
+    if (!journal_outdated(
+            size.QuadPart,
+            [file](qint64 offset, char *buffer, qint64 bytes) { return read_exact(file, offset, buffer, bytes); },
+            preamble, &outdated)) {
+        *error = system_error();
+        return false;
+    }
+    if (!outdated)
+        return false;
+    if (!still_at(file, path))
+        return true;
+    if (!rename_handle(file, older_journal_path(path))) {
+        *error = QStringLiteral("an older journal cannot be set aside: ") + system_error();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString append_journal_row(const QString &path, const QByteArray &preamble, const QByteArray &row, int lock_wait_ms)
 {
     QElapsedTimer clock;
     clock.start();
-    QString error;
-    const HANDLE file = open_before(path, clock, lock_wait_ms, &error);
-    if (file == INVALID_HANDLE_VALUE)
-        return error;
-    OVERLAPPED whole {};
-    // The whole file, locked against every other process until it is closed.
-    const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
-    QByteArray lead_in;
-    // Only a file whose length is known is ever cut back.
-    LARGE_INTEGER before {};
-    const bool sized = locked && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &before);
-    if (locked && !judge_lead_in(file, preamble, &lead_in))
-        error = system_error();
-    if (error.isEmpty()) {
-        const QByteArray bytes = lead_in + row;
-        DWORD written = 0;
-        const LARGE_INTEGER end {};
-        if (!SetFilePointerEx(file, end, nullptr, FILE_END)
-            || !WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
-            || written != DWORD(bytes.size()) || !FlushFileBuffers(file)) {
-            error = system_error();
-            // No half record stays behind.
-            if (sized && SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file))
-                FlushFileBuffers(file);
+    for (int attempt = 0;; ++attempt) {
+        QString error;
+        const HANDLE file = open_before(path, clock, lock_wait_ms, &error);
+        if (file == INVALID_HANDLE_VALUE)
+            return error;
+        OVERLAPPED whole {};
+        // The whole file, locked against every other process until it is closed.
+        const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
+        if (locked && set_aside_if_outdated(file, path, preamble, &error)) {
+            UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+            CloseHandle(file);
+            if (attempt < 3)
+                continue;
+            return QStringLiteral("the journal keeps being replaced");
         }
+        QByteArray lead_in;
+        // Only a file whose length is known is ever cut back.
+        LARGE_INTEGER before {};
+        const bool sized = locked && GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &before);
+        if (locked && error.isEmpty() && !judge_lead_in(file, preamble, &lead_in))
+            error = system_error();
+        if (error.isEmpty()) {
+            const QByteArray bytes = lead_in + row;
+            DWORD written = 0;
+            const LARGE_INTEGER end {};
+            if (!SetFilePointerEx(file, end, nullptr, FILE_END)
+                || !WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr)
+                || written != DWORD(bytes.size()) || !FlushFileBuffers(file)) {
+                error = system_error();
+                // No half record stays behind.
+                if (sized && SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file))
+                    FlushFileBuffers(file);
+            }
+        }
+        if (locked)
+            UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+        CloseHandle(file);
+        return error;
     }
-    if (locked)
-        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
-    CloseHandle(file);
-    return error;
 }

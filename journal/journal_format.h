@@ -36,17 +36,27 @@ inline constexpr std::string_view file_name = "kv20-journal.csv";
 inline constexpr std::string_view side_file_prefix = "kv20-journal-unsaved-";
 inline constexpr std::string_view side_file_stamp = "yyyyMMdd-HHmmss";  // a QDateTime format
 inline constexpr std::string_view side_file_suffix = ".csv";
+// A journal written before the newest columns, set aside under its lock so
+// that every record in kv20-journal.csv has the columns its header names:
+// prefix, the time it was set aside as side_file_stamp, a counter from 2
+// when that name is taken, suffix. Records already written are never
+// rewritten, so an older journal is renamed rather than given new columns.
+inline constexpr std::string_view older_file_prefix = "kv20-journal-older-";
 
 inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 inline constexpr std::string_view line_end = "\r\n";
 
 enum Column {
     time, tool, port, operation, device_number, imei_or_mac, iccid_or_audio_version, device_version, image,
-    image_bytes, image_sha256, result, detail, duration_ms, column_count
+    image_bytes, image_sha256, result, detail, duration_ms,
+    // Added later, at the end, so that an older journal's header is a
+    // beginning of this one's.
+    record_id, station, column_count
 };
 inline constexpr std::string_view column_names[column_count] = {
     "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
     "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
+    "record_id", "station",
 };
 
 // Local time with its offset, never "Z": 2026-12-06T14:21:54.636+08:00.

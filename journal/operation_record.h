@@ -25,6 +25,11 @@ struct OperationRecord
     bool ok = false;
     QString detail;         // empty for ok; one of the journal's failure texts
     qint64 duration_ms = 0;
+    // Given by the journal when the record is appended, unless set already:
+    // a random UUID that names the record wherever it is copied to, and the
+    // station it was made at.
+    QString record_id;
+    QString station;
 };
 
 // The operation column's word for an operation type (0, 1, 2).

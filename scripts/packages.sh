@@ -12,6 +12,7 @@ kv20_packages=(
   ninja-build
   dpkg-dev fakeroot file lintian udev gzip man-db
   chromium
+  postgresql libpq-dev
 )
 
 kv20_install_packages() {

@@ -14,6 +14,11 @@ source scripts/packages.sh
 kv20_install_packages
 
 jobs=$(nproc)
+# The database tests' server, stopped however the script ends.
+source scripts/test-db.sh
+test_db_dir=$(mktemp -d /tmp/kv20-test-db.XXXXXX)
+trap 'kv20_test_db_stop "$test_db_dir"' EXIT
+kv20_test_db_start "$test_db_dir"
 export QT_QPA_PLATFORM=offscreen
 failed=()
 started=$(date +%s)

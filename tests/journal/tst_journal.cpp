@@ -20,6 +20,11 @@ namespace {
 
 namespace col = journal_format;
 
+QRegularExpression uuid_pattern()
+{
+    return QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
+}
+
 QByteArray read_file(const QString &path)
 {
     QFile file(path);
@@ -79,6 +84,10 @@ private slots:
     void four_processes_append_at_once();
     void records_go_beside_an_unavailable_journal_data();
     void records_go_beside_an_unavailable_journal();
+    void an_older_journal_is_set_aside_data();
+    void an_older_journal_is_set_aside();
+    void records_name_their_station_data();
+    void records_name_their_station();
 };
 
 void TestJournal::each_operation_leaves_its_record_data()
@@ -134,7 +143,7 @@ void TestJournal::each_operation_leaves_its_record()
 
     const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
     QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
-                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms\r\n"));
+                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station\r\n"));
     const QList<QStringList> records = read_csv(raw);
     QCOMPARE(records.size(), 2);
     const QStringList r = records.at(1);
@@ -154,6 +163,8 @@ void TestJournal::each_operation_leaves_its_record()
     QCOMPARE(r[col::detail], outcome == QLatin1String("ok") ? QString() : outcome);
     bool number = false;
     QVERIFY(r[col::duration_ms].toLongLong(&number) >= 0 && number);
+    QVERIFY2(uuid_pattern().match(r[col::record_id]).hasMatch(), qPrintable(r[col::record_id]));
+    QCOMPARE(r[col::station], QSysInfo::machineHostName());
 }
 
 void TestJournal::four_processes_append_at_once()
@@ -176,13 +187,16 @@ void TestJournal::four_processes_append_at_once()
     const QList<QStringList> records = read_csv(raw);
     QCOMPARE(records.size(), 1 + writers * each);
     QMap<QString, int> next;
+    QSet<QString> ids;
     for (int i = 1; i < records.size(); ++i) {
         const QStringList &r = records.at(i);
         QCOMPARE(r.size(), int(col::column_count));
+        ids.insert(r[col::record_id]);
         QCOMPARE(r[col::detail].toInt(), next[r[col::port]]++);  // each writer's records whole and in its order
     }
     for (int w = 0; w < writers; ++w)
         QCOMPARE(next.value(QStringLiteral("w%1").arg(w)), each);
+    QCOMPARE(ids.size(), writers * each);  // no record id made twice, in any process
 }
 
 void TestJournal::records_go_beside_an_unavailable_journal_data()
@@ -244,14 +258,93 @@ void TestJournal::records_go_beside_an_unavailable_journal()
     QCOMPARE(kept.size(), blocked_operations);
     QCOMPARE(journalled.size(), 1);
     for (int n = 0; n < run.records.size(); ++n) {
-        QCOMPARE((n < blocked_operations ? kept.at(n) : journalled.first()),
-                 read_csv(Journal::record_row(run.records.at(n))).first());
+        // The id and station are the journal's to give.
+        QCOMPARE((n < blocked_operations ? kept.at(n) : journalled.first()).mid(0, col::record_id),
+                 read_csv(Journal::record_row(run.records.at(n))).first().mid(0, col::record_id));
     }
     const QStringList refusals = run.notices.filter("journal not written: ");
     QCOMPARE(refusals.size(), blocked_operations);
     QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
     // Where the records are is said once.
     QCOMPARE(run.notices.filter(QDir::toNativeSeparators(side)).size(), 1);
+}
+
+void TestJournal::an_older_journal_is_set_aside_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("set_aside");
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray header = Journal::header_row();
+    const QByteArray older_header = header.left(header.indexOf(",record_id")) + "\r\n";
+    const QByteArray older_record = "2026-01-02T03:04:05.678+08:00,cli,pts/1,query,D1,I1,C1,V1,,,,ok,,12\r\n";
+    QTest::newRow("written before record ids") << bom + older_header + older_record << true;
+    QTest::newRow("older, last record cut") << bom + older_header + older_record.left(20) << true;
+    QTest::newRow("not a journal") << QByteArray("name,age\r\nbob,3\r\n") << true;
+    QTest::newRow("this version's") << bom + header << false;
+    QTest::newRow("header cut where an older one ends") << bom + header.left(header.indexOf(",record_id")) << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+// Records already written stay byte for byte in the file set aside; every
+// record after them is under a header that names its columns.
+void TestJournal::an_older_journal_is_set_aside()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, set_aside);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kv20-journal.csv");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+    file.close();
+    const Journal journal(path);
+    for (int n = 0; n < 2; ++n)
+        QVERIFY(journal.append(sample(QStringLiteral("pts/9"), n)).in_journal);
+
+    const QStringList older = QDir(dir.path()).entryList({"kv20-journal-older-*.csv"});
+    QCOMPARE(older.size(), set_aside ? 1 : 0);
+    if (set_aside) {
+        QVERIFY2(QRegularExpression("^kv20-journal-older-\\d{8}-\\d{6}\\.csv$").match(older.first()).hasMatch(),
+                 qPrintable(older.first()));
+        QCOMPARE(read_file(dir.filePath(older.first())), before);
+    }
+    const QList<QStringList> records = read_csv(read_file(path));
+    QCOMPARE(records.first(), read_csv(Journal::header_row()).first());
+    QCOMPARE(records.size(), 3);
+    for (int n = 1; n < 3; ++n) {
+        QCOMPARE(records.at(n).size(), int(col::column_count));
+        QCOMPARE(records.at(n)[col::detail], QString::number(n - 1));
+    }
+}
+
+void TestJournal::records_name_their_station_data()
+{
+    QTest::addColumn<QByteArray>("station_ini");
+    QTest::addColumn<QByteArray>("config_ini");
+    QTest::addColumn<QString>("station");
+    const QByteArray config = "[General]\nfs.img_path=/a.img\n[station]\nname=线 2 工位 3\n";
+    QTest::newRow("neither file") << QByteArray() << QByteArray() << QSysInfo::machineHostName();
+    QTest::newRow("config.ini") << QByteArray() << config << QStringLiteral("线 2 工位 3");
+    QTest::newRow("station.ini first") << QByteArray("[station]\nname=line2-s4\n") << config << "line2-s4";
+    QTest::newRow("config.ini without one") << QByteArray() << QByteArray("[General]\nfs.img_path=/a.img\n")
+                                            << QSysInfo::machineHostName();
+}
+
+void TestJournal::records_name_their_station()
+{
+    QFETCH(QByteArray, station_ini);
+    QFETCH(QByteArray, config_ini);
+    QFETCH(QString, station);
+    QTemporaryDir dir;
+    for (const auto &[name, text] : {std::pair {"station.ini", station_ini}, std::pair {"config.ini", config_ini}}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(text.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(text) == text.size()));
+    }
+    const Journal journal(dir.filePath("kv20-journal.csv"));
+    QVERIFY(journal.append(sample(QStringLiteral("pts/9"), 0)).in_journal);
+    const QList<QStringList> records = read_csv(read_file(journal.path()));
+    QCOMPARE(records.size(), 2);
+    QCOMPARE(records.at(1)[col::station], station);
+    QVERIFY(uuid_pattern().match(records.at(1)[col::record_id]).hasMatch());
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class PgLink;
+
+struct UploadCounts
+{
+    qint64 sent = 0;           // new to the database
+    qint64 already_there = 0;  // the database had them (a resend)
+    qint64 unreadable = 0;     // not records the database can take
+};
+
+// Sends a journal's records past its saved position to kv20_records, in
+// batches of batch_records, each in one transaction with one statement
+// (INSERT ... ON CONFLICT (record_id) DO NOTHING, so that a resend after any
+// failure adds nothing twice), and moves the position past a batch only once
+// the database committed it.
+struct JournalUpload
+{
+    static constexpr int batch_records = 5000;
+
+    PgLink *link = nullptr;
+    QByteArray database;  // PgLink::describe() of the URL: whose position
+    // Asked between batches: true ends the upload early, all committed
+    // records' position saved.
+    std::function<bool()> stop;
+    // Each unreadable record, as "<journal> at byte N: <reason>".
+    std::function<void(const QString &)> unreadable;
+
+    // False with *error set when the journal or the database failed; the
+    // counts say what was done before.
+    bool run(const QString &journal, UploadCounts *counts, QString *error) const;
+    // Records of the journal past its saved position.
+    qint64 waiting(const QString &journal) const;
+};

@@ -1,0 +1,218 @@
+// kv20-cli db init and upload against a real PostgreSQL server: journals of
+// three stations, older journals without record ids, resends, uploads that
+// die half way, and databases that cannot be reached or are not set up.
+#include "journal/journal.h"
+#include "tests/db/test_database.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+OperationRecord record_at(int n, const QString &station)
+{
+    OperationRecord r;
+    r.started = QDateTime(QDate(2026, 12, 6), QTime(6, 0)).addSecs(n * 7);
+    r.tool = QStringLiteral("cli");
+    r.port = QStringLiteral("ttyACM%1").arg(n % 4);
+    r.operation = QStringLiteral("audio");
+    r.device_number = QStringLiteral("DN-%1").arg(n);
+    r.imei_or_mac = n % 5 == 0 ? QStringLiteral("=86%1").arg(n) : QStringLiteral("86%1").arg(n);
+    r.image = QStringLiteral("/srv/音频/sound,\"v2\".img");
+    r.image_bytes = 1000;
+    r.image_sha256 = QByteArray(64, 'a');
+    r.ok = n % 3 != 0;
+    r.detail = r.ok ? QString() : QStringLiteral("no acknowledgement");
+    r.duration_ms = 40000 + n;
+    r.record_id = station.isEmpty() ? QString() : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.station = station;
+    return r;
+}
+
+// A journal as this version writes it, `count` records; written whole, not
+// through the journal's append, which flushes every record to the disk.
+bool write_journal(const QString &path, const QString &station, int count, int first = 0)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QByteArray bytes = "\xEF\xBB\xBF" + Journal::header_row();
+    for (int n = first; n < first + count; ++n)
+        bytes += Journal::record_row(record_at(n, station));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A journal from before record ids and stations.
+bool write_older_journal(const QString &path, int count)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    const QByteArray header = Journal::header_row();
+    QByteArray bytes = "\xEF\xBB\xBF" + header.left(header.indexOf(",record_id")) + "\r\n";
+    for (int n = 0; n < count; ++n) {
+        // Without the last two values, the empty record id and station.
+        const QByteArray row = Journal::record_row(record_at(n, QString()));
+        bytes += row.left(row.size() - 4) + "\r\n";
+    }
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray summary(qint64 sent, qint64 already, qint64 unreadable)
+{
+    return QStringLiteral("%1 sent, %2 already there, %3 unreadable").arg(sent).arg(already).arg(unreadable).toUtf8();
+}
+
+} // namespace
+
+class TestDbUpload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void every_record_arrives_once_data();
+    void every_record_arrives_once();
+    void an_upload_killed_half_way_loses_and_doubles_nothing_data();
+    void an_upload_killed_half_way_loses_and_doubles_nothing();
+    void a_database_that_cannot_take_records_is_named_data();
+    void a_database_that_cannot_take_records_is_named();
+};
+
+void TestDbUpload::init()
+{
+    if (TestDatabase::server_url().isEmpty())
+        QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
+}
+
+void TestDbUpload::every_record_arrives_once_data()
+{
+    QTest::addColumn<QStringList>("layout");  // path:records, "older:" for a journal without ids
+    QTest::addColumn<int>("records");
+    QTest::newRow("three stations") << QStringList {"line2/s1/kv20-journal.csv:40", "line2/s2/kv20-journal.csv:7000",
+                                                    "line2/s3/kv20-journal-unsaved-20261206-060000.csv:3"}
+                                    << 7043;
+    QTest::newRow("an older journal, ids from its bytes")
+        << QStringList {"older:s1/kv20-journal-older-20261205-180000.csv:25", "s1/kv20-journal.csv:5"} << 30;
+}
+
+// Uploaded, then again, then again with every position gone: the rows are
+// the records, each once, and the station named as the journal names it.
+void TestDbUpload::every_record_arrives_once()
+{
+    QFETCH(QStringList, layout);
+    QFETCH(int, records);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    QStringList journals;
+    for (const QString &entry : layout) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        const bool older = parts.size() == 3;
+        const QString path = dir.filePath(parts.at(older ? 1 : 0));
+        const int count = parts.last().toInt();
+        QVERIFY(older ? write_older_journal(path, count)
+                      : write_journal(path, QFileInfo(path).dir().dirName() + QStringLiteral(" 工位"), count, 100000));
+        journals << path;
+    }
+    const CliRun first(QStringList {"upload", "--db", db.url()} + journals, dir.path());
+    QVERIFY2(first.out.contains(summary(records, 0, 0)), first.out + first.err);
+    QCOMPARE(first.exit_code, 0);
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), qint64(records));
+    QCOMPARE(db.number("SELECT count(DISTINCT record_id) FROM kv20_records"), qint64(records));
+
+    const CliRun again(QStringList {"upload", "--db", db.url()} + journals, dir.path());
+    QVERIFY2(again.out.contains(summary(0, 0, 0)), again.out + again.err);
+    for (const QString &path : journals)
+        QVERIFY(QFile::remove(path + ".uploaded"));
+    const CliRun resent(QStringList {"upload", "--db", db.url()} + journals, dir.path());
+    QVERIFY2(resent.out.contains(summary(0, records, 0)), resent.out + resent.err);
+    QCOMPARE(resent.exit_code, 0);
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), qint64(records));
+    // Records without a station are the journal's folder's.
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE station NOT LIKE 's_ 工位' AND station NOT LIKE 's_'"), 0);
+    // A value the journal guards against spreadsheets is stored as the module sent it.
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE imei_or_mac LIKE '''%'"), 0);
+    QVERIFY(db.number("SELECT count(*) FROM kv20_records WHERE imei_or_mac LIKE '=86%'") > 0);
+}
+
+void TestDbUpload::an_upload_killed_half_way_loses_and_doubles_nothing_data()
+{
+    QTest::addColumn<QString>("crash_at");
+    QTest::addColumn<qint64>("rows_after_crash");  // of 12000, batches of 5000
+    QTest::newRow("between insert and commit") << "before-commit" << qint64(0);
+    QTest::newRow("between commit and position") << "before-position" << qint64(5000);
+}
+
+void TestDbUpload::an_upload_killed_half_way_loses_and_doubles_nothing()
+{
+    QFETCH(QString, crash_at);
+    QFETCH(qint64, rows_after_crash);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    QVERIFY(write_journal(dir.filePath("kv20-journal.csv"), "s1", 12000));
+
+    const CliRun crashed({"upload", "--db", db.url()}, dir.path(), {"KV20_DB_CRASH_AT=" + crash_at});
+    QCOMPARE(crashed.exit_code, 99);
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), rows_after_crash);
+    QVERIFY(!QFile::exists(dir.filePath("kv20-journal.csv.uploaded")));
+
+    const CliRun rerun({"upload", "--db", db.url()}, dir.path());
+    QVERIFY2(rerun.out.contains(summary(12000 - rows_after_crash, rows_after_crash, 0)), rerun.out + rerun.err);
+    QCOMPARE(rerun.exit_code, 0);
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), qint64(12000));
+}
+
+void TestDbUpload::a_database_that_cannot_take_records_is_named_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("exit_code");
+    QTest::newRow("wrong password") << "password" << "password authentication failed" << 1;
+    QTest::newRow("unknown host") << "host" << "could not translate host name \"kv20-nowhere.invalid\"" << 1;
+    QTest::newRow("no schema") << "schema" << "no kv20 tables (kv20-cli db init --db URL creates them)" << 1;
+    QTest::newRow("no --db") << "usage" << "upload takes --db URL" << 2;
+}
+
+// The message names what is wrong, never the password; every record stays
+// for the next upload.
+void TestDbUpload::a_database_that_cannot_take_records_is_named()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QFETCH(int, exit_code);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    if (fault != QLatin1String("schema"))
+        QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    QVERIFY(write_journal(dir.filePath("kv20-journal.csv"), "s1", 10));
+    const QString wrong_password = QStringLiteral("Secret-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    QString url = db.url();
+    QStringList environment;
+    if (fault == QLatin1String("password"))
+        environment << QStringLiteral("PGPASSWORD=") + wrong_password;
+    if (fault == QLatin1String("host"))
+        url.replace(QRegularExpression("@[^/]+/"), QStringLiteral("@kv20-nowhere.invalid/"));
+    const QStringList args = fault == QLatin1String("usage") ? QStringList {"upload"} : QStringList {"upload", "--db", url};
+    const CliRun run(args, dir.path(), environment);
+    QVERIFY2(run.err.contains(message.toUtf8()), run.err);
+    QVERIFY(!(run.out + run.err).contains(wrong_password.toUtf8()));
+    QVERIFY(!(run.out + run.err).contains(qgetenv("PGPASSWORD")));
+    QCOMPARE(run.exit_code, exit_code);
+    QVERIFY(!QFile::exists(dir.filePath("kv20-journal.csv.uploaded")));
+    if (fault != QLatin1String("schema"))
+        QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 0);
+
+    // Put right, the same journal goes whole.
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    const CliRun fixed({"upload", "--db", db.url()}, dir.path());
+    QVERIFY2(fixed.out.contains(summary(10, 0, 0)), fixed.out + fixed.err);
+}
+
+QTEST_GUILESS_MAIN(TestDbUpload)
+#include "tst_db_upload.moc"
