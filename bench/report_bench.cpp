@@ -82,11 +82,13 @@ bool write_station(const QString &path, long long count, int station, std::mt199
         append_time(&out, clock_ms);
         char text[400];
         const bool answered = ok || std::strcmp(why, "no reply") != 0;
-        std::snprintf(text, sizeof text, ",cli,ttyACM%d,%s,%s%02d%07d,%s%02d%07d,89860012345678901234,FW-2.3,%s,%s,%s,%s,%s,%lld\r\n",
+        std::snprintf(text, sizeof text, ",cli,ttyACM%d,%s,%s%02d%07d,%s%02d%07d,89860012345678901234,FW-2.3,%s,%s,%s,%s,%s,%lld,"
+                      "%08x-0000-4000-8000-%012lld,station%d\r\n",
                       port, operation, answered ? "KV20-DN-" : "", answered ? station : 0, answered ? module : 0,
                       answered ? "8612345" : "", answered ? station : 0, answered ? module : 0,
                       with_image ? "/srv/images/sound-2026-12.img" : "", with_image ? "1048576" : "",
-                      with_image ? sha : "", ok ? "ok" : "failed", ok ? "" : why, duration);
+                      with_image ? sha : "", ok ? "ok" : "failed", ok ? "" : why, duration, unsigned(station), written,
+                      station);
         // A record with no identity leaves the identity columns empty.
         std::string row = text;
         if (!answered) {

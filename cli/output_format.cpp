@@ -41,6 +41,7 @@ QString result_line(const OperationRecord &r)
         return QStringLiteral("%1: failed: %2").arg(port, shown_text(r.detail));
     if (r.operation != QLatin1String("query"))
         return QStringLiteral("%1: ok").arg(port);
+    // The device fields under the journal's column names.
     return QStringLiteral("%1: ok device_number=%2 imei_or_mac=%3 iccid_or_audio_version=%4 device_version=%5")
         .arg(port, shown_text(r.device_number), shown_text(r.imei_or_mac), shown_text(r.iccid_or_audio_version),
              shown_text(r.device_version));
@@ -48,17 +49,19 @@ QString result_line(const OperationRecord &r)
 
 QJsonObject result_json(const OperationRecord &r)
 {
-    return {{QStringLiteral("port"), r.port},
+    namespace format = journal_format;
+    const auto key = [](format::Column column) { return journal_text(format::column_names[column]); };
+    return {{key(format::port), r.port},
             {QStringLiteral("event"), QStringLiteral("result")},
-            {QStringLiteral("operation"), r.operation},
-            {QStringLiteral("result"), r.ok ? QStringLiteral("ok") : QStringLiteral("failed")},
-            {QStringLiteral("detail"), r.ok ? QString() : r.detail},
-            {QStringLiteral("device_number"), r.device_number},
-            {QStringLiteral("imei_or_mac"), r.imei_or_mac},
-            {QStringLiteral("iccid_or_audio_version"), r.iccid_or_audio_version},
-            {QStringLiteral("device_version"), r.device_version},
-            {QStringLiteral("image_sha256"), QString::fromLatin1(r.image_sha256)},
-            {QStringLiteral("duration_ms"), double(r.duration_ms)}};
+            {key(format::operation), r.operation},
+            {key(format::result), journal_text(r.ok ? format::result_ok : format::result_failed)},
+            {key(format::detail), r.ok ? QString() : r.detail},
+            {key(format::device_number), r.device_number},
+            {key(format::imei_or_mac), r.imei_or_mac},
+            {key(format::iccid_or_audio_version), r.iccid_or_audio_version},
+            {key(format::device_version), r.device_version},
+            {key(format::image_sha256), QString::fromLatin1(r.image_sha256)},
+            {key(format::duration_ms), double(r.duration_ms)}};
 }
 
 QByteArray json_line(const QJsonObject &object)
