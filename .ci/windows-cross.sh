@@ -1,21 +1,26 @@
 #!/bin/bash
 # The Windows program, built from Linux with MinGW-w64 and checked under wine:
 #
-# 1. unpacks the Windows Qt kit into the build folder and configures the tree
-#    for Windows (cmake/mingw-w64-x86_64.cmake), -Werror;
+# 1. unpacks the Windows Qt kit and the Windows libpq kit into the build
+#    folder and configures the tree for Windows (cmake/mingw-w64-x86_64.cmake),
+#    -Werror;
 # 2. builds kv20-tool.exe (a window program) and kv20-cli.exe (a console
 #    program), each with its icon, version information and manifest, the zip
 #    operators unpack, kv20-tool-<version>-win64.zip, and the per-user
 #    installer beside it, kv20-tool-<version>-win64.msi (wixl);
 # 3. runs tests/windows/wine_checks.sh: the zip and the installer under wine
 #    against the Linux build's kv20-module-sim (build/bin, or
-#    KV20_LINUX_BUILD/bin).
+#    KV20_LINUX_BUILD/bin), and kv20-cli.exe against a throw-away PostgreSQL
+#    server (scripts/test-db.sh) unless KV20_TEST_DB_URL names one.
 #
 #   .ci/windows-cross.sh [BUILD_DIR]      (default: <repo>/build-win)
 #
-# The kit: KV20_WINDOWS_QT_KIT, else ../shared/windows-qt/qt5.15.8-mingw64.tar.xz
-# beside the repository. Without it every object still compiles against a
-# stand-in for Qt (cmake/qt5-standin, Debian's Qt headers), nothing links, and
+# The kits: KV20_WINDOWS_QT_KIT, else ../shared/windows-qt/qt5.15.8-mingw64.tar.xz
+# beside the repository; KV20_WINDOWS_LIBPQ_KIT, else libpq15-mingw64.tar.xz
+# beside the Qt kit (libpq with OpenSSL, prebuilt: never built here). Without
+# the Qt kit every object still compiles against a stand-in for Qt
+# (cmake/qt5-standin, Debian's Qt headers; libpq's from its kit or the
+# host's), nothing links, and
 # the step says what it needs and ends with 0, unless CI=true: there a
 # missing kit, a missing wine or a wine that does not finish fails the step.
 set -euo pipefail
@@ -23,6 +28,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=${1:-$repo/build-win}
 kit=${KV20_WINDOWS_QT_KIT:-$repo/../shared/windows-qt/qt5.15.8-mingw64.tar.xz}
+pq_kit=${KV20_WINDOWS_LIBPQ_KIT:-$(dirname "$kit")/libpq15-mingw64.tar.xz}
 linux_build=${KV20_LINUX_BUILD:-$repo/build}
 wine_timeout=${KV20_WINE_TIMEOUT:-300}
 jobs=${KV20_CROSS_JOBS:-$(nproc)}
@@ -43,28 +49,46 @@ cxx=$(command -v "$triplet-g++-posix" || command -v "$triplet-g++" || true)
 [ -n "$cxx" ] || fail "no MinGW-w64 cross compiler ($triplet-g++; Debian: g++-mingw-w64-x86-64)"
 command -v ninja >/dev/null || fail "ninja is needed (Debian: ninja-build)"
 
+# unpack_kit ARCHIVE FOLDER MARKER: the archive unpacked into FOLDER once per
+# archive (a different one starts afresh); prints the prefix, the folder
+# holding MARKER.
+unpack_kit() {
+    local archive=$1 folder=$2 marker=$3 stamp config
+    stamp="$(realpath "$archive") $(stat -c %s-%Y "$archive")"
+    if [ "$(cat "$folder.stamp" 2>/dev/null)" != "$stamp" ]; then
+        rm -rf "$folder" && mkdir -p "$folder"
+        say "unpacking $archive" >&2
+        tar -C "$folder" -xJf "$archive"
+        echo "$stamp" >"$folder.stamp"
+    fi
+    config=$(find "$folder" -path "*/$marker" | head -n 1)
+    [ -n "$config" ] || fail "no $marker in $archive"
+    echo "${config%/"$marker"}"
+}
+
 qt_args=()
 if [ -f "$kit" ]; then
-    # Unpacked once per kit; a different kit, or a build folder configured
-    # with the stand-in, starts afresh.
-    stamp="$(realpath "$kit") $(stat -c %s-%Y "$kit")"
-    if [ "$(cat "$out/qt-kit.stamp" 2>/dev/null)" != "$stamp" ]; then
-        rm -rf "$out" && mkdir -p "$out/qt-kit"
-        say "unpacking $kit"
-        tar -C "$out/qt-kit" -xJf "$kit"
-        echo "$stamp" >"$out/qt-kit.stamp"
-    fi
-    config=$(find "$out/qt-kit" -path '*/lib/cmake/Qt5/Qt5Config.cmake' | head -n 1)
-    [ -n "$config" ] || fail "no lib/cmake/Qt5/Qt5Config.cmake in $kit"
-    prefix=${config%/lib/cmake/Qt5/Qt5Config.cmake}
+    # A different kit, or a build folder configured with the stand-in,
+    # starts afresh.
+    [ "$(cat "$out/qt-kit.stamp" 2>/dev/null)" = "$(realpath "$kit") $(stat -c %s-%Y "$kit")" ] || rm -rf "$out"
+    mkdir -p "$out"
+    prefix=$(unpack_kit "$kit" "$out/qt-kit" lib/cmake/Qt5/Qt5Config.cmake)
+    [ -f "$pq_kit" ] || fail "no Windows libpq kit at $pq_kit (KV20_WINDOWS_LIBPQ_KIT names another)"
+    pq_prefix=$(unpack_kit "$pq_kit" "$out/libpq-kit" include/libpq-fe.h)
     host_qt_libs=$(qmake -query QT_INSTALL_LIBS 2>/dev/null || echo /usr/lib/x86_64-linux-gnu)
-    qt_args=(-DCMAKE_PREFIX_PATH="$prefix" -DQt5LinguistTools_DIR="$host_qt_libs/cmake/Qt5LinguistTools")
+    qt_args=(-DCMAKE_PREFIX_PATH="$prefix;$pq_prefix" -DQt5LinguistTools_DIR="$host_qt_libs/cmake/Qt5LinguistTools")
 else
     $in_ci && fail "no Windows Qt kit at $kit (KV20_WINDOWS_QT_KIT names another)"
     say "the Windows program needs the Qt kit $kit (or KV20_WINDOWS_QT_KIT);"
     say "without it the objects are compiled against a stand-in for Qt and nothing is linked"
     [ -f "$out/qt-kit.stamp" ] && rm -rf "$out"
     qt_args=(-DQt5_DIR="$repo/cmake/qt5-standin/Qt5")
+    # libpq's headers from its kit where there is one; else the tree takes
+    # the host's (libpq-dev) for the stand-in.
+    if [ -f "$pq_kit" ]; then
+        pq_prefix=$(unpack_kit "$pq_kit" "$out/libpq-kit" include/libpq-fe.h)
+        qt_args+=(-DCMAKE_PREFIX_PATH="$pq_prefix")
+    fi
 fi
 
 # Every PE file carries a time stamp, which the linker and strip set to the
@@ -125,6 +149,19 @@ for tool in Xvfb xdotool import; do
 done
 sim=$linux_build/bin/kv20-module-sim
 [ -x "$sim" ] || not_here "no Linux build of the simulator at $sim (build the tree in $linux_build first)"
+
+# A server of its own for the upload check, stopped when the step ends.
+if [ -z "${KV20_TEST_DB_URL:-}" ]; then
+    source "$repo/scripts/test-db.sh"
+    if kv20_pg_bin >/dev/null && command -v psql >/dev/null; then
+        test_db=$out/test-db
+        trap 'kv20_test_db_stop "$test_db"' EXIT
+        kv20_test_db_start "$test_db" >/dev/null || fail "the test database server did not start"
+        say "a test database server: $KV20_TEST_DB_URL (TLS: $KV20_TEST_DB_SSL)"
+    else
+        $in_ci && fail "no PostgreSQL server and client for the upload check (Debian: postgresql)"
+    fi
+fi
 
 say "wine checks (at most ${wine_timeout}s)"
 status=0

@@ -3,8 +3,10 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_options.h"
 #include "cli/output_format.h"
-#include "journal/journal_format.h"
-#include "journal/operation_record.h"
+#include "db/db_report.h"
+#include "db/db_schema.h"
+#include "db/pg_link.h"
+#include "journal/station_name.h"
 
 #include "report/journal_reading.h"
 #include "report/report_json.h"
@@ -21,25 +23,6 @@
 
 
 namespace {
-
-bool journal_file_name(const QString &name)
-{
-    return name == journal_text(journal_format::file_name)
-           || (name.startsWith(journal_text(journal_format::side_file_prefix))
-               && name.endsWith(journal_text(journal_format::side_file_suffix)));
-}
-
-// The station a journal belongs to: its folder, unless the file has been
-// renamed (several stations' journals side by side in one folder) or sits
-// at the top of a drive.
-QString station_of(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString folder = info.absoluteDir().dirName();
-    if (journal_file_name(info.fileName()) && !folder.isEmpty())
-        return folder;
-    return info.completeBaseName();
-}
 
 bool write_page(const QString &path, const QByteArray &page, QString *error)
 {
@@ -60,7 +43,9 @@ int run_report_command(const QStringList &arguments)
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("TIME"));
     const QCommandLineOption html(QStringLiteral("html"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"), QString());
-    parser.addOptions({help, from, to, html, json});
+    const QCommandLineOption db(QStringLiteral("db"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption station(QStringLiteral("station"), QString(), QStringLiteral("NAME"));
+    parser.addOptions({help, from, to, html, json, db, station});
     QStringList rest = arguments;
     rest.removeAt(1);
     if (!parser.parse(rest)) {
@@ -72,8 +57,9 @@ int run_report_command(const QStringList &arguments)
         return output_lost() ? output_gone : all_ok;
     }
     const QStringList journals = parser.positionalArguments();
-    if (journals.isEmpty()) {
-        complain(QStringLiteral("report takes at least one JOURNAL (kv20-cli report --help)"));
+    if (journals.isEmpty() == !parser.isSet(db)) {
+        complain(journals.isEmpty() ? QStringLiteral("report takes at least one JOURNAL or --db URL (kv20-cli report --help)")
+                                    : QStringLiteral("report takes JOURNAL... or --db URL, not both (kv20-cli report --help)"));
         return usage;
     }
     qint64 bounds[2] = {0, 0};
@@ -91,9 +77,23 @@ int run_report_command(const QStringList &arguments)
     }
 
     ShiftTally tally(parser.isSet(from), bounds[0], parser.isSet(to), bounds[1]);
+    tally.only_stations(parser.values(station));
+    if (parser.isSet(db)) {
+        const QString url = parser.value(db);
+        PgLink link;
+        QString error;
+        const bool read = link.connect(url, &error) && db_schema::check(&link, &error)
+                          && read_database_records(&link, parser.isSet(from), bounds[0], parser.isSet(to), bounds[1],
+                                                   parser.values(station), &tally,
+                                                   tally.add_file(PgLink::describe(url), QString()), &error);
+        if (!read) {
+            complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
+            return failed;
+        }
+    }
     for (const QString &path : journals) {
         QString error;
-        if (!read_journal(path, station_of(path), &tally, &error)) {
+        if (!read_journal(path, station_of_journal_path(path), &tally, &error)) {
             complain(error);
             return usage;
         }
@@ -117,6 +117,7 @@ int run_report_command(const QStringList &arguments)
     }
     if (figures.records == 0) {
         complain(parser.isSet(from) || parser.isSet(to) ? QStringLiteral("no record falls in the range")
+                   : parser.isSet(db)                   ? QStringLiteral("no record in the database")
                                                         : QStringLiteral("no record in the journals"));
         return failed;
     }

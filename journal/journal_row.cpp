@@ -42,6 +42,10 @@ bool JournalColumns::read_header(const JournalScanner::Row &header, QString *mis
         if (index_[c] < 0)
             absent << QString::fromLatin1(names[c].data(), int(names[c].size()));
     }
+    station_index_ = -1;
+    for (size_t i = 0; i < header.fields.size(); ++i)
+        if (header.fields[i] == format::column_names[format::station])
+            station_index_ = int(i);
     width_ = header.fields.size();
     header_copy_.clear();
     for (const std::string_view field : header.fields)
@@ -99,5 +103,7 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     out->image = value(image, &out->scratch[4]);
     out->image_sha256 = field(image_sha256);
     out->detail = value(detail, &out->scratch[5]);
+    out->station = station_index_ < 0 ? std::string_view()
+                                       : format::original_value(row.fields[size_t(station_index_)], &out->scratch[6]);
     return nullptr;
 }

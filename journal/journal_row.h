@@ -14,10 +14,11 @@ struct JournalRow
 {
     JournalTime time;
     std::string_view port, operation, device_number, imei_or_mac, image, image_sha256, detail;
+    std::string_view station;  // empty where the journal has no station column
     qint64 image_bytes = -1;  // -1: none read
     bool ok = false;
     qint64 duration_ms = 0;
-    std::string scratch[6];  // holds the values that differ from their stored text
+    std::string scratch[7];  // holds the values that differ from their stored text
 };
 
 // The journal's columns found by name in its header row, so that a journal
@@ -38,6 +39,7 @@ private:
     enum Column { time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result,
                   detail, duration_ms, count };
     int index_[count] = {};
+    int station_index_ = -1;  // a column journals from before it lack
     size_t width_ = 0;
     std::string header_copy_;
 };

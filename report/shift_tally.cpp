@@ -48,16 +48,30 @@ ShiftTally::ShiftTally(bool from_given, qint64 from_wall_ms, bool to_given, qint
 {
 }
 
+void ShiftTally::only_stations(const QStringList &names)
+{
+    only_stations_ = names;
+    for (int i = 0; i < station_names_.size(); ++i)
+        station_counted_[size_t(i)] = names.isEmpty() || names.contains(station_names_.at(i));
+}
+
+int ShiftTally::station_index(std::string_view name)
+{
+    bool added = false;
+    const int index = station_keys_.id(name, &added);
+    if (added) {
+        station_names_ << text_of(name);
+        stations_.emplace_back();
+        station_counted_.push_back(only_stations_.isEmpty() || only_stations_.contains(station_names_.last()));
+    }
+    return index;
+}
+
 int ShiftTally::add_file(const QString &path, const QString &station)
 {
-    int index = station_names_.indexOf(station);
-    if (index < 0) {
-        index = station_names_.size();
-        station_names_ << station;
-        stations_.emplace_back();
-    }
+    const QByteArray name = station.toUtf8();
     files_.append({path, station, 0, 0});
-    file_station_.push_back(index);
+    file_station_.push_back(station_index(std::string_view(name.constData(), size_t(name.size()))));
     return files_.size() - 1;
 }
 
@@ -73,6 +87,11 @@ const char *ShiftTally::add(const JournalRow &row, int file)
 {
     const qint64 wall = row.time.wall_ms;
     if ((from_given_ && wall < from_) || (to_given_ && wall >= to_))
+        return nullptr;
+    // A record names its station where its journal has the column; before
+    // that, the journal's folder does.
+    const int station = row.station.empty() ? file_station_[size_t(file)] : station_index(row.station);
+    if (!station_counted_[size_t(station)])
         return nullptr;
     bool added = false;
     // A module's track keeps its operation in 16 bits; this tool writes three.
@@ -98,7 +117,6 @@ const char *ShiftTally::add(const JournalRow &row, int file)
         ++detail_records_[size_t(detail)];
     }
 
-    const int station = file_station_[size_t(file)];
     port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station).append(row.port);
     const int port = port_keys_.id(port_key_, &added);
     if (added) {
@@ -340,7 +358,10 @@ void ShiftTally::fill_images(ShiftFigures *f) const
         f->images.append(image);
     }
     std::sort(f->images.begin(), f->images.end(), [](const ShiftFigures::Image &a, const ShiftFigures::Image &b) {
-        return a.operation != b.operation ? a.operation < b.operation : a.modules > b.modules;
+        // The digest last: the same figures whatever order the records came in.
+        if (a.operation != b.operation)
+            return a.operation < b.operation;
+        return a.modules != b.modules ? a.modules > b.modules : a.sha256 < b.sha256;
     });
 }
 
@@ -351,7 +372,11 @@ void ShiftTally::fill_failed_modules(ShiftFigures *f) const
         if (const Track *last = last_failed_track(m))
             failed.emplace_back(last->last_instant, m);
     f->failed_modules = failed.size();
-    std::sort(failed.begin(), failed.end());
+    // Modules whose last failures share a millisecond by their identity, not
+    // by which came first in the journals.
+    std::sort(failed.begin(), failed.end(), [this](const auto &a, const auto &b) {
+        return a.first != b.first ? a.first < b.first : identities_.parts(a.second) < identities_.parts(b.second);
+    });
     failed.resize(std::min(failed.size(), size_t(failed_modules_kept)));
     for (const auto &entry : failed) {
         const Track &last = *last_failed_track(entry.second);

@@ -39,6 +39,9 @@ public:
     // out; a bound not given is open.
     ShiftTally(bool from_given, qint64 from_wall_ms, bool to_given, qint64 to_wall_ms);
 
+    // Only records of these stations count; empty: every station's.
+    void only_stations(const QStringList &names);
+    // `station`: of the file's records that name none.
     int add_file(const QString &path, const QString &station);
     // Null, or why the record cannot be taken (an unreadable row).
     const char *add(const JournalRow &row, int file);
@@ -75,6 +78,7 @@ private:
         std::vector<bool> stations;
     };
 
+    int station_index(std::string_view name);
     void add_to_module(const JournalRow &row, int operation, int image, int detail, int slot);
     int add_image(const JournalRow &row, int operation, int station);
     void fill_yields(ShiftFigures *f) const;
@@ -92,6 +96,9 @@ private:
     QVector<ShiftFigures::FileFigures> files_;
     std::vector<int> file_station_;
     QStringList station_names_;
+    Interner station_keys_;  // the same indexes as station_names_
+    QStringList only_stations_;
+    std::vector<bool> station_counted_;
     std::vector<SlotTally> stations_;
     // Ports by station: the station's index (4 bytes) and the port's name.
     Interner port_keys_;

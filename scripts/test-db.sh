@@ -2,9 +2,11 @@
 # A throw-away PostgreSQL cluster for the tests: its own data folder and
 # port on 127.0.0.1, run as an unprivileged user (PostgreSQL refuses root),
 # with a role that logs in with a password over TCP so that the tests can
-# try a wrong one.
+# try a wrong one. Where openssl is at hand the server also speaks TLS with
+# a self-signed certificate, so that clients can be tried with
+# sslmode=require (KV20_TEST_DB_SSL=1); plain connections are still taken.
 #
-#   source scripts/test-db.sh; kv20_test_db_start DIR   # exports KV20_TEST_DB_URL, PGPASSWORD
+#   source scripts/test-db.sh; kv20_test_db_start DIR   # exports KV20_TEST_DB_URL, PGPASSWORD, KV20_TEST_DB_SSL
 #   kv20_test_db_stop DIR
 #
 # The tests that need a server skip when KV20_TEST_DB_URL is not set.
@@ -50,10 +52,21 @@ kv20_test_db_start() {
   password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
   printf '%s\n' "$password" >"$dir/pwfile"
   [ "$(id -u)" = 0 ] && chown nobody "$dir/pwfile"
+  local tls=()
+  export KV20_TEST_DB_SSL=0
+  if command -v openssl >/dev/null \
+    && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 7 -subj /CN=127.0.0.1 \
+      -keyout "$dir/server.key" -out "$dir/server.crt" >"$dir/openssl.log" 2>&1; then
+    # The server refuses a key that others may read.
+    chmod 600 "$dir/server.key"
+    [ "$(id -u)" = 0 ] && chown nobody "$dir/server.key"
+    tls=(-c ssl=on -c "ssl_cert_file=$dir/server.crt" -c "ssl_key_file=$dir/server.key")
+    KV20_TEST_DB_SSL=1
+  fi
   kv20_as_owner "$bin/initdb" -D "$dir/data" -U kv20_admin -A scram-sha-256 --pwfile="$dir/pwfile" \
     -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; return 1; }
   kv20_as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off ${tls[*]}" start >/dev/null \
     || { cat "$dir/server.log" >&2; return 1; }
   echo "$port" >"$dir/port"
   export PGPASSWORD=$password

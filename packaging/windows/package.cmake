@@ -2,6 +2,7 @@
 #
 #   kv20-tool-<version>-win64/
 #     kv20-tool.exe, kv20-cli.exe, the Qt and MinGW runtime DLLs they load,
+#     libpq.dll with the OpenSSL DLLs it loads (libssl-3-x64, libcrypto-3-x64),
 #     platforms/qwindows.dll, styles/qwindowsvistastyle.dll,
 #     translations/qt_en.qm, README.txt, licenses/
 #
@@ -62,6 +63,11 @@ foreach(dll libstdc++-6.dll libwinpthread-1.dll)
 endforeach()
 get_filename_component(found ${CMAKE_CXX_COMPILER} DIRECTORY)
 list(APPEND kv20_runtime_folders ${found})
+# libpq and OpenSSL from the libpq kit's bin folder beside its lib folder.
+find_package(PostgreSQL REQUIRED)
+get_filename_component(kv20_libpq_prefix ${PostgreSQL_LIBRARY} DIRECTORY)
+get_filename_component(kv20_libpq_prefix ${kv20_libpq_prefix} DIRECTORY)
+list(APPEND kv20_runtime_folders ${kv20_libpq_prefix}/bin)
 list(REMOVE_DUPLICATES kv20_runtime_folders)
 
 install(CODE "
@@ -82,6 +88,7 @@ install(FILES windows/NOTICE.txt windows/qt-no-wintab.patch DESTINATION licenses
 if(EXISTS ${kv20_qt_prefix}/licenses)
   install(DIRECTORY ${kv20_qt_prefix}/licenses/ DESTINATION licenses)
 endif()
+install(DIRECTORY ${kv20_libpq_prefix}/licenses/ DESTINATION licenses)
 
 set(CPACK_PACKAGE_NAME kv20-tool)
 set(CPACK_PACKAGE_VERSION ${kv20_version})

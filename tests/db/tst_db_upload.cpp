@@ -75,6 +75,8 @@ private slots:
     void an_upload_killed_half_way_loses_and_doubles_nothing();
     void a_database_that_cannot_take_records_is_named_data();
     void a_database_that_cannot_take_records_is_named();
+    void the_database_report_is_the_journals_report_data();
+    void the_database_report_is_the_journals_report();
 };
 
 void TestDbUpload::init()
@@ -212,6 +214,63 @@ void TestDbUpload::a_database_that_cannot_take_records_is_named()
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     const CliRun fixed({"upload", "--db", db.url()}, dir.path());
     QVERIFY2(fixed.out.contains(summary(10, 0, 0)), fixed.out + fixed.err);
+}
+
+void TestDbUpload::the_database_report_is_the_journals_report_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("records");  // that the report counts
+    QTest::addColumn<QString>("first_station");
+    QTest::newRow("every record") << QStringList {} << 7043 << "s1 工位";
+    // Records 7 s apart from 2026-12-06T06:00 on, numbered from 100000: the
+    // range starts inside the first station's journal, ends in the second's.
+    QTest::newRow("a range") << QStringList {"--from", "2026-12-14T08:28", "--to", "2026-12-14T12:00"} << 1817
+                             << "s1 工位";
+    QTest::newRow("two stations") << QStringList {"--station", "s1 工位", "--station", "s3"} << 43 << "s1 工位";
+    QTest::newRow("the station of an older journal") << QStringList {"--station", "s3"} << 3 << "s3";
+    QTest::newRow("no such station") << QStringList {"--station", "s9"} << 0 << "";
+}
+
+// Three stations' journals, one from before stations had a column: uploaded,
+// the report from the database has the journals' figures, apart from
+// where they came from.
+void TestDbUpload::the_database_report_is_the_journals_report()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, records);
+    QFETCH(QString, first_station);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    // In the order the database gives them: by station, then time.
+    const QStringList journals {dir.filePath("s1/kv20-journal.csv"), dir.filePath("s2/kv20-journal.csv"),
+                                dir.filePath("s3/kv20-journal-older-20261205-180000.csv")};
+    QVERIFY(write_journal(journals[0], "s1 工位", 40, 100000));
+    QVERIFY(write_journal(journals[1], "s2 工位", 7000, 100040));
+    QVERIFY(write_older_journal(journals[2], 3));
+    QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals, dir.path()).exit_code, 0);
+
+    const CliRun from_files(QStringList {"report", "--json"} + options + journals, dir.path());
+    const CliRun from_db(QStringList {"report", "--json", "--db", db.url()} + options, dir.path());
+    QCOMPARE(from_db.exit_code, records > 0 ? 0 : 1);
+    QCOMPARE(from_files.exit_code, from_db.exit_code);
+    QJsonObject files = QJsonDocument::fromJson(from_files.out).object();
+    QJsonObject database = QJsonDocument::fromJson(from_db.out).object();
+    QCOMPARE(files.value("records").toInt(), records);
+    const QJsonArray sources = database.take("files").toArray();
+    QCOMPARE(sources.size(), 1);
+    QCOMPARE(sources[0].toObject().value("records").toInt(), records);
+    QVERIFY(!sources[0].toObject().value("path").toString().contains(qEnvironmentVariable("PGPASSWORD")));
+    files.remove("files");
+    if (files != database) {
+        qWarning("from the journals: %s\nfrom the database: %s", QJsonDocument(files).toJson().constData(),
+                 QJsonDocument(database).toJson().constData());
+        QFAIL("the reports differ");
+    }
+    // Stations as the records name them, not by their folders s1 and s2.
+    QCOMPARE(database.value("stations").toArray().at(0).toObject().value("station").toString(), first_station);
 }
 
 QTEST_GUILESS_MAIN(TestDbUpload)

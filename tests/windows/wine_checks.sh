@@ -18,7 +18,14 @@
 set -uo pipefail
 
 all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
-    journal_held window watch report)
+    journal_held journal_older window watch report)
+# Against the PostgreSQL server KV20_TEST_DB_URL names (PGPASSWORD, and
+# KV20_TEST_DB_SSL=1 when it speaks TLS), as .ci/windows-cross.sh starts one.
+if [ -n "${KV20_TEST_DB_URL:-}" ]; then
+    all_checks+=(db_upload)
+else
+    echo "wine-checks: no test database server (KV20_TEST_DB_URL): db_upload is not run"
+fi
 # The installer's checks run in this order, each going on from the state the
 # one before left: installed, used, removed; then upgraded and downgraded.
 all_checks+=(msi_install msi_resources msi_cli msi_window msi_uninstall msi_upgrade)
@@ -63,7 +70,8 @@ image_of() { head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"; }
 check_package() {
     local ok=0 dll pe name
     [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
-    for name in kv20-tool.exe kv20-cli.exe translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING}; do
+    for name in kv20-tool.exe kv20-cli.exe translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
+        libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll licenses/{PostgreSQL-COPYRIGHT,OpenSSL-LICENSE.txt,debian-copyright-postgresql-15,debian-copyright-openssl}; do
         [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
     done
     expect "plugins" "$(cd "$app" && echo */*.dll)" "platforms/qwindows.dll styles/qwindowsvistastyle.dll" || ok=1
@@ -122,7 +130,7 @@ check_audio() {
     expect "exit status" $? 0 || ok=1
     wait_for 5 grep -q "image saved" sim.log && cmp -s image.bin saved.bin || { say "  the image did not arrive byte for byte"; ok=1; }
     expect "journal columns" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" \
-        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms || ok=1
+        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station || ok=1
     expect "journal record" "$(journal_field 2-4),$(journal_field 9-13)" \
         "cli,COM5,audio,$(winpath "$PWD/image.bin"),70000,$(sha256sum <image.bin | cut -d' ' -f1),ok," || ok=1
     return $ok
@@ -190,6 +198,33 @@ check_journal_held() {
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status once let go" $? 0 || ok=1
     expect "records in the journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
+    return $ok
+}
+
+# A journal from before the newest columns is renamed aside whole, through
+# the handle that holds its lock, and the record goes to a new journal with
+# the columns; a second program appends to the new one.
+check_journal_older() {
+    local ok=0 older header
+    header='time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms'
+    printf '\xEF\xBB\xBF%s\r\n%s\r\n' "$header" \
+        '2026-01-05T08:00:00.000+08:00,cli,COM5,query,DN-OLD,861234567890123,89860012345678901234,FW-1,,,,ok,,812' \
+        >kv20-journal.csv
+    cp kv20-journal.csv before.csv
+    start_sim COM5 sim.log || return 1
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status" $? 0 || { say "  $(cat err.txt)"; ok=1; }
+    older=(kv20-journal-older-*.csv)
+    expect "journals set aside" "${#older[@]}" 1 || ok=1
+    cmp -s before.csv "${older[0]}" || { say "  the older journal was not kept byte for byte"; ok=1; }
+    expect "new header" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" "$header,record_id,station" || ok=1
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status, second query" $? 0 || ok=1
+    expect "records in the new journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
+    expect "journals set aside after the second query" "$(ls kv20-journal-older-*.csv | wc -l)" 1 || ok=1
+    [[ $(journal_values kv20-journal.csv record_id) =~ ^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$ ]] \
+        || { say "  no record id: $(tail -n 1 kv20-journal.csv)"; ok=1; }
+    [ -n "$(journal_values kv20-journal.csv station)" ] || { say "  no station name"; ok=1; }
     return $ok
 }
 
@@ -279,6 +314,40 @@ check_report() {
     cmp -s windows.json linux.json || { say "  Windows and Linux differ:"; diff windows.json linux.json | head -n 6; ok=1; }
     grep -q '"records":3,' linux.json || { say "  not the three records: $(cat linux.json)"; ok=1; }
     say "  $(head -c 240 linux.json)..."
+    return $ok
+}
+
+# kv20-cli.exe, with the libpq and OpenSSL DLLs of the zip, makes the
+# schema in a database of its own, uploads the records of its journal over
+# TLS where the server speaks it, and its report from the database has the
+# figures the Linux build reads from the journal.
+check_db_upload() {
+    local ok=0 linux_cli name url server=${KV20_TEST_DB_URL%/*}
+    linux_cli=$(dirname "$sim_program")/kv20-cli
+    name=kv20_wine_$$_$RANDOM
+    psql -q -d "$KV20_TEST_DB_URL" -c "CREATE DATABASE $name" || { say "  no database made on the test server"; return 1; }
+    url="$server/$name"
+    [ "${KV20_TEST_DB_SSL:-0}" = 1 ] && url="$url?sslmode=require" || say "  the test server has no TLS: sslmode left to libpq"
+    image_of image.bin 20000
+    start_sim COM5 sim.log || return 1
+    run_exe kv20-cli.exe query >/dev/null && run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >/dev/null \
+        && run_exe kv20-cli.exe query >/dev/null || { say "  the operations to upload failed"; return 1; }
+    run_exe kv20-cli.exe db init --db "$url" >out.txt 2>err.txt
+    expect "db init exit status" $? 0 || { say "  $(cat err.txt)"; ok=1; }
+    run_exe kv20-cli.exe upload --db "$url" >out.txt 2>err.txt
+    expect "upload exit status" $? 0 || { say "  $(cat err.txt)"; ok=1; }
+    grep -q '^3 sent, 0 already there, 0 unreadable' out.txt || { say "  upload said: $(cat out.txt)"; ok=1; }
+    expect "rows" "$(psql -At -d "$server/$name" -c "SELECT count(*) FROM kv20_records WHERE tool = 'cli' AND port = 'COM5'")" 3 || ok=1
+    run_exe kv20-cli.exe upload --db "$url" >out.txt 2>err.txt
+    grep -q '^0 sent, 0 already there' out.txt || { say "  the second upload said: $(cat out.txt)"; ok=1; }
+    ! grep -q "$PGPASSWORD" out.txt err.txt || { say "  the password was printed"; ok=1; }
+    run_exe kv20-cli.exe report --db "$url" --json 2>err.txt | tr -d '\r' >windows.json
+    expect "report exit status" "${PIPESTATUS[0]}" 0 || { say "  $(cat err.txt)"; ok=1; }
+    "$linux_cli" report kv20-journal.csv --json >linux.json
+    # The same figures, apart from where they came from.
+    expect "report from the database" "$(jq -cS 'del(.files)' windows.json)" "$(jq -cS 'del(.files)' linux.json)" || ok=1
+    expect "records in the report" "$(jq .records windows.json)" 3 || ok=1
+    psql -q -d "$KV20_TEST_DB_URL" -c "DROP DATABASE $name WITH (FORCE)"
     return $ok
 }
 
