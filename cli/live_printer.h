@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journal/operation_record.h"
+#include "line/line_mode_view.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,7 +20,7 @@
 // A module is known by the id add() gave it, not by its port's name: a port
 // name comes back with the next module, and a late result of the one before
 // must not land on the new module's line.
-class LivePrinter : public QObject
+class LivePrinter : public QObject, public LineModeView
 {
     Q_OBJECT
 
@@ -32,14 +33,22 @@ public:
     LivePrinter(Mode mode, const QString &header = QString(), QObject *parent = nullptr);
 
     int add(const QString &port, const QString &operation);
-    void progress(int id, qint64 bytes, qint64 total);
+    void progress(int id, qint64 bytes, qint64 total) override;
     // already_done: the module had the operation just now (back from its
     // update).
     void result(int id, const OperationRecord &record, bool already_done = false);
     void removal(int id);
     // A line for the operator outside the live lines (journal notices): on
     // standard error, above the live lines on a terminal.
-    void notice(const QString &line);
+    void notice(const QString &line) override;
+
+    // Line mode's view: a terminal line per port, as the port is named.
+    int arrival(const QString &port, const QString &, const QString &operation) override { return add(port, operation); }
+    void finished(int id, const OperationRecord &record, bool already_done, bool) override
+    {
+        result(id, record, already_done);
+    }
+    void departure(int id) override { removal(id); }
     // Records in the journal the database does not have yet, and why the
     // last upload failed (empty when it did not): in the summary, as a JSON
     // event, or a line of its own.

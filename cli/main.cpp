@@ -3,7 +3,7 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt_watcher.h"
-#include "cli/line_mode.h"
+#include "line/line_mode.h"
 #include "cli/live_printer.h"
 #include "cli/operation_request.h"
 #include "cli/output_format.h"
@@ -18,6 +18,7 @@
 #include "runner/module_session.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -34,10 +35,12 @@ int list_ports(bool json)
         if (json) {
             write_out(json_line({{QStringLiteral("port"), port.port},
                                  {QStringLiteral("node"), port.node},
-                                 {QStringLiteral("name"), port.name}}));
+                                 {QStringLiteral("name"), port.name},
+                                 {QStringLiteral("slot"), port.slot}}));
         } else {
+            // The slot last: scripts that cut the first three columns read on.
             say(shown_text(port.port) + QLatin1Char('\t') + shown_text(port.node) + QLatin1Char('\t')
-                + shown_text(port.name));
+                + shown_text(port.name) + QLatin1Char('\t') + shown_text(port.slot.isEmpty() ? QStringLiteral("-") : port.slot));
         }
     }
     return output_lost() ? output_gone : all_ok;
@@ -185,6 +188,15 @@ int run_operations(const CliOptions &options)
     return journal_ok ? all_ok : journal_failed;
 }
 
+QString line_mode_header(const ModuleSession::Request &request, const Journal &journal)
+{
+    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation_name(request.type));
+    if (!request.image_sha256.isEmpty())
+        text += QStringLiteral("  image %1  sha256 %2")
+                    .arg(request.image, QString::fromLatin1(request.image_sha256.left(12)));
+    return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
+}
+
 // Line mode: runs until a signal, or an output gone, ends it, with that
 // one's exit code.
 int run_line_mode(const CliOptions &options)
@@ -197,7 +209,7 @@ int run_line_mode(const CliOptions &options)
     }
     const Journal journal;
     LineMode line(request, options.rescan_ms, journal);
-    LivePrinter printer(printer_mode(options), line.header());
+    LivePrinter printer(printer_mode(options), line_mode_header(request, journal));
     // On a thread of its own: an operation never waits for the database.
     std::unique_ptr<BackgroundUpload> upload;
     quint64 backlog_shown = 0;

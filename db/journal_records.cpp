@@ -142,7 +142,8 @@ bool JournalRecords::open(const QString &path, QString *error)
             if (names[i] == QByteArray(name.data(), int(name.size())))
                 index_[c] = int(i);
         // Older journals lack the newest columns; the others every journal has.
-        if (index_[c] < 0 && c != journal_format::record_id && c != journal_format::station)
+        if (index_[c] < 0 && c != journal_format::record_id && c != journal_format::station
+            && c != journal_format::slot)
             missing << QString::fromLatin1(name.data(), int(name.size()));
     }
     if (!missing.isEmpty()) {

@@ -16,4 +16,10 @@ struct ComPortInterface
     // same for whatever module is plugged into that socket. Empty where the
     // walk cannot say.
     QString usb_device {};
+    // The socket's name on the USB tree, the same whatever module is in it
+    // and whatever order the modules were plugged in: on Linux the USB
+    // device's name in sysfs (1-1.4.2: bus 1, root port 1, hub port 4, its
+    // port 2); on Windows its location path. Empty where the walk cannot
+    // say. Port names are no slot: ttyACM numbers follow the plug-in order.
+    QString slot {};
 };

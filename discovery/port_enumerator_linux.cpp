@@ -126,6 +126,7 @@ bool describe_tty(const QString &root_dir, const QString &tty_name, ComPortInter
     const QString mi = interface_number.rightJustified(2, QLatin1Char('0')).toLower();
     const QString instance = QFileInfo(usb_dir).fileName().toLower();
     out->usb_device = usb_dir;
+    out->slot = QFileInfo(usb_dir).fileName();
 
     out->device_path = QStringLiteral("\\\\?\\usb#vid_%1&pid_%2&mi_%3#%4&00%3#%5")
                            .arg(vid.toLower(), pid.toLower(), mi, instance, com_port_class_guid);

@@ -58,7 +58,7 @@ QList<ModulePort> find_module_ports()
         QString port_name;
         if (rule && kv20::extract_port_name(item.name, &port_name)) {
             tracer.matched(rule->label, port_name, item.device_path);
-            ports.append({port_name, port_device_node(port_name), item.name, item.usb_device});
+            ports.append({port_name, port_device_node(port_name), item.name, item.usb_device, item.slot});
         }
     }
     return ports;

@@ -16,6 +16,7 @@ struct ModulePort
     QString node;  // the device node that opens it
     QString name;  // the friendly name the walk read
     QString usb_device {};  // where it is plugged in (ComPortInterface::usb_device)
+    QString slot {};        // its socket's name (ComPortInterface::slot)
 };
 
 // Every present interface that the same identity rules accept, in the walk's

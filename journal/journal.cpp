@@ -114,6 +114,7 @@ QByteArray Journal::record_row(const OperationRecord &r)
         QByteArray::number(r.duration_ms),
         csv_field(r.record_id),
         csv_field(r.station),
+        csv_field(r.slot),
     });
 }
 

@@ -51,12 +51,12 @@ enum Column {
     image_bytes, image_sha256, result, detail, duration_ms,
     // Added later, at the end, so that an older journal's header is a
     // beginning of this one's.
-    record_id, station, column_count
+    record_id, station, slot, column_count
 };
 inline constexpr std::string_view column_names[column_count] = {
     "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
     "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
-    "record_id", "station",
+    "record_id", "station", "slot",
 };
 
 // Local time with its offset, never "Z": 2026-12-06T14:21:54.636+08:00.

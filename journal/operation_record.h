@@ -11,7 +11,7 @@
 struct OperationRecord
 {
     QDateTime started;      // local time, when the request reached the worker
-    QString tool;           // "window" or "cli"
+    QString tool;           // "window", "cli" or "station"
     QString port;           // the port name the operator chose
     QString operation;      // "query", "audio" or "firmware"
     // What the module reported during this operation, empty where it did not.
@@ -30,6 +30,9 @@ struct OperationRecord
     // station it was made at.
     QString record_id;
     QString station;
+    // The USB socket the module was in (ModulePort::slot); empty where
+    // discovery could not say or the port was named by hand.
+    QString slot;
 };
 
 // The operation column's word for an operation type (0, 1, 2).

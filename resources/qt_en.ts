@@ -84,4 +84,149 @@
         <translation>Images (*.img *.bin)</translation>
     </message>
 </context>
+<context>
+    <name>Recipe</name>
+    <message>
+        <source>无法读取配方文件 %1</source>
+        <translation>Cannot read the recipe file %1</translation>
+    </message>
+    <message>
+        <source>配方 %1：缺少 [recipe] %2</source>
+        <translation>Recipe %1: [recipe] %2 is missing</translation>
+    </message>
+    <message>
+        <source>配方 %1：[recipe] %2=%3 无效</source>
+        <translation>Recipe %1: [recipe] %2=%3 is not valid</translation>
+    </message>
+    <message>
+        <source>配方 %1：镜像 %2 无法读取（%3）</source>
+        <translation>Recipe %1: the image %2 cannot be read (%3)</translation>
+    </message>
+    <message>
+        <source>配方 %1：镜像 %2 的 SHA-256 是 %3，不是 [recipe] image_sha256 的 %4</source>
+        <translation>Recipe %1: the image %2 has SHA-256 %3, not %4 as [recipe] image_sha256 says</translation>
+    </message>
+</context>
+<context>
+    <name>SlotTile</name>
+    <message>
+        <source>等待</source>
+        <translation>WAITING</translation>
+    </message>
+    <message>
+        <source>识别中</source>
+        <translation>IDENTIFYING</translation>
+    </message>
+    <message>
+        <source>下载 %1%</source>
+        <translation>DOWNLOADING %1%</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>已完成</source>
+        <translation>ALREADY DONE</translation>
+    </message>
+    <message>
+        <source>通过</source>
+        <translation>PASS</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>FAIL</translation>
+    </message>
+    <message>
+        <source>端口打不开</source>
+        <translation>port did not open</translation>
+    </message>
+    <message>
+        <source>无应答</source>
+        <translation>no reply</translation>
+    </message>
+    <message>
+        <source>找不到镜像</source>
+        <translation>image not found</translation>
+    </message>
+    <message>
+        <source>镜像过大</source>
+        <translation>image too large</translation>
+    </message>
+    <message>
+        <source>镜像已改变</source>
+        <translation>image changed</translation>
+    </message>
+    <message>
+        <source>无确认</source>
+        <translation>not acknowledged</translation>
+    </message>
+    <message>
+        <source>已中止</source>
+        <translation>interrupted</translation>
+    </message>
+    <message>
+        <source>已拔出</source>
+        <translation>unplugged</translation>
+    </message>
+    <message>
+        <source>传输错误 %1</source>
+        <translation>transfer error %1</translation>
+    </message>
+</context>
+<context>
+    <name>StationWindow</name>
+    <message>
+        <source>KV20 工位</source>
+        <translation>KV20 Station</translation>
+    </message>
+    <message>
+        <source>设备查询</source>
+        <translation>Device query</translation>
+    </message>
+    <message>
+        <source>音频更换</source>
+        <translation>Audio replacement</translation>
+    </message>
+    <message>
+        <source>固件升级</source>
+        <translation>Firmware upgrade</translation>
+    </message>
+    <message>
+        <source>操作：%1</source>
+        <translation>Operation: %1</translation>
+    </message>
+    <message>
+        <source>镜像：%1  %2 字节  SHA-256 %3</source>
+        <translation>Image: %1  %2 bytes  SHA-256 %3</translation>
+    </message>
+    <message>
+        <source>配方：%1</source>
+        <translation>Recipe: %1</translation>
+    </message>
+    <message>
+        <source>班次报告</source>
+        <translation>Shift report</translation>
+    </message>
+    <message>
+        <source>记录无法写入日志 %1（文件被占用？），正保存在 %2</source>
+        <translation>Records cannot reach the journal %1 (is the file open elsewhere?); they are kept in %2</translation>
+    </message>
+    <message>
+        <source>通过 %1    失败 %2    已完成 %3    最近一小时 %4</source>
+        <translation>OK %1    FAILED %2    ALREADY DONE %3    LAST HOUR %4</translation>
+    </message>
+    <message>
+        <source>距目标 %1</source>
+        <translation>TO TARGET %1</translation>
+    </message>
+    <message>
+        <source>无法生成班次报告：%1</source>
+        <translation>The shift report could not be written: %1</translation>
+    </message>
+    <message>
+        <source>仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？</source>
+        <translation>Modules are still being served. Closing cancels their operations (their records are kept). Close?</translation>
+    </message>
+</context>
 </TS>

@@ -13,9 +13,11 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     const std::shared_ptr<ServedModules> served = request.served;
     const QByteArray sha256 = request.image_sha256;
     const QString place = target.place.isEmpty() ? target.port : target.place;
-    worker->set_record_sink([journal, port, tool, served, sha256, place](OperationRecord record) {
+    const QString slot = target.slot;
+    worker->set_record_sink([journal, port, tool, served, sha256, place, slot](OperationRecord record) {
         record.tool = tool;
         record.port = port;
+        record.slot = slot;
         // Known before the module can restart and come back.
         if (served && record.ok)
             served->add(ServedModules::key(record, sha256), place, ServedModules::now_ms());
@@ -83,6 +85,7 @@ void ModuleSession::give_up_opening(const QString &detail)
 {
     phase = Phase::running;
     OperationRecord record = unstarted_operation(target.port, request.type, request.image, detail);
+    record.slot = target.slot;
     record.started = arrived;
     record.duration_ms = opening.elapsed();
     worker->post_record(record);
@@ -114,6 +117,7 @@ void ModuleSession::on_finished()
     result = taken.first().record;
     result.port = target.port;
     result.tool = request.tool;
+    result.slot = target.slot;
     journal_result = taken.first().journal;
     already_done_ = taken.first().already_done;
     finished_ = true;

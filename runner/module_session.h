@@ -31,6 +31,8 @@ public:
         // Where the module is plugged in (ModulePort::usb_device); empty: the
         // port's name stands for it.
         QString place {};
+        // The socket's name for the journal (ModulePort::slot).
+        QString slot {};
     };
     struct Request
     {

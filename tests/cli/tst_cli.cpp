@@ -146,13 +146,18 @@ private slots:
 void TestCli::list_finds_the_modules_only()
 {
     Bench b;
-    QVERIFY(b.start_sims({{"--quiet"}, {"--quiet", "--identity=alt"}, {"--quiet", "--identity=other"}}));
+    // Behind a hub behind a hub, and on a port of the first hub.
+    const QStringList usb_ports {"1-1.4.2", "1-1.3"};
+    QVERIFY(b.start_sims({{"--quiet", "--usb-port=" + usb_ports[0]},
+                          {"--quiet", "--identity=alt", "--usb-port=" + usb_ports[1]},
+                          {"--quiet", "--identity=other"}}));
     QCOMPARE(b.run({"list"}), 0);
     const QString name = QStringLiteral("KV20 Simulated Module (%1)");
     QStringList expected, json_expected;
     for (int i : {0, 1}) {
-        expected << b.port(i) + "\t/dev/" + b.port(i) + "\t" + name.arg(b.port(i));
-        json_expected << QString("{\"name\":\"%1\",\"node\":\"/dev/%2\",\"port\":\"%2\"}").arg(name.arg(b.port(i)), b.port(i));
+        expected << b.port(i) + "\t/dev/" + b.port(i) + "\t" + name.arg(b.port(i)) + "\t" + usb_ports[i];
+        json_expected << QString("{\"name\":\"%1\",\"node\":\"/dev/%2\",\"port\":\"%2\",\"slot\":\"%3\"}")
+                             .arg(name.arg(b.port(i)), b.port(i), usb_ports[i]);
     }
     // In the order of the device tree's names, which need not be the order
     // the simulators started in.
@@ -378,6 +383,8 @@ void TestCli::watch_serves_each_plug_in_once()
     QVERIFY(b.write("image.bin", image));
     QList<QStringList> args = b.saving_sims(5);
     args[2] = QStringList {"--pace"};  // the one pulled out mid-transfer
+    for (int i = 0; i < 5; ++i)
+        args[i] << QString("--usb-port=1-1.%1").arg(i + 1);
     QVERIFY(b.start_sims(args.mid(0, 2)));
     b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--rescan-ms", "50"});
     const auto result = [](const char *outcome) {
@@ -414,9 +421,9 @@ void TestCli::watch_serves_each_plug_in_once()
     QCOMPARE(records.size(), 5);
     QStringList outcomes;
     for (const QStringList &r : records)
-        outcomes << r.at(2) + ' ' + r.at(12);
-    const QStringList expected {b.port(0) + ' ', b.port(1) + ' ', b.port(2) + " unplugged", b.port(3) + ' ',
-                                b.port(4) + " image changed"};
+        outcomes << r.at(2) + ' ' + r.value(16) + ' ' + r.at(12);
+    const QStringList expected {b.port(0) + " 1-1.1 ", b.port(1) + " 1-1.2 ", b.port(2) + " 1-1.3 unplugged",
+                                b.port(3) + " 1-1.4 ", b.port(4) + " 1-1.5 image changed"};
     QCOMPARE(QSet<QString>(outcomes.begin(), outcomes.end()), QSet<QString>(expected.begin(), expected.end()));
 }
 

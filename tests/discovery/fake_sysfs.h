@@ -5,7 +5,8 @@
 #include <QFileInfo>
 
 // A sysfs tree with only what the port walk reads, laid out like the kernel's:
-//   devices/usb1/<usb>/{idVendor,idProduct,product}
+//   devices/usb1/<usb>/{idVendor,idProduct,product}, each hub of a chain
+//       such as 1-1.4.2 a directory of its own (1-1/1-1.4/1-1.4.2)
 //   devices/usb1/<usb>/<usb>:1.<n>/bInterfaceNumber
 //   <interface>/tty/<tty>/ (cdc-acm) or <interface>/<tty>/tty/<tty>/ (usb-serial),
 //       holding uevent and device -> ../..
@@ -36,7 +37,9 @@ inline bool add_tty(const QString &root, const QString &dir, const QString &tty,
 
 inline bool add_usb_tty(const QString &root, const UsbTty &t)
 {
-    const QString usb = "devices/usb1/" + t.usb;
+    QString usb = "devices/usb1/" + t.usb.section('.', 0, 0);
+    for (int n = 1; n <= t.usb.count('.'); ++n)
+        usb += "/" + t.usb.section('.', 0, n);
     const QString interface = usb + "/" + t.usb + ":1." + QString::number(t.interface.toInt(nullptr, 16));
     return write(root + "/" + usb + "/idVendor", t.vid.toUtf8()) && write(root + "/" + usb + "/idProduct", t.pid.toUtf8())
         && (t.product.isNull() || write(root + "/" + usb + "/product", t.product.toUtf8()))

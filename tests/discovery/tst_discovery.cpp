@@ -91,6 +91,33 @@ private slots:
         QCOMPARE(listed(), (path.isEmpty() ? QStringList() : QStringList{usb_path(path), name}));
     }
 
+    // The slot is the socket's place on the USB tree, whatever the tty is
+    // called: ttyACM numbers follow the plug-in order.
+    void slots_from_the_usb_tree_data()
+    {
+        QTest::addColumn<QStringList>("ttys");    // tty:usb chain[:s for usb-serial]
+        QTest::addColumn<QStringList>("listed");  // port:slot, in the walk's order
+        QTest::newRow("root port") << QStringList {"ttyACM0:1-2"} << QStringList {"ttyACM0:1-2"};
+        QTest::newRow("behind a hub") << QStringList {"ttyACM0:1-1.4"} << QStringList {"ttyACM0:1-1.4"};
+        QTest::newRow("a hub behind a hub, plugged in out of order")
+            << QStringList {"ttyACM0:1-1.4.2", "ttyACM1:1-1.4.1", "ttyACM2:2-3.1.7"}
+            << QStringList {"ttyACM0:1-1.4.2", "ttyACM1:1-1.4.1", "ttyACM2:2-3.1.7"};
+        QTest::newRow("usb-serial behind hubs") << QStringList {"ttyUSB0:3-2.1.1:s"} << QStringList {"ttyUSB0:3-2.1.1"};
+    }
+    void slots_from_the_usb_tree()
+    {
+        QFETCH(QStringList, ttys);
+        QFETCH(QStringList, listed);
+        for (const QString &tty : ttys) {
+            const QStringList t = tty.split(':');
+            QVERIFY(fake_sysfs::add_usb_tty(root, {t[0], t[0], t[1], "3505", "0001", "02", "KV20", t.size() > 2}));
+        }
+        QStringList found;
+        for (const ModulePort &port : find_module_ports())
+            found << port.port + ':' + port.slot;
+        QCOMPARE(found, listed);
+    }
+
     void only_usb_ttys_in_name_order()
     {
         QVERIFY(fake_sysfs::add_tty(root, "devices/platform/serial8250/tty/ttyS0", "ttyS0", "ttyS0"));

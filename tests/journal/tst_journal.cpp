@@ -143,7 +143,7 @@ void TestJournal::each_operation_leaves_its_record()
 
     const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
     QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
-                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station\r\n"));
+                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot\r\n"));
     const QList<QStringList> records = read_csv(raw);
     QCOMPARE(records.size(), 2);
     const QStringList r = records.at(1);
@@ -278,6 +278,10 @@ void TestJournal::an_older_journal_is_set_aside_data()
     const QByteArray older_header = header.left(header.indexOf(",record_id")) + "\r\n";
     const QByteArray older_record = "2026-01-02T03:04:05.678+08:00,cli,pts/1,query,D1,I1,C1,V1,,,,ok,,12\r\n";
     QTest::newRow("written before record ids") << bom + older_header + older_record << true;
+    const QByteArray before_slots = header.left(header.indexOf(",slot")) + "\r\n";
+    QTest::newRow("written before slots")
+        << bom + before_slots + older_record.left(older_record.size() - 2) + ",6f1c0a52-1d2e-4c3b-9a8b-7c6d5e4f3a2b,L1\r\n"
+        << true;
     QTest::newRow("older, last record cut") << bom + older_header + older_record.left(20) << true;
     QTest::newRow("not a journal") << QByteArray("name,age\r\nbob,3\r\n") << true;
     QTest::newRow("this version's") << bom + header << false;

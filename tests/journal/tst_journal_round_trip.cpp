@@ -34,6 +34,7 @@ OperationRecord record_of(const QString &value, int n)
     r.duration_ms = 1234 + n;
     r.record_id = QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 10, QLatin1Char('0'));
     r.station = QStringLiteral("工位 %1").arg(n);
+    r.slot = QStringLiteral("1-1.%1").arg(n % 7 + 1);
     return r;
 }
 
@@ -43,7 +44,7 @@ QStringList fields_of(const OperationRecord &r)
     return {r.started.toString(Qt::ISODateWithMs), r.tool, r.port, r.operation, r.device_number, r.imei_or_mac,
             r.iccid_or_audio_version, r.device_version, r.image, QString::number(r.image_bytes),
             QString::fromLatin1(r.image_sha256), QStringLiteral("failed"), r.detail, QString::number(r.duration_ms),
-            r.record_id, r.station};
+            r.record_id, r.station, r.slot};
 }
 
 QStringList original_fields(const QStringList &stored)

@@ -68,7 +68,8 @@ DeviceTree::~DeviceTree()
     remove();
 }
 
-bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity identity, bool with_product, QString &error)
+bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity identity, bool with_product,
+                        const QString &usb_port, QString &error)
 {
     if (pty_number < 0) {
         error = QStringLiteral("the pty has no /dev/pts number");
@@ -77,7 +78,11 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
     const QString dir = QDir(dir_arg).absolutePath();
     const IdentityFiles id = identity_files(identity);
     const QString tty = QStringLiteral("kv20sim%1").arg(pty_number);
-    const QString iface = QStringLiteral("1-1:1.%1").arg(id.interface_number);
+    const QString iface = QStringLiteral("%1:1.%2").arg(usb_port).arg(id.interface_number);
+    // Each hub in the chain is a directory of its own: 1-1/1-1.4/1-1.4.2.
+    QString usb_path = usb_port.section(QLatin1Char('.'), 0, 0);
+    for (int hubs = usb_port.count(QLatin1Char('.')), n = 1; n <= hubs; ++n)
+        usb_path += QLatin1Char('/') + usb_port.section(QLatin1Char('.'), 0, n);
     const QString devices = dir + QStringLiteral("/devices");
     const QString class_tty = dir + QStringLiteral("/class/tty");
     // One device folder per pty, so several simulators stand side by side in
@@ -110,7 +115,7 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
     }
 
     const QString temp = devices + QStringLiteral("/.kv20sim.%1").arg(::getpid());
-    const QString usb = temp + QStringLiteral("/usb1/1-1");
+    const QString usb = temp + QStringLiteral("/usb1/") + usb_path;
     const QString tty_dir = usb + '/' + iface + QStringLiteral("/tty/") + tty;
     bool ok = QDir().mkpath(tty_dir);
     if (!ok)
@@ -135,7 +140,7 @@ bool DeviceTree::create(const QString &dir_arg, int pty_number, UsbIdentity iden
     }
     device_dir_ = final_dir;
 
-    const QString target = QStringLiteral("../../devices/") + tty + QStringLiteral("/usb1/1-1/") + iface + QStringLiteral("/tty/") + tty;
+    const QString target = QStringLiteral("../../devices/") + tty + QStringLiteral("/usb1/") + usb_path + QLatin1Char('/') + iface + QStringLiteral("/tty/") + tty;
     const QString temp_link = class_tty + QStringLiteral("/.%1.%2").arg(tty).arg(::getpid());
     ok = make_symlink(target, temp_link, error);
     if (ok && ::rename(QFile::encodeName(temp_link).constData(), QFile::encodeName(link).constData()) != 0) {

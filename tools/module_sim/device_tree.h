@@ -25,7 +25,8 @@ public:
     DeviceTree(const DeviceTree &) = delete;
     DeviceTree &operator=(const DeviceTree &) = delete;
 
-    bool create(const QString &dir, int pty_number, UsbIdentity identity, bool with_product, QString &error);
+    bool create(const QString &dir, int pty_number, UsbIdentity identity, bool with_product, const QString &usb_port,
+                QString &error);
     void remove();
 
 private:

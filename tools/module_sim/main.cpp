@@ -121,7 +121,7 @@ int main(int argc, char **argv)
     const auto plug_in = [&] {
         if (options.device_tree.isEmpty())
             return true;
-        if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, message)) {
+        if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, options.usb_port, message)) {
             log_error(message);
             return false;
         }
@@ -152,7 +152,7 @@ int main(int argc, char **argv)
         QString error;
         if (!present)
             tree.remove();
-        else if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, error))
+        else if (!tree.create(options.device_tree, line.pty_number(), options.identity, !options.no_product, options.usb_port, error))
             log_error(error);
         announce(present ? "add" : "remove");
     });

@@ -26,6 +26,7 @@ const OptionDoc kOptions[] = {
     {"pace", "BAUD", "pace the line like a real one: 10 bits per byte both ways (default 115200)", true},
     {"device-tree", "DIR", "write a fabricated sysfs tree under DIR showing the pty as USB serial"},
     {"identity", "module|alt|other", "USB identity in the tree: 3505:0001 if 2 | 19d1:0001 if 6 | 1a86:7523 if 0"},
+    {"usb-port", "CHAIN", "the USB device's bus-port chain in the tree (default 1-1; 1-1.4.2: behind two hubs)"},
     {"no-product", nullptr, "leave out the USB product string file from the tree"},
     {"mac", "TEXT", "AT+WSMAC value"},
     {"fw-version", "TEXT", "AT+LVER value (firmware version)"},
@@ -233,6 +234,8 @@ ParseOutcome parse_options(const QStringList &raw_args, SimOptions &out, QString
     out.link_path = value("link");
     out.device_tree = value("device-tree");
     out.no_product = set("no-product");
+    if (!value("usb-port").isEmpty())
+        out.usb_port = value("usb-port");
     number("pace", 50, 4000000, out.pace_baud);
     number("not-ready-ms", 0, 600000, out.not_ready_ms);
     out.plug_in_on_signal = set("plug-in-on-signal");

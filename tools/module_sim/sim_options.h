@@ -86,6 +86,7 @@ struct SimOptions
     QString device_tree;
     UsbIdentity identity = UsbIdentity::Module;
     bool no_product = false;
+    QString usb_port = QStringLiteral("1-1");
     int pace_baud = 0; // 0: no pacing
     bool quiet = false;
     int not_ready_ms = 0; // the port refuses to open this long after it appears

@@ -1,12 +1,9 @@
-#include "cli/line_mode.h"
+#include "line/line_mode.h"
 
-#include "cli/live_printer.h"
 #include "discovery/port_change_notifier.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "journal/operation_record.h"
-
-#include <QFileInfo>
 
 LineMode::LineMode(const ModuleSession::Request &request, int rescan_ms, const Journal &journal, QObject *parent)
     : QObject(parent)
@@ -23,25 +20,16 @@ LineMode::LineMode(const ModuleSession::Request &request, int rescan_ms, const J
 // and stop() has ended their operations by then.
 LineMode::~LineMode() = default;
 
-QString LineMode::header() const
+void LineMode::start(LineModeView *line_view)
 {
-    QString text = QStringLiteral("kv20-cli watch: %1").arg(operation_name(request.type));
-    if (!request.image_sha256.isEmpty())
-        text += QStringLiteral("  image %1  sha256 %2")
-                    .arg(request.image, QString::fromLatin1(request.image_sha256.left(12)));
-    return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
-}
-
-void LineMode::start(LivePrinter *live_printer)
-{
-    printer = live_printer;
+    view = line_view;
     notifier = new PortChangeNotifier(this);
     connect(notifier, &PortChangeNotifier::ports_changed, &rescan_soon, [this] {
         if (!rescan_soon.isActive())
             rescan_soon.start(int(qMax<qint64>(0, burst_gap_ms - last_rescan.elapsed())));
     });
     if (!notifier->listening())
-        printer->notice(QStringLiteral("no device-change events: looking for modules every %1 ms")
+        view->notice(QStringLiteral("no device-change events: looking for modules every %1 ms")
                             .arg(rescan_timer.interval()));
     rescan();
     rescan_timer.start();
@@ -84,11 +72,11 @@ bool LineMode::replaced(const QString &port, const QString &node)
 void LineMode::arrive(const ModulePort &found)
 {
     const QString &port = found.port;
-    auto *session = new ModuleSession({port, found.node, found.usb_device}, request, journal, this);
-    const int shown_as = printer->add(port, operation_name(request.type));
+    auto *session = new ModuleSession({port, found.node, found.usb_device, found.slot}, request, journal, this);
+    const int shown_as = view->arrival(port, found.slot, operation_name(request.type));
     present.insert(port, {session, shown_as, port_node_stamp(found.node)});
     connect(session, &ModuleSession::progress, this,
-            [this, shown_as](qint64 bytes, qint64 total) { printer->progress(shown_as, bytes, total); });
+            [this, shown_as](qint64 bytes, qint64 total) { view->progress(shown_as, bytes, total); });
     connect(session, &ModuleSession::finished, this,
             [this, session, shown_as] { on_session_finished(session, shown_as); });
     session->start();
@@ -101,16 +89,16 @@ void LineMode::depart(const QString &port)
         plug.session->cancel(journal_text(journal_format::detail_text::unplugged));
         leaving.append(plug.session);
     }
-    printer->removal(plug.shown_as);
+    view->departure(plug.shown_as);
 }
 
 void LineMode::on_session_finished(ModuleSession *session, int shown_as)
 {
-    printer->result(shown_as, session->record(), session->already_done());
     const JournalOutcome &kept = session->journal_outcome();
+    view->finished(shown_as, session->record(), session->already_done(), kept.in_journal);
     not_in_journal += kept.in_journal ? 0 : 1;
     for (const QString &notice : kept.notices)
-        printer->notice(notice);
+        view->notice(notice);
     emit record_kept();
     if (!leaving.removeOne(session)) {
         // Still plugged in: served, and not again until it has gone.
@@ -148,4 +136,15 @@ void LineMode::finish_if_idle()
             return;
     }
     emit finished();
+}
+
+bool LineMode::serving() const
+{
+    if (!leaving.isEmpty())
+        return true;
+    for (const Plug &plug : present) {
+        if (plug.session)
+            return true;
+    }
+    return false;
 }

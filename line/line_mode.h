@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journal/journal.h"
+#include "line/line_mode_view.h"
 #include "runner/module_session.h"
 
 #include <QList>
@@ -9,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-class LivePrinter;
 class PortChangeNotifier;
 struct ModulePort;
 
@@ -28,13 +28,16 @@ public:
     LineMode(const ModuleSession::Request &request, int rescan_ms, const Journal &journal, QObject *parent = nullptr);
     ~LineMode() override;
 
-    QString header() const;
+    const ModuleSession::Request &request_served() const { return request; }
+    QString journal_path() const { return journal.path(); }
     // Serves the modules present, then follows the port changes.
-    void start(LivePrinter *printer);
+    void start(LineModeView *view);
     // Cancels every running operation; finished() follows once each has
     // kept its record.
     void stop();
     int records_not_in_journal() const { return not_in_journal; }
+    // Some module is being served (or its record still being kept).
+    bool serving() const;
 
 signals:
     void finished();
@@ -52,7 +55,7 @@ private:
 
     ModuleSession::Request request;
     Journal journal;
-    LivePrinter *printer = nullptr;
+    LineModeView *view = nullptr;
     PortChangeNotifier *notifier = nullptr;
     QTimer rescan_timer;
     // A burst of device events (a hub of modules plugged in at once) makes
@@ -63,7 +66,7 @@ private:
     QTimer rescan_soon;
     QElapsedTimer last_rescan;
     // Ports present, by name: the session serving this plug-in, null once
-    // it was served, what the printer knows it by, and its node's stamp: a
+    // it was served, what the view knows it by, and its node's stamp: a
     // module swapped for another faster than a rescan keeps the port's name
     // but not the stamp, and is a plug-in of its own.
     struct Plug

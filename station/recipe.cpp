@@ -1,0 +1,129 @@
+#include "station/recipe.h"
+
+#include "interfaces/flash_parameter.h"
+#include "protocol/download_session.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+
+namespace {
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("Recipe", source);
+}
+
+// An INI file read by hand: QSettings sorts a section's keys, and the order
+// of [slots] is the order of the tiles.
+struct IniFile
+{
+    QHash<QString, QString> values;  // "section/key"
+    QList<QPair<QString, QString>> slot_lines;
+};
+
+bool read_ini(const QString &path, IniFile *ini)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QString section;
+    // Engineers write slot names in Chinese; Notepad may put a byte-order
+    // mark first.
+    const QString all = QString::fromUtf8(file.readAll()).remove(QChar(0xFEFF));
+    for (QString line : all.split(QLatin1Char('\n'))) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed(), value = line.mid(equals + 1).trimmed();
+        if (section == QLatin1String("slots"))
+            ini->slot_lines.append({key, value});
+        else
+            ini->values.insert(section + QLatin1Char('/') + key.toLower(), value);
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_recipe(const QString &path, Recipe *recipe, QString *error)
+{
+    const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    recipe->path = file;
+    IniFile ini;
+    if (!read_ini(path, &ini)) {
+        *error = text("无法读取配方文件 %1").arg(file);
+        return false;
+    }
+    const auto missing = [&](const char *key) {
+        *error = text("配方 %1：缺少 [recipe] %2").arg(file, QLatin1String(key));
+        return false;
+    };
+    const auto invalid = [&](const char *key, const QString &value) {
+        *error = text("配方 %1：[recipe] %2=%3 无效").arg(file, QLatin1String(key), value);
+        return false;
+    };
+    const QString operation_word = ini.values.value(QStringLiteral("recipe/operation"));
+    const QStringList operations {QStringLiteral("query"), QStringLiteral("audio"), QStringLiteral("firmware")};
+    if (operation_word.isEmpty())
+        return missing("operation");
+    if (!operations.contains(operation_word))
+        return invalid("operation", operation_word);
+    const quint8 types[] = {operation::device_query, operation::audio_replacement, operation::firmware_upgrade};
+    recipe->type = types[operations.indexOf(operation_word)];
+
+    const QString variant = ini.values.value(QStringLiteral("recipe/variant"), QStringLiteral("cellular"));
+    if (variant != QLatin1String("cellular") && variant != QLatin1String("wifi"))
+        return invalid("variant", variant);
+    recipe->cellular = variant == QLatin1String("cellular");
+
+    const QString target = ini.values.value(QStringLiteral("recipe/target"));
+    bool number = true;
+    recipe->target = target.isEmpty() ? 0 : target.toInt(&number);
+    if (!number || recipe->target < 0)
+        return invalid("target", target);
+    const QString sound = ini.values.value(QStringLiteral("recipe/sound"), QStringLiteral("on"));
+    if (sound != QLatin1String("on") && sound != QLatin1String("off"))
+        return invalid("sound", sound);
+    recipe->sound = sound == QLatin1String("on");
+    recipe->named_slots = ini.slot_lines;
+
+    if (recipe->type == operation::device_query)
+        return true;
+    const QString image = ini.values.value(QStringLiteral("recipe/image"));
+    if (image.isEmpty())
+        return missing("image");
+    // Relative to the recipe, not to wherever the station was started.
+    recipe->image = QDir::cleanPath(QFileInfo(path).absoluteDir().absoluteFilePath(image));
+    QByteArray bytes;
+    const QString unreadable = image_read_failure(read_image_file(recipe->image, &bytes));
+    if (!unreadable.isEmpty()) {
+        *error = text("配方 %1：镜像 %2 无法读取（%3）")
+                     .arg(file, QDir::toNativeSeparators(recipe->image), unreadable);
+        return false;
+    }
+    recipe->image_bytes = bytes.size();
+    recipe->image_sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    const QString wanted = ini.values.value(QStringLiteral("recipe/image_sha256")).toLower();
+    if (wanted.isEmpty())
+        return true;
+    if (!QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(wanted).hasMatch())
+        return invalid("image_sha256", wanted);
+    if (wanted.toLatin1() != recipe->image_sha256) {
+        *error = text("配方 %1：镜像 %2 的 SHA-256 是 %3，不是 [recipe] image_sha256 的 %4")
+                     .arg(file, QDir::toNativeSeparators(recipe->image), QString::fromLatin1(recipe->image_sha256), wanted);
+        return false;
+    }
+    return true;
+}

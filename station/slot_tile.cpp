@@ -1,0 +1,117 @@
+#include "station/slot_tile.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *label(int pixel_size, bool bold, QWidget *parent)
+{
+    auto *l = new QLabel(parent);
+    QFont font = l->font();
+    font.setPixelSize(pixel_size);
+    font.setBold(bold);
+    l->setFont(font);
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+}
+
+} // namespace
+
+SlotTile::SlotTile(const QString &name, QWidget *parent)
+    : QFrame(parent)
+    , name_(name)
+{
+    setFrameShape(QFrame::Box);
+    setLineWidth(2);
+    setAutoFillBackground(true);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+    // Sixteen tiles on 1366x768 leave about 330x150 pixels each: the result
+    // word at 44 px is some 12 mm high there, readable from three metres.
+    name_label = label(22, true, this);
+    state_label = label(44, true, this);
+    detail_label = label(18, false, this);
+    detail_label->setWordWrap(true);
+    name_label->setText(name);
+    for (QLabel *l : {name_label, state_label, detail_label})
+        layout->addWidget(l);
+    set_state(State::waiting, tr("等待"), QString());
+}
+
+void SlotTile::arrive(int id)
+{
+    module_ = id;
+    set_state(State::identifying, tr("识别中"), QString());
+}
+
+void SlotTile::show_progress(qint64 bytes, qint64 total)
+{
+    if (total <= 0)
+        return;
+    set_state(State::downloading, tr("下载 %1%").arg(bytes * 100 / total), QString());
+}
+
+void SlotTile::show_result(const OperationRecord &record, bool already_done)
+{
+    const QString device = record.device_number.isEmpty() ? QString() : record.device_number + QStringLiteral("  ");
+    const QString took = tr("%1 秒").arg(double(record.duration_ms) / 1000.0, 0, 'f', 1);
+    if (already_done)
+        set_state(State::already_done, QStringLiteral("↻ ") + tr("已完成"), device);
+    else if (record.ok)
+        set_state(State::pass, QStringLiteral("✔ ") + tr("通过"), device + took);
+    else
+        set_state(State::fail, QStringLiteral("✘ ") + tr("失败"),
+                  QStringLiteral("(%1)  ").arg(failure_words(record.detail)) + device + took);
+}
+
+void SlotTile::set_state(State state, const QString &word, const QString &detail)
+{
+    state_ = state;
+    state_label->setText(word);
+    detail_label->setText(detail);
+    QColor background = palette().color(QPalette::Window);
+    switch (state) {
+    case State::pass: background = QColor(0x2e, 0x9d, 0x46); break;
+    case State::fail: background = QColor(0xc6, 0x28, 0x28); break;
+    case State::already_done: background = QColor(0x3a, 0x6e, 0xb5); break;
+    case State::downloading:
+    case State::identifying: background = QColor(0xf2, 0xc9, 0x4c); break;
+    case State::waiting: background = QColor(0xdd, 0xdd, 0xdd); break;
+    }
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, background);
+    const bool dark = state == State::pass || state == State::fail || state == State::already_done;
+    colours.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+    setPalette(colours);
+}
+
+QString SlotTile::shown_text() const
+{
+    return QStringList {name_label->text(), state_label->text(), detail_label->text()}.join(QLatin1Char('\n'));
+}
+
+QString failure_words(const QString &detail)
+{
+    namespace d = journal_format::detail_text;
+    const auto tr = [](const char *source) { return QCoreApplication::translate("SlotTile", source); };
+    const struct { std::string_view journal; const char *words; } known[] = {
+        {d::port_not_opened, QT_TRANSLATE_NOOP("SlotTile", "端口打不开")},
+        {d::no_reply, QT_TRANSLATE_NOOP("SlotTile", "无应答")},
+        {d::image_not_found, QT_TRANSLATE_NOOP("SlotTile", "找不到镜像")},
+        {d::image_too_large, QT_TRANSLATE_NOOP("SlotTile", "镜像过大")},
+        {d::image_changed, QT_TRANSLATE_NOOP("SlotTile", "镜像已改变")},
+        {d::no_acknowledgement, QT_TRANSLATE_NOOP("SlotTile", "无确认")},
+        {d::interrupted, QT_TRANSLATE_NOOP("SlotTile", "已中止")},
+        {d::unplugged, QT_TRANSLATE_NOOP("SlotTile", "已拔出")},
+    };
+    for (const auto &k : known) {
+        if (detail == journal_text(k.journal))
+            return tr(k.words);
+    }
+    if (detail.startsWith(journal_text(d::transfer_error)))
+        return tr("传输错误 %1").arg(detail.mid(int(d::transfer_error.size())));
+    return detail;
+}

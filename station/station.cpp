@@ -1,0 +1,60 @@
+#include "station/station.h"
+
+#include "line/line_mode.h"
+#include "runner/served_modules.h"
+#include "station/station_window.h"
+
+namespace {
+
+// Without device-change events, how often to look for modules.
+constexpr int rescan_ms = 1000;
+
+ModuleSession::Request request_of(const Recipe &recipe)
+{
+    ModuleSession::Request request;
+    request.type = recipe.type;
+    request.image = recipe.image;
+    request.cellular = recipe.cellular;
+    request.tool = QStringLiteral("station");
+    // The image as the recipe checked it: one changed since is refused.
+    request.image_sha256 = recipe.image_sha256;
+    bool set = false;
+    // Tests shorten the time a module counts as the one served before.
+    const int same_module_ms = qEnvironmentVariableIntValue("KV20_SAME_MODULE_MS", &set);
+    request.served = std::make_shared<ServedModules>(set ? same_module_ms : ServedModules::same_module_ms);
+    // A port that has just appeared may still be probed by another program
+    // or set up by its driver.
+    request.open_retry_ms = 3000;
+    return request;
+}
+
+} // namespace
+
+std::unique_ptr<Station> Station::open(const QString &recipe_path, QString *error)
+{
+    Recipe recipe;
+    if (!read_recipe(recipe_path, &recipe, error))
+        return nullptr;
+    return std::unique_ptr<Station>(new Station(recipe));
+}
+
+Station::Station(const Recipe &recipe)
+    : recipe(recipe)
+    , line_(std::make_unique<LineMode>(request_of(recipe), rescan_ms, journal))
+    , window_(std::make_unique<StationWindow>(recipe, line_.get()))
+{
+}
+
+// The window goes first: line mode's sessions end with it, after the window
+// has stopped it.
+Station::~Station()
+{
+    line_->stop();
+    window_.reset();
+}
+
+void Station::start()
+{
+    window_->show();
+    line_->start(window_.get());
+}

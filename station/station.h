@@ -1,0 +1,34 @@
+#pragma once
+
+#include "journal/journal.h"
+#include "station/recipe.h"
+
+#include <memory>
+
+class LineMode;
+class StationWindow;
+
+// A station as the operator starts it: its recipe read and checked, its
+// journal (kv20-journal.csv in the working directory), line mode serving
+// every module on the USB tree with tool "station", and the window showing
+// it. Nothing reaches a module unless the recipe was read whole.
+class Station
+{
+public:
+    // Null with the operator's message when the recipe cannot be served.
+    static std::unique_ptr<Station> open(const QString &recipe_path, QString *error);
+    ~Station();
+
+    StationWindow *window() const { return window_.get(); }
+    LineMode *line() const { return line_.get(); }
+    // Shows the window and starts serving.
+    void start();
+
+private:
+    explicit Station(const Recipe &recipe);
+
+    Recipe recipe;
+    Journal journal;
+    std::unique_ptr<LineMode> line_;
+    std::unique_ptr<StationWindow> window_;
+};

@@ -1,0 +1,226 @@
+#include "station/station_window.h"
+
+#include "interfaces/flash_parameter.h"
+#include "line/line_mode.h"
+#include "report/journal_reading.h"
+#include "report/report_page.h"
+#include "report/shift_tally.h"
+#include "journal/station_name.h"
+#include "station/result_sound.h"
+#include "station/slot_tile.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+QString operation_words(quint8 type)
+{
+    switch (type) {
+    case operation::device_query: return StationWindow::tr("设备查询");
+    case operation::audio_replacement: return StationWindow::tr("音频更换");
+    default: return StationWindow::tr("固件升级");
+    }
+}
+
+QLabel *big_label(int pixel_size, QWidget *parent)
+{
+    auto *l = new QLabel(parent);
+    QFont font = l->font();
+    font.setPixelSize(pixel_size);
+    font.setBold(true);
+    l->setFont(font);
+    return l;
+}
+
+} // namespace
+
+StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent)
+    : QWidget(parent)
+    , recipe(recipe)
+    , line(line)
+{
+    setWindowTitle(tr("KV20 工位"));
+    auto *layout = new QVBoxLayout(this);
+    auto *heading = big_label(18, this);
+    QString shown = tr("操作：%1").arg(operation_words(recipe.type));
+    if (!recipe.image.isEmpty())
+        shown += QStringLiteral("    ")
+                 + tr("镜像：%1  %2 字节  SHA-256 %3")
+                       .arg(QFileInfo(recipe.image).fileName(), QString::number(recipe.image_bytes),
+                            QString::fromLatin1(recipe.image_sha256.left(12)));
+    shown += QStringLiteral("    ") + tr("配方：%1").arg(recipe.path);
+    heading->setText(shown);
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+
+    auto *row = new QHBoxLayout;
+    counters = big_label(22, this);
+    row->addWidget(counters, 1);
+    auto *report = new QPushButton(tr("班次报告"), this);
+    connect(report, &QPushButton::clicked, this, &StationWindow::open_report);
+    row->addWidget(report);
+    layout->addLayout(row);
+
+    banner = big_label(20, this);
+    banner->setStyleSheet(QStringLiteral("background: #c62828; color: white; padding: 6px;"));
+    banner->setWordWrap(true);
+    banner->hide();
+    layout->addWidget(banner);
+
+    grid = new QGridLayout;
+    grid->setSpacing(6);
+    layout->addLayout(grid, 1);
+    for (const auto &named : recipe.named_slots)
+        add_tile(named.first, named.second);
+    update_counters();
+}
+
+SlotTile *StationWindow::add_tile(const QString &slot, const QString &name)
+{
+    auto *tile = new SlotTile(name, this);
+    tiles_.append(tile);
+    by_slot.insert(slot, tile);
+    lay_out_tiles();
+    return tile;
+}
+
+void StationWindow::lay_out_tiles()
+{
+    // As square a grid as the tiles make: sixteen are four by four.
+    const int columns = qMax(1, int(std::ceil(std::sqrt(double(tiles_.size())))));
+    for (int i = 0; i < tiles_.size(); ++i)
+        grid->addWidget(tiles_[i], i / columns, i % columns);
+}
+
+int StationWindow::arrival(const QString &port, const QString &slot, const QString &)
+{
+    // A module in a slot the recipe does not name, or one discovery cannot
+    // place, still gets a tile: by its slot, else by its port.
+    const QString key = slot.isEmpty() ? port : slot;
+    SlotTile *tile = by_slot.value(key);
+    if (!tile)
+        tile = add_tile(key, key);
+    const int id = ++next_id;
+    by_module.remove(tile->module());
+    by_module.insert(id, tile);
+    tile->arrive(id);
+    return id;
+}
+
+void StationWindow::progress(int id, qint64 bytes, qint64 total)
+{
+    if (SlotTile *tile = by_module.value(id))
+        tile->show_progress(bytes, total);
+}
+
+void StationWindow::finished(int id, const OperationRecord &record, bool done_before, bool in_journal)
+{
+    if (SlotTile *tile = by_module.value(id))
+        tile->show_result(record, done_before);
+    if (done_before) {
+        ++already_done;
+    } else {
+        ++(record.ok ? ok : failed);
+        finished_at.append(QDateTime::currentDateTime());
+        if (recipe.sound)
+            play_result_sound(record.ok);
+        if (in_journal) {
+            banner->hide();
+        } else {
+            const Journal journal(line->journal_path());
+            banner->setText(tr("记录无法写入日志 %1（文件被占用？），正保存在 %2")
+                                .arg(QDir::toNativeSeparators(QFileInfo(journal.path()).absoluteFilePath()),
+                                     journal.side_file_path()));
+            banner->show();
+        }
+    }
+    update_counters();
+    emit result_shown();
+}
+
+// The tile keeps its result until the next module arrives in the slot, and a
+// module pulled out mid-transfer still has its result (unplugged) to show.
+void StationWindow::departure(int) {}
+
+void StationWindow::notice(const QString &) {}
+
+void StationWindow::update_counters()
+{
+    const QDateTime hour_ago = QDateTime::currentDateTime().addSecs(-3600);
+    while (!finished_at.isEmpty() && finished_at.first() < hour_ago)
+        finished_at.removeFirst();
+    QString text = tr("通过 %1    失败 %2    已完成 %3    最近一小时 %4").arg(ok).arg(failed).arg(already_done).arg(finished_at.size());
+    if (recipe.target > 0)
+        text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - ok));
+    counters->setText(text);
+}
+
+QString StationWindow::counters_text() const
+{
+    return counters->text();
+}
+
+QString StationWindow::banner_text() const
+{
+    return banner->isVisible() || !banner->isHidden() ? banner->text() : QString();
+}
+
+QString StationWindow::write_report(QString *page_path) const
+{
+    const QString journal = QFileInfo(line->journal_path()).absoluteFilePath();
+    ShiftTally tally(false, 0, false, 0);
+    QString error;
+    if (!read_journal(journal, station_of_journal_path(journal), &tally, &error))
+        return error;
+    *page_path = QFileInfo(journal).absolutePath() + QStringLiteral("/kv20-shift-report.html");
+    QSaveFile file(*page_path);
+    const QByteArray page = report_page(tally.figures(), QDateTime::currentDateTime());
+    if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit())
+        return file.errorString();
+    return QString();
+}
+
+void StationWindow::open_report()
+{
+    QString page;
+    const QString error = write_report(&page);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, windowTitle(), tr("无法生成班次报告：%1").arg(error));
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
+
+void StationWindow::closeEvent(QCloseEvent *event)
+{
+    if (may_close) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closing)
+        return;
+    if (line->serving()
+        && QMessageBox::question(this, windowTitle(), tr("仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               != QMessageBox::Yes)
+        return;
+    closing = true;
+    setEnabled(false);
+    connect(line, &LineMode::finished, this, [this] {
+        may_close = true;
+        close();
+    });
+    line->stop();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "line/line_mode_view.h"
+#include "station/recipe.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QWidget>
+
+class LineMode;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+class SlotTile;
+
+// The station's one window: the recipe as read (never editable here), the
+// shift's counters, a red banner while records cannot reach the journal, and
+// a tile per slot. Line mode tells it what happens; closing it while modules
+// are being served asks first, then ends line mode as a termination would:
+// every operation cancelled on the wire, every record kept.
+class StationWindow : public QWidget, public LineModeView
+{
+    Q_OBJECT
+
+public:
+    StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent = nullptr);
+
+    QList<SlotTile *> tiles() const { return tiles_; }
+    QString counters_text() const;
+    QString banner_text() const;
+    // Writes the shift report of the station's journal next to it, as HTML;
+    // empty on success, else why not.
+    QString write_report(QString *page_path) const;
+
+    int arrival(const QString &port, const QString &slot, const QString &operation) override;
+    void progress(int id, qint64 bytes, qint64 total) override;
+    void finished(int id, const OperationRecord &record, bool already_done, bool in_journal) override;
+    void departure(int id) override;
+    void notice(const QString &line) override;
+
+signals:
+    // A result was shown (tests and the benchmark wait on it).
+    void result_shown();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    SlotTile *add_tile(const QString &slot, const QString &name);
+    void lay_out_tiles();
+    void update_counters();
+    void open_report();
+
+    const Recipe recipe;
+    LineMode *line;
+    QLabel *counters, *banner;
+    QGridLayout *grid;
+    QList<SlotTile *> tiles_;
+    QHash<QString, SlotTile *> by_slot;
+    QHash<int, SlotTile *> by_module;
+    int next_id = 0;
+    int ok = 0, failed = 0, already_done = 0;
+    QList<QDateTime> finished_at;  // of the last hour, oldest first
+    bool closing = false, may_close = false;
+};

@@ -1,0 +1,286 @@
+// The station as an operator sees it: the real window, offscreen, serving
+// simulated modules on real ptys that sit in named slots of one fabricated
+// USB tree; judged by the tiles' texts, the journal and what the modules
+// received.
+#include "line/line_mode.h"
+#include "station/slot_tile.h"
+#include "station/station.h"
+#include "station/station_window.h"
+#include "tests/support/csv_reader.h"
+#include "tests/support/module_sim_process.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int slot_column = 16, tool_column = 1, detail_column = 12;
+
+struct Bench
+{
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<ModuleSimProcess>> sims;
+    QString previous_dir = QDir::currentPath();
+
+    Bench()
+    {
+        qputenv("KV20_SYSFS_ROOT", dir.filePath("sys").toLocal8Bit());
+        qputenv("KV20_DEVICE_EVENT_FIFO", dir.filePath("events").toLocal8Bit());
+        // The journal goes to the working directory, as an operator's does.
+        QDir::setCurrent(dir.path());
+    }
+    ~Bench() { QDir::setCurrent(previous_dir); }
+    bool start_sim(QStringList args)
+    {
+        sims.push_back(std::make_unique<ModuleSimProcess>(args << "--device-tree=" + dir.filePath("sys")));
+        return sims.back()->start();
+    }
+    bool write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    bool announce(const QByteArray &line)
+    {
+        QFile fifo(dir.filePath("events"));
+        return fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write(line + '\n') == line.size() + 1;
+    }
+    QList<QStringList> journal()
+    {
+        QFile file(dir.filePath("kv20-journal.csv"));
+        return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
+    }
+};
+
+QByteArray image_bytes(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + i / 251);
+    return bytes;
+}
+
+QString recipe(const QString &operation, const QString &image, const QString &sha256, const QStringList &named_slots)
+{
+    QString text = "[recipe]\noperation=" + operation + "\nimage=" + image + "\nvariant=cellular\n";
+    if (!sha256.isEmpty())
+        text += "image_sha256=" + sha256 + "\n";
+    text += "target=10\nsound=off\n[slots]\n";
+    for (const QString &slot : named_slots)
+        text += slot + "\n";
+    return text;
+}
+
+QStringList tile_states(StationWindow *window)
+{
+    QStringList shown;
+    for (SlotTile *tile : window->tiles())
+        shown << tile->shown_text().section('\n', 0, 1).replace('\n', ' ');
+    return shown;
+}
+
+// Clicks `answer` on the question the window asks, once it shows.
+void answer_question(QMessageBox::StandardButton answer, QString *asked)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, asked] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *asked = box->text();
+        box->button(answer)->click();
+        poll->deleteLater();
+    });
+    poll->start(20);
+}
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+    QTranslator english;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(english.load(QStringLiteral(KV20_BIN_DIR "/qt_en")));
+        QApplication::installTranslator(&english);
+    }
+
+    void refused_recipe_touches_nothing_data();
+    void refused_recipe_touches_nothing();
+    void serves_each_slot_data();
+    void serves_each_slot();
+    void closing_while_serving_asks_data();
+    void closing_while_serving_asks();
+};
+
+void TestStation::refused_recipe_touches_nothing_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("sha256");  // "right": the image's own
+    QTest::addColumn<QString>("message");  // a part of it
+    const QString wrong(64, 'a');
+    QTest::newRow("wrong SHA-256") << "audio" << "image.bin" << wrong << "has SHA-256 ";
+    QTest::newRow("missing image") << "audio" << "gone.bin" << "right" << "gone.bin cannot be read (image not found)";
+    QTest::newRow("unknown operation") << "flash" << "image.bin" << "right" << "[recipe] operation=flash is not valid";
+    QTest::newRow("no operation") << "" << "image.bin" << "right" << "[recipe] operation is missing";
+    QTest::newRow("SHA-256 not hex") << "audio" << "image.bin" << "9f86d0" << "[recipe] image_sha256=9f86d0 is not valid";
+}
+
+// A recipe the station cannot serve says which key of which file, and no
+// module hears anything.
+void TestStation::refused_recipe_touches_nothing()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, image);
+    QFETCH(QString, sha256);
+    QFETCH(QString, message);
+    Bench b;
+    const QByteArray bytes = image_bytes(5000);
+    QVERIFY(b.write("image.bin", bytes));
+    if (sha256 == "right")
+        sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    QVERIFY(b.write("station.ini", recipe(operation.isEmpty() ? QString() : operation, image, sha256, {}).toUtf8()));
+    QVERIFY(b.start_sim({}));
+    QString error;
+    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    QVERIFY(!station);
+    QVERIFY2(error.contains(message), qPrintable(error));
+    QVERIFY2(error.contains(QDir::toNativeSeparators(b.dir.filePath("station.ini"))), qPrintable(error));
+    QVERIFY(!b.sims.at(0)->wait_for_log("command", 1000));
+    QCOMPARE(b.journal().size(), 0);
+}
+
+void TestStation::serves_each_slot_data()
+{
+    QTest::addColumn<QList<QStringList>>("sims");    // each simulator's arguments, its slot first
+    QTest::addColumn<QString>("pulled");             // the slot pulled out at block 2, if any
+    QTest::addColumn<QStringList>("tiles");          // name and state, in the recipe's order
+    QTest::addColumn<QStringList>("records");        // slot and detail of each record, any order
+    const QStringList four {"1-1.4.1=A1", "1-1.4.2=A2", "1-1.3=B1", "1-1.2=B2"};
+    QTest::newRow("four modules in four named slots")
+        << QList<QStringList> {{"1-1.4.1"}, {"1-1.4.2"}, {"1-1.3"}, {"1-1.2"}} << ""
+        << QStringList {"A1 ✔ PASS", "A2 ✔ PASS", "B1 ✔ PASS", "B2 ✔ PASS"}
+        << QStringList {"1-1.4.1 ", "1-1.4.2 ", "1-1.3 ", "1-1.2 "};
+    QTest::newRow("one restarting after its download")
+        << QList<QStringList> {{"1-1.4.2", "--restart-after-download=300"}} << ""
+        << QStringList {"A1 WAITING", "A2 ↻ ALREADY DONE", "B1 WAITING", "B2 WAITING"} << QStringList {"1-1.4.2 "};
+    QTest::newRow("one pulled out mid-transfer")
+        << QList<QStringList> {{"1-1.3", "--pace"}, {"1-1.2"}} << "1-1.3"
+        << QStringList {"A1 WAITING", "A2 WAITING", "B1 ✘ FAIL", "B2 ✔ PASS"}
+        << QStringList {"1-1.3 unplugged", "1-1.2 "};
+    QTest::newRow("an unnamed slot gets a tile of its own")
+        << QList<QStringList> {{"1-1.7"}} << "" << QStringList {"A1 WAITING", "A2 WAITING", "B1 WAITING", "B2 WAITING", "1-1.7 ✔ PASS"}
+        << QStringList {"1-1.7 "};
+}
+
+void TestStation::serves_each_slot()
+{
+    QFETCH(QList<QStringList>, sims);
+    QFETCH(QString, pulled);
+    QFETCH(QStringList, tiles);
+    QFETCH(QStringList, records);
+    Bench b;
+    const QByteArray bytes = image_bytes(20000);
+    QVERIFY(b.write("images/voice.img", QByteArray()) || QDir(b.dir.path()).mkpath("images"));
+    QVERIFY(b.write("images/voice.img", bytes));
+    QVERIFY(b.write("station.ini", recipe("audio", "images/voice.img",
+                                          QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
+                                          {"1-1.4.1=A1", "1-1.4.2=A2", "1-1.3=B1", "1-1.2=B2"}).toUtf8()));
+    int pulled_sim = -1;
+    for (QStringList args : sims) {
+        if (args.first() == pulled)
+            pulled_sim = int(b.sims.size());
+        args[0] = "--usb-port=" + args[0];
+        QVERIFY(b.start_sim(args));
+    }
+    QString error;
+    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    station->start();
+    if (pulled_sim >= 0) {
+        QVERIFY(b.sims.at(size_t(pulled_sim))->wait_for_log("block 2 ", 10000));
+        b.sims.at(size_t(pulled_sim))->stop();
+        QVERIFY(b.announce("remove"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), records.size() + tiles.filter("ALREADY DONE").size(), 20000);
+    QCOMPARE(tile_states(station->window()), tiles);
+    if (pulled_sim >= 0)
+        QVERIFY(station->window()->tiles().at(2)->shown_text().contains("(unplugged)"));
+
+    const QList<QStringList> journal = b.journal();
+    QStringList kept;
+    for (const QStringList &r : journal) {
+        QCOMPARE(r.value(tool_column), QString("station"));
+        kept << r.value(slot_column) + ' ' + r.value(detail_column);
+    }
+    QCOMPARE(QSet<QString>(kept.begin(), kept.end()), QSet<QString>(records.begin(), records.end()));
+    QCOMPARE(kept.size(), records.size());
+    int downloads = 0;
+    for (auto &sim : b.sims)
+        downloads += sim->stderr_log().count("command AT+XUPDATE");
+    QCOMPARE(downloads, int(sims.size()));
+    QVERIFY(station->window()->counters_text().contains(QString("TO TARGET %1").arg(10 - records.filter(QRegularExpression(" $")).size())));
+    if (qEnvironmentVariableIsSet("KV20_SCREENSHOT_DIR"))
+        station->window()->grab().save(qEnvironmentVariable("KV20_SCREENSHOT_DIR") + "/station-" + QTest::currentDataTag() + ".png");
+}
+
+void TestStation::closing_while_serving_asks_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("no: the download goes on") << false;
+    QTest::newRow("yes: cancelled on the wire, its record kept") << true;
+}
+
+void TestStation::closing_while_serving_asks()
+{
+    QFETCH(bool, yes);
+    Bench b;
+    const QByteArray bytes = image_bytes(30000);
+    QVERIFY(b.write("image.bin", bytes));
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", QString(), {"1-1.4=A1"}).toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.4", "--pace"}));
+    QString error;
+    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy ended(station->line(), &LineMode::finished);
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    station->start();
+    QVERIFY(b.sims.at(0)->wait_for_log("block 2 ", 10000));
+    QString asked;
+    answer_question(yes ? QMessageBox::Yes : QMessageBox::No, &asked);
+    station->window()->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), 5000);
+    QVERIFY2(asked.contains("Modules are still being served"), qPrintable(asked));
+    if (!yes) {
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 30000);
+        QVERIFY(station->window()->isVisible());
+        QCOMPARE(station->window()->tiles().at(0)->state(), SlotTile::State::pass);
+        QCOMPARE(b.journal().value(0).value(detail_column), QString());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+    QVERIFY(!station->window()->isVisible());
+    QVERIFY(b.sims.at(0)->wait_for_log("cancelled by the sender", 3000));
+    const QList<QStringList> journal = b.journal();
+    QCOMPARE(journal.size(), 1);
+    QCOMPARE(journal.at(0).value(detail_column), QString("interrupted"));
+    QCOMPARE(journal.at(0).value(slot_column), QString("1-1.4"));
+}
+
+QTEST_MAIN(TestStation)
+#include "tst_station.moc"
