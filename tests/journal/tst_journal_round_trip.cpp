@@ -15,22 +15,26 @@ namespace {
 
 const QDateTime started(QDate(2026, 12, 6), QTime(14, 21, 54, 636), Qt::OffsetFromUTC, 8 * 3600);
 
+// `value` in every text field; a long one (a module's whole reply) only in
+// the device version, so that reading the journal back after each cut stays
+// cheap.
 OperationRecord record_of(const QString &value, int n)
 {
     OperationRecord r;
+    const QString short_value = value.size() > 1000 ? value.left(40) : value;
     r.started = started.addSecs(n);
-    r.tool = value;
-    r.port = value + QString::number(n);
-    r.operation = value;
-    r.device_number = value;
-    r.imei_or_mac = QString::number(n) + value;
-    r.iccid_or_audio_version = value;
+    r.tool = short_value;
+    r.port = short_value + QString::number(n);
+    r.operation = short_value;
+    r.device_number = short_value;
+    r.imei_or_mac = QString::number(n) + short_value;
+    r.iccid_or_audio_version = short_value;
     r.device_version = value;
-    r.image = value;
+    r.image = short_value;
     r.image_bytes = 1000 + n;
     r.image_sha256 = QByteArray(64, 'c');
     r.ok = false;
-    r.detail = value;
+    r.detail = short_value;
     r.duration_ms = 1234 + n;
     r.record_id = QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 10, QLatin1Char('0'));
     r.station = QStringLiteral("工位 %1").arg(n);
