@@ -130,7 +130,7 @@ check_audio() {
     expect "exit status" $? 0 || ok=1
     wait_for 5 grep -q "image saved" sim.log && cmp -s image.bin saved.bin || { say "  the image did not arrive byte for byte"; ok=1; }
     expect "journal columns" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" \
-        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station || ok=1
+        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot || ok=1
     expect "journal record" "$(journal_field 2-4),$(journal_field 9-13)" \
         "cli,COM5,audio,$(winpath "$PWD/image.bin"),70000,$(sha256sum <image.bin | cut -d' ' -f1),ok," || ok=1
     return $ok
@@ -217,7 +217,7 @@ check_journal_older() {
     older=(kv20-journal-older-*.csv)
     expect "journals set aside" "${#older[@]}" 1 || ok=1
     cmp -s before.csv "${older[0]}" || { say "  the older journal was not kept byte for byte"; ok=1; }
-    expect "new header" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" "$header,record_id,station" || ok=1
+    expect "new header" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" "$header,record_id,station,slot" || ok=1
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status, second query" $? 0 || ok=1
     expect "records in the new journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
