@@ -49,9 +49,9 @@ bool write_older_journal(const QString &path, int count)
     const QByteArray header = Journal::header_row();
     QByteArray bytes = "\xEF\xBB\xBF" + header.left(header.indexOf(",record_id")) + "\r\n";
     for (int n = 0; n < count; ++n) {
-        // Without the last two values, the empty record id and station.
+        // Without the columns added since: the empty record id, station and slot.
         const QByteArray row = Journal::record_row(record_at(n, QString()));
-        bytes += row.left(row.size() - 4) + "\r\n";
+        bytes += row.left(row.size() - 5) + "\r\n";
     }
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
