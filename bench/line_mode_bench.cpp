@@ -12,6 +12,7 @@
 // KV20_BENCH_VERBOSE=1 traces the shift.
 //
 //   kv20-bench-line-mode [--slots N] [--arrivals N]   (default 4 slots, 200 arrivals: about 6 minutes)
+#include "bench/bench_process.h"
 #include "journal/operation_record.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
@@ -60,42 +61,6 @@ struct Module
     QString detail;
     QByteArray log;  // an incomplete last line
 };
-
-struct ProcFigures { long rss_kib = -1; int fds = -1; double cpu_s = -1; };
-
-QByteArray read_all(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-ProcFigures proc_figures(qint64 pid)
-{
-    ProcFigures f;
-    const QString base = QStringLiteral("/proc/%1/").arg(pid);
-    for (const QByteArray &line : read_all(base + "status").split('\n'))
-        if (line.startsWith("VmRSS:"))
-            f.rss_kib = line.mid(6).trimmed().split(' ').first().toLong();
-    f.fds = QDir(base + "fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
-    // Past the command name in parentheses: the state is field 3, utime 14, stime 15.
-    const QByteArray stat = read_all(base + "stat");
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() > 12)
-        f.cpu_s = double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-    return f;
-}
-
-// The simulators log the monotonic clock (KV20_SIM_LOG_CLOCK=monotonic).
-double log_time(const QByteArray &line)
-{
-    return line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
-}
-
-double percentile(std::vector<double> v, double share)  // nearest rank
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.at(size_t(std::max(0.0, std::ceil(share * double(v.size())) - 1)));
-}
 
 class Shift
 {
