@@ -119,7 +119,7 @@
     </message>
     <message>
         <source>下载 %1%</source>
-        <translation>DOWNLOADING %1%</translation>
+        <translation>SENDING %1%</translation>
     </message>
     <message>
         <source>%1 秒</source>

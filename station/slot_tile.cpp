@@ -35,6 +35,12 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
     state_label = label(44, true, this);
     detail_label = label(18, false, this);
     detail_label->setWordWrap(true);
+    // A state word longer than the tile (a translation's) wraps, and never
+    // widens the tile: sixteen of them must fit on the screen.
+    for (QLabel *l : {state_label, detail_label}) {
+        l->setWordWrap(true);
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
     name_label->setText(name);
     for (QLabel *l : {name_label, state_label, detail_label})
         layout->addWidget(l);
