@@ -1,6 +1,7 @@
 // kv20-cli watch --db serving simulated modules while the way to the
-// database goes down and comes back: operations go on and are journaled,
-// the backlog is shown, and every record arrives once.
+// database goes down and comes back, or stops answering: operations go on
+// and are journaled without waiting for it, the backlog is shown, every
+// record arrives once, and a signal still ends the run promptly.
 #include "tests/db/test_database.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
@@ -58,6 +59,84 @@ struct Way
     }
 };
 
+// kv20-cli watch query --json --db URL in a folder of its own, serving
+// simulated modules: those plugged in before start() are found by the first
+// scan, later ones are announced on the device event fifo.
+struct Watch
+{
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<ModuleSimProcess>> sims;
+    QProcess cli;
+    QList<QJsonObject> events;
+    QByteArray pending;
+
+    bool plug_in()
+    {
+        sims.push_back(std::make_unique<ModuleSimProcess>(QStringList {"--device-tree=" + dir.filePath("sys")}));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
+        sims.back()->process().setProcessEnvironment(env);
+        if (!sims.back()->start())
+            return false;
+        if (cli.state() == QProcess::NotRunning)
+            return true;
+        QFile fifo(dir.filePath("events"));
+        return fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write("add\n") == 4;
+    }
+    void start(const QString &db_url)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
+        env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
+        cli.setProcessEnvironment(env);
+        cli.setWorkingDirectory(dir.path());
+        cli.start(KV20_BIN_DIR "/kv20-cli", {"watch", "query", "--json", "--rescan-ms", "50", "--db", db_url});
+    }
+    void read_events()
+    {
+        pending += cli.readAllStandardOutput();
+        for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
+            events << QJsonDocument::fromJson(pending.left(end)).object();
+    }
+    // Until `count` events match, the program ends or timeout_ms passes.
+    bool wait_for(const std::function<bool(const QJsonObject &)> &match, int count, int timeout_ms)
+    {
+        QElapsedTimer clock;
+        for (clock.start();; cli.waitForReadyRead(50)) {
+            read_events();
+            if (std::count_if(events.cbegin(), events.cend(), match) >= count)
+                return true;
+            if (clock.elapsed() > timeout_ms || cli.state() == QProcess::NotRunning)
+                return false;
+        }
+    }
+    int journal_records()
+    {
+        QFile journal(dir.filePath("kv20-journal.csv"));
+        return journal.open(QIODevice::ReadOnly) ? read_csv(journal.readAll()).size() - 1 : -1;
+    }
+};
+
+bool ok(const QJsonObject &e)
+{
+    return e["event"] == "result" && e["result"] == "ok";
+}
+
+std::function<bool(const QJsonObject &)> backlog(qint64 waiting, bool problem)
+{
+    return [=](const QJsonObject &e) {
+        return e["event"] == "backlog" && e["waiting"].toDouble() == waiting
+               && e["problem"].toString().isEmpty() != problem;
+    };
+}
+
+// The URL of the test database with the port replaced.
+QString via_port(const TestDatabase &db, quint16 port)
+{
+    QString via = db.url();
+    return via.replace(QRegularExpression(":\\d+/"), QStringLiteral(":%1/").arg(port));
+}
+
 } // namespace
 
 class TestDbWatch : public QObject
@@ -66,91 +145,114 @@ class TestDbWatch : public QObject
 
 private slots:
     void records_wait_while_the_database_is_away();
+    void operations_go_on_while_the_database_is_silent_data();
+    void operations_go_on_while_the_database_is_silent();
 };
 
 void TestDbWatch::records_wait_while_the_database_is_away()
 {
     if (TestDatabase::server_url().isEmpty())
         QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
-    QTemporaryDir dir;
+    Watch w;
     TestDatabase db;
     QString error;
     QVERIFY2(db.create(&error), qPrintable(error));
-    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, w.dir.path()).exit_code, 0);
     const quint16 port = free_port();
     QVERIFY(port != 0);
-    QString via = db.url();
-    via.replace(QRegularExpression(":\\d+/"), QStringLiteral(":%1/").arg(port));
     Way way;
     QVERIFY(way.open(port, TestDatabase::server_url()));
 
-    std::vector<std::unique_ptr<ModuleSimProcess>> sims;
-    const auto plug_in = [&] {
-        sims.push_back(std::make_unique<ModuleSimProcess>(QStringList {"--device-tree=" + dir.filePath("sys")}));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
-        sims.back()->process().setProcessEnvironment(env);
-        return sims.back()->start();
-    };
-    QVERIFY(plug_in() && plug_in());
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KV20_SYSFS_ROOT", dir.filePath("sys"));
-    env.insert("KV20_DEVICE_EVENT_FIFO", dir.filePath("events"));
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir.path());
-    cli.start(KV20_BIN_DIR "/kv20-cli", {"watch", "query", "--json", "--rescan-ms", "50", "--db", via});
-
-    QList<QJsonObject> events;
-    QByteArray pending;
-    const auto wait_for = [&](const std::function<bool(const QJsonObject &)> &match, int count, int timeout_ms) {
-        QElapsedTimer clock;
-        for (clock.start();; cli.waitForReadyRead(50)) {
-            pending += cli.readAllStandardOutput();
-            for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
-                events << QJsonDocument::fromJson(pending.left(end)).object();
-            if (std::count_if(events.cbegin(), events.cend(), match) >= count)
-                return true;
-            if (clock.elapsed() > timeout_ms || cli.state() == QProcess::NotRunning)
-                return false;
-        }
-    };
-    const auto ok = [](const QJsonObject &e) { return e["event"] == "result" && e["result"] == "ok"; };
-    const auto backlog = [](qint64 waiting, bool problem) {
-        return [=](const QJsonObject &e) {
-            return e["event"] == "backlog" && e["waiting"].toDouble() == waiting
-                   && e["problem"].toString().isEmpty() != problem;
-        };
-    };
-    QVERIFY(wait_for(ok, 2, 15000));
-    QVERIFY(wait_for([&](const QJsonObject &e) { return e["event"] == "backlog" && e["waiting"] == 0; }, 1, 15000));
+    QVERIFY(w.plug_in() && w.plug_in());
+    w.start(via_port(db, port));
+    QVERIFY(w.wait_for(ok, 2, 15000));
+    QVERIFY(w.wait_for([&](const QJsonObject &e) { return e["event"] == "backlog" && e["waiting"] == 0; }, 1, 15000));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2);
 
     way.close();
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(plug_in());
-        QFile fifo(dir.filePath("events"));
-        QVERIFY(fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write("add\n") == 4);
-        QVERIFY2(wait_for(ok, 3 + i, 15000), cli.readAllStandardError());
+        QVERIFY(w.plug_in());
+        QVERIFY2(w.wait_for(ok, 3 + i, 15000), w.cli.readAllStandardError());
     }
     // Every operation went on; the records wait in the journal.
-    QVERIFY2(wait_for(backlog(3, true), 1, 30000), pending + cli.readAllStandardError());
+    QVERIFY2(w.wait_for(backlog(3, true), 1, 30000), w.pending + w.cli.readAllStandardError());
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2);
 
-    const int caught_up = int(std::count_if(events.cbegin(), events.cend(), backlog(0, false)));
+    const int caught_up = int(std::count_if(w.events.cbegin(), w.events.cend(), backlog(0, false)));
     QVERIFY(way.open(port, TestDatabase::server_url()));
     // Pauses of 1, 2, 4, 8 s at most so far.
-    QVERIFY2(wait_for(backlog(0, false), caught_up + 1, 40000), cli.readAllStandardError());
-    ::kill(pid_t(cli.processId()), SIGINT);
-    QVERIFY(cli.waitForFinished(5000));
-    QCOMPARE(cli.exitCode(), 130);
-    QFile journal(dir.filePath("kv20-journal.csv"));
-    QVERIFY(journal.open(QIODevice::ReadOnly));
-    const QList<QStringList> records = read_csv(journal.readAll()).mid(1);
-    QCOMPARE(records.size(), 5);
+    QVERIFY2(w.wait_for(backlog(0, false), caught_up + 1, 40000), w.cli.readAllStandardError());
+    ::kill(pid_t(w.cli.processId()), SIGINT);
+    QVERIFY(w.cli.waitForFinished(5000));
+    QCOMPARE(w.cli.exitCode(), 130);
+    QCOMPARE(w.journal_records(), 5);
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 5);
     QCOMPARE(db.number("SELECT count(DISTINCT record_id) FROM kv20_records"), 5);
     way.close();
+}
+
+// A database that takes the connection and then says nothing holds the
+// uploader until its own deadlines (10 s to connect, none for a statement
+// but the 2 s at the end); the line must not feel any of it.
+void TestDbWatch::operations_go_on_while_the_database_is_silent_data()
+{
+    QTest::addColumn<bool>("answers_first");
+    // A listener nobody serves: the kernel completes the handshake, libpq
+    // waits for the server's first word until the uploader's connect deadline.
+    QTest::newRow("silent from the start") << false;
+    // The way is frozen once the first record is in: the next batch is sent
+    // on a live connection and its answer never comes.
+    QTest::newRow("silent after the first record") << true;
+}
+
+void TestDbWatch::operations_go_on_while_the_database_is_silent()
+{
+    QFETCH(bool, answers_first);
+    if (TestDatabase::server_url().isEmpty())
+        QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
+    Watch w;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, w.dir.path()).exit_code, 0);
+    QTcpServer silent;
+    Way way;
+    const quint16 port = free_port();
+    QVERIFY(port != 0);
+    if (answers_first)
+        QVERIFY(way.open(port, TestDatabase::server_url()));
+    else
+        QVERIFY(silent.listen(QHostAddress::LocalHost, port));
+
+    QVERIFY(w.plug_in());
+    w.start(via_port(db, port));
+    QVERIFY2(w.wait_for(ok, 1, 15000), w.cli.readAllStandardError());
+    if (answers_first) {
+        QVERIFY2(w.wait_for(backlog(0, false), 1, 15000), w.cli.readAllStandardError());
+        QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 1);
+        ::kill(pid_t(way.socat.processId()), SIGSTOP);
+    }
+
+    // Far below what the uploader may wait for the database: an operation
+    // that waited for it would miss this.
+    const int served_within_ms = 5000;
+    QVERIFY(w.plug_in());
+    QVERIFY2(w.wait_for(ok, 2, served_within_ms), w.cli.readAllStandardError());
+    // The result is shown once the record is in the journal.
+    QCOMPARE(w.journal_records(), 2);
+
+    // The batch in flight gets 2 s; the margin is for the program's own end.
+    ::kill(pid_t(w.cli.processId()), SIGTERM);
+    QVERIFY2(w.cli.waitForFinished(2000 + 2000), "still running after SIGTERM");
+    QCOMPARE(w.cli.exitCode(), 143);
+    // What the database did not take waits for the next run, and the
+    // summary says so even when the stop came before the uploader saw it.
+    w.read_events();
+    const int not_sent = answers_first ? 1 : 2;
+    QCOMPARE(w.events.isEmpty() ? QJsonValue() : w.events.back()["event"], QJsonValue("summary"));
+    QVERIFY2(w.events.back()["waiting"] == not_sent, QJsonDocument(w.events.back()).toJson());
+    way.close();
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2 - not_sent);
 }
 
 QTEST_GUILESS_MAIN(TestDbWatch)
