@@ -57,7 +57,13 @@ void SlotTile::show_progress(qint64 bytes, qint64 total)
 {
     if (total <= 0)
         return;
-    set_state(State::downloading, tr("下载 %1%").arg(bytes * 100 / total), QString());
+    // A packet a module is some 90 ms; 32 modules would repaint the window
+    // hundreds of times a second for a figure that changes once a percent.
+    const int percent = int(bytes * 100 / total);
+    if (state_ == State::downloading && percent == shown_percent)
+        return;
+    shown_percent = percent;
+    set_state(State::downloading, tr("下载 %1%").arg(percent), QString());
 }
 
 void SlotTile::show_result(const OperationRecord &record, bool already_done)
@@ -75,9 +81,13 @@ void SlotTile::show_result(const OperationRecord &record, bool already_done)
 
 void SlotTile::set_state(State state, const QString &word, const QString &detail)
 {
-    state_ = state;
     state_label->setText(word);
     detail_label->setText(detail);
+    // A palette change repaints the tile and all it holds.
+    if (coloured && state == state_)
+        return;
+    coloured = true;
+    state_ = state;
     QColor background = palette().color(QPalette::Window);
     switch (state) {
     case State::pass: background = QColor(0x2e, 0x9d, 0x46); break;

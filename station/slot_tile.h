@@ -36,6 +36,8 @@ private:
     QString name_;
     State state_ = State::waiting;
     int module_ = -1;
+    int shown_percent = -1;
+    bool coloured = false;
     QLabel *name_label, *state_label, *detail_label;
 };
 
