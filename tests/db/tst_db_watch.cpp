@@ -25,8 +25,8 @@ quint16 free_port()
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
-// socat carrying one connection from `port` to the test server: stopping
-// it is the database going away for the station.
+// socat carrying one connection from `port` to the test server: frozen,
+// it is a database that stops answering in the middle of a conversation.
 struct Way
 {
     QProcess socat;
