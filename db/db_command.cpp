@@ -85,10 +85,12 @@ bool parse(const QStringList &arguments, int skip, const char *help_text, bool p
     return true;
 }
 
-bool connect(PgLink *link, const QString &url)
+// Connects and brings the schema up (db_schema::init) or checks it
+// (db_schema::check); false once the operator was told why not.
+bool open(PgLink *link, const QString &url, bool (*schema)(PgLink *, QString *))
 {
     QString error;
-    if (link->connect(url, &error))
+    if (link->connect(url, &error) && schema(link, &error))
         return true;
     complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
     return false;
@@ -113,18 +115,14 @@ QStringList station_journals(const QString &folder)
 
 int run_db_init_command(const QStringList &arguments)
 {
-    QString url, error;
+    QString url;
     QStringList rest;
     int code = done;
     if (!parse(arguments, 2, init_help, false, &url, &rest, &code))
         return code;
     PgLink link;
-    if (!connect(&link, url))
+    if (!open(&link, url, db_schema::init))
         return not_done;
-    if (!db_schema::init(&link, &error)) {
-        complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
-        return not_done;
-    }
     return write_out(QStringLiteral("schema version %1 in %2\n").arg(db_schema::version).arg(PgLink::describe(url)).toUtf8())
                ? done
                : output_gone;
@@ -146,12 +144,8 @@ int run_upload_command(const QStringList &arguments)
         }
     }
     PgLink link;
-    if (!connect(&link, url))
+    if (!open(&link, url, db_schema::check))
         return not_done;
-    if (!db_schema::check(&link, &error)) {
-        complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
-        return not_done;
-    }
     JournalUpload upload;
     upload.link = &link;
     upload.database = PgLink::describe(url).toUtf8();

@@ -37,3 +37,9 @@ struct JournalUpload
     // Records of the journal past its saved position.
     qint64 waiting(const QString &journal) const;
 };
+
+// Called, when set, where an upload cut short leaves the database and the
+// saved position apart: "before-commit" and "before-position". Null in the
+// programs; the reliability tests end the process there as a power loss
+// would.
+extern void (*journal_upload_checkpoint)(const char *where);

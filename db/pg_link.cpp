@@ -221,3 +221,13 @@ QString PgLink::describe(const QString &url)
     PQconninfoFree(options);
     return parts.isEmpty() ? QStringLiteral("(libpq's defaults)") : parts.join(QLatin1Char(' '));
 }
+
+bool PgLink::readable(const QString &url)
+{
+    char *why = nullptr;
+    PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), &why);
+    PQfreemem(why);
+    const bool read = options != nullptr;
+    PQconninfoFree(options);
+    return read;
+}

@@ -49,6 +49,8 @@ public:
     // Where `url` leads, for messages: host, port, database and user as
     // libpq resolves them, never the password.
     static QString describe(const QString &url);
+    // Whether libpq reads `url` as a connection URI or keyword string.
+    static bool readable(const QString &url);
 
 private:
     bool wait_socket(bool for_write, QString *error);

@@ -91,8 +91,12 @@
         <translation>Cannot read the recipe file %1</translation>
     </message>
     <message>
-        <source>配方 %1：缺少 [recipe] %2</source>
-        <translation>Recipe %1: [recipe] %2 is missing</translation>
+        <source>配方 %1：缺少 [%2] %3</source>
+        <translation>Recipe %1: [%2] %3 is missing</translation>
+    </message>
+    <message>
+        <source>配方 %1：[database] url 不是 PostgreSQL 连接 URI（postgresql://USER@HOST:PORT/DATABASE）</source>
+        <translation>Recipe %1: [database] url is not a PostgreSQL connection URI (postgresql://USER@HOST:PORT/DATABASE)</translation>
     </message>
     <message>
         <source>配方 %1：[recipe] %2=%3 无效</source>
@@ -211,6 +215,10 @@
     <message>
         <source>记录无法写入日志 %1（文件被占用？），正保存在 %2</source>
         <translation>Records cannot reach the journal %1 (is the file open elsewhere?); they are kept in %2</translation>
+    </message>
+    <message>
+        <source>数据库：%1 条记录等待上传</source>
+        <translation>Database: %1 records waiting</translation>
     </message>
     <message>
         <source>通过 %1    失败 %2    已完成 %3    最近一小时 %4</source>

@@ -80,3 +80,19 @@ kv20_test_db_stop() {
   [ -d "$dir/data" ] && kv20_as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1
   rm -rf "$dir"
 }
+
+# The server of a running test cluster stopped as an administrator stops it
+# (connections ended, data kept), and started again with the options of its
+# last start, which pg_ctl keeps in postmaster.opts: the database going away
+# and coming back under the tests.
+kv20_test_db_server_stop() {
+  local bin
+  bin=$(kv20_pg_bin) || return 1
+  kv20_as_owner "$bin/pg_ctl" -D "$1/data" -m fast -w -t 60 stop >/dev/null
+}
+
+kv20_test_db_server_start() {
+  local bin
+  bin=$(kv20_pg_bin) || return 1
+  kv20_as_owner "$bin/pg_ctl" -D "$1/data" -l "$1/server.log" -w -t 60 restart >/dev/null 2>&1
+}

@@ -1,5 +1,6 @@
 #include "station/recipe.h"
 
+#include "db/pg_link.h"
 #include "interfaces/flash_parameter.h"
 #include "protocol/download_session.h"
 
@@ -66,8 +67,8 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
         *error = text("无法读取配方文件 %1").arg(file);
         return false;
     }
-    const auto missing = [&](const char *key) {
-        *error = text("配方 %1：缺少 [recipe] %2").arg(file, QLatin1String(key));
+    const auto missing = [&](const char *key, const char *section = "recipe") {
+        *error = text("配方 %1：缺少 [%2] %3").arg(file, QLatin1String(section), QLatin1String(key));
         return false;
     };
     const auto invalid = [&](const char *key, const QString &value) {
@@ -98,6 +99,15 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
         return invalid("sound", sound);
     recipe->sound = sound == QLatin1String("on");
     recipe->named_slots = ini.slot_lines;
+    const QString url_key = QStringLiteral("database/url");
+    recipe->database_url = ini.values.value(url_key);
+    if (ini.values.contains(url_key) && recipe->database_url.isEmpty())
+        return missing("url", "database");
+    // The value is not shown: it may hold a password.
+    if (!recipe->database_url.isEmpty() && !PgLink::readable(recipe->database_url)) {
+        *error = text("配方 %1：[database] url 不是 PostgreSQL 连接 URI（postgresql://USER@HOST:PORT/DATABASE）").arg(file);
+        return false;
+    }
 
     if (recipe->type == operation::device_query)
         return true;

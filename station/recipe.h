@@ -18,6 +18,9 @@ struct Recipe
     bool cellular = true;
     int target = 0;        // 0: no shift target
     bool sound = true;
+    // [database] url: where the station's records are uploaded; empty: the
+    // journal is all.
+    QString database_url;
     // [slots]: a position on the USB tree and its name, in the file's order,
     // the order of the tiles.
     QList<QPair<QString, QString>> named_slots;

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include "db/background_upload.h"
 #include "line/line_mode.h"
 #include "runner/served_modules.h"
 #include "station/station_window.h"
@@ -43,6 +44,12 @@ Station::Station(const Recipe &recipe)
     , line_(std::make_unique<LineMode>(request_of(recipe), rescan_ms, journal))
     , window_(std::make_unique<StationWindow>(recipe, line_.get()))
 {
+    if (recipe.database_url.isEmpty())
+        return;
+    // On a thread of its own: an operation never waits for the database.
+    upload_ = std::make_unique<BackgroundUpload>(recipe.database_url, journal.path());
+    QObject::connect(line_.get(), &LineMode::record_kept, [upload = upload_.get()] { upload->record_added(); });
+    window_->watch_upload(upload_.get());
 }
 
 // The window goes first: line mode's sessions end with it, after the window

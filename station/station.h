@@ -5,13 +5,15 @@
 
 #include <memory>
 
+class BackgroundUpload;
 class LineMode;
 class StationWindow;
 
 // A station as the operator starts it: its recipe read and checked, its
 // journal (kv20-journal.csv in the working directory), line mode serving
-// every module on the USB tree with tool "station", and the window showing
-// it. Nothing reaches a module unless the recipe was read whole.
+// every module on the USB tree with tool "station", the window showing it,
+// and, with a [database] url, the journal uploaded as records reach it.
+// Nothing reaches a module unless the recipe was read whole.
 class Station
 {
 public:
@@ -29,6 +31,9 @@ private:
 
     Recipe recipe;
     Journal journal;
+    // Outlives line mode, so that the records its stop keeps are still
+    // offered to the database (for at most 2 s at the end).
+    std::unique_ptr<BackgroundUpload> upload_;
     std::unique_ptr<LineMode> line_;
     std::unique_ptr<StationWindow> window_;
 };

@@ -1,5 +1,6 @@
 #include "station/station_window.h"
 
+#include "db/background_upload.h"
 #include "interfaces/flash_parameter.h"
 #include "line/line_mode.h"
 #include "report/journal_reading.h"
@@ -78,6 +79,11 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     banner->setWordWrap(true);
     banner->hide();
     layout->addWidget(banner);
+
+    backlog = new QLabel(this);
+    backlog->setWordWrap(true);
+    backlog->hide();
+    layout->addWidget(backlog);
 
     grid = new QGridLayout;
     grid->setSpacing(6);
@@ -175,6 +181,32 @@ QString StationWindow::counters_text() const
 QString StationWindow::banner_text() const
 {
     return banner->isVisible() || !banner->isHidden() ? banner->text() : QString();
+}
+
+void StationWindow::watch_upload(const BackgroundUpload *upload)
+{
+    connect(&backlog_check, &QTimer::timeout, this, [this, upload] {
+        qint64 waiting = 0;
+        QString problem;
+        quint64 version = 0;
+        upload->state(&waiting, &problem, &version);
+        if (version == backlog_shown)
+            return;
+        backlog_shown = version;
+        // The problem names the database as PgLink::describe() does: never
+        // with its password.
+        QString text = tr("数据库：%1 条记录等待上传").arg(waiting);
+        if (!problem.isEmpty())
+            text += QStringLiteral("  (%1)").arg(problem);
+        backlog->setText(text);
+        backlog->show();
+    });
+    backlog_check.start(250);
+}
+
+QString StationWindow::backlog_text() const
+{
+    return backlog->isHidden() ? QString() : backlog->text();
 }
 
 QString StationWindow::write_report(QString *page_path) const

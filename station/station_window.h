@@ -6,8 +6,10 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
+class BackgroundUpload;
 class LineMode;
 class QGridLayout;
 class QLabel;
@@ -29,6 +31,10 @@ public:
     QList<SlotTile *> tiles() const { return tiles_; }
     QString counters_text() const;
     QString banner_text() const;
+    // Shows how many records wait for the database and why, as the upload
+    // last found it.
+    void watch_upload(const BackgroundUpload *upload);
+    QString backlog_text() const;
     // Writes the shift report of the station's journal next to it, as HTML;
     // empty on success, else why not.
     QString write_report(QString *page_path) const;
@@ -54,7 +60,7 @@ private:
 
     const Recipe recipe;
     LineMode *line;
-    QLabel *counters, *banner;
+    QLabel *counters, *banner, *backlog;
     QGridLayout *grid;
     QList<SlotTile *> tiles_;
     QHash<QString, SlotTile *> by_slot;
@@ -62,5 +68,7 @@ private:
     int next_id = 0;
     int ok = 0, failed = 0, already_done = 0;
     QList<QDateTime> finished_at;  // of the last hour, oldest first
+    QTimer backlog_check;
+    quint64 backlog_shown = 0;
     bool closing = false, may_close = false;
 };

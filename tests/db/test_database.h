@@ -57,13 +57,15 @@ private:
     QString name_;
 };
 
-// kv20-cli run to its end in `folder`, with `environment` added.
+// kv20-cli (or another program of the build) run to its end in `folder`,
+// with `environment` added.
 struct CliRun
 {
     int exit_code = -1;
     QByteArray out, err;
 
-    CliRun(const QStringList &args, const QString &folder, const QStringList &environment = {}, int wait_ms = 60000)
+    CliRun(const QStringList &args, const QString &folder, const QStringList &environment = {},
+           const char *program = "kv20-cli", int wait_ms = 60000)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -71,7 +73,7 @@ struct CliRun
             env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
-        process.start(QStringLiteral(KV20_BIN_DIR "/kv20-cli"), args);
+        process.start(QStringLiteral(KV20_BIN_DIR "/") + QLatin1String(program), args);
         if (!process.waitForFinished(wait_ms)) {
             process.kill();
             process.waitForFinished();

@@ -29,29 +29,19 @@ OperationRecord record_at(int n, const QString &station)
     return r;
 }
 
-// A journal as this version writes it, `count` records; written whole, not
-// through the journal's append, which flushes every record to the disk.
-bool write_journal(const QString &path, const QString &station, int count, int first = 0)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QByteArray bytes = "\xEF\xBB\xBF" + Journal::header_row();
-    for (int n = first; n < first + count; ++n)
-        bytes += Journal::record_row(record_at(n, station));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// A journal from before record ids and stations.
-bool write_older_journal(const QString &path, int count)
+// A journal of `count` records, as this version writes it or, `older`, as
+// one from before record ids and stations (without the columns added since:
+// the empty record id, station and slot); written whole, not through the
+// journal's append, which flushes every record to the disk.
+bool write_journal(const QString &path, const QString &station, int count, int first = 0, bool older = false)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     const QByteArray header = Journal::header_row();
-    QByteArray bytes = "\xEF\xBB\xBF" + header.left(header.indexOf(",record_id")) + "\r\n";
-    for (int n = 0; n < count; ++n) {
-        // Without the columns added since: the empty record id, station and slot.
-        const QByteArray row = Journal::record_row(record_at(n, QString()));
-        bytes += row.left(row.size() - 5) + "\r\n";
+    QByteArray bytes = "\xEF\xBB\xBF" + (older ? header.left(header.indexOf(",record_id")) + "\r\n" : header);
+    for (int n = first; n < first + count; ++n) {
+        const QByteArray row = Journal::record_row(record_at(n, older ? QString() : station));
+        bytes += older ? row.left(row.size() - 5) + "\r\n" : row;
     }
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
@@ -113,8 +103,8 @@ void TestDbUpload::every_record_arrives_once()
         const bool older = parts.size() == 3;
         const QString path = dir.filePath(parts.at(older ? 1 : 0));
         const int count = parts.last().toInt();
-        QVERIFY(older ? write_older_journal(path, count)
-                      : write_journal(path, QFileInfo(path).dir().dirName() + QStringLiteral(" 工位"), count, 100000));
+        QVERIFY(write_journal(path, QFileInfo(path).dir().dirName() + QStringLiteral(" 工位"), count, older ? 0 : 100000,
+                              older));
         journals << path;
     }
     const CliRun first(QStringList {"upload", "--db", db.url()} + journals, dir.path());
@@ -157,7 +147,7 @@ void TestDbUpload::an_upload_killed_half_way_loses_and_doubles_nothing()
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     QVERIFY(write_journal(dir.filePath("kv20-journal.csv"), "s1", 12000));
 
-    const CliRun crashed({"upload", "--db", db.url()}, dir.path(), {"KV20_DB_CRASH_AT=" + crash_at});
+    const CliRun crashed({crash_at, "upload", "--db", db.url()}, dir.path(), {}, "kv20-test-upload-crash");
     QCOMPARE(crashed.exit_code, 99);
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), rows_after_crash);
     QVERIFY(!QFile::exists(dir.filePath("kv20-journal.csv.uploaded")));
@@ -249,7 +239,7 @@ void TestDbUpload::the_database_report_is_the_journals_report()
                                 dir.filePath("s3/kv20-journal-older-20261205-180000.csv")};
     QVERIFY(write_journal(journals[0], "s1 工位", 40, 100000));
     QVERIFY(write_journal(journals[1], "s2 工位", 7000, 100040));
-    QVERIFY(write_older_journal(journals[2], 3));
+    QVERIFY(write_journal(journals[2], QString(), 3, 0, true));
     QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals, dir.path()).exit_code, 0);
 
     const CliRun from_files(QStringList {"report", "--json"} + options + journals, dir.path());

@@ -1,7 +1,8 @@
-// kv20-cli watch --db serving simulated modules while the way to the
-// database goes down and comes back, or stops answering: operations go on
-// and are journaled without waiting for it, the backlog is shown, every
-// record arrives once, and a signal still ends the run promptly.
+// kv20-cli watch --db serving simulated modules while the database server
+// stops and starts again, or stops answering: operations go on and are
+// journaled without waiting for it, the backlog is shown, every record
+// arrives once, and a signal still ends the run promptly. Against a cluster
+// of this program's own, so that stopping its server disturbs no other test.
 #include "tests/db/test_database.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
@@ -24,8 +25,8 @@ quint16 free_port()
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
-// socat carrying one connection from `port` to the test server: stopping
-// it is the database going away for the station.
+// socat carrying one connection from `port` to the test server: frozen,
+// it is a database that stops answering in the middle of a conversation.
 struct Way
 {
     QProcess socat;
@@ -130,6 +131,28 @@ std::function<bool(const QJsonObject &)> backlog(qint64 waiting, bool problem)
     };
 }
 
+// A test cluster of its own (scripts/test-db.sh) in a folder its
+// unprivileged owner can reach.
+struct OwnCluster
+{
+    const QString dir = QDir::temp().filePath(QStringLiteral("kv20-db-watch-%1").arg(QCoreApplication::applicationPid()));
+
+    // One of test-db.sh's functions on this cluster.
+    bool run(const QString &function) const
+    {
+        QProcess bash;
+        bash.setProcessChannelMode(QProcess::ForwardedChannels);
+        bash.start("bash", {"-c", QStringLiteral("source %1/scripts/test-db.sh && %2 \"$0\"").arg(KV20_SOURCE_DIR, function),
+                            dir});
+        return bash.waitForFinished(120000) && bash.exitStatus() == QProcess::NormalExit && bash.exitCode() == 0;
+    }
+    QByteArray read(const char *name) const
+    {
+        QFile file(dir + '/' + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }
+};
+
 // The URL of the test database with the port replaced.
 QString via_port(const TestDatabase &db, quint16 port)
 {
@@ -143,52 +166,67 @@ class TestDbWatch : public QObject
 {
     Q_OBJECT
 
+    OwnCluster cluster;
+    std::unique_ptr<Watch> w;
+    std::unique_ptr<TestDatabase> db;
+
 private slots:
-    void records_wait_while_the_database_is_away();
+    void initTestCase()
+    {
+        if (TestDatabase::server_url().isEmpty())
+            QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
+        QVERIFY(cluster.run("kv20_test_db_start"));
+        qputenv("KV20_TEST_DB_URL", "postgresql://kv20_admin@127.0.0.1:" + cluster.read("port") + "/postgres");
+        qputenv("PGPASSWORD", cluster.read("pwfile"));
+    }
+    void cleanupTestCase() { cluster.run("kv20_test_db_stop"); }
+    // A database of the test's own with the schema, and a folder to watch from.
+    void init()
+    {
+        w = std::make_unique<Watch>();
+        db = std::make_unique<TestDatabase>();
+        QString error;
+        QVERIFY2(db->create(&error), qPrintable(error));
+        QCOMPARE(CliRun({"db", "init", "--db", db->url()}, w->dir.path()).exit_code, 0);
+    }
+    void cleanup()
+    {
+        w.reset();
+        db.reset();
+    }
+
+    void records_wait_while_the_server_is_stopped();
     void operations_go_on_while_the_database_is_silent_data();
     void operations_go_on_while_the_database_is_silent();
 };
 
-void TestDbWatch::records_wait_while_the_database_is_away()
+void TestDbWatch::records_wait_while_the_server_is_stopped()
 {
-    if (TestDatabase::server_url().isEmpty())
-        QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
-    Watch w;
-    TestDatabase db;
-    QString error;
-    QVERIFY2(db.create(&error), qPrintable(error));
-    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, w.dir.path()).exit_code, 0);
-    const quint16 port = free_port();
-    QVERIFY(port != 0);
-    Way way;
-    QVERIFY(way.open(port, TestDatabase::server_url()));
+    QVERIFY(w->plug_in() && w->plug_in());
+    w->start(db->url());
+    QVERIFY(w->wait_for(ok, 2, 15000));
+    QTRY_COMPARE_WITH_TIMEOUT(db->number("SELECT count(*) FROM kv20_records"), 2, 15000);
 
-    QVERIFY(w.plug_in() && w.plug_in());
-    w.start(via_port(db, port));
-    QVERIFY(w.wait_for(ok, 2, 15000));
-    QVERIFY(w.wait_for([&](const QJsonObject &e) { return e["event"] == "backlog" && e["waiting"] == 0; }, 1, 15000));
-    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2);
-
-    way.close();
+    // The uploader's connection is ended by the server, and no new one is taken.
+    QVERIFY(cluster.run("kv20_test_db_server_stop"));
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(w.plug_in());
-        QVERIFY2(w.wait_for(ok, 3 + i, 15000), w.cli.readAllStandardError());
+        QVERIFY(w->plug_in());
+        QVERIFY2(w->wait_for(ok, 3 + i, 15000), w->cli.readAllStandardError());
     }
     // Every operation went on; the records wait in the journal.
-    QVERIFY2(w.wait_for(backlog(3, true), 1, 30000), w.pending + w.cli.readAllStandardError());
-    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2);
+    QVERIFY2(w->wait_for(backlog(3, true), 1, 30000), w->pending + w->cli.readAllStandardError());
+    QCOMPARE(w->journal_records(), 5);
 
-    const int caught_up = int(std::count_if(w.events.cbegin(), w.events.cend(), backlog(0, false)));
-    QVERIFY(way.open(port, TestDatabase::server_url()));
-    // Pauses of 1, 2, 4, 8 s at most so far.
-    QVERIFY2(w.wait_for(backlog(0, false), caught_up + 1, 40000), w.cli.readAllStandardError());
-    ::kill(pid_t(w.cli.processId()), SIGINT);
-    QVERIFY(w.cli.waitForFinished(5000));
-    QCOMPARE(w.cli.exitCode(), 130);
-    QCOMPARE(w.journal_records(), 5);
-    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 5);
-    QCOMPARE(db.number("SELECT count(DISTINCT record_id) FROM kv20_records"), 5);
-    way.close();
+    const int caught_up = int(std::count_if(w->events.cbegin(), w->events.cend(), backlog(0, false)));
+    QVERIFY(cluster.run("kv20_test_db_server_start"));
+    // Pauses of 1, 2, 4, 8, 16 s at most so far.
+    QVERIFY2(w->wait_for(backlog(0, false), caught_up + 1, 40000), w->cli.readAllStandardError());
+    ::kill(pid_t(w->cli.processId()), SIGINT);
+    QVERIFY(w->cli.waitForFinished(5000));
+    QCOMPARE(w->cli.exitCode(), 130);
+    QCOMPARE(w->journal_records(), 5);
+    QCOMPARE(db->number("SELECT count(*) FROM kv20_records"), 5);
+    QCOMPARE(db->number("SELECT count(DISTINCT record_id) FROM kv20_records"), 5);
 }
 
 // A database that takes the connection and then says nothing holds the
@@ -208,13 +246,7 @@ void TestDbWatch::operations_go_on_while_the_database_is_silent_data()
 void TestDbWatch::operations_go_on_while_the_database_is_silent()
 {
     QFETCH(bool, answers_first);
-    if (TestDatabase::server_url().isEmpty())
-        QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
-    Watch w;
-    TestDatabase db;
-    QString error;
-    QVERIFY2(db.create(&error), qPrintable(error));
-    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, w.dir.path()).exit_code, 0);
+    Watch &w = *this->w;
     QTcpServer silent;
     Way way;
     const quint16 port = free_port();
@@ -225,11 +257,11 @@ void TestDbWatch::operations_go_on_while_the_database_is_silent()
         QVERIFY(silent.listen(QHostAddress::LocalHost, port));
 
     QVERIFY(w.plug_in());
-    w.start(via_port(db, port));
+    w.start(via_port(*db, port));
     QVERIFY2(w.wait_for(ok, 1, 15000), w.cli.readAllStandardError());
     if (answers_first) {
         QVERIFY2(w.wait_for(backlog(0, false), 1, 15000), w.cli.readAllStandardError());
-        QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 1);
+        QCOMPARE(db->number("SELECT count(*) FROM kv20_records"), 1);
         ::kill(pid_t(way.socat.processId()), SIGSTOP);
     }
 
@@ -252,7 +284,7 @@ void TestDbWatch::operations_go_on_while_the_database_is_silent()
     QCOMPARE(w.events.isEmpty() ? QJsonValue() : w.events.back()["event"], QJsonValue("summary"));
     QVERIFY2(w.events.back()["waiting"] == not_sent, QJsonDocument(w.events.back()).toJson());
     way.close();
-    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 2 - not_sent);
+    QCOMPARE(db->number("SELECT count(*) FROM kv20_records"), 2 - not_sent);
 }
 
 QTEST_GUILESS_MAIN(TestDbWatch)
