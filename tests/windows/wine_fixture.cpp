@@ -13,6 +13,10 @@
 //       opens FILE sharing it for reading only, as a spreadsheet that shows
 //       it does, says "held" and keeps it open until standard input ends.
 //
+//   wine_fixture close-window TITLE
+//       asks the top-level window of that title to close, as its close box
+//       does (WM_CLOSE to that window alone).
+//
 //   wine_fixture shortcut FILE.lnk
 //       prints the shortcut's target and its working directory, one a line,
 //       as the shell reads them when the operator starts it.
@@ -140,6 +144,14 @@ int hold_open(const wchar_t *path)
     return 0;
 }
 
+int close_window(const wchar_t *title)
+{
+    const HWND window = FindWindowW(nullptr, title);
+    if (!window)
+        return failed("FindWindow");
+    return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : failed("PostMessage WM_CLOSE");
+}
+
 int shortcut(const wchar_t *path)
 {
     IShellLinkW *link = nullptr;
@@ -165,8 +177,10 @@ int wmain(int argc, wchar_t **argv)
         return add_port(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (argc == 3 && std::wcscmp(argv[1], L"hold-open") == 0)
         return hold_open(argv[2]);
+    if (argc == 3 && std::wcscmp(argv[1], L"close-window") == 0)
+        return close_window(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"shortcut") == 0)
         return shortcut(argv[2]);
-    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" [LOCATION] | hold-open FILE | shortcut FILE.lnk\n");
+    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" [LOCATION] | hold-open FILE | close-window TITLE | shortcut FILE.lnk\n");
     return 2;
 }
