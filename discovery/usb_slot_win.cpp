@@ -43,7 +43,7 @@ std::wstring slot_from_location_paths(const std::vector<std::wstring> &paths)
         ++at;
         std::wstring chain;
         // Each hop down the tree is #USB(port); the first element that is
-        // not one (the interface, USBMI) ends the socket's part.
+        // not one (the interface, USBMI) ends the socket's chain.
         while (skip(path, &at, L"#USB(")) {
             const std::wstring port = number_at(path, &at);
             if (port.empty() || !skip(path, &at, L")"))

@@ -33,8 +33,8 @@
 #include <cwchar>
 
 // In setupapi.dll and MinGW's import library since Vista, but not in its header.
-extern "C" __declspec(dllimport) BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY *,
-                                                                      DEVPROPTYPE, const BYTE *, DWORD, DWORD);
+extern "C" WINSETUPAPI BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY *,
+                                                               DEVPROPTYPE, const BYTE *, DWORD, DWORD);
 
 namespace {
 
