@@ -138,7 +138,7 @@ ls -l "${zip%.zip}.msi" | sed 's/^/  /'
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -static -municode "$repo/tests/windows/wine_fixture.cpp" \
     -lsetupapi -lole32 -luuid -o "$fixtures/wine_fixture.exe"
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -I"$repo" -static "$repo/tests/discovery/win/com_port_check.cpp" \
-    "$repo/discovery/com_port_walk_win.cpp" -lsetupapi -o "$fixtures/com_port_check.exe"
+    "$repo/discovery/com_port_walk_win.cpp" "$repo/discovery/usb_slot_win.cpp" -lsetupapi -o "$fixtures/com_port_check.exe"
 
 # Debian's wine64 package alone installs its loader outside PATH.
 command -v wine64 >/dev/null || command -v wine >/dev/null || [ -x /usr/lib/wine/wine64 ] \

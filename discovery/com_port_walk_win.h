@@ -15,6 +15,10 @@ struct WinComPortInterface
 {
     std::wstring device_path;
     std::wstring name; // friendly name, else device description, else empty
+    // The USB socket the device is plugged into (usb_slot_win.h), read from
+    // the device or, for an interface of a composite device, from the USB
+    // device it belongs to. Empty where the system tells no USB position.
+    std::wstring slot {};
 };
 
 // Present COM-port interfaces (GUID_DEVINTERFACE_COMPORT) in the Setup API's

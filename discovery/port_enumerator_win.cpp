@@ -8,7 +8,8 @@ QList<ComPortInterface> enumerate_com_port_interfaces()
 {
     QList<ComPortInterface> ports;
     for (const kv20::WinComPortInterface &port : kv20::list_present_com_port_interfaces())
-        ports.append({QString::fromStdWString(port.device_path), QString::fromStdWString(port.name)});
+        ports.append({QString::fromStdWString(port.device_path), QString::fromStdWString(port.name), QString(),
+                      QString::fromStdWString(port.slot)});
     return ports;
 }
 

@@ -250,9 +250,14 @@ void StationWindow::closeEvent(QCloseEvent *event)
         return;
     closing = true;
     setEnabled(false);
-    connect(line, &LineMode::finished, this, [this] {
-        may_close = true;
-        close();
-    });
+    // Queued: with nothing being served, stop() finishes at once, inside
+    // this close, and a close() from within it would be swallowed.
+    connect(
+        line, &LineMode::finished, this,
+        [this] {
+            may_close = true;
+            close();
+        },
+        Qt::QueuedConnection);
     line->stop();
 }

@@ -1,7 +1,8 @@
 # The zip operators unpack on Windows (cpack -G ZIP, or the `package` target):
 #
 #   kv20-tool-<version>-win64/
-#     kv20-tool.exe, kv20-cli.exe, the Qt and MinGW runtime DLLs they load,
+#     kv20-tool.exe, kv20-cli.exe, kv20-station.exe, station.ini.example,
+#     the Qt and MinGW runtime DLLs they load,
 #     libpq.dll with the OpenSSL DLLs it loads (libssl-3-x64, libcrypto-3-x64),
 #     platforms/qwindows.dll, styles/qwindowsvistastyle.dll,
 #     translations/qt_en.qm, README.txt, licenses/
@@ -24,12 +25,11 @@ set(KV20_ICON ${CMAKE_CURRENT_SOURCE_DIR}/icons/kv20-tool.ico)
 set(KV20_MANIFEST ${CMAKE_CURRENT_SOURCE_DIR}/windows/kv20.manifest)
 set(KV20_COMPANY "The KV20 tool developers")
 set(KV20_PRODUCT "KV20 Module Tool")
-foreach(KV20_PROGRAM kv20-tool kv20-cli)
-  if(KV20_PROGRAM STREQUAL kv20-tool)
-    set(KV20_DESCRIPTION "KV20 Module Tool")
-  else()
-    set(KV20_DESCRIPTION "KV20 Module Tool, command line")
-  endif()
+set(kv20_description_kv20-tool "KV20 Module Tool")
+set(kv20_description_kv20-cli "KV20 Module Tool, command line")
+set(kv20_description_kv20-station "KV20 Station, line mode")
+foreach(KV20_PROGRAM kv20-tool kv20-cli kv20-station)
+  set(KV20_DESCRIPTION ${kv20_description_${KV20_PROGRAM}})
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${KV20_PROGRAM}.rc)
   configure_file(windows/program.rc.in ${rc} @ONLY)
   # windres reads the icon and the manifest; nothing else tells Ninja so.
@@ -71,7 +71,7 @@ list(APPEND kv20_runtime_folders ${kv20_libpq_prefix}/bin)
 list(REMOVE_DUPLICATES kv20_runtime_folders)
 
 install(CODE "
-  set(KV20_DEPLOY_PROGRAMS \"$<TARGET_FILE:kv20-tool>;$<TARGET_FILE:kv20-cli>\")
+  set(KV20_DEPLOY_PROGRAMS \"$<TARGET_FILE:kv20-tool>;$<TARGET_FILE:kv20-cli>;$<TARGET_FILE:kv20-station>\")
   set(KV20_DEPLOY_PLUGINS \"platforms=${kv20_platform_plugin};styles=${kv20_style_plugin}\")
   set(KV20_DEPLOY_SEARCH \"${kv20_runtime_folders}\")
   set(KV20_OBJDUMP \"${CMAKE_OBJDUMP}\")
@@ -84,6 +84,9 @@ install(CODE "
 # them would make every operator's form English.
 install(FILES ${CMAKE_BINARY_DIR}/bin/qt_en.qm DESTINATION translations)
 install(FILES windows/README.txt DESTINATION .)
+# Beside the programs, where an engineer copies it to station.ini: the
+# station reads its recipe from its working directory.
+install(FILES station.ini.example DESTINATION .)
 install(FILES windows/NOTICE.txt windows/qt-no-wintab.patch DESTINATION licenses)
 if(EXISTS ${kv20_qt_prefix}/licenses)
   install(DIRECTORY ${kv20_qt_prefix}/licenses/ DESTINATION licenses)
@@ -110,5 +113,5 @@ if(KV20_WIXL AND KV20_WIXL_HEAT)
             -DWIXL=${KV20_WIXL} -DWIXL_HEAT=${KV20_WIXL_HEAT}
             -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/make_msi.cmake
     VERBATIM)
-  add_dependencies(msi kv20-tool kv20-cli kv20_catalogue)
+  add_dependencies(msi kv20-tool kv20-cli kv20-station kv20_catalogue)
 endif()

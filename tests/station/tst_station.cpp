@@ -91,10 +91,11 @@ QStringList tile_states(StationWindow *window)
     return shown;
 }
 
-// Clicks `answer` on the question the window asks, once it shows.
-void answer_question(QMessageBox::StandardButton answer, QString *asked)
+// Clicks `answer` on the question the window asks, once it shows; stops
+// asking when `owner` goes.
+void answer_question(QMessageBox::StandardButton answer, QString *asked, QObject *owner)
 {
-    auto *poll = new QTimer;
+    auto *poll = new QTimer(owner);
     QObject::connect(poll, &QTimer::timeout, [poll, answer, asked] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
@@ -253,13 +254,16 @@ void TestStation::serves_each_slot()
 
 void TestStation::closing_while_serving_asks_data()
 {
+    QTest::addColumn<bool>("serving");  // closed during the download, else after its result
     QTest::addColumn<bool>("yes");
-    QTest::newRow("no: the download goes on") << false;
-    QTest::newRow("yes: cancelled on the wire, its record kept") << true;
+    QTest::newRow("no: the download goes on") << true << false;
+    QTest::newRow("yes: cancelled on the wire, its record kept") << true << true;
+    QTest::newRow("nothing being served: closed at once, no question") << false << false;
 }
 
 void TestStation::closing_while_serving_asks()
 {
+    QFETCH(bool, serving);
     QFETCH(bool, yes);
     Bench b;
     const QByteArray bytes = image_bytes(30000);
@@ -272,10 +276,20 @@ void TestStation::closing_while_serving_asks()
     QSignalSpy ended(station->line(), &LineMode::finished);
     QSignalSpy results(station->window(), &StationWindow::result_shown);
     station->start();
-    QVERIFY(b.sims.at(0)->wait_for_log("block 2 ", 10000));
+    if (serving)
+        QVERIFY(b.sims.at(0)->wait_for_log("block 2 ", 10000));
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 30000);
     QString asked;
-    answer_question(yes ? QMessageBox::Yes : QMessageBox::No, &asked);
+    answer_question(yes ? QMessageBox::Yes : QMessageBox::No, &asked, station->window());
     station->window()->close();
+    if (!serving) {
+        QTRY_VERIFY_WITH_TIMEOUT(!station->window()->isVisible(), 5000);
+        QVERIFY2(asked.isEmpty(), qPrintable(asked));
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(b.journal().size(), 1);
+        return;
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), 5000);
     QVERIFY2(asked.contains("Modules are still being served"), qPrintable(asked));
     if (!yes) {

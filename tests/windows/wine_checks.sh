@@ -8,17 +8,19 @@
 #   tests/windows/wine_checks.sh ZIP SIMULATOR FIXTURE_DIR WORK_DIR [CHECK...]
 #
 # FIXTURE_DIR holds the cross-built wine_fixture.exe and com_port_check.exe;
-# WORK_DIR is made anew (the prefix, one folder per check, the screenshot
-# kv20-tool-wine.png). Without CHECK names every check runs. A check is a
-# function check_NAME below that returns non-zero on a fault; add one by
-# writing the function and naming it in all_checks.
+# WORK_DIR is made anew (the prefix, one folder per check, the screenshots
+# kv20-tool-wine.png and kv20-station-wine.png). Without CHECK names every
+# check runs. A check is a function check_NAME below that returns non-zero on
+# a fault; add one by writing the function and naming it in all_checks.
 #
 # Exit status: 0 when every check passed, 1 otherwise, 2 when the set-up
 # (prefix, display, device) could not be made.
 set -uo pipefail
 
+# list_slots and station register two more modules: after watch, which
+# counts the modules present at its start.
 all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
-    journal_held journal_older window watch report)
+    journal_held journal_older window watch report list_slots station)
 # Against the PostgreSQL server KV20_TEST_DB_URL names (PGPASSWORD, and
 # KV20_TEST_DB_SSL=1 when it speaks TLS), as .ci/windows-cross.sh starts one.
 if [ -n "${KV20_TEST_DB_URL:-}" ]; then
@@ -40,6 +42,8 @@ rm -rf "$work" && mkdir -p "$work" && work=$(realpath "$work")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 app=$work/app
 module_instance='USB\VID_3505&PID_0001&MI_02\7&11AA&0&0002'
+# Where it is plugged in: port 4 of root port 1, its interface 2.
+module_location='PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USBMI(2)'
 
 say() { echo "wine-checks: $*"; }
 # The command, retried every 0.1 s until it succeeds or SECONDS have passed.
@@ -52,6 +56,16 @@ winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 run_exe() { local exe=$1; shift; timeout --kill-after=5 "${WINE_TIMEOUT:-60}" "$wine" "$app/$exe" "$@"; }
 # Field N (1-based) of the journal's last record.
 journal_field() { tail -n 1 kv20-journal.csv | tr -d '\r' | cut -d, -f"$1"; }
+# The columns NAMES (a,b,...) of every record of JOURNAL, found by the
+# header, unquoted and joined by commas, a record a line; a quoted field may
+# hold commas.
+journal_rows() { # JOURNAL NAMES
+    tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' | gawk -v names="$2" -v FPAT='([^,]*)|("([^"]|"")*")' '
+        NR == 1 { n = split(names, want, ","); for (i = 1; i <= NF; i++) col[$i] = i; next }
+        { for (i = 1; i <= n; i++) { v = $col[want[i]]; if (v ~ /^"/) { v = substr(v, 2, length(v) - 2); gsub(/""/, "\"", v) }
+                                     printf "%s%s", v, i < n ? "," : "\n" } }'
+}
+journal_values() { journal_rows "$@" | tail -n 1; } # of the last record
 expect() { [ "$2" = "$3" ] || { say "  $1: got '$2', wanted '$3'"; return 1; }; } # what, got, wanted
 
 sims=()
@@ -70,7 +84,7 @@ image_of() { head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"; }
 check_package() {
     local ok=0 dll pe name
     [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
-    for name in kv20-tool.exe kv20-cli.exe translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
+    for name in kv20-tool.exe kv20-cli.exe kv20-station.exe station.ini.example translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
         libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll licenses/{PostgreSQL-COPYRIGHT,OpenSSL-LICENSE.txt,debian-copyright-postgresql-15,debian-copyright-openssl}; do
         [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
     done
@@ -78,6 +92,7 @@ check_package() {
     [ ! -e "$app/qt_en.qm" ] || { say "  qt_en.qm beside the programs turns every form English"; ok=1; }
     expect "kv20-tool.exe subsystem" "$("$objdump" -p "$app/kv20-tool.exe" | awk '/^Subsystem/ {print $2}')" 00000002 || ok=1
     expect "kv20-cli.exe subsystem" "$("$objdump" -p "$app/kv20-cli.exe" | awk '/^Subsystem/ {print $2}')" 00000003 || ok=1
+    expect "kv20-station.exe subsystem" "$("$objdump" -p "$app/kv20-station.exe" | awk '/^Subsystem/ {print $2}')" 00000002 || ok=1
     # Every import is in the folder or is the system's own; every DLL in the
     # folder is imported by something; none carries debug information.
     local imported
@@ -102,8 +117,28 @@ check_discovery_layer() { timeout 60 "$wine" "$fixtures/com_port_check.exe"; }
 check_list() {
     local out
     out=$(run_exe kv20-cli.exe list | tr -d '\r') || { say "  list failed"; return 1; }
-    # Windows discovery reads no USB position: the slot column shows "-".
-    expect "kv20-cli list" "$out" "$(printf 'COM5\tCOM5\tUSB Serial Device (COM5)\t-')"
+    # The slot from the device's location paths, its interface left out.
+    expect "kv20-cli list" "$out" "$(printf 'COM5\tCOM5\tUSB Serial Device (COM5)\t1-4')"
+}
+
+# Two more modules, registered once for the checks that need them: one
+# placed by its location paths (port 1 of the hub on root port 2), one by
+# its location information only (port 2 of hub 5).
+located_modules() {
+    [ -e "$work/located-modules" ] && return 0
+    timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port 'USB\VID_3505&PID_0001&MI_02\7&11AA&0&0012' \
+        "USB Serial Device (COM11)" 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(1)#USBMI(2)' \
+        && timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port 'USB\VID_3505&PID_0001&MI_02\7&11AA&0&0022' \
+            "USB Serial Device (COM12)" 'Port_#0002.Hub_#0005' \
+        && touch "$work/located-modules"
+}
+
+check_list_slots() {
+    local out
+    located_modules || { say "  the fixture could not register the modules"; return 1; }
+    out=$(run_exe kv20-cli.exe list --json | tr -d '\r') || { say "  list failed"; return 1; }
+    expect "kv20-cli list --json: port and slot" "$(jq -r '"\(.port) \(.slot)"' <<<"$out" | grep -v COM6 | paste -sd,)" \
+        "COM5 1-4,COM11 2-1,COM12 hub5-2"
 }
 
 query_check() { # variant, the four journal fields, the simulator options that give them
@@ -298,6 +333,46 @@ check_window() {
     return $ok
 }
 
+# Separate areas of one colour in a PNG larger than a tile's name: the tiles
+# in that state.
+colour_areas() { # PNG COLOUR
+    convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -define connected-components:verbose=true \
+        -connected-components 8 null: | awk '$NF ~ /\(255,255,255\)/ && $4 + 0 > 3000 { n++ } END { print n + 0 }'
+}
+# The station window on the Setup API's slots, a query recipe naming the two
+# located modules' sockets: every module present is served once and shows
+# PASS, the named ones in their named tiles, the set-up's COM5 (and watch's
+# COM6, when it ran) in tiles of their own; the journal has each record with
+# its slot.
+check_station() {
+    local ok=0 pid wid status port ports shot=$work/kv20-station-wine.png
+    located_modules || { say "  the fixture could not register the modules"; return 1; }
+    ports=($(run_exe kv20-cli.exe list --json | jq -r .port | tr -d '\r'))
+    for port in "${ports[@]}"; do start_sim "$port" "sim-$port.log" --devno="DN-$port" || return 1; done
+    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\nsound=on\r\n[slots]\r\n2-1=A1\r\nhub5-2=A2\r\n' >station.ini
+    "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& $(winpath "$app/kv20-station.exe") 2>station.log" & pid=$!
+    find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 'KV20 工位' | head -n 1); [ -n "$wid" ]; }
+    wait_for 30 find_window || { say "  no window"; kill "$pid"; return 1; }
+    served() { [ "$(journal_rows kv20-journal.csv tool 2>/dev/null | grep -c '^station$')" -ge ${#ports[@]} ]; }
+    wait_for 30 served || { say "  not every module served: $(journal_rows kv20-journal.csv port,result,detail | paste -sd' ')"; ok=1; }
+    expect "journal: tool, port, slot, device number, result" \
+        "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result | grep -v ',COM6,' | sort | paste -sd' ')" \
+        "station,COM11,2-1,DN-COM11,ok station,COM12,hub5-2,DN-COM12,ok station,COM5,1-4,DN-COM5,ok" || ok=1
+    # A PASS tile for each module and none left waiting: a named slot that
+    # discovery did not place would stay waiting beside a tile of its port.
+    pass_shot() { import -window "$wid" "$shot" && [ "$(colour_areas "$shot" '#2E9D46')" = ${#ports[@]} ]; }
+    wait_for 10 pass_shot || { say "  not ${#ports[@]} PASS tiles in the screenshot"; ok=1; }
+    expect "waiting tiles" "$(colour_areas "$shot" '#DDDDDD')" 0 || ok=1
+    say "  screenshot: $shot"
+    # Closed as its close box does; nothing being served, so without a
+    # question.
+    timeout 10 "$wine" "$fixtures/wine_fixture.exe" close-window 'KV20 工位' || ok=1
+    wait_for 5 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 5 s after WM_CLOSE"; kill "$pid"; ok=1; }
+    wait "$pid"; status=$?
+    expect "exit status" "$status" 0 || ok=1
+    return $ok
+}
+
 # kv20-cli.exe report reads a journal the Windows programs wrote (a query,
 # an audio replacement, a port that did not open) and prints the same JSON,
 # byte for byte, as the Linux build does on that file.
@@ -368,19 +443,10 @@ product_value() { # ROOT BY NAME
 # wine writes the installed-programs entry of a per-user package under HKLM.
 entry() { product_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayName "$1"; }
 install_folder() { unix_path "$(entry InstallLocation)"; }
-shortcut_file() { echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/"$product.lnk"; }
-shortcut() { timeout 60 "$wine" "$fixtures/wine_fixture.exe" shortcut "$(winpath "$(shortcut_file)")" | tr -d '\r'; }
+shortcut_file() { echo "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/"${1:-$product}.lnk"; }
+shortcut() { timeout 60 "$wine" "$fixtures/wine_fixture.exe" shortcut "$(winpath "$(shortcut_file "$@")")" | tr -d '\r'; }
 icon_sizes() { icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | paste -sd' '; }
 pe_version() { wrestool -x --raw -t16 "$1" | strings -el -n 3 | grep -A1 -x ProductVersion | tail -n 1; }
-# The columns NAMES (a,b,...) of the last record of JOURNAL, found by the
-# header, unquoted and joined by commas; a quoted field may hold commas.
-journal_values() { # JOURNAL NAMES
-    tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' | gawk -v names="$2" -v FPAT='([^,]*)|("([^"]|"")*")' '
-        NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next } { last = $0 }
-        END { $0 = last; n = split(names, want, ",")
-              for (i = 1; i <= n; i++) { v = $col[want[i]]; if (v ~ /^"/) { v = substr(v, 2, length(v) - 2); gsub(/""/, "\"", v) }
-                                         printf "%s%s", v, i < n ? "," : "\n" } }'
-}
 
 check_msi_install() {
     local ok=0 folder lnk
@@ -389,6 +455,10 @@ check_msi_install() {
     diff -rq "$app" "$folder" || { say "  the installed files are not the zip's"; ok=1; }
     mapfile -t lnk < <(shortcut)
     expect "shortcut: target, working directory" "${lnk[*]}" "$(entry InstallLocation)kv20-tool.exe $(entry InstallLocation)" || ok=1
+    # The station's, in the same folder: station.ini and the journal there.
+    mapfile -t lnk < <(shortcut "KV20 Station")
+    expect "station shortcut: target, working directory" "${lnk[*]}" \
+        "$(entry InstallLocation)kv20-station.exe $(entry InstallLocation)" || ok=1
     expect "installed-programs entry" "$(entry DisplayName),$(entry DisplayVersion),$(entry Publisher)" \
         "$product,$version,The KV20 tool developers" || ok=1
     expect "its icon" "$(icon_sizes "$(unix_path "$(product_value 'HKCU\Software\Microsoft\Installer\Products' ProductName ProductIcon)")")" \
@@ -428,12 +498,12 @@ check_msi_window() {
 
 # The operator's files outlive the programs: config.ini and every journal.
 check_msi_uninstall() {
-    local ok=0 folder lnk file
-    folder=$(install_folder) lnk=$(shortcut_file)
+    local ok=0 folder lnk file station_lnk
+    folder=$(install_folder) lnk=$(shortcut_file) station_lnk=$(shortcut_file "KV20 Station")
     cp "$folder/kv20-journal.csv" "$folder/kv20-journal-unsaved-20261207-010203.csv"
     msi_run /x "$msi" /qn; expect "msiexec /x exit status" $? 0 || ok=1
     for file in $(cd "$app" && find . -type f); do [ ! -e "$folder/$file" ] || { say "  left: $file"; ok=1; }; done
-    [ ! -e "$lnk" ] || { say "  the shortcut is still there"; ok=1; }
+    [ ! -e "$lnk" ] && [ ! -e "$station_lnk" ] || { say "  a shortcut is still there"; ok=1; }
     expect "installed-programs entries" "$(entry DisplayName)" "" || ok=1
     ls "$folder"/{config.ini,kv20-journal.csv,kv20-journal-unsaved-20261207-010203.csv} >/dev/null || ok=1
     expect "the journal's last record" "$(journal_values "$folder/kv20-journal.csv" tool,operation,result)" window,audio,ok || ok=1
@@ -490,7 +560,7 @@ server=$!
 cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
 mkdir -p "$work/unpacked" && unzip -q "$zip" -d "$work/unpacked" && mv "$work"/unpacked/* "$app" \
     || { say "FAILED: cannot unpack $zip"; exit 2; }
-timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port "$module_instance" "USB Serial Device (COM5)" \
+timeout 60 "$wine" "$fixtures/wine_fixture.exe" add-port "$module_instance" "USB Serial Device (COM5)" "$module_location" \
     || { say "FAILED: the fixture could not register the module's USB serial device"; exit 2; }
 say "set up in $(($(date +%s) - started)) s"
 

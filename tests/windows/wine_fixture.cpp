@@ -1,15 +1,21 @@
 // Windows-side fixture of tests/windows/wine_checks.sh, cross-built and run
 // in the test's wine prefix. One subcommand per piece of set-up:
 //
-//   wine_fixture add-port INSTANCE_ID "FRIENDLY NAME"
+//   wine_fixture add-port INSTANCE_ID "FRIENDLY NAME" [LOCATION]
 //       registers a present USB serial device (Ports class) with that device
 //       instance id and friendly name, and its COM-port interface, the way a
 //       driver install leaves them, so that the product's Setup API walk
-//       finds it.
+//       finds it. LOCATION is where it is plugged in: its location paths
+//       (PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USBMI(2)), or its
+//       location information (Port_#0004.Hub_#0001).
 //
 //   wine_fixture hold-open FILE
 //       opens FILE sharing it for reading only, as a spreadsheet that shows
 //       it does, says "held" and keeps it open until standard input ends.
+//
+//   wine_fixture close-window TITLE
+//       asks the top-level window of that title to close, as its close box
+//       does (WM_CLOSE to that window alone).
 //
 //   wine_fixture shortcut FILE.lnk
 //       prints the shortcut's target and its working directory, one a line,
@@ -19,11 +25,16 @@
 // its error on stderr, exit 1.
 #include <windows.h>
 
+#include <devpropdef.h>
 #include <setupapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
+
+// In setupapi.dll and MinGW's import library since Vista, but not in its header.
+extern "C" WINSETUPAPI BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY *,
+                                                               DEVPROPTYPE, const BYTE *, DWORD, DWORD);
 
 namespace {
 
@@ -31,6 +42,11 @@ namespace {
 // GUID library is needed.
 const GUID com_port_interface = {0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
 const GUID ports_class = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// DEVPKEY_Device_LocationPaths. Windows keeps it for the bus driver alone;
+// wine's Setup API neither sets nor reads SPDRP_LOCATION_PATHS, but keeps
+// this property in the device's registry key like any other.
+const DEVPROPKEY location_paths_key = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 37};
 
 int failed(const char *call)
 {
@@ -67,7 +83,23 @@ int link_interface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *interface_data)
     return error ? failed("RegSetValueEx Linked") : 0;
 }
 
-int add_port(const wchar_t *instance_id, const wchar_t *friendly_name)
+// Location information (Port_#...) as the USB hub driver sets it; else the
+// location paths, a list of one string.
+bool set_location(HDEVINFO set, SP_DEVINFO_DATA *device, const wchar_t *location)
+{
+    const DWORD bytes = DWORD((std::wcslen(location) + 1) * sizeof(wchar_t));
+    if (std::wcsncmp(location, L"Port_#", 6) == 0)
+        return SetupDiSetDeviceRegistryPropertyW(set, device, SPDRP_LOCATION_INFORMATION,
+                                                 reinterpret_cast<const BYTE *>(location), bytes);
+    wchar_t list[1024] = {};
+    if (bytes + sizeof(wchar_t) > sizeof list)
+        return false;
+    std::wcscpy(list, location);
+    return SetupDiSetDevicePropertyW(set, device, &location_paths_key, DEVPROP_TYPE_STRING_LIST,
+                                     reinterpret_cast<const BYTE *>(list), bytes + sizeof(wchar_t), 0);
+}
+
+int add_port(const wchar_t *instance_id, const wchar_t *friendly_name, const wchar_t *location)
 {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&ports_class, nullptr);
     if (set == INVALID_HANDLE_VALUE)
@@ -83,6 +115,8 @@ int add_port(const wchar_t *instance_id, const wchar_t *friendly_name)
                                                 reinterpret_cast<const BYTE *>(friendly_name),
                                                 DWORD((std::wcslen(friendly_name) + 1) * sizeof(wchar_t))))
         status = failed("SetupDiSetDeviceRegistryProperty");
+    else if (location && !set_location(set, &device, location))
+        status = failed("setting the location");
     else {
         SP_DEVICE_INTERFACE_DATA interface_data = {};
         interface_data.cbSize = sizeof interface_data;
@@ -110,6 +144,14 @@ int hold_open(const wchar_t *path)
     return 0;
 }
 
+int close_window(const wchar_t *title)
+{
+    const HWND window = FindWindowW(nullptr, title);
+    if (!window)
+        return failed("FindWindow");
+    return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : failed("PostMessage WM_CLOSE");
+}
+
 int shortcut(const wchar_t *path)
 {
     IShellLinkW *link = nullptr;
@@ -131,12 +173,14 @@ int shortcut(const wchar_t *path)
 
 int wmain(int argc, wchar_t **argv)
 {
-    if (argc == 4 && std::wcscmp(argv[1], L"add-port") == 0)
-        return add_port(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"add-port") == 0)
+        return add_port(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (argc == 3 && std::wcscmp(argv[1], L"hold-open") == 0)
         return hold_open(argv[2]);
+    if (argc == 3 && std::wcscmp(argv[1], L"close-window") == 0)
+        return close_window(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"shortcut") == 0)
         return shortcut(argv[2]);
-    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" | hold-open FILE | shortcut FILE.lnk\n");
+    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" [LOCATION] | hold-open FILE | close-window TITLE | shortcut FILE.lnk\n");
     return 2;
 }

@@ -1,9 +1,11 @@
 // Qt-free check of the Windows discovery layer, cross-built and run under wine
 // by .ci/windows-cross.sh: the identity rules on the wide strings the Setup API
-// delivers, WM_DEVICECHANGE decoding, and a walk of the present COM ports.
+// delivers, slot names from USB locations, WM_DEVICECHANGE decoding, and a
+// walk of the present COM ports.
 // Exit status 0: every check held.
 #include "discovery/com_port_walk_win.h"
 #include "discovery/module_port_rules.h"
+#include "discovery/usb_slot_win.h"
 
 #include <windows.h>
 
@@ -51,6 +53,37 @@ int main()
     CHECK(kv20::collect_module_ports_with(listed, &ports, trace));
     CHECK((ports == std::vector<std::wstring>{L"COM9", L"COM12"}));
 
+    // Location paths, location information; the slot. A socket keeps its
+    // name whichever interface or module is in it; what is no USB socket
+    // has none.
+    const struct { std::vector<std::wstring> paths; const wchar_t *information, *slot; } locations[] = {
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USBMI(2)"}, L"", L"1-4"},
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USBMI(0)"}, L"", L"1-4"},
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)"}, L"Port_#0004.Hub_#0001", L"1-4"},
+        {{L"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS04)",
+          L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(12)#USB(3)#USB(02)#USBMI(2)"}, L"", L"12-3-2"},
+        {{L"PCIROOT(0)#PCI(1C00)#PCI(0000)"}, L"PCI bus 2, device 0, function 0", L""},
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)"}, L"", L""},
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(x)"}, L"", L""},
+        {{L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1"}, L"", L""},
+        {{}, L"Port_#0004.Hub_#0001", L"hub1-4"},
+        {{}, L"Port_#0010.Hub_#0012", L"hub12-10"},
+        {{}, L"0000.0014.0000.001.004.000.000.000.000", L""},
+        {{}, L"Port_#0004.Hub_#0001 (2)", L""},
+        {{}, L"Port_#.Hub_#0001", L""},
+        {{}, L"", L""},
+    };
+    for (const auto &l : locations) {
+        std::wstring slot = kv20::slot_from_location_paths(l.paths);
+        if (slot.empty())
+            slot = kv20::slot_from_location_information(l.information);
+        if (slot != l.slot) {
+            ++failures;
+            std::printf("FAIL slot of \"%ls\" / \"%ls\": \"%ls\", wanted \"%ls\"\n",
+                        l.paths.empty() ? L"" : l.paths.back().c_str(), l.information, slot.c_str(), l.slot);
+        }
+    }
+
     DEV_BROADCAST_VOLUME volume = {sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0, 1u << 4, 0};
     DEV_BROADCAST_VOLUME media = volume, too_short = volume;
     media.dbcv_flags = DBTF_MEDIA;
@@ -82,7 +115,8 @@ int main()
 
     // The real walk on this machine, for whoever reads the log.
     for (const kv20::WinComPortInterface &present : kv20::list_present_com_port_interfaces())
-        std::printf("present: \"%ls\" %ls\n", present.name.c_str(), present.device_path.c_str());
+        std::printf("present: \"%ls\" %ls slot \"%ls\"\n", present.name.c_str(), present.device_path.c_str(),
+                    present.slot.c_str());
     std::printf("%d checks failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
