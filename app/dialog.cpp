@@ -39,9 +39,9 @@ Dialog::Dialog(QWidget *parent)
     settings->setIniCodec("UTF-8");
     load_saved_paths();
 
-    setWindowTitle(QStringLiteral("云音箱音频替换及固件升级工具 V1.15 ") + tr(build_date));
+    setWindowTitle(tr("云音箱音频替换及固件升级工具 V1.15 ") + tr(build_date));
     setWindowFlags(Qt::WindowCloseButtonHint);
-    set_main_info(QStringLiteral("就绪"), true);
+    set_main_info(tr("就绪"), true);
 
     thread = new MPThread(this);
     keep_journal();

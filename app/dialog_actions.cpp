@@ -27,7 +27,7 @@ void Dialog::on_burn_clicked()
     const quint8 type = selected_operation_type();
     if (!open_selected_port()) {
         journal_port_not_opened(param, type);
-        set_main_info(QStringLiteral("串口打开失败"), false);
+        set_main_info(tr("串口打开失败"), false);
         return;
     }
 
@@ -45,12 +45,18 @@ void Dialog::on_burn_clicked()
 
 quint8 Dialog::selected_operation_type() const
 {
-    const QString operation = ui->speed->currentText();
-    if (operation == QStringLiteral("设备查询"))
-        return operation::device_query;
-    if (operation == QStringLiteral("音频更换"))
+    // By position, not by the shown word, which the catalogue may have made
+    // English: the form's list and the one a found module gets both begin
+    // with the audio replacement and the query; any other choice upgrades
+    // the firmware.
+    switch (ui->speed->currentIndex()) {
+    case 0:
         return operation::audio_replacement;
-    return operation::firmware_upgrade;
+    case 1:
+        return operation::device_query;
+    default:
+        return operation::firmware_upgrade;
+    }
 }
 
 void Dialog::choose_image(QLineEdit *path_field, const QString &settings_key)

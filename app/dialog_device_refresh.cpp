@@ -26,8 +26,8 @@ void Dialog::device_refresh()
         return;
     if (find_ports()) {
         emit __start_flash(flash_parameter(), operation::select_1k_blocks);
-        ui->label_2->setText(QStringLiteral("IMEI号："));
-        ui->label_4->setText(QStringLiteral("ICCID号："));
+        ui->label_2->setText(tr("IMEI号："));
+        ui->label_4->setText(tr("ICCID号："));
         emit __start_flash(flash_parameter(), operation::set_cellular_kind);
         fill_operation_list(2);
     }
@@ -40,10 +40,10 @@ void Dialog::device_refresh()
 void Dialog::fill_operation_list(int count)
 {
     ui->speed->clear();
-    ui->speed->addItem(QStringLiteral("音频更换"));
-    ui->speed->addItem(QStringLiteral("设备查询"));
+    ui->speed->addItem(tr("音频更换"));
+    ui->speed->addItem(tr("设备查询"));
     if (count > 2)
-        ui->speed->addItem(QStringLiteral("固件升级"));
+        ui->speed->addItem(tr("固件升级"));
 }
 
 bool Dialog::nativeEvent(const QByteArray &eventType, void *message, long *)

@@ -57,12 +57,12 @@ void Dialog::burn_show(bool enable)
 void Dialog::mac_done(bool ok)
 {
     if (ok) {
-        set_main_info(QStringLiteral("设备信息获取成功"), true);
+        set_main_info(tr("设备信息获取成功"), true);
         return;
     }
     burn_show(true);
     emit thread_close_serial_port();
-    set_main_info(QStringLiteral("设备信息获取失败"), false);
+    set_main_info(tr("设备信息获取失败"), false);
 }
 
 void Dialog::ui_set_mac_text(QString mac_string, quint8 type)

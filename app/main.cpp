@@ -2,8 +2,6 @@
 #include "resources/resources.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QTranslator>
 
 int main(int argc, char **argv)
 {
@@ -17,15 +15,7 @@ int main(int argc, char **argv)
     int code = 0;
     {
         QApplication app(argc, argv);
-        // The form names its face as a Chinese system lists it, 黑体. Where
-        // it is known only by its English name, or missing, Qt would take
-        // the first face it has, which may be a math face whose line height
-        // makes every field twice as tall.
-        QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("SimHei"), QStringLiteral("Microsoft YaHei"),
-                                                           QStringLiteral("WenQuanYi Micro Hei")});
-        QTranslator translator;
-        translator.load(QStringLiteral("qt_en"));
-        app.installTranslator(&translator);
+        kv20_install_texts(app);
 
         // Owned here so that closing the window stops the worker and closes
         // the port before the process ends.

@@ -1,11 +1,10 @@
 #include "protocol/device_query.h"
 
+#include "protocol/module_status.h"
 #include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
 
 namespace {
-
-const QString reading_text = QStringLiteral("设备信息读取中");
 
 // One reply: the first burst must start within 200 ms of the command, up to
 // three more may follow, each within 20 ms of the one before.
@@ -23,7 +22,7 @@ bool gather_reply(ModuleLink &link)
 void start_query(ModuleLink &link, WorkerReports &reports)
 {
     link.discard_input();
-    reports.report_status(reading_text, true);
+    reports.report_status(ModuleStatus::tr("设备信息读取中"), true);
     link.discard_input();
 }
 

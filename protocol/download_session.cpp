@@ -1,6 +1,7 @@
 #include "protocol/download_session.h"
 
 #include "journal/operation_record.h"
+#include "protocol/module_status.h"
 #include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
 #include "xmodem/xmodem_transmitter.h"
@@ -68,21 +69,21 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
         out.image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         break;
     case ImageReadError::cannot_open:
-        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware not found!"));
         return -1;
     case ImageReadError::too_large:
-        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file too large!"));
         return -1;
     case ImageReadError::unstable:
-        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file read failed!"));
         return -1;
     }
     if (!expected_sha256.isEmpty() && out.image_sha256 != expected_sha256) {
         out.failure = journal_text(journal_format::detail_text::image_changed);
-        reports.report_status(QStringLiteral("未发现软件"), false);
+        reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file changed!"));
         return -1;
     }
@@ -92,7 +93,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     if (link.cancel_requested())
         return -1;
     link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
-    reports.report_status(audio ? QStringLiteral("音频文件下载中") : QStringLiteral("设备固件下载中"), true);
+    reports.report_status(audio ? ModuleStatus::tr("音频文件下载中") : ModuleStatus::tr("设备固件下载中"), true);
 
     const QString reply = link.wait_for_data(100) ? reply_text(link.read_all()) : QString();
     qCDebug(protocol_log) << "read:" << reply;
@@ -113,7 +114,7 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     if (result < 0) {
         out.failure = journal_text(journal_format::detail_text::transfer_error) + QString::number(result);
         reports.report_debug(QStringLiteral("xmodem transmit error:%1").arg(result));
-        reports.report_status(QStringLiteral("传输错误"), false);
+        reports.report_status(ModuleStatus::tr("传输错误"), false);
         return -1;
     }
     reports.report_debug(QStringLiteral("xmodem transfer OK"));
@@ -129,6 +130,6 @@ int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter
         qCDebug(protocol_log) << "firmware update fail";
         return -1;
     }
-    reports.report_status(QStringLiteral("下载成功"), true);
+    reports.report_status(ModuleStatus::tr("下载成功"), true);
     return 0;
 }

@@ -83,6 +83,64 @@
         <source>Files(*.img *.bin)</source>
         <translation>Images (*.img *.bin)</translation>
     </message>
+    <message>
+        <source>云音箱音频替换及固件升级工具 V1.15 </source>
+        <translation>Cloud speaker audio replacement and firmware upgrade tool V1.15 </translation>
+    </message>
+    <message>
+        <source>串口打开失败</source>
+        <translation>Serial port could not be opened</translation>
+    </message>
+    <message>
+        <source>IMEI号：</source>
+        <translation>IMEI:</translation>
+    </message>
+    <message>
+        <source>ICCID号：</source>
+        <translation>ICCID:</translation>
+    </message>
+    <message>
+        <source>设备信息获取成功</source>
+        <translation>Device information read</translation>
+    </message>
+    <message>
+        <source>设备信息获取失败</source>
+        <translation>Device information could not be read</translation>
+    </message>
+</context>
+<context>
+    <name>MPThread</name>
+    <message>
+        <source>下载失败</source>
+        <translation>Download failed</translation>
+    </message>
+</context>
+<context>
+    <name>ModuleStatus</name>
+    <message>
+        <source>设备信息读取中</source>
+        <translation>Reading device information</translation>
+    </message>
+    <message>
+        <source>未发现软件</source>
+        <translation>Image file not found</translation>
+    </message>
+    <message>
+        <source>音频文件下载中</source>
+        <translation>Downloading the audio file</translation>
+    </message>
+    <message>
+        <source>设备固件下载中</source>
+        <translation>Downloading the device firmware</translation>
+    </message>
+    <message>
+        <source>传输错误</source>
+        <translation>Transfer error</translation>
+    </message>
+    <message>
+        <source>下载成功</source>
+        <translation>Download succeeded</translation>
+    </message>
 </context>
 <context>
     <name>Recipe</name>

@@ -1,6 +1,8 @@
 #ifndef KV20_RESOURCES_H
 #define KV20_RESOURCES_H
 
+class QApplication;
+
 // The picture bundle kv20.qrc is compiled into the static library kv20_form.
 // A resource compiled into a static library is not registered by itself:
 // the program calls kv20_register_resources() once at start-up and
@@ -9,5 +11,11 @@
 
 void kv20_register_resources();
 void kv20_unregister_resources();
+
+// What both windows' texts need once the application object exists: a real
+// face for the form's 黑体 wherever it is known by another name or missing,
+// and the English catalogue qt_en from the working directory (a missing one
+// leaves the Chinese). The catalogue lives as long as the application.
+void kv20_install_texts(QApplication &app);
 
 #endif // KV20_RESOURCES_H

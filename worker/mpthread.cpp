@@ -275,7 +275,7 @@ void MPThread::run_request()
         emit burn_done(true);
     } else {
         emit burn_done(false);
-        emit ui_set_status_text(QStringLiteral("下载失败"), false);
+        emit ui_set_status_text(tr("下载失败"), false);
     }
     end_request();
     hand_over(record, journal);

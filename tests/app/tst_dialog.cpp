@@ -63,23 +63,24 @@ private slots:
     void request_per_operation_data()
     {
         QTest::addColumn<bool>("plugged");
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<int>("type"); // -1: none sent
-        QTest::newRow("device query") << true << "设备查询" << int(operation::device_query);
-        QTest::newRow("audio replacement") << true << "音频更换" << int(operation::audio_replacement);
-        QTest::newRow("firmware upgrade") << true << "固件升级" << int(operation::firmware_upgrade);
-        QTest::newRow("near miss of a query") << true << "设备查询 " << int(operation::firmware_upgrade);
-        QTest::newRow("no port") << false << "音频更换" << -1;
+        QTest::addColumn<int>("choice"); // place in the operation list
+        QTest::addColumn<int>("type");   // -1: none sent
+        QTest::newRow("audio replacement, first") << true << 0 << int(operation::audio_replacement);
+        QTest::newRow("device query, second") << true << 1 << int(operation::device_query);
+        QTest::newRow("firmware upgrade, third") << true << 2 << int(operation::firmware_upgrade);
+        QTest::newRow("no port") << false << 0 << -1;
     }
     void request_per_operation()
     {
         QFETCH(bool, plugged);
-        QFETCH(QString, operation);
+        QFETCH(int, choice);
         QFETCH(int, type);
         QVERIFY(!plugged || plug());
         start();
-        w<QComboBox>("speed")->insertItem(0, operation);
-        w<QComboBox>("speed")->setCurrentIndex(0);
+        // A found module leaves two operations; the form's list has the third.
+        if (w<QComboBox>("speed")->count() == 2)
+            w<QComboBox>("speed")->addItem("固件升级");
+        w<QComboBox>("speed")->setCurrentIndex(choice);
         w<QLineEdit>("path_fw")->setText("/images/fw.bin");
         w<QLineEdit>("path_fs")->setText("/images/sound.img");
         w<QLineEdit>("sta_mac")->setText("V1.14");
@@ -132,6 +133,83 @@ private slots:
         QVERIFY(done.at(0).at(0).toBool());
         QFile saved(received);
         QVERIFY(saved.open(QIODevice::ReadOnly) && saved.readAll() == image);
+    }
+
+    // In either language the operation chosen by its place in the list is
+    // the one the module hears, and the operator reads every step in that
+    // language: the title, the list, the field labels, then each status as
+    // the status line showed it.
+    void operation_in_each_language_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QStringList>("sim_args");
+        QTest::addColumn<QString>("image");     // the audio path field, in the working directory
+        QTest::addColumn<QString>("heard");     // the module's commands
+        QTest::addColumn<QStringList>("shown"); // the list and labels, then each status
+        const QStringList zh{"云音箱音频替换及固件升级工具 V1.15", "就绪", "音频更换,设备查询", "设备编号：,IMEI号：,ICCID号：,设备版本："};
+        const QStringList en{"Cloud speaker audio replacement and firmware upgrade tool V1.15", "Ready",
+                             "Audio replacement,Device query", "Device No.:,IMEI:,ICCID:,Device version:"};
+        const QStringList nak{"--nak-block=2", "--nak-times=20"};
+        QTest::newRow("zh audio") << false << 0 << QStringList() << "a.img" << "AT+INFO AT+LVER AT+XUPDATE"
+                                  << zh + QStringList{"设备信息读取中", "设备信息获取成功", "音频文件下载中", "下载成功"};
+        QTest::newRow("zh query") << false << 1 << QStringList() << "a.img" << "AT+INFO AT+LVER"
+                                  << zh + QStringList{"设备信息读取中", "设备信息获取成功"};
+        QTest::newRow("zh no image") << false << 0 << QStringList() << "gone.img" << "AT+INFO AT+LVER"
+                                     << zh + QStringList{"设备信息读取中", "设备信息获取成功", "未发现软件", "下载失败"};
+        QTest::newRow("zh refused block") << false << 0 << nak << "a.img" << "AT+INFO AT+LVER AT+XUPDATE"
+                                          << zh + QStringList{"设备信息读取中", "设备信息获取成功", "音频文件下载中", "传输错误", "下载失败"};
+        QTest::newRow("en audio") << true << 0 << QStringList() << "a.img" << "AT+INFO AT+LVER AT+XUPDATE"
+                                  << en + QStringList{"Reading device information", "Device information read",
+                                                      "Downloading the audio file", "Download succeeded"};
+        QTest::newRow("en query") << true << 1 << QStringList() << "a.img" << "AT+INFO AT+LVER"
+                                  << en + QStringList{"Reading device information", "Device information read"};
+        QTest::newRow("en no image") << true << 0 << QStringList() << "gone.img" << "AT+INFO AT+LVER"
+                                     << en + QStringList{"Reading device information", "Device information read",
+                                                         "Image file not found", "Download failed"};
+        QTest::newRow("en refused block") << true << 0 << nak << "a.img" << "AT+INFO AT+LVER AT+XUPDATE"
+                                          << en + QStringList{"Reading device information", "Device information read",
+                                                              "Downloading the audio file", "Transfer error", "Download failed"};
+    }
+    void operation_in_each_language()
+    {
+        QFETCH(bool, english);
+        QFETCH(int, choice);
+        QFETCH(QStringList, sim_args);
+        QFETCH(QString, image);
+        QFETCH(QString, heard);
+        QFETCH(QStringList, shown);
+        QVERIFY(fake_sysfs::write(work.filePath("a.img"), QByteArray(5000, 'a')));
+        ModuleSimProcess sim(sim_args << "--device-tree=" + sysfs);
+        QVERIFY(sim.start());
+        QTranslator catalogue; // installed until the end of the row
+        QVERIFY(catalogue.load(KV20_BIN_DIR "/qt_en.qm"));
+        if (english)
+            QCoreApplication::installTranslator(&catalogue);
+        start();
+        // The title without its build date ("Dec  7 2026").
+        QStringList items, labels, seen{dialog->windowTitle().chopped(12), w<QLabel>("status")->text()};
+        for (int i = 0; i < w<QComboBox>("speed")->count(); ++i)
+            items << w<QComboBox>("speed")->itemText(i);
+        for (const char *label : {"label_7", "label_2", "label_4", "label_3"})
+            labels << w<QLabel>(label)->text();
+        seen << items.join(',') << labels.join(',');
+        // Connected after the window: each report is shown before it is read here.
+        auto *worker = dialog->findChild<MPThread *>();
+        const auto read_status = [&] { seen << w<QLabel>("status")->text(); };
+        connect(worker, &MPThread::ui_set_status_text, this, read_status);
+        connect(worker, &MPThread::mac_done, this, read_status);
+        w<QLineEdit>("path_fs")->setText(work.filePath(image));
+        w<QComboBox>("speed")->setCurrentIndex(choice);
+        QTest::mouseClick(w<QPushButton>("burn"), Qt::LeftButton);
+        QTest::qWaitFor([&] { return seen.size() >= shown.size(); }, 15000);
+        QCOMPARE(seen, shown);
+        QVERIFY(sim.wait_for_log(heard.section(' ', -1).toLatin1(), 5000));
+        QStringList commands;
+        auto found = QRegularExpression("command (AT\\+\\w+)").globalMatch(QString::fromLatin1(sim.stderr_log()));
+        while (found.hasNext())
+            commands << found.next().captured(1);
+        QCOMPARE(commands.join(' '), heard);
     }
 
     void chooser_writes_config_data()

@@ -12,6 +12,7 @@
 #include "tests/support/module_sim_process.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QCryptographicHash>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,7 +26,7 @@
 
 namespace {
 
-constexpr int slot_column = 16, tool_column = 1, detail_column = 12;
+constexpr int slot_column = 16, tool_column = 1, result_column = 11, detail_column = 12;
 
 struct Bench
 {
@@ -114,6 +115,10 @@ class TestStation : public QObject
     Q_OBJECT
 
     QTranslator english;
+    QList<QUrl> opened;  // what the window asked the desktop to open
+
+public slots:
+    void open_url(const QUrl &url) { opened << url; }
 
 private slots:
     void initTestCase()
@@ -130,6 +135,10 @@ private slots:
     void closing_while_serving_asks();
     void records_reach_the_database_once_data();
     void records_reach_the_database_once();
+    void shift_report_button_data();
+    void shift_report_button();
+    void banner_while_journal_refuses_data();
+    void banner_while_journal_refuses();
 };
 
 void TestStation::refused_recipe_touches_nothing_data()
@@ -351,6 +360,126 @@ void TestStation::records_reach_the_database_once()
     QTRY_VERIFY2_WITH_TIMEOUT(station->window()->backlog_text().startsWith(backlog),
                               qPrintable(station->window()->backlog_text()), 15000);
     QVERIFY(!station->window()->backlog_text().contains("Secret"));
+}
+
+void TestStation::shift_report_button_data()
+{
+    QTest::addColumn<QList<QStringList>>("sims");  // each simulator's arguments, its slot first
+    QTest::addColumn<QString>("figures");          // modules, records, failed records; empty: no page
+    QTest::newRow("a pass and a refused block")
+        << QList<QStringList> {{"1-1.1"}, {"1-1.2", "--nak-block=2", "--nak-times=20"}} << "2 2 1";
+    QTest::newRow("nothing served: no journal to report") << QList<QStringList> {} << "";
+}
+
+// The button writes the page from the station's journal and hands it to the
+// desktop's browser; without a journal the operator is told why not.
+void TestStation::shift_report_button()
+{
+    QFETCH(QList<QStringList>, sims);
+    QFETCH(QString, figures);
+    Bench b;
+    QVERIFY(b.write("image.bin", image_bytes(20000)));
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", QString(), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
+    for (QStringList args : sims) {
+        args[0] = "--usb-port=" + args[0];
+        QVERIFY(b.start_sim(args));
+    }
+    QString error;
+    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    station->start();
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), sims.size(), 20000);
+
+    opened.clear();
+    QDesktopServices::setUrlHandler("file", this, "open_url");
+    QString warned;
+    if (figures.isEmpty())
+        answer_question(QMessageBox::Ok, &warned);
+    const QList<QPushButton *> buttons = station->window()->findChildren<QPushButton *>();
+    auto button = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *p) { return p->text() == "Shift report"; });
+    QVERIFY(button != buttons.end());
+    (*button)->click();
+    QDesktopServices::unsetUrlHandler("file");
+    if (figures.isEmpty()) {
+        QVERIFY2(warned.startsWith("The shift report could not be written: "), qPrintable(warned));
+        QCOMPARE(opened, QList<QUrl>());
+        return;
+    }
+    QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(b.dir.filePath("kv20-shift-report.html"))});
+    QFile page(opened.value(0).toLocalFile());
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    QMap<QString, QString> tiles;
+    auto tile = QRegularExpression("<span class=\"figure\">([^<]*)</span><span class=\"label\">([^<]*)</span>").globalMatch(html);
+    while (tile.hasNext()) {
+        const auto m = tile.next();
+        tiles.insert(m.captured(2), m.captured(1));
+    }
+    // The figures are the journal's.
+    const QList<QStringList> journal = b.journal();
+    QSet<QString> modules;
+    int failed = 0;
+    for (const QStringList &r : journal) {
+        modules << r.value(4);
+        failed += r.value(result_column) == "failed";
+    }
+    QCOMPARE(QString("%1 %2 %3").arg(modules.size()).arg(journal.size()).arg(failed), figures);
+    QCOMPARE(tiles.value("modules") + ' ' + tiles.value("records") + ' ' + tiles.value("failed records"), figures);
+}
+
+void TestStation::banner_while_journal_refuses_data()
+{
+    QTest::addColumn<QString>("blocker");
+    QTest::newRow("held by another program") << "lock";
+    QTest::newRow("a folder in its place") << "folder";
+}
+
+// While records cannot reach the journal a red banner names it and the side
+// file that keeps them; the next record the journal takes clears it.
+void TestStation::banner_while_journal_refuses()
+{
+    QFETCH(QString, blocker);
+    Bench b;
+    const QString journal = b.dir.filePath("kv20-journal.csv");
+    QProcess holder;
+    if (blocker == "lock") {
+        holder.start("flock", {journal, "-c", "echo locked; exec cat"});
+        QVERIFY(holder.waitForReadyRead(5000));
+    } else {
+        QVERIFY(QDir().mkdir(journal));
+    }
+    QVERIFY(b.write("station.ini", recipe("query", QString(), QString(), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.1"}));
+    QString error;
+    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    station->start();
+    QVERIFY(station->window()->banner_text().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 10000);
+
+    const QStringList side_files = QDir(b.dir.path()).entryList({"kv20-journal-unsaved-*.csv"});
+    QCOMPARE(side_files.size(), 1);
+    const QString side = b.dir.filePath(side_files.first());
+    const QString banner = station->window()->banner_text();
+    QVERIFY2(banner.contains(QDir::toNativeSeparators(journal)) && banner.contains(QDir::toNativeSeparators(side)),
+             qPrintable(banner));
+    QFile kept(side);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(read_csv(kept.readAll()).mid(1).value(0).value(slot_column), QString("1-1.1"));
+
+    if (blocker == "lock") {
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(5000));
+    } else {
+        QVERIFY(QDir().rmdir(journal));
+    }
+    QVERIFY(b.start_sim({"--usb-port=1-1.2"}));
+    QVERIFY(b.announce("add"));
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 10000);
+    QCOMPARE(station->window()->banner_text(), QString());
+    QCOMPARE(b.journal().value(0).value(slot_column), QString("1-1.2"));
 }
 
 QTEST_MAIN(TestStation)
