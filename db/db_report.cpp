@@ -13,7 +13,7 @@ namespace {
 const char select_sql[] =
     "DECLARE kv20_report NO SCROLL CURSOR FOR"
     " SELECT time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result, detail,"
-    " duration_ms, station FROM kv20_records"
+    " duration_ms, station, slot FROM kv20_records"
     " WHERE ($1::timestamp IS NULL OR wall_time >= $1::timestamp)"
     " AND ($2::timestamp IS NULL OR wall_time < $2::timestamp)"
     " AND ($3::text[] IS NULL OR station = ANY($3::text[]))"
@@ -78,6 +78,7 @@ const char *to_row(const std::vector<QByteArray> &v, const std::vector<bool> &nu
     if (!number)
         return "no duration";
     row->station = view(v[11]);
+    row->slot = view(v[12]);
     return nullptr;
 }
 

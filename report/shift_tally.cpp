@@ -117,7 +117,12 @@ const char *ShiftTally::add(const JournalRow &row, int file)
         ++detail_records_[size_t(detail)];
     }
 
-    port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station).append(row.port);
+    // The slot where the record names one: a port's name follows the order
+    // the modules were plugged in, the slot stays with the socket.
+    const bool by_slot = !row.slot.empty();
+    port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station)
+        .append(1, by_slot ? 's' : 'p')
+        .append(by_slot ? row.slot : row.port);
     const int port = port_keys_.id(port_key_, &added);
     if (added) {
         ports_.emplace_back();
@@ -315,6 +320,16 @@ void ShiftTally::fill_buckets(ShiftFigures *f) const
     f->modules_per_hour = double(f->modules) / (double(count * f->bucket_ms) / double(hour_ms));
 }
 
+QString ShiftTally::place_name(int place) const
+{
+    return text_of(std::string_view(port_keys_.text(place)).substr(sizeof(int) + 1));
+}
+
+bool ShiftTally::place_by_slot(int place) const
+{
+    return port_keys_.text(place)[sizeof(int)] == 's';
+}
+
 void ShiftTally::fill_slots(ShiftFigures *f) const
 {
     const double whole = f->yield_pct();
@@ -327,11 +342,15 @@ void ShiftTally::fill_slots(ShiftFigures *f) const
     for (int i = 0; i < station_names_.size(); ++i)
         if (stations_[size_t(i)].operations > 0)
             f->stations.append(figures_of(station_names_.at(i), QString(), stations_[size_t(i)]));
-    for (int i = 0; i < port_keys_.size(); ++i)
-        f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]),
-                                   text_of(std::string_view(port_keys_.text(i)).substr(sizeof(int))), ports_[size_t(i)]));
+    for (int i = 0; i < port_keys_.size(); ++i) {
+        f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]), place_name(i), ports_[size_t(i)]));
+        f->ports.last().by_slot = place_by_slot(i);
+    }
+    // A station's slots first, then the ports of its records without one.
     const auto by_name = [](const ShiftFigures::Slot &a, const ShiftFigures::Slot &b) {
-        return a.station != b.station ? a.station < b.station : a.port < b.port;
+        if (a.station != b.station)
+            return a.station < b.station;
+        return a.by_slot != b.by_slot ? a.by_slot : a.port < b.port;
     };
     std::sort(f->stations.begin(), f->stations.end(), by_name);
     std::sort(f->ports.begin(), f->ports.end(), by_name);
@@ -385,7 +404,7 @@ void ShiftTally::fill_failed_modules(ShiftFigures *f) const
                                       text_of(operations_.text(int(last.operation))),
                                       last.last_detail >= 0 ? text_of(details_.text(last.last_detail)) : QString(),
                                       station_names_.at(port_station_[size_t(last.last_slot)]),
-                                      text_of(std::string_view(port_keys_.text(last.last_slot)).substr(sizeof(int))),
-                                      last.last_instant + qint64(last.last_offset) * 60000});
+                                      place_name(last.last_slot),
+                                      last.last_instant + qint64(last.last_offset) * 60000, place_by_slot(last.last_slot)});
     }
 }

@@ -63,7 +63,7 @@ private:
         quint32 next = 0;        // the module's next track + 1; 0: none
         qint32 written = 0;      // the image of its last ok write + 1
         qint32 last_detail = 0;  // of the last record, if it failed
-        qint32 last_slot = 0;    // the port of the last record
+        qint32 last_slot = 0;    // the place (slot or port) of the last record
         qint16 first_offset = 0, last_offset = 0;  // minutes
         quint16 operation = 0;
         bool first_ok : 1, last_ok : 1, retested : 1;
@@ -84,6 +84,9 @@ private:
     void fill_yields(ShiftFigures *f) const;
     void fill_buckets(ShiftFigures *f) const;
     void fill_slots(ShiftFigures *f) const;
+    // A place's slot or port name, and which of the two it is.
+    QString place_name(int place) const;
+    bool place_by_slot(int place) const;
     void fill_images(ShiftFigures *f) const;
     void fill_failed_modules(ShiftFigures *f) const;
     // Of the module's operations whose last record failed, the one that
@@ -100,7 +103,8 @@ private:
     QStringList only_stations_;
     std::vector<bool> station_counted_;
     std::vector<SlotTally> stations_;
-    // Ports by station: the station's index (4 bytes) and the port's name.
+    // Places by station: the station's index (4 bytes), 's' for a slot or
+    // 'p' for a port, and its name.
     Interner port_keys_;
     std::string port_key_;
     std::vector<SlotTally> ports_;

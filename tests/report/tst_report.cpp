@@ -31,6 +31,7 @@ struct Row
     qint64 bytes;
     const char *detail;  // null: ok
     qint64 ms;
+    const char *slot = "";
 };
 
 // Four modules pass first time (A, C, F, G), B after a retest, D twice
@@ -39,14 +40,14 @@ struct Row
 // Durations are exact in the report's histogram. odd%2.csv and hostile.csv
 // stand apart: a "%1" in a name, markup in every field shown.
 const Row rows[] = {
-    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150},
-    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000},
+    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150, "1-1.2"},
+    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000, "1-1.2"},
     {"line2/station1/kv20-journal.csv", "06:20", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, "no acknowledgement", 5000},
-    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600},
-    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960},
+    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600, "1-1.3"},
+    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960, "1-1.3"},
     {"line2/station1/kv20-journal.csv", "07:30", "ttyACM1", "audio", "", "", "/srv/images/sound.img", sound, 1000, "no reply", 16000},
-    {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000},
-    {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008},
+    {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000, "2-1"},
+    {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008, "2-1"},
     {"line2/station2/kv20-journal.csv", "08:15", "ttyACM0", "audio", hostile_number, hostile_mac, "/srv/images/sound.img", sound, 1000, hostile_detail, 3000},
     {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
     {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
@@ -87,6 +88,7 @@ bool write_fixture(const QDir &dir)
         record.ok = !r.detail;
         record.detail = QString::fromUtf8(r.detail);
         record.duration_ms = r.ms;
+        record.slot = QString::fromUtf8(r.slot);
         if (!append(dir.filePath(r.file), Journal::record_row(record)))
             return false;
     }
@@ -177,7 +179,7 @@ void TestReport::figures_as_the_journals_imply_data()
         {"detail":"no acknowledgement","records":1,"cumulative_pct":66.7},{"detail":"no reply","records":1,"cumulative_pct":83.3},
         {"detail":"transfer error -2","records":1,"cumulative_pct":100}])");
     QTest::newRow("failed modules") << "failed_modules" << QByteArray(R"({"count":3,"modules":[
-        {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","port":"ttyACM0","time":"2026-12-06T07:20"},
+        {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","slot":"2-1","time":"2026-12-06T07:20"},
         {"device_number":"<script>alert(1)</script>","imei_or_mac":"<img src=x onerror=\"document.title='pwned'\">","operation":"audio",
          "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"},
         {"device_number":"DN-H","imei_or_mac":"8600H","operation":"audio","detail":"transfer error -2","station":"station3","port":"COM5","time":"2026-12-06T10:40"}]})");
@@ -185,10 +187,14 @@ void TestReport::figures_as_the_journals_imply_data()
         {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"below":false},
         {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"below":true},
         {"station":"station3","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
-    QTest::newRow("ports") << "ports" << QByteArray(R"([
-        {"station":"station1","port":"ttyACM0","operations":3,"ok":3,"yield_pct":100,"median_ms":40000,"p95_ms":40960,"below":false},
-        {"station":"station1","port":"ttyACM1","operations":3,"ok":1,"yield_pct":33.3,"median_ms":16000,"p95_ms":41600,"below":true},
-        {"station":"station2","port":"ttyACM0","operations":3,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
+    // A slot where the record names one, whatever port its module got
+    // (1-1.3); the port where it names none (station1's ttyACM1).
+    QTest::newRow("slots and ports") << "ports" << QByteArray(R"([
+        {"station":"station1","slot":"1-1.2","operations":2,"ok":2,"yield_pct":100,"median_ms":150,"p95_ms":40000,"below":false},
+        {"station":"station1","slot":"1-1.3","operations":2,"ok":2,"yield_pct":100,"median_ms":40960,"p95_ms":41600,"below":false},
+        {"station":"station1","port":"ttyACM1","operations":2,"ok":0,"yield_pct":0,"median_ms":5000,"p95_ms":16000,"below":true},
+        {"station":"station2","slot":"2-1","operations":2,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
+        {"station":"station2","port":"ttyACM0","operations":1,"ok":0,"yield_pct":0,"median_ms":3000,"p95_ms":3000,"below":true},
         {"station":"station2","port":"ttyACM1","operations":1,"ok":1,"yield_pct":100,"median_ms":90112,"p95_ms":90112,"below":false},
         {"station":"station3","port":"COM5","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
     QTest::newRow("images") << "images" << QByteArray(QByteArray(R"([
@@ -271,7 +277,7 @@ void TestReport::exit_status_and_message_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
     const QStringList all = journals;
-    QTest::newRow("summary") << all << 0 << "station1 / ttyACM1           3   33.3 %      16000   41600  LOW" << "";
+    QTest::newRow("summary") << all << 0 << "station1 / port ttyACM1           2    0.0 %       5000   16000  LOW" << "";
     QTest::newRow("an operation named q%1uery") << QStringList {"odd%2.csv"} << 0
         << "  1 records (1 q%1uery), 1 modules, 0 records without identity, 1 unreadable rows\n" << "";
     QTest::newRow("a journal named odd%2") << QStringList {"odd%2.csv"} << 0 << "  odd%2.csv:3: too few fields\n" << "";
