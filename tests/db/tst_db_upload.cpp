@@ -22,7 +22,8 @@ OperationRecord record_at(int n, const QString &station)
     r.image_bytes = 1000;
     r.image_sha256 = QByteArray(64, 'a');
     r.ok = n % 3 != 0;
-    r.detail = r.ok ? QString() : QStringLiteral("no acknowledgement");
+    // A module's text may hold what the database's copy format escapes.
+    r.detail = r.ok ? QString() : n % 2 ? QStringLiteral("no acknowledgement") : QStringLiteral("no reply\r\n\tC:\\fw");
     r.duration_ms = 40000 + n;
     r.record_id = station.isEmpty() ? QString() : QUuid::createUuid().toString(QUuid::WithoutBraces);
     r.station = station;
