@@ -38,9 +38,6 @@ const char *const statements[] = {
     // the port. A column with a constant default rewrites no rows.
     "ALTER TABLE kv20_records ADD COLUMN IF NOT EXISTS slot text NOT NULL DEFAULT ''",
     "CREATE INDEX IF NOT EXISTS kv20_records_station_slot ON kv20_records (station, slot)",
-    // The order the report reads the records in, a station's journal's:
-    // sorting a million rows instead took most of its time.
-    "CREATE INDEX IF NOT EXISTS kv20_records_order ON kv20_records (station COLLATE \"C\", utc_time, record_id)",
 };
 
 } // namespace

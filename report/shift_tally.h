@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Text keys (operations, details, ports, images) to dense indexes; the
@@ -28,8 +29,9 @@ private:
     std::string scratch_;
 };
 
-// Takes the records of every journal one at a time and keeps only what the
-// figures need: per module its first and last record of each operation, and
+// Takes the records of every journal one at a time, in any order (the same
+// figures whichever order the journals or the database give them in), and
+// keeps only what the figures need: per module its first and last record of each operation, and
 // per station, slot, hour, detail and image a few counts. Memory grows with
 // the modules, stations, ports, details and images, never with the records.
 class ShiftTally
@@ -61,7 +63,7 @@ private:
     {
         qint64 first_instant = 0, last_instant = 0;
         quint32 next = 0;        // the module's next track + 1; 0: none
-        qint32 written = 0;      // the image of its last ok write + 1
+        qint32 written = 0;      // the image of its first ok write + 1
         qint32 last_detail = 0;  // of the last record, if it failed
         qint32 last_slot = 0;    // the place (slot or port) of the last record
         qint16 first_offset = 0, last_offset = 0;  // minutes
@@ -70,8 +72,9 @@ private:
     };
     struct ImageTally
     {
-        int operation = 0;
-        std::vector<std::string> names;
+        int operation = 0;  // of its earliest record
+        qint64 first_instant = 0;
+        std::vector<std::pair<qint64, std::string>> names;  // by when first seen
         bool more_names = false;
         qint64 bytes = -1;
         quint64 modules = 0, ok = 0, failed = 0;
@@ -92,6 +95,9 @@ private:
     // Of the module's operations whose last record failed, the one that
     // failed last; null when each ended ok.
     const Track *last_failed_track(quint32 module) const;
+    // Whether a record in the same millisecond as the track's last counts
+    // as later than it.
+    bool later_than_last(const Track &t, bool ok, int detail, int place, qint16 offset) const;
 
     bool from_given_, to_given_;
     qint64 from_, to_;
@@ -116,6 +122,7 @@ private:
     IdentityTable identities_;
     std::vector<quint32> module_tracks_;  // first track + 1 of each module
     std::deque<Track> tracks_;  // grows without copying what it holds
+    std::unordered_set<quint64> more_images_written_;  // track + 1 << 32 | image, past a track's first
     std::map<qint64, quint64> hour_operations_;
     QVector<ShiftFigures::Unreadable> unreadable_rows_;
 };

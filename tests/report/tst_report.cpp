@@ -148,6 +148,8 @@ private slots:
     void figures_as_the_journals_imply();
     void rows_read_or_named_data();
     void rows_read_or_named();
+    void figures_whatever_the_order_of_records_data();
+    void figures_whatever_the_order_of_records();
     void exit_status_and_message_data();
     void exit_status_and_message();
     void page_shows_journal_text_as_text_data();
@@ -268,6 +270,51 @@ void TestReport::rows_read_or_named()
     for (const QJsonValue row : got["unreadable"]["rows"].toArray())
         named << QString("%1: %2").arg(row["line"].toInt()).arg(row["reason"].toString());
     QCOMPARE(named, unreadable);
+}
+
+void TestReport::figures_whatever_the_order_of_records_data()
+{
+    QTest::addColumn<QByteArrayList>("records");  // time, operation, image, sha, result
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray a(64, 'a'), b(64, 'b');
+    QTest::newRow("written with A, B, A: once with each") << QByteArrayList {
+        "06:00,audio,/i/a.img," + a + ",ok", "06:10,audio,/i/b.img," + b + ",ok", "06:20,audio,/i/a2.img," + a + ",ok"}
+        << "images" << QByteArray(R"([{"sha256":")" + a + R"(","operation":"audio","names":["a.img","a2.img"],
+        "more_names":false,"bytes":10,"modules":1,"ok":2,"failed":0,"stations":["station"]},{"sha256":")" + b
+        + R"(","operation":"audio","names":["b.img"],"more_names":false,"bytes":10,"modules":1,"ok":1,"failed":0,"stations":["station"]}])");
+    QTest::newRow("ok and failed in one millisecond: failed first and last") << QByteArrayList {
+        "06:00,audio,/i/a.img," + a + ",ok", "06:00,audio,/i/a.img," + a + ",failed"}
+        << "yield" << QByteArray(R"([{"operation":"all","modules":1,"first_pass":0,"final":0,"retests":1,"first_pass_pct":0,"final_pct":0},
+        {"operation":"audio","modules":1,"first_pass":0,"final":0,"retests":1,"first_pass_pct":0,"final_pct":0}])");
+    QTest::newRow("six names: the five seen earliest") << QByteArrayList {
+        "06:06,audio,/i/6.img," + a + ",ok", "06:05,audio,/i/5.img," + a + ",ok", "06:04,audio,/i/4.img," + a + ",ok",
+        "06:03,audio,/i/3.img," + a + ",ok", "06:02,audio,/i/2.img," + a + ",ok", "06:07,audio,/i/1.img," + a + ",ok",
+        "06:01,audio,/i/1.img," + a + ",ok"}
+        << "images" << QByteArray(R"([{"sha256":")" + a + R"(","operation":"audio","names":["1.img","2.img","3.img","4.img","5.img"],
+        "more_names":true,"bytes":10,"modules":1,"ok":7,"failed":0,"stations":["station"]}])");
+}
+
+// One module's records read as written and in the reverse order: the same
+// figures, so that the database, which keeps no order, gives the journals'.
+void TestReport::figures_whatever_the_order_of_records()
+{
+    QFETCH(QByteArrayList, records);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, expected);
+    for (const bool reversed : {false, true}) {
+        QTemporaryDir order_dir;
+        QByteArray body = "\xEF\xBB\xBF" + Journal::header_row();
+        for (int i = 0; i < records.size(); ++i) {
+            const QByteArrayList f = records.at(reversed ? records.size() - 1 - i : i).split(',');
+            body += "2026-12-06T" + f[0] + ":00.000+08:00,cli,COM5," + f[1] + ",DN,86,,," + f[2] + ",10," + f[3] + ","
+                    + f[4] + "," + (f[4] == "ok" ? "" : "no reply") + ",10,,,\r\n";
+        }
+        QVERIFY(append(order_dir.filePath("kv20-journal.csv"), body));
+        const QJsonObject got = figures_of(order_dir.filePath("kv20-journal.csv"), JournalScanner::default_read_bytes);
+        QCOMPARE(got["records"].toInt(), records.size());
+        QVERIFY2(got[key] == parse(expected), QJsonDocument(QJsonArray {got[key]}).toJson(QJsonDocument::Compact).constData());
+    }
 }
 
 void TestReport::exit_status_and_message_data()
