@@ -17,7 +17,7 @@
 //
 //   source scripts/test-db.sh; kv20_test_db_start /tmp/kv20-db
 //   kv20-bench-db [--records N] [--served N] [--keep 1]   (defaults: 1000000;
-//       2000 served, 0 skips either part; --keep 1 leaves the million's
+//       2000 served, 0 skips either; --keep 1 leaves the million's
 //       journals and database for a closer look and serves none)
 #include "db/pg_link.h"
 #include "journal/journal.h"
@@ -270,9 +270,14 @@ int main(int argc, char **argv)
             ++failures;
         }
         const Run files = run_cli(QStringList {"report", "--json"} + journals);
+        // The first read after a bulk upload also sets every row's hint
+        // bits (the server writes those pages once): a second run shows the
+        // report as a supervisor meets it later.
+        const Run first = run_cli({"report", "--json", "--db", url});
         const Run database = run_cli({"report", "--json", "--db", url});
         std::printf("  report from the files: %8.2f s\n", files.seconds);
-        std::printf("  report from the database: %5.2f s\n", database.seconds);
+        std::printf("  report from the database: %5.2f s (%.2f s first after the upload)\n", database.seconds,
+                    first.seconds);
         QJsonObject a = QJsonDocument::fromJson(files.out).object(), b = QJsonDocument::fromJson(database.out).object();
         a.remove("files");
         b.remove("files");

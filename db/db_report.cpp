@@ -7,7 +7,7 @@
 
 #include <QDateTime>
 
-#include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -52,54 +52,47 @@ QByteArray text_array(const QStringList &names)
     return array + '}';
 }
 
-// One line of COPY's text format into its fields: tabs between them, \N for
+// One line of COPY's text format into its fields: tabs between them, \\N for
 // NULL, and a backslash before what would break the line up (the fields
-// are the journal's values, which may hold any of these). A field without a
-// backslash stays a view into the line. False when the line does not have
-// `columns` fields.
+// are the journal's values, which may hold any of these), so a raw tab is
+// always a boundary. A field without a backslash stays a view into the line.
+// False when the line does not have `columns` fields.
 bool split_copy_line(const char *line, int length, std::string_view *fields, bool *nulls, std::string *scratch)
 {
-    int field = 0, at = 0;
     if (length > 0 && line[length - 1] == '\n')
         --length;
-    while (field < columns) {
-        int end = at;
-        bool escaped = false;
-        while (end < length && line[end] != '\t') {
-            escaped = escaped || line[end] == '\\';
-            end += line[end] == '\\' ? 2 : 1;
-        }
-        end = std::min(end, length);
-        const std::string_view raw(line + at, size_t(end - at));
+    const char *at = line, *const end = line + length;
+    for (int field = 0; field < columns; ++field) {
+        const char *tab = static_cast<const char *>(std::memchr(at, '\t', size_t(end - at)));
+        if (!tab && field + 1 < columns)
+            return false;
+        const std::string_view raw(at, size_t((tab ? tab : end) - at));
+        at = tab ? tab + 1 : end;
         nulls[field] = raw == "\\N";
-        if (!escaped || nulls[field]) {
+        if (nulls[field] || raw.find('\\') == std::string_view::npos) {
             fields[field] = raw;
-        } else {
-            std::string &out = scratch[field];
-            out.clear();
-            for (size_t i = 0; i < raw.size(); ++i) {
-                char c = raw[i];
-                if (c == '\\' && i + 1 < raw.size()) {
-                    switch (raw[++i]) {
-                    case 'b': c = '\b'; break;
-                    case 'f': c = '\f'; break;
-                    case 'n': c = '\n'; break;
-                    case 'r': c = '\r'; break;
-                    case 't': c = '\t'; break;
-                    case 'v': c = '\v'; break;
-                    default: c = raw[i];
-                    }
-                }
-                out += c;
-            }
-            fields[field] = out;
+            continue;
         }
-        ++field;
-        if (end >= length)
-            break;
-        at = end + 1;
+        std::string &out = scratch[field];
+        out.clear();
+        for (size_t i = 0; i < raw.size(); ++i) {
+            char c = raw[i];
+            if (c == '\\' && i + 1 < raw.size()) {
+                switch (raw[++i]) {
+                case 'b': c = '\b'; break;
+                case 'f': c = '\f'; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'v': c = '\v'; break;
+                default: c = raw[i];
+                }
+            }
+            out += c;
+        }
+        fields[field] = out;
     }
-    return field == columns && at <= length;
+    return true;
 }
 
 bool parse_number(std::string_view text, qint64 *value)
