@@ -33,6 +33,11 @@ const char *const statements[] = {
     "CREATE INDEX IF NOT EXISTS kv20_records_utc_time ON kv20_records (utc_time)",
     "CREATE INDEX IF NOT EXISTS kv20_records_station ON kv20_records (station, wall_time)",
     "CREATE INDEX IF NOT EXISTS kv20_records_slot ON kv20_records (station, port)",
+    // Version 2. Empty where the station did not know the slot, as in the
+    // journal, and for every record uploaded before: the report then goes by
+    // the port. A column with a constant default rewrites no rows.
+    "ALTER TABLE kv20_records ADD COLUMN IF NOT EXISTS slot text NOT NULL DEFAULT ''",
+    "CREATE INDEX IF NOT EXISTS kv20_records_station_slot ON kv20_records (station, slot)",
 };
 
 } // namespace

@@ -8,7 +8,8 @@ class PgLink;
 // record_id, and kv20_schema, the version of this layout.
 namespace db_schema {
 
-inline constexpr int version = 1;
+// 1: the records as the journal had them then; 2: their USB slot.
+inline constexpr int version = 2;
 
 // Creates or brings the tables and indexes up to this version; running it
 // again changes nothing.

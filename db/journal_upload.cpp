@@ -12,12 +12,13 @@ using journal_format::Column;
 const char insert_sql[] =
     "INSERT INTO kv20_records (record_id, station, time, wall_time, utc_time, tool, port, operation, device_number,"
     " imei_or_mac, iccid_or_audio_version, device_version, image, image_bytes, image_sha256, result, detail,"
-    " duration_ms)"
+    " duration_ms, slot)"
     " SELECT id, station, t, left(t, 23)::timestamp, t::timestamptz, tool, port, op, dn, im, ic, dv, img,"
-    " nullif(ib, '')::bigint, sha, res, det, dur::bigint"
+    " nullif(ib, '')::bigint, sha, res, det, dur::bigint, slot"
     " FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::text[], $6::text[], $7::text[], $8::text[],"
-    " $9::text[], $10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[], $16::text[])"
-    " AS u(id, station, t, tool, port, op, dn, im, ic, dv, img, ib, sha, res, det, dur)"
+    " $9::text[], $10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[], $16::text[],"
+    " $17::text[])"
+    " AS u(id, station, t, tool, port, op, dn, im, ic, dv, img, ib, sha, res, det, dur, slot)"
     " ON CONFLICT (record_id) DO NOTHING";
 
 // The statement's parameters in the order of its arrays.
@@ -26,10 +27,10 @@ const Column array_columns[] = {
     journal_format::port, journal_format::operation, journal_format::device_number, journal_format::imei_or_mac,
     journal_format::iccid_or_audio_version, journal_format::device_version, journal_format::image,
     journal_format::image_bytes, journal_format::image_sha256, journal_format::result, journal_format::detail,
-    journal_format::duration_ms,
+    journal_format::duration_ms, journal_format::slot,
 };
 
-// One array literal per column: a batch is one statement with sixteen
+// One array literal per column: a batch is one statement with seventeen
 // parameters, however many records it holds.
 std::vector<QByteArray> batch_parameters(const std::vector<JournalRecords::Record> &records)
 {

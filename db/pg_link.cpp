@@ -204,6 +204,78 @@ PgLink::Result PgLink::exec(const char *sql, const std::vector<QByteArray> &para
     return result;
 }
 
+PgLink::Result PgLink::copy_out(const char *sql, const std::function<void(const char *, int)> &line)
+{
+    Result result;
+    if (!conn_) {
+        result.error = QStringLiteral("not connected");
+        return result;
+    }
+    const auto fail = [&] {
+        if (result.error.isEmpty())
+            result.error = message_of(PQerrorMessage(conn_));
+        disconnect();
+        return result;
+    };
+    if (!PQsendQuery(conn_, sql))
+        return fail();
+    while (PQflush(conn_) != 0)
+        if (!wait_socket(true, &result.error))
+            return fail();
+    // The first result says whether the copy began; then the rows, each a
+    // buffer of libpq's; then the statement's own end.
+    bool copying = false;
+    for (;;) {
+        while (PQisBusy(conn_))
+            if (!wait_socket(false, &result.error) || !PQconsumeInput(conn_))
+                return fail();
+        PGresult *r = PQgetResult(conn_);
+        if (!r)
+            break;
+        const ExecStatusType status = PQresultStatus(r);
+        if (status == PGRES_COPY_OUT) {
+            copying = true;
+        } else if (status != PGRES_COMMAND_OK) {
+            result.error = message_of(PQresultErrorMessage(r));
+            const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+            result.sql_state = state ? QByteArray(state) : QByteArray();
+            copying = false;
+        }
+        PQclear(r);
+        while (status == PGRES_COPY_OUT) {
+            char *buffer = nullptr;
+            const int length = PQgetCopyData(conn_, &buffer, 1);
+            if (length > 0) {
+                line(buffer, length);
+                PQfreemem(buffer);
+            } else if (length == 0) {
+                if (!wait_socket(false, &result.error) || !PQconsumeInput(conn_))
+                    return fail();
+            } else {
+                break;  // -1: the copy is done; -2: PQgetResult says why
+            }
+        }
+    }
+    result.ok = copying && result.error.isEmpty();
+    if (!result.ok && result.error.isEmpty())
+        result.error = message_of(PQerrorMessage(conn_));
+    if (PQstatus(conn_) != CONNECTION_OK)
+        disconnect();
+    return result;
+}
+
+QByteArray PgLink::literal(const QByteArray &value) const
+{
+    if (value.isNull())
+        return QByteArrayLiteral("NULL");
+    char *quoted = conn_ ? PQescapeLiteral(conn_, value.constData(), size_t(value.size())) : nullptr;
+    if (!quoted)
+        return QByteArray();
+    const QByteArray out(quoted);
+    PQfreemem(quoted);
+    return out;
+}
+
 QString PgLink::describe(const QString &url)
 {
     char *why = nullptr;

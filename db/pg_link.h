@@ -46,6 +46,16 @@ public:
     // One statement, parameters as text (a null QByteArray is SQL NULL).
     Result exec(const char *sql, const std::vector<QByteArray> &params = {});
 
+    // A `COPY (...) TO STDOUT` in text format: each row's line, its line end
+    // included, handed to `line` as it arrives, so that a large result is
+    // neither gathered nor sent by a round trip per batch. COPY takes no
+    // parameters: values go in as literal().
+    Result copy_out(const char *sql, const std::function<void(const char *, int)> &line);
+    // `value` as an SQL literal, quoted and escaped for this connection;
+    // NULL for a null QByteArray; a null QByteArray when it cannot be
+    // quoted (not valid in the connection's encoding, no connection).
+    QByteArray literal(const QByteArray &value) const;
+
     // Where `url` leads, for messages: host, port, database and user as
     // libpq resolves them, never the password.
     static QString describe(const QString &url);

@@ -42,10 +42,13 @@ bool JournalColumns::read_header(const JournalScanner::Row &header, QString *mis
         if (index_[c] < 0)
             absent << QString::fromLatin1(names[c].data(), int(names[c].size()));
     }
-    station_index_ = -1;
-    for (size_t i = 0; i < header.fields.size(); ++i)
+    station_index_ = slot_index_ = -1;
+    for (size_t i = 0; i < header.fields.size(); ++i) {
         if (header.fields[i] == format::column_names[format::station])
             station_index_ = int(i);
+        if (header.fields[i] == format::column_names[format::slot])
+            slot_index_ = int(i);
+    }
     width_ = header.fields.size();
     header_copy_.clear();
     for (const std::string_view field : header.fields)
@@ -105,5 +108,7 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     out->detail = value(detail, &out->scratch[5]);
     out->station = station_index_ < 0 ? std::string_view()
                                        : format::original_value(row.fields[size_t(station_index_)], &out->scratch[6]);
+    out->slot = slot_index_ < 0 ? std::string_view()
+                                : format::original_value(row.fields[size_t(slot_index_)], &out->scratch[7]);
     return nullptr;
 }

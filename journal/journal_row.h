@@ -15,10 +15,11 @@ struct JournalRow
     JournalTime time;
     std::string_view port, operation, device_number, imei_or_mac, image, image_sha256, detail;
     std::string_view station;  // empty where the journal has no station column
+    std::string_view slot;     // empty where unknown or the journal has no slot column
     qint64 image_bytes = -1;  // -1: none read
     bool ok = false;
     qint64 duration_ms = 0;
-    std::string scratch[7];  // holds the values that differ from their stored text
+    std::string scratch[8];  // holds the values that differ from their stored text
 };
 
 // The journal's columns found by name in its header row, so that a journal
@@ -39,7 +40,7 @@ private:
     enum Column { time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result,
                   detail, duration_ms, count };
     int index_[count] = {};
-    int station_index_ = -1;  // a column journals from before it lack
+    int station_index_ = -1, slot_index_ = -1;  // columns journals from before them lack
     size_t width_ = 0;
     std::string header_copy_;
 };

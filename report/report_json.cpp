@@ -27,7 +27,7 @@ QJsonObject slot_json(const ShiftFigures::Slot &s, bool with_port)
                    {"yield_pct", percent(s.ok, s.operations)}, {"median_ms", double(s.median_ms)},
                    {"p95_ms", double(s.p95_ms)}, {"below", s.below}};
     if (with_port)
-        o.insert("port", s.port);
+        o.insert(s.by_slot ? "slot" : "port", s.port);
     return o;
 }
 
@@ -69,7 +69,7 @@ QByteArray report_json(const ShiftFigures &f)
     for (const auto &m : f.failed_module_rows)
         failed_modules.append(QJsonObject {{"device_number", m.device_number}, {"imei_or_mac", m.imei_or_mac},
                                            {"operation", m.operation}, {"detail", m.detail}, {"station", m.station},
-                                           {"port", m.port}, {"time", wall_iso(m.wall_ms)}});
+                                           {m.by_slot ? "slot" : "port", m.port}, {"time", wall_iso(m.wall_ms)}});
     for (const auto &u : f.unreadable_rows)
         unreadable_rows.append(QJsonObject {{"file", u.file}, {"line", double(u.line)}, {"reason", u.reason}});
 

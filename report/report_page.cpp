@@ -114,7 +114,7 @@ QString bucket_name(const ShiftFigures &f, int i)
 
 QString slot_name(const ShiftFigures::Slot &s)
 {
-    return s.port.isNull() ? s.station : s.station + QStringLiteral(" / ") + s.port;
+    return s.port.isNull() ? s.station : s.station + QStringLiteral(" / ") + place_text(s.port, s.by_slot);
 }
 
 QList<Markup> alerts(const ShiftFigures &f)
@@ -219,14 +219,14 @@ void failed_modules(Markup *page, const ShiftFigures &f)
     QList<Row> rows;
     for (const auto &m : f.failed_module_rows)
         rows << Row {m.device_number, m.imei_or_mac, wall_text(m.wall_ms), m.operation, detail_text(m.detail),
-                     m.station + QStringLiteral(" / ") + m.port};
+                     m.station + QStringLiteral(" / ") + place_text(m.port, m.by_slot)};
     page->element("h3", QStringLiteral("%1 modules whose last record of an operation failed%2")
                             .arg(grouped(f.failed_modules), f.failed_modules > quint64(rows.size())
                                                                 ? QStringLiteral(" (the first %1 by time)").arg(rows.size())
                                                                 : QString()));
     table(page, {17, 17, 14, 11, 23, 18}, {QStringLiteral("device number"), QStringLiteral("IMEI or MAC"),
                                            QStringLiteral("last record"), QStringLiteral("operation"),
-                                           QStringLiteral("detail"), QStringLiteral("station / port")},
+                                           QStringLiteral("detail"), QStringLiteral("station / slot or port")},
           rows);
 }
 
@@ -281,7 +281,7 @@ void slot_table(Markup *page, const QVector<ShiftFigures::Slot> &slots, bool por
             yield.text(QStringLiteral(" ")).element("span", {{"class", "flag"}}, QStringLiteral("▼ low"));
         Row row {s.station};
         if (ports)
-            row << s.port;
+            row << place_text(s.port, s.by_slot);
         row << figure(grouped(s.operations)) << figure(yield) << figure(QString::number(s.median_ms))
             << figure(QString::number(s.p95_ms));
         rows << row;
@@ -289,7 +289,7 @@ void slot_table(Markup *page, const QVector<ShiftFigures::Slot> &slots, bool por
     }
     QStringList headers {QStringLiteral("station")};
     if (ports)
-        headers << QStringLiteral("port");
+        headers << QStringLiteral("slot / port");
     headers << QStringLiteral("#operations") << QStringLiteral("#yield") << QStringLiteral("#median ms")
             << QStringLiteral("#p95 ms");
     table(page, ports ? QList<int> {22, 18, 13, 21, 13, 13} : QList<int> {32, 15, 23, 15, 15}, headers, rows, classes);
@@ -399,7 +399,7 @@ QByteArray report_page(const ShiftFigures &f, const QDateTime &made)
     page.open("section")
         .element("h2", QStringLiteral("Stations and slots"))
         .element("p", QStringLiteral("Yield here is the share of operations that ended ok; the whole's is %1. A station or "
-                                     "port more than %2 points below it is marked.")
+                                     "slot or port more than %2 points below it is marked.")
                           .arg(percent_text(f.ok_records, f.records), QString::number(below_points)));
     slot_table(&page, f.stations, false);
     slot_table(&page, f.ports, true);

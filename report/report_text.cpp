@@ -60,10 +60,10 @@ QString one_line(const QString &text)
 
 QString slot_lines(const QVector<ShiftFigures::Slot> &slots, bool ports)
 {
-    QList<QStringList> rows {{ports ? QStringLiteral("port") : QStringLiteral("station"), num + QStringLiteral("operations"),
+    QList<QStringList> rows {{ports ? QStringLiteral("slot / port") : QStringLiteral("station"), num + QStringLiteral("operations"),
                               num + QStringLiteral("yield"), num + QStringLiteral("median ms"), num + QStringLiteral("p95 ms"), QString()}};
     for (const auto &s : slots)
-        rows << QStringList {one_line(ports ? s.station + QStringLiteral(" / ") + s.port : s.station),
+        rows << QStringList {one_line(ports ? s.station + QStringLiteral(" / ") + place_text(s.port, s.by_slot) : s.station),
                              num + QString::number(s.operations),
                              num + percent_text(s.ok, s.operations),
                              num + QString::number(s.median_ms), num + QString::number(s.p95_ms),
@@ -123,7 +123,7 @@ QByteArray report_text(const ShiftFigures &f)
         for (const auto &m : f.failed_module_rows)
             rows << QStringList {one_line(m.device_number), one_line(m.imei_or_mac),
                                  wall_text(m.wall_ms) + QLatin1Char(' ') + one_line(m.operation), one_line(m.detail),
-                                 one_line(m.station + QStringLiteral(" / ") + m.port)};
+                                 one_line(m.station + QStringLiteral(" / ") + place_text(m.port, m.by_slot))};
         out += QLatin1Char('\n') + columns(rows);
         if (f.failed_modules > quint64(f.failed_module_rows.size()))
             out += QStringLiteral("  ... and %1 more\n").arg(f.failed_modules - quint64(f.failed_module_rows.size()));

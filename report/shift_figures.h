@@ -16,13 +16,16 @@ struct ShiftFigures
     // each was: a download that failed is not made good by a query after it.
     struct Yield { QString operation; quint64 modules = 0, first_pass = 0, final_pass = 0, retests = 0; };
     struct Bucket { qint64 start_wall_ms = 0; quint64 modules = 0, operations = 0; };
-    // A station (port empty) or one port of a station.
+    // A station (port null), or one place of a station: its USB slot where
+    // the records name one, else its port, since older journals and
+    // programs without slot discovery know only the port.
     struct Slot
     {
         QString station, port;
         quint64 operations = 0, ok = 0;
         qint64 median_ms = 0, p95_ms = 0;
         bool below = false;  // yield more than 10 points below the whole's
+        bool by_slot = false;  // `port` is the slot's name
     };
     struct Image
     {
@@ -40,6 +43,7 @@ struct ShiftFigures
     {
         QString device_number, imei_or_mac, operation, detail, station, port;
         qint64 wall_ms = 0;
+        bool by_slot = false;  // `port` is the slot's name
     };
 
     QVector<FileFigures> files;
@@ -63,6 +67,12 @@ struct ShiftFigures
 
     double yield_pct() const { return records ? 100.0 * double(ok_records) / double(records) : 0; }
 };
+
+// "slot 1-1.4.2" or "port ttyACM0": which of the two names a place.
+inline QString place_text(const QString &name, bool by_slot)
+{
+    return (by_slot ? QStringLiteral("slot ") : QStringLiteral("port ")) + name;
+}
 
 constexpr int below_points = 10;
 constexpr int unreadable_rows_kept = 50;

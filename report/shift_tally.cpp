@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <tuple>
 
 int Interner::id(std::string_view key, bool *added, int limit)
 {
@@ -117,7 +118,12 @@ const char *ShiftTally::add(const JournalRow &row, int file)
         ++detail_records_[size_t(detail)];
     }
 
-    port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station).append(row.port);
+    // The slot where the record names one: a port's name follows the order
+    // the modules were plugged in, the slot stays with the socket.
+    const bool by_slot = !row.slot.empty();
+    port_key_.assign(reinterpret_cast<const char *>(&station), sizeof station)
+        .append(1, by_slot ? 's' : 'p')
+        .append(by_slot ? row.slot : row.port);
     const int port = port_keys_.id(port_key_, &added);
     if (added) {
         ports_.emplace_back();
@@ -143,7 +149,14 @@ int ShiftTally::add_image(const JournalRow &row, int operation, int station)
     if (added)
         image_tallies_.emplace_back();
     ImageTally &tally = image_tallies_[size_t(image)];
-    if (added) {
+    // The earliest record's, not the first one read: journals in any order,
+    // and the database in its own, give the same figures.
+    const qint64 instant = row.time.instant_ms;
+    if (added || instant < tally.first_instant
+        || (instant == tally.first_instant
+            && std::make_pair(row.operation, row.image_bytes)
+                   < std::make_pair(std::string_view(operations_.text(tally.operation)), tally.bytes))) {
+        tally.first_instant = instant;
         tally.operation = operation;
         tally.bytes = row.image_bytes;
     }
@@ -153,13 +166,19 @@ int ShiftTally::add_image(const JournalRow &row, int operation, int station)
             tally.stations.resize(size_t(station) + 1);
         tally.stations[size_t(station)] = true;
     }
+    // The names first seen earliest, five at most.
     const std::string_view name = file_name_of(row.image);
-    if (std::find(tally.names.begin(), tally.names.end(), name) == tally.names.end()) {
-        if (tally.names.size() < 5)
-            tally.names.emplace_back(name);
-        else
-            tally.more_names = true;
+    auto known = std::find_if(tally.names.begin(), tally.names.end(), [&](const auto &n) { return n.second == name; });
+    if (known != tally.names.end()) {
+        known->first = std::min(known->first, instant);
+    } else if (tally.names.size() < 5) {
+        tally.names.emplace_back(instant, name);
+    } else {
+        tally.more_names = true;
+        if (std::make_pair(instant, name) < std::make_pair(tally.names.back().first, std::string_view(tally.names.back().second)))
+            tally.names.back() = {instant, std::string(name)};
     }
+    std::sort(tally.names.begin(), tally.names.end());
     return image;
 }
 
@@ -185,12 +204,18 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
         (previous == 0 ? module_tracks_[module] : tracks_[previous - 1].next) = link;
     }
     Track &track = tracks_[link - 1];
-    if (first_record || instant < track.first_instant) {
+    // Records of one module and operation in the same millisecond: which
+    // counts as first or last follows from what they say, not from which was
+    // read first; a failure counts as both the earlier and the later.
+    if (first_record || instant < track.first_instant
+        || (instant == track.first_instant
+            && (row.ok != track.first_ok ? !row.ok : offset < track.first_offset))) {
         track.first_instant = instant;
         track.first_offset = offset;
         track.first_ok = row.ok;
     }
-    if (first_record || instant >= track.last_instant) {
+    if (first_record || instant > track.last_instant
+        || (instant == track.last_instant && later_than_last(track, row.ok, detail, slot, offset))) {
         track.last_instant = instant;
         track.last_offset = offset;
         track.last_ok = row.ok;
@@ -198,12 +223,29 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
         track.last_slot = slot;
     }
     track.retested = !first_record;
-    // A module counts once per image however often it was written with it
-    // in a row; written again after another image, it counts again.
+    // A module counts once for each image it was written with, however
+    // often and in whatever order: the track keeps the first image, the rare
+    // module written with a second one has its pairs in a set.
     if (row.ok && image >= 0 && track.written != image + 1) {
-        track.written = image + 1;
-        ++image_tallies_[size_t(image)].modules;
+        if (track.written == 0) {
+            track.written = image + 1;
+            ++image_tallies_[size_t(image)].modules;
+        } else if (more_images_written_.insert((quint64(link) << 32) | quint32(image)).second) {
+            ++image_tallies_[size_t(image)].modules;
+        }
     }
+}
+
+bool ShiftTally::later_than_last(const Track &t, bool ok, int detail, int place, qint16 offset) const
+{
+    if (ok != t.last_ok)
+        return !ok;
+    const auto key = [this](int detail, int place, qint16 offset) {
+        return std::make_tuple(detail >= 0 ? std::string_view(details_.text(detail)) : std::string_view(),
+                               station_names_.at(port_station_[size_t(place)]), place_by_slot(place),
+                               std::string_view(port_keys_.text(place)).substr(sizeof(int) + 1), offset);
+    };
+    return key(detail, place, offset) > key(t.last_detail, t.last_slot, t.last_offset);
 }
 
 const ShiftTally::Track *ShiftTally::last_failed_track(quint32 module) const
@@ -211,7 +253,9 @@ const ShiftTally::Track *ShiftTally::last_failed_track(quint32 module) const
     const Track *last = nullptr;
     for (quint32 link = module_tracks_[module]; link != 0; link = tracks_[link - 1].next) {
         const Track &t = tracks_[link - 1];
-        if (!t.last_ok && (!last || t.last_instant > last->last_instant))
+        if (!t.last_ok && (!last || t.last_instant > last->last_instant
+                           || (t.last_instant == last->last_instant
+                               && operations_.text(t.operation) > operations_.text(last->operation))))
             last = &t;
     }
     return last;
@@ -301,7 +345,9 @@ void ShiftTally::fill_buckets(ShiftFigures *f) const
     for (const quint32 head : module_tracks_) {
         const Track *first = nullptr;
         for (quint32 link = head; link != 0; link = tracks_[link - 1].next)
-            if (!first || tracks_[link - 1].first_instant < first->first_instant)
+            if (!first || tracks_[link - 1].first_instant < first->first_instant
+                || (tracks_[link - 1].first_instant == first->first_instant
+                    && tracks_[link - 1].first_offset < first->first_offset))
                 first = &tracks_[link - 1];
         ++f->buckets[bucket_of(first->first_instant + qint64(first->first_offset) * 60000)].modules;
     }
@@ -313,6 +359,16 @@ void ShiftTally::fill_buckets(ShiftFigures *f) const
             f->quietest = i;
     }
     f->modules_per_hour = double(f->modules) / (double(count * f->bucket_ms) / double(hour_ms));
+}
+
+QString ShiftTally::place_name(int place) const
+{
+    return text_of(std::string_view(port_keys_.text(place)).substr(sizeof(int) + 1));
+}
+
+bool ShiftTally::place_by_slot(int place) const
+{
+    return port_keys_.text(place)[sizeof(int)] == 's';
 }
 
 void ShiftTally::fill_slots(ShiftFigures *f) const
@@ -327,11 +383,15 @@ void ShiftTally::fill_slots(ShiftFigures *f) const
     for (int i = 0; i < station_names_.size(); ++i)
         if (stations_[size_t(i)].operations > 0)
             f->stations.append(figures_of(station_names_.at(i), QString(), stations_[size_t(i)]));
-    for (int i = 0; i < port_keys_.size(); ++i)
-        f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]),
-                                   text_of(std::string_view(port_keys_.text(i)).substr(sizeof(int))), ports_[size_t(i)]));
+    for (int i = 0; i < port_keys_.size(); ++i) {
+        f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]), place_name(i), ports_[size_t(i)]));
+        f->ports.last().by_slot = place_by_slot(i);
+    }
+    // A station's slots first, then the ports of its records without one.
     const auto by_name = [](const ShiftFigures::Slot &a, const ShiftFigures::Slot &b) {
-        return a.station != b.station ? a.station < b.station : a.port < b.port;
+        if (a.station != b.station)
+            return a.station < b.station;
+        return a.by_slot != b.by_slot ? a.by_slot : a.port < b.port;
     };
     std::sort(f->stations.begin(), f->stations.end(), by_name);
     std::sort(f->ports.begin(), f->ports.end(), by_name);
@@ -344,8 +404,8 @@ void ShiftTally::fill_images(ShiftFigures *f) const
         ShiftFigures::Image image;
         image.sha256 = text_of(images_.text(i));
         image.operation = text_of(operations_.text(t.operation));
-        for (const std::string &name : t.names)
-            image.names << text_of(name);
+        for (const auto &name : t.names)
+            image.names << text_of(name.second);
         image.more_names = t.more_names;
         image.bytes = t.bytes;
         image.modules = t.modules;
@@ -385,7 +445,7 @@ void ShiftTally::fill_failed_modules(ShiftFigures *f) const
                                       text_of(operations_.text(int(last.operation))),
                                       last.last_detail >= 0 ? text_of(details_.text(last.last_detail)) : QString(),
                                       station_names_.at(port_station_[size_t(last.last_slot)]),
-                                      text_of(std::string_view(port_keys_.text(last.last_slot)).substr(sizeof(int))),
-                                      last.last_instant + qint64(last.last_offset) * 60000});
+                                      place_name(last.last_slot),
+                                      last.last_instant + qint64(last.last_offset) * 60000, place_by_slot(last.last_slot)});
     }
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Text keys (operations, details, ports, images) to dense indexes; the
@@ -28,8 +29,9 @@ private:
     std::string scratch_;
 };
 
-// Takes the records of every journal one at a time and keeps only what the
-// figures need: per module its first and last record of each operation, and
+// Takes the records of every journal one at a time, in any order (the same
+// figures whichever order the journals or the database give them in), and
+// keeps only what the figures need: per module its first and last record of each operation, and
 // per station, slot, hour, detail and image a few counts. Memory grows with
 // the modules, stations, ports, details and images, never with the records.
 class ShiftTally
@@ -61,17 +63,18 @@ private:
     {
         qint64 first_instant = 0, last_instant = 0;
         quint32 next = 0;        // the module's next track + 1; 0: none
-        qint32 written = 0;      // the image of its last ok write + 1
+        qint32 written = 0;      // the image of its first ok write + 1
         qint32 last_detail = 0;  // of the last record, if it failed
-        qint32 last_slot = 0;    // the port of the last record
+        qint32 last_slot = 0;    // the place (slot or port) of the last record
         qint16 first_offset = 0, last_offset = 0;  // minutes
         quint16 operation = 0;
         bool first_ok : 1, last_ok : 1, retested : 1;
     };
     struct ImageTally
     {
-        int operation = 0;
-        std::vector<std::string> names;
+        int operation = 0;  // of its earliest record
+        qint64 first_instant = 0;
+        std::vector<std::pair<qint64, std::string>> names;  // by when first seen
         bool more_names = false;
         qint64 bytes = -1;
         quint64 modules = 0, ok = 0, failed = 0;
@@ -84,11 +87,17 @@ private:
     void fill_yields(ShiftFigures *f) const;
     void fill_buckets(ShiftFigures *f) const;
     void fill_slots(ShiftFigures *f) const;
+    // A place's slot or port name, and which of the two it is.
+    QString place_name(int place) const;
+    bool place_by_slot(int place) const;
     void fill_images(ShiftFigures *f) const;
     void fill_failed_modules(ShiftFigures *f) const;
     // Of the module's operations whose last record failed, the one that
     // failed last; null when each ended ok.
     const Track *last_failed_track(quint32 module) const;
+    // Whether a record in the same millisecond as the track's last counts
+    // as later than it.
+    bool later_than_last(const Track &t, bool ok, int detail, int place, qint16 offset) const;
 
     bool from_given_, to_given_;
     qint64 from_, to_;
@@ -100,7 +109,8 @@ private:
     QStringList only_stations_;
     std::vector<bool> station_counted_;
     std::vector<SlotTally> stations_;
-    // Ports by station: the station's index (4 bytes) and the port's name.
+    // Places by station: the station's index (4 bytes), 's' for a slot or
+    // 'p' for a port, and its name.
     Interner port_keys_;
     std::string port_key_;
     std::vector<SlotTally> ports_;
@@ -112,6 +122,7 @@ private:
     IdentityTable identities_;
     std::vector<quint32> module_tracks_;  // first track + 1 of each module
     std::deque<Track> tracks_;  // grows without copying what it holds
+    std::unordered_set<quint64> more_images_written_;  // track + 1 << 32 | image, past a track's first
     std::map<qint64, quint64> hour_operations_;
     QVector<ShiftFigures::Unreadable> unreadable_rows_;
 };

@@ -22,10 +22,14 @@ OperationRecord record_at(int n, const QString &station)
     r.image_bytes = 1000;
     r.image_sha256 = QByteArray(64, 'a');
     r.ok = n % 3 != 0;
-    r.detail = r.ok ? QString() : QStringLiteral("no acknowledgement");
+    // A module's text may hold what the database's copy format escapes.
+    r.detail = r.ok ? QString() : n % 2 ? QStringLiteral("no acknowledgement") : QStringLiteral("no reply\r\n\tC:\\fw");
     r.duration_ms = 40000 + n;
     r.record_id = station.isEmpty() ? QString() : QUuid::createUuid().toString(QUuid::WithoutBraces);
     r.station = station;
+    // A station that knows slots names one for most records; a slot
+    // outlives the port names its modules get.
+    r.slot = station.isEmpty() || n % 5 == 0 ? QString() : QStringLiteral("1-1.%1").arg(n % 3 + 1);
     return r;
 }
 
@@ -46,6 +50,31 @@ bool write_journal(const QString &path, const QString &station, int count, int f
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The records table as version 1 of the schema made it, with one record.
+const QStringList version_1 {
+    "CREATE TABLE kv20_schema (version integer NOT NULL)",
+    "INSERT INTO kv20_schema VALUES (1)",
+    "CREATE TABLE kv20_records (record_id uuid PRIMARY KEY, station text NOT NULL, time text NOT NULL,"
+    " wall_time timestamp NOT NULL, utc_time timestamptz NOT NULL, tool text NOT NULL, port text NOT NULL,"
+    " operation text NOT NULL, device_number text NOT NULL, imei_or_mac text NOT NULL,"
+    " iccid_or_audio_version text NOT NULL, device_version text NOT NULL, image text NOT NULL, image_bytes bigint,"
+    " image_sha256 text NOT NULL, result text NOT NULL CHECK (result IN ('ok', 'failed')), detail text NOT NULL,"
+    " duration_ms bigint NOT NULL, uploaded_at timestamptz NOT NULL DEFAULT now())",
+    "CREATE INDEX kv20_records_wall_time ON kv20_records (wall_time)",
+    "CREATE INDEX kv20_records_utc_time ON kv20_records (utc_time)",
+    "CREATE INDEX kv20_records_station ON kv20_records (station, wall_time)",
+    "CREATE INDEX kv20_records_slot ON kv20_records (station, port)",
+    "INSERT INTO kv20_records VALUES ('6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913', 's0', '2026-12-05T18:00:00.000+08:00',"
+    " '2026-12-05 18:00', '2026-12-05T18:00:00.000+08:00', 'cli', 'ttyACM0', 'query', 'DN', '86', '', '', '', NULL,"
+    " '', 'ok', '', 100)",
+};
+
+// The tables' columns and indexes, to see that a second init changes nothing.
+const char layout_sql[] =
+    "SELECT hashtext(string_agg(x, ',' ORDER BY x)) FROM (SELECT table_name || column_name || data_type || is_nullable"
+    " || coalesce(column_default, '') AS x FROM information_schema.columns WHERE table_name LIKE 'kv20%'"
+    " UNION ALL SELECT indexdef FROM pg_indexes WHERE tablename LIKE 'kv20%') AS layout";
+
 QByteArray summary(qint64 sent, qint64 already, qint64 unreadable)
 {
     return QStringLiteral("%1 sent, %2 already there, %3 unreadable").arg(sent).arg(already).arg(unreadable).toUtf8();
@@ -65,6 +94,8 @@ private slots:
     void an_upload_killed_half_way_loses_and_doubles_nothing();
     void a_database_that_cannot_take_records_is_named_data();
     void a_database_that_cannot_take_records_is_named();
+    void db_init_brings_an_older_schema_up_to_date_data();
+    void db_init_brings_an_older_schema_up_to_date();
     void the_database_report_is_the_journals_report_data();
     void the_database_report_is_the_journals_report();
 };
@@ -156,6 +187,47 @@ void TestDbUpload::an_upload_killed_half_way_loses_and_doubles_nothing()
     QVERIFY2(rerun.out.contains(summary(12000 - rows_after_crash, rows_after_crash, 0)), rerun.out + rerun.err);
     QCOMPARE(rerun.exit_code, 0);
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), qint64(12000));
+}
+
+void TestDbUpload::db_init_brings_an_older_schema_up_to_date_data()
+{
+    QTest::addColumn<QStringList>("before");  // statements run before db init
+    QTest::addColumn<int>("records_before");
+    QTest::newRow("an empty database") << QStringList {} << 0;
+    QTest::newRow("version 1 with a record") << version_1 << 1;
+}
+
+// Init, then init again: the slot column is there, nothing else changed the
+// second time, records from before stay without a slot, and an upload
+// stores the slots the journal names.
+void TestDbUpload::db_init_brings_an_older_schema_up_to_date()
+{
+    QFETCH(QStringList, before);
+    QFETCH(int, records_before);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    PgLink link;
+    QVERIFY2(link.connect(db.url(), &error), qPrintable(error));
+    for (const QString &sql : before)
+        QVERIFY2(link.exec(sql.toUtf8().constData()).ok, qPrintable(sql));
+    const CliRun init({"db", "init", "--db", db.url()}, dir.path());
+    QVERIFY2(init.exit_code == 0, init.err);
+    const qint64 layout = db.number(layout_sql);
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    QCOMPARE(db.number(layout_sql), layout);
+    QCOMPARE(db.number("SELECT max(version) FROM kv20_schema"), qint64(2));
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_schema"), qint64(1));
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE slot = ''"), qint64(records_before));
+    QCOMPARE(db.number("SELECT count(*) FROM pg_indexes WHERE indexdef LIKE '%(station, slot)'"), qint64(1));
+
+    QVERIFY(write_journal(dir.filePath("s1/kv20-journal.csv"), "s1", 30));
+    QCOMPARE(CliRun({"upload", "--db", db.url(), dir.filePath("s1/kv20-journal.csv")}, dir.path()).exit_code, 0);
+    // Records 0, 5, 10 ... name no slot; the others 1-1.1 to 1-1.3 by n % 3.
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE slot = ''"), qint64(records_before + 6));
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE device_number LIKE 'DN-%' AND slot = '1-1.' || (split_part(device_number, '-', 2)::int % 3 + 1)"),
+             qint64(24));
 }
 
 void TestDbUpload::a_database_that_cannot_take_records_is_named_data()

@@ -31,6 +31,7 @@ struct Row
     qint64 bytes;
     const char *detail;  // null: ok
     qint64 ms;
+    const char *slot = "";
 };
 
 // Four modules pass first time (A, C, F, G), B after a retest, D twice
@@ -39,14 +40,14 @@ struct Row
 // Durations are exact in the report's histogram. odd%2.csv and hostile.csv
 // stand apart: a "%1" in a name, markup in every field shown.
 const Row rows[] = {
-    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150},
-    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000},
+    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150, "1-1.2"},
+    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000, "1-1.2"},
     {"line2/station1/kv20-journal.csv", "06:20", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, "no acknowledgement", 5000},
-    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600},
-    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960},
+    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600, "1-1.3"},
+    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960, "1-1.3"},
     {"line2/station1/kv20-journal.csv", "07:30", "ttyACM1", "audio", "", "", "/srv/images/sound.img", sound, 1000, "no reply", 16000},
-    {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000},
-    {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008},
+    {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000, "2-1"},
+    {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008, "2-1"},
     {"line2/station2/kv20-journal.csv", "08:15", "ttyACM0", "audio", hostile_number, hostile_mac, "/srv/images/sound.img", sound, 1000, hostile_detail, 3000},
     {"line2/station2/kv20-journal-unsaved-20261206-071500.csv", "07:15", "ttyACM1", "firmware", "DN-F", "8600F", "/srv/fw.bin", firmware, 2000, nullptr, 90112},
     {"share/station3.csv", "10:30", "COM5", "query", "DN-G", "8600G", "", "", -1, nullptr, 140},
@@ -87,6 +88,7 @@ bool write_fixture(const QDir &dir)
         record.ok = !r.detail;
         record.detail = QString::fromUtf8(r.detail);
         record.duration_ms = r.ms;
+        record.slot = QString::fromUtf8(r.slot);
         if (!append(dir.filePath(r.file), Journal::record_row(record)))
             return false;
     }
@@ -146,6 +148,8 @@ private slots:
     void figures_as_the_journals_imply();
     void rows_read_or_named_data();
     void rows_read_or_named();
+    void figures_whatever_the_order_of_records_data();
+    void figures_whatever_the_order_of_records();
     void exit_status_and_message_data();
     void exit_status_and_message();
     void page_shows_journal_text_as_text_data();
@@ -177,7 +181,7 @@ void TestReport::figures_as_the_journals_imply_data()
         {"detail":"no acknowledgement","records":1,"cumulative_pct":66.7},{"detail":"no reply","records":1,"cumulative_pct":83.3},
         {"detail":"transfer error -2","records":1,"cumulative_pct":100}])");
     QTest::newRow("failed modules") << "failed_modules" << QByteArray(R"({"count":3,"modules":[
-        {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","port":"ttyACM0","time":"2026-12-06T07:20"},
+        {"device_number":"=D4","imei_or_mac":"8600D","operation":"audio","detail":"transfer error -4","station":"station2","slot":"2-1","time":"2026-12-06T07:20"},
         {"device_number":"<script>alert(1)</script>","imei_or_mac":"<img src=x onerror=\"document.title='pwned'\">","operation":"audio",
          "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"},
         {"device_number":"DN-H","imei_or_mac":"8600H","operation":"audio","detail":"transfer error -2","station":"station3","port":"COM5","time":"2026-12-06T10:40"}]})");
@@ -185,10 +189,14 @@ void TestReport::figures_as_the_journals_imply_data()
         {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"below":false},
         {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"below":true},
         {"station":"station3","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
-    QTest::newRow("ports") << "ports" << QByteArray(R"([
-        {"station":"station1","port":"ttyACM0","operations":3,"ok":3,"yield_pct":100,"median_ms":40000,"p95_ms":40960,"below":false},
-        {"station":"station1","port":"ttyACM1","operations":3,"ok":1,"yield_pct":33.3,"median_ms":16000,"p95_ms":41600,"below":true},
-        {"station":"station2","port":"ttyACM0","operations":3,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
+    // A slot where the record names one, whatever port its module got
+    // (1-1.3); the port where it names none (station1's ttyACM1).
+    QTest::newRow("slots and ports") << "ports" << QByteArray(R"([
+        {"station":"station1","slot":"1-1.2","operations":2,"ok":2,"yield_pct":100,"median_ms":150,"p95_ms":40000,"below":false},
+        {"station":"station1","slot":"1-1.3","operations":2,"ok":2,"yield_pct":100,"median_ms":40960,"p95_ms":41600,"below":false},
+        {"station":"station1","port":"ttyACM1","operations":2,"ok":0,"yield_pct":0,"median_ms":5000,"p95_ms":16000,"below":true},
+        {"station":"station2","slot":"2-1","operations":2,"ok":0,"yield_pct":0,"median_ms":30000,"p95_ms":31008,"below":true},
+        {"station":"station2","port":"ttyACM0","operations":1,"ok":0,"yield_pct":0,"median_ms":3000,"p95_ms":3000,"below":true},
         {"station":"station2","port":"ttyACM1","operations":1,"ok":1,"yield_pct":100,"median_ms":90112,"p95_ms":90112,"below":false},
         {"station":"station3","port":"COM5","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
     QTest::newRow("images") << "images" << QByteArray(QByteArray(R"([
@@ -264,6 +272,51 @@ void TestReport::rows_read_or_named()
     QCOMPARE(named, unreadable);
 }
 
+void TestReport::figures_whatever_the_order_of_records_data()
+{
+    QTest::addColumn<QByteArrayList>("records");  // time, operation, image, sha, result
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray a(64, 'a'), b(64, 'b');
+    QTest::newRow("written with A, B, A: once with each") << QByteArrayList {
+        "06:00,audio,/i/a.img," + a + ",ok", "06:10,audio,/i/b.img," + b + ",ok", "06:20,audio,/i/a2.img," + a + ",ok"}
+        << "images" << QByteArray(R"([{"sha256":")" + a + R"(","operation":"audio","names":["a.img","a2.img"],
+        "more_names":false,"bytes":10,"modules":1,"ok":2,"failed":0,"stations":["station"]},{"sha256":")" + b
+        + R"(","operation":"audio","names":["b.img"],"more_names":false,"bytes":10,"modules":1,"ok":1,"failed":0,"stations":["station"]}])");
+    QTest::newRow("ok and failed in one millisecond: failed first and last") << QByteArrayList {
+        "06:00,audio,/i/a.img," + a + ",ok", "06:00,audio,/i/a.img," + a + ",failed"}
+        << "yield" << QByteArray(R"([{"operation":"all","modules":1,"first_pass":0,"final":0,"retests":1,"first_pass_pct":0,"final_pct":0},
+        {"operation":"audio","modules":1,"first_pass":0,"final":0,"retests":1,"first_pass_pct":0,"final_pct":0}])");
+    QTest::newRow("six names: the five seen earliest") << QByteArrayList {
+        "06:06,audio,/i/6.img," + a + ",ok", "06:05,audio,/i/5.img," + a + ",ok", "06:04,audio,/i/4.img," + a + ",ok",
+        "06:03,audio,/i/3.img," + a + ",ok", "06:02,audio,/i/2.img," + a + ",ok", "06:07,audio,/i/1.img," + a + ",ok",
+        "06:01,audio,/i/1.img," + a + ",ok"}
+        << "images" << QByteArray(R"([{"sha256":")" + a + R"(","operation":"audio","names":["1.img","2.img","3.img","4.img","5.img"],
+        "more_names":true,"bytes":10,"modules":1,"ok":7,"failed":0,"stations":["station"]}])");
+}
+
+// One module's records read as written and in the reverse order: the same
+// figures, so that the database, which keeps no order, gives the journals'.
+void TestReport::figures_whatever_the_order_of_records()
+{
+    QFETCH(QByteArrayList, records);
+    QFETCH(QString, key);
+    QFETCH(QByteArray, expected);
+    for (const bool reversed : {false, true}) {
+        QTemporaryDir order_dir;
+        QByteArray body = "\xEF\xBB\xBF" + Journal::header_row();
+        for (int i = 0; i < records.size(); ++i) {
+            const QByteArrayList f = records.at(reversed ? records.size() - 1 - i : i).split(',');
+            body += "2026-12-06T" + f[0] + ":00.000+08:00,cli,COM5," + f[1] + ",DN,86,,," + f[2] + ",10," + f[3] + ","
+                    + f[4] + "," + (f[4] == "ok" ? "" : "no reply") + ",10,,,\r\n";
+        }
+        QVERIFY(append(order_dir.filePath("kv20-journal.csv"), body));
+        const QJsonObject got = figures_of(order_dir.filePath("kv20-journal.csv"), JournalScanner::default_read_bytes);
+        QCOMPARE(got["records"].toInt(), records.size());
+        QVERIFY2(got[key] == parse(expected), QJsonDocument(QJsonArray {got[key]}).toJson(QJsonDocument::Compact).constData());
+    }
+}
+
 void TestReport::exit_status_and_message_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -271,7 +324,7 @@ void TestReport::exit_status_and_message_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
     const QStringList all = journals;
-    QTest::newRow("summary") << all << 0 << "station1 / ttyACM1           3   33.3 %      16000   41600  LOW" << "";
+    QTest::newRow("summary") << all << 0 << "station1 / port ttyACM1           2    0.0 %       5000   16000  LOW" << "";
     QTest::newRow("an operation named q%1uery") << QStringList {"odd%2.csv"} << 0
         << "  1 records (1 q%1uery), 1 modules, 0 records without identity, 1 unreadable rows\n" << "";
     QTest::newRow("a journal named odd%2") << QStringList {"odd%2.csv"} << 0 << "  odd%2.csv:3: too few fields\n" << "";
