@@ -12,7 +12,9 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     const QString port = target.port, tool = request.tool;
     const std::shared_ptr<ServedModules> served = request.served;
     const QByteArray sha256 = request.image_sha256;
-    const QString place = target.place.isEmpty() ? target.port : target.place;
+    // The socket where the system names it (Windows gives a slot but no
+    // USB device folder), else the port's name.
+    const QString place = !target.place.isEmpty() ? target.place : !target.slot.isEmpty() ? target.slot : target.port;
     const QString slot = target.slot;
     worker->set_record_sink([journal, port, tool, served, sha256, place, slot](OperationRecord record) {
         record.tool = tool;

@@ -29,7 +29,7 @@ public:
         QString port;  // as the operator knows it (pts/3, COM5)
         QString node;  // what opens it
         // Where the module is plugged in (ModulePort::usb_device); empty: the
-        // port's name stands for it.
+        // slot, else the port's name, stands for it.
         QString place {};
         // The socket's name for the journal (ModulePort::slot).
         QString slot {};

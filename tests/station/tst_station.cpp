@@ -395,7 +395,7 @@ void TestStation::shift_report_button()
     QDesktopServices::setUrlHandler("file", this, "open_url");
     QString warned;
     if (figures.isEmpty())
-        answer_question(QMessageBox::Ok, &warned);
+        answer_question(QMessageBox::Ok, &warned, station->window());
     const QList<QPushButton *> buttons = station->window()->findChildren<QPushButton *>();
     auto button = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *p) { return p->text() == "Shift report"; });
     QVERIFY(button != buttons.end());
