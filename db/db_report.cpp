@@ -95,20 +95,6 @@ bool split_copy_line(const char *line, int length, std::string_view *fields, boo
     return true;
 }
 
-bool parse_number(std::string_view text, qint64 *value)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    qint64 v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    *value = v;
-    return true;
-}
-
 // Null when the row reads; the database's CHECK and types keep these from
 // failing, unless the table was filled by hand.
 const char *to_row(const std::string_view *v, const bool *null, JournalRow *row)
@@ -121,12 +107,12 @@ const char *to_row(const std::string_view *v, const bool *null, JournalRow *row)
     row->imei_or_mac = v[4];
     row->image = v[5];
     row->image_bytes = -1;
-    if (!null[6] && !parse_number(v[6], &row->image_bytes))
+    if (!null[6] && !parse_journal_count(v[6], &row->image_bytes))
         return "image_bytes not a number";
     row->image_sha256 = v[7];
     row->ok = v[8] == "ok";
     row->detail = v[9];
-    if (!parse_number(v[10], &row->duration_ms))
+    if (!parse_journal_count(v[10], &row->duration_ms))
         return "no duration";
     row->station = v[11];
     row->slot = v[12];

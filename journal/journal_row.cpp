@@ -15,20 +15,6 @@ const std::string_view names[] = {
     format::column_names[format::result],       format::column_names[format::detail],
     format::column_names[format::duration_ms]};
 
-bool parse_count(std::string_view text, qint64 *value)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    qint64 v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    *value = v;
-    return true;
-}
-
 } // namespace
 
 bool JournalColumns::read_header(const JournalScanner::Row &header, QString *missing)
@@ -87,10 +73,10 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     if (result_text != format::result_ok && result_text != format::result_failed)
         return "result neither ok nor failed";
     out->ok = result_text == format::result_ok;
-    if (!parse_count(field(duration_ms), &out->duration_ms))
+    if (!parse_journal_count(field(duration_ms), &out->duration_ms))
         return "no duration";
     out->image_bytes = -1;
-    if (!field(image_bytes).empty() && !parse_count(field(image_bytes), &out->image_bytes))
+    if (!field(image_bytes).empty() && !parse_journal_count(field(image_bytes), &out->image_bytes))
         return "image_bytes not a number";
     // Values as they were before the journal stored them (formulas
     // neutralised, line breaks written out).
@@ -111,4 +97,18 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     out->slot = slot_index_ < 0 ? std::string_view()
                                 : format::original_value(row.fields[size_t(slot_index_)], &out->scratch[7]);
     return nullptr;
+}
+
+bool parse_journal_count(std::string_view text, qint64 *value)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    qint64 v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
 }

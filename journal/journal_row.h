@@ -22,6 +22,10 @@ struct JournalRow
     std::string scratch[8];  // holds the values that differ from their stored text
 };
 
+// A count as the journal writes it (image_bytes, duration_ms): decimal
+// digits only, at most 18 of them, so that it never overflows.
+bool parse_journal_count(std::string_view text, qint64 *value);
+
 // The journal's columns found by name in its header row, so that a journal
 // with columns added later still reads; then each record checked against
 // them.

@@ -52,6 +52,15 @@ struct Bench
         QFile file(dir.filePath(name));
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     }
+    // The station on the bench's station.ini, shown and serving; null with
+    // the reason when the recipe is refused.
+    std::unique_ptr<Station> start_station(QString *error) const
+    {
+        std::unique_ptr<Station> station = Station::open(dir.filePath("station.ini"), error);
+        if (station)
+            station->start();
+        return station;
+    }
     bool announce(const QByteArray &line)
     {
         QFile fifo(dir.filePath("events"));
@@ -230,10 +239,9 @@ void TestStation::serves_each_slot()
         QVERIFY(b.start_sim(args));
     }
     QString error;
-    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
-    station->start();
     if (pulled_sim >= 0) {
         QVERIFY(b.sims.at(size_t(pulled_sim))->wait_for_log("block 2 ", 10000));
         b.sims.at(size_t(pulled_sim))->stop();
@@ -280,11 +288,10 @@ void TestStation::closing_while_serving_asks()
     QVERIFY(b.write("station.ini", recipe("audio", "image.bin", QString(), {"1-1.4=A1"}).toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.4", "--pace"}));
     QString error;
-    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     QSignalSpy ended(station->line(), &LineMode::finished);
     QSignalSpy results(station->window(), &StationWindow::result_shown);
-    station->start();
     if (serving)
         QVERIFY(b.sims.at(0)->wait_for_log("block 2 ", 10000));
     else
@@ -346,10 +353,9 @@ void TestStation::records_reach_the_database_once()
     Bench b;
     QVERIFY(b.write("station.ini", recipe("query", QString(), QString(), {"1-1.1=A1", "1-1.2=A2"}, "url=" + url).toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.1"}) && b.start_sim({"--usb-port=1-1.2"}));
-    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
-    station->start();
     QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 20000);
     QCOMPARE(b.journal().size(), 2);
     if (reachable) {
@@ -385,10 +391,9 @@ void TestStation::shift_report_button()
         QVERIFY(b.start_sim(args));
     }
     QString error;
-    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
-    station->start();
     QTRY_COMPARE_WITH_TIMEOUT(results.count(), sims.size(), 20000);
 
     opened.clear();
@@ -452,10 +457,9 @@ void TestStation::banner_while_journal_refuses()
     QVERIFY(b.write("station.ini", recipe("query", QString(), QString(), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.1"}));
     QString error;
-    std::unique_ptr<Station> station = Station::open(b.dir.filePath("station.ini"), &error);
+    const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
-    station->start();
     QVERIFY(station->window()->banner_text().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 10000);
 
