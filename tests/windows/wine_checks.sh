@@ -333,11 +333,17 @@ check_window() {
     return $ok
 }
 
-# Separate areas of one colour in a PNG larger than a tile's name and at
-# least WIDTH pixels wide: the tiles in that state.
-colour_areas() { # PNG COLOUR [WIDTH]
-    convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -define connected-components:verbose=true \
-        -connected-components 8 null: | awk -v w="${3:-0}" '$NF ~ /\(255,255,255\)/ && $4 + 0 > 3000 && $2 + 0 >= w { n++ } END { print n + 0 }'
+# The tiles of a PNG row by row, a row a word, a tile a letter by its
+# colour: P (PASS), F (FAIL), W (waiting). A tile counts when it is wider
+# than the longest state word on one line ("↻ 已完成" at 44 px) and so
+# on the screen.
+tile_rows() { # PNG
+    local c
+    for c in P:2E9D46 F:C62828 W:DDDDDD; do
+        convert "$1" -fill black +opaque "#${c#*:}" -fill white -opaque "#${c#*:}" \
+            -define connected-components:verbose=true -connected-components 8 null: | awk -v s="${c%:*}" '
+            $NF ~ /\(255,255,255\)/ && $4 + 0 > 3000 && $2 + 0 >= 200 { split($2, g, /[x+]/); print g[4], g[3], s }'
+    done | sort -n -k1,1 -k2,2 | awk '{ printf "%s%s", (NR > 1 && $1 != y ? " " : ""), $3; y = $1 }'
 }
 # The station window mid-shift on the Setup API's slots: a query recipe
 # naming the located modules' sockets and empty ones, sixteen tiles with the
@@ -365,15 +371,16 @@ check_station() {
     expect "journal: tool, port, slot, device number, result, detail" \
         "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result,detail | grep -v ',COM6,' | sort | paste -sd' ')" \
         "station,COM11,2-1,DN-COM11,ok, station,COM12,hub5-2,,failed,no reply station,COM5,1-4,DN-COM5,ok," || ok=1
-    # Tiles by their colour: PASS, FAIL, waiting, each wide enough for the
-    # longest state word on one line ("↻ 已完成" at 44 px), and all on the
-    # screen. A named slot that discovery did not place would wait beside a
-    # tile of its port.
-    tiles() { local c; for c in 2E9D46 C62828 DDDDDD; do colour_areas "$shot" "#$c" 200; done | paste -sd' '; }
-    want="$((${#ports[@]} - 1)) 1 $((16 - ${#ports[@]}))"
-    shown() { import -window "$wid" "$shot" && [ "$(tiles)" = "$want" ]; }
+    # The located modules in the first tiles, as named; the empty slots
+    # waiting; the ports discovery cannot place last. A named slot that
+    # discovery did not place would wait beside a tile of its port.
+    want=$(jq -r 'select(.slot != "") | if .port == "COM12" then "F" else "P" end' list.json | paste -sd '')
+    for ((i = ${#want} + ${#ports[@]} - placed; i < 16; i++)); do want+=W; done
+    for ((i = placed; i < ${#ports[@]}; i++)); do want+=P; done
+    want=$(sed 's/..../& /g; s/ $//' <<<"$want")
+    shown() { import -window "$wid" "$shot" && [ "$(tile_rows "$shot")" = "$want" ]; }
     wait_for 10 shown
-    expect "PASS, FAIL and waiting tiles in the screenshot" "$(tiles)" "$want" || ok=1
+    expect "tiles in the screenshot, row by row" "$(tile_rows "$shot")" "$want" || ok=1
     say "  screenshot: $shot"
     # Closed as its close box does; nothing being served, so without a
     # question.
