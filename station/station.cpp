@@ -5,6 +5,10 @@
 #include "runner/served_modules.h"
 #include "station/station_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+
 namespace {
 
 // Without device-change events, how often to look for modules.
@@ -62,6 +66,11 @@ Station::~Station()
 
 void Station::start()
 {
+    // Centred on the screen and no larger: where the system would place a
+    // window, sixteen tiles reach past the edge of a 1366x768 screen.
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    window_->setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window_->sizeHint().boundedTo(room.size()), room));
     window_->show();
     line_->start(window_.get());
 }

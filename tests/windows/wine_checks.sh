@@ -333,36 +333,54 @@ check_window() {
     return $ok
 }
 
-# Separate areas of one colour in a PNG larger than a tile's name: the tiles
-# in that state.
-colour_areas() { # PNG COLOUR
-    convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -define connected-components:verbose=true \
-        -connected-components 8 null: | awk '$NF ~ /\(255,255,255\)/ && $4 + 0 > 3000 { n++ } END { print n + 0 }'
+# The tiles of a PNG row by row, a row a word, a tile a letter by its
+# colour: P (PASS), F (FAIL), W (waiting). A tile counts when it is wider
+# than the longest state word on one line ("↻ 已完成" at 44 px) and so
+# on the screen.
+tile_rows() { # PNG
+    local c
+    for c in P:2E9D46 F:C62828 W:DDDDDD; do
+        convert "$1" -fill black +opaque "#${c#*:}" -fill white -opaque "#${c#*:}" \
+            -define connected-components:verbose=true -connected-components 8 null: | awk -v s="${c%:*}" '
+            $NF ~ /\(255,255,255\)/ && $4 + 0 > 3000 && $2 + 0 >= 200 { split($2, g, /[x+]/); print g[4], g[3], s }'
+    done | sort -n -k1,1 -k2,2 | awk '{ printf "%s%s", (NR > 1 && $1 != y ? " " : ""), $3; y = $1 }'
 }
-# The station window on the Setup API's slots, a query recipe naming the two
-# located modules' sockets: every module present is served once and shows
-# PASS, the named ones in their named tiles, the set-up's COM5 (and watch's
-# COM6, when it ran) in tiles of their own; the journal has each record with
-# its slot.
+# The station window mid-shift on the Setup API's slots: a query recipe
+# naming the located modules' sockets and empty ones, sixteen tiles with the
+# tile of a port discovery cannot place (watch's COM6, when it ran). Every
+# module present is served once; the one in hub5-2 does not answer and
+# fails, the others PASS, each in its named tile; the empty slots wait. The
+# journal has each record with its slot.
 check_station() {
-    local ok=0 pid wid status port ports shot=$work/kv20-station-wine.png
+    local ok=0 pid wid status port ports slots placed want names=({A..D}{1..4}) i shot=$work/kv20-station-wine.png
     located_modules || { say "  the fixture could not register the modules"; return 1; }
-    ports=($(run_exe kv20-cli.exe list --json | jq -r .port | tr -d '\r'))
-    for port in "${ports[@]}"; do start_sim "$port" "sim-$port.log" --devno="DN-$port" || return 1; done
-    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\nsound=on\r\n[slots]\r\n2-1=A1\r\nhub5-2=A2\r\n' >station.ini
+    run_exe kv20-cli.exe list --json | tr -d '\r' >list.json
+    ports=($(jq -r .port list.json)) slots=($(jq -r 'select(.slot != "") | .slot' list.json))
+    for port in "${ports[@]}"; do
+        start_sim "$port" "sim-$port.log" --devno="DN-$port" $([ "$port" = COM12 ] && echo --no-reply) || return 1
+    done
+    placed=${#slots[@]}
+    for ((i = 1; ${#slots[@]} + ${#ports[@]} - placed < 16; i++)); do slots+=("3-$i"); done
+    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\nsound=on\r\n[slots]\r\n' >station.ini
+    for i in "${!slots[@]}"; do printf '%s=%s\r\n' "${slots[i]}" "${names[i]}" >>station.ini; done
     "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& $(winpath "$app/kv20-station.exe") 2>station.log" & pid=$!
     find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 'KV20 工位' | head -n 1); [ -n "$wid" ]; }
     wait_for 30 find_window || { say "  no window"; kill "$pid"; return 1; }
     served() { [ "$(journal_rows kv20-journal.csv tool 2>/dev/null | grep -c '^station$')" -ge ${#ports[@]} ]; }
     wait_for 30 served || { say "  not every module served: $(journal_rows kv20-journal.csv port,result,detail | paste -sd' ')"; ok=1; }
-    expect "journal: tool, port, slot, device number, result" \
-        "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result | grep -v ',COM6,' | sort | paste -sd' ')" \
-        "station,COM11,2-1,DN-COM11,ok station,COM12,hub5-2,DN-COM12,ok station,COM5,1-4,DN-COM5,ok" || ok=1
-    # A PASS tile for each module and none left waiting: a named slot that
-    # discovery did not place would stay waiting beside a tile of its port.
-    pass_shot() { import -window "$wid" "$shot" && [ "$(colour_areas "$shot" '#2E9D46')" = ${#ports[@]} ]; }
-    wait_for 10 pass_shot || { say "  not ${#ports[@]} PASS tiles in the screenshot"; ok=1; }
-    expect "waiting tiles" "$(colour_areas "$shot" '#DDDDDD')" 0 || ok=1
+    expect "journal: tool, port, slot, device number, result, detail" \
+        "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result,detail | grep -v ',COM6,' | sort | paste -sd' ')" \
+        "station,COM11,2-1,DN-COM11,ok, station,COM12,hub5-2,,failed,no reply station,COM5,1-4,DN-COM5,ok," || ok=1
+    # The located modules in the first tiles, as named; the empty slots
+    # waiting; the ports discovery cannot place last. A named slot that
+    # discovery did not place would wait beside a tile of its port.
+    want=$(jq -r 'select(.slot != "") | if .port == "COM12" then "F" else "P" end' list.json | paste -sd '')
+    for ((i = ${#want} + ${#ports[@]} - placed; i < 16; i++)); do want+=W; done
+    for ((i = placed; i < ${#ports[@]}; i++)); do want+=P; done
+    want=$(sed 's/..../& /g; s/ $//' <<<"$want")
+    shown() { import -window "$wid" "$shot" && [ "$(tile_rows "$shot")" = "$want" ]; }
+    wait_for 10 shown
+    expect "tiles in the screenshot, row by row" "$(tile_rows "$shot")" "$want" || ok=1
     say "  screenshot: $shot"
     # Closed as its close box does; nothing being served, so without a
     # question.
@@ -541,7 +559,7 @@ check_msi_upgrade() {
 started=$(date +%s)
 # The display first: the prefix's desktop process, started with the first
 # program, stays on the display it found.
-exec 9< <(Xvfb -displayfd 1 -noreset -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
+exec 9< <(Xvfb -displayfd 1 -noreset -screen 0 1366x768x24 -nolisten tcp 2>/dev/null)
 xvfb=$!
 server=
 trap 'stop_sims; "$wineserver" -k 2>/dev/null; kill $server $xvfb 2>/dev/null' EXIT
