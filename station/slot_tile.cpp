@@ -37,8 +37,9 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
     detail_label->setWordWrap(true);
     // A state word longer than the tile (a translation's) wraps, and never
     // widens the tile: sixteen of them must fit on the screen. The longest
-    // word up to a quarter of that screen keeps its line, so the window's
-    // own size has room for it.
+    // word keeps its line up to 296 px: four such tiles with their frames,
+    // margins and spacing still fit 1366 px, and the window's own size has
+    // room for them.
     for (QLabel *l : {state_label, detail_label}) {
         l->setWordWrap(true);
         l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -47,7 +48,7 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
     for (const QString &word : {QStringLiteral("↻ ") + tr("已完成"), QStringLiteral("✔ ") + tr("通过"),
                                 QStringLiteral("✘ ") + tr("失败"), tr("下载 %1%").arg(100), tr("识别中")})
         widest = qMax(widest, state_label->fontMetrics().horizontalAdvance(word));
-    state_label->setMinimumWidth(qMin(widest + 8, 320));
+    state_label->setMinimumWidth(qMin(widest + 8, 296));
     name_label->setText(name);
     for (QLabel *l : {name_label, state_label, detail_label})
         layout->addWidget(l);
