@@ -5,7 +5,7 @@ kv20_packages=(
   qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
   libudev-dev
   lrzsz socat
-  xvfb xdotool x11-utils imagemagick fonts-wqy-microhei
+  xvfb xdotool x11-utils libx11-dev imagemagick fonts-wqy-microhei
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 wine64 fonts-wine unzip wixl icoutils binutils gawk
   umockdev libumockdev-dev

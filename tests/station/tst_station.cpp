@@ -9,6 +9,7 @@
 #include "station/station_window.h"
 #include "tests/db/test_database.h"
 #include "tests/support/csv_reader.h"
+#include "tests/station/x_bells.h"
 #include "tests/support/module_sim_process.h"
 
 #include <QApplication>
@@ -148,6 +149,8 @@ private slots:
     void shift_report_button();
     void banner_while_journal_refuses_data();
     void banner_while_journal_refuses();
+    void result_sounds_data();
+    void result_sounds();
 };
 
 void TestStation::refused_recipe_touches_nothing_data()
@@ -484,6 +487,41 @@ void TestStation::banner_while_journal_refuses()
     QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 10000);
     QCOMPARE(station->window()->banner_text(), QString());
     QCOMPARE(b.journal().value(0).value(slot_column), QString("1-1.2"));
+}
+
+void TestStation::result_sounds_data()
+{
+    QTest::addColumn<QString>("sound");
+    QTest::addColumn<QStringList>("module");  // the simulator's options
+    QTest::addColumn<int>("bells");
+    QTest::newRow("a pass: one bell") << "on" << QStringList {} << 1;
+    QTest::newRow("a fail: three bells") << "on" << QStringList {"--no-reply"} << 3;
+    QTest::newRow("sound=off: silent") << "off" << QStringList {"--no-reply"} << 0;
+}
+
+// The operator hears a pass and a fail apart, and nothing with sound=off.
+void TestStation::result_sounds()
+{
+    if (QGuiApplication::platformName() != "xcb")
+        QSKIP("the bell is an X server's: run on one (CTest entry tst_station_sounds)");
+    QFETCH(QString, sound);
+    QFETCH(QStringList, module);
+    QFETCH(int, bells);
+    XBells heard;
+    QVERIFY(heard.listening());
+    Bench b;
+    QVERIFY(b.write("station.ini",
+                    recipe("query", QString(), QString(), {"1-1.1=A1"}).replace("sound=off", "sound=" + sound).toUtf8()));
+    QVERIFY(b.start_sim(QStringList {"--usb-port=1-1.1"} + module));
+    QString error;
+    const std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 15000);
+    // A fail's later bells come on timers.
+    QVERIFY(QTest::qWaitFor([&] { return heard.heard() >= bells; }, 5000));
+    QGuiApplication::sync();  // every bell the window rang is at the server
+    QCOMPARE(heard.heard_before_marker(), bells);
 }
 
 QTEST_MAIN(TestStation)
