@@ -9,12 +9,16 @@
 // not verdicts; exits 1 when a module was missed or downloaded to twice.
 // KV20_BENCH_VERBOSE=1 traces the run.
 //
-//   xvfb-run -s "-screen 0 1366x768x24" kv20-bench-station [--modules N] [--image-kib N]
+//   xvfb-run -s "-screen 0 1366x768x24" kv20-bench-station [--modules N] [--image-kib N] [--waves N]
 //   xvfb-run -s "-screen 0 1366x768x24" kv20-bench-station --screenshot FILE.png [--chinese]
 //
 // --screenshot: 16 slots at 1366x768 in mixed states (passed, failed,
 // already done, downloading, waiting), saved once the finished ones are;
 // in English unless --chinese.
+// --waves N: once every module of a wave has its last result, each slot's
+// module is pulled out and a fresh one (a new identity) plugged in, N waves
+// in all, so that the station's RSS after each wave tells whether it stays
+// flat over a shift.
 #include "bench/bench_process.h"
 #include "line/line_mode.h"
 #include "station/station.h"
@@ -169,6 +173,7 @@ struct Module
 {
     std::unique_ptr<ModuleSimProcess> sim;
     QString slot;
+    int wave = 0;
     bool restarts = false, ends_unfinished = false;  // the latter: still downloading at a screenshot
     int downloads = 0, blocks = 0;
     double first_block_s = 0, last_block_s = 0;
@@ -189,8 +194,8 @@ struct Module
 class Run
 {
 public:
-    Run(int slot_count, int image_kib, const QString &screenshot, bool chinese)
-        : slot_count(slot_count), image_kib(image_kib), screenshot(screenshot), chinese(chinese) {}
+    Run(int slot_count, int image_kib, int waves, const QString &screenshot, bool chinese)
+        : slot_count(slot_count), image_kib(image_kib), waves(waves), screenshot(screenshot), chinese(chinese) {}
     bool run();
     bool report();
 
@@ -245,8 +250,11 @@ private:
     void on_station_output();
     void maybe_end();
     void end();
+    bool plug_in(int i);
 
-    const int slot_count, image_kib;
+    const int slot_count, image_kib, waves;
+    int wave = 0;
+    std::vector<long> rss_after_wave;
     const QString screenshot;
     const bool chinese;
     QTemporaryDir dir;
@@ -314,7 +322,7 @@ void Run::on_station_output()
                 first_result_s = double(clock.nsecsElapsed()) / 1e9 - started_s;
             Module *m = nullptr;
             for (auto &c : modules)
-                m = c->slot == event["slot"].toString() ? c.get() : m;
+                m = c->slot == event["slot"].toString() && c->wave == wave ? c.get() : m;
             if (m)
                 m->results << event;
             else
@@ -327,10 +335,25 @@ void Run::on_station_output()
 void Run::maybe_end()
 {
     for (auto &m : modules)
-        if (!m->ends_unfinished && !m->done())
+        if (m->wave == wave && !m->ends_unfinished && !m->done())
             return;
     if (ending)
         return;
+    if (wave + 1 < waves) {
+        rss_after_wave.push_back(proc_figures(station.processId()).rss_kib);
+        ++wave;
+        for (int i = 0; i < modules_plugged(); ++i) {
+            for (auto &m : modules)
+                if (m->slot == chain(i) && m->sim) {
+                    on_sim_log(m.get());
+                    QObject::disconnect(m->logging);
+                    m->sim.reset();  // pulled out
+                }
+            if (!plug_in(i) || ::kill(pid_t(modules.back()->sim->process().processId()), SIGUSR2) != 0)
+                std::fprintf(stderr, "wave %d: slot %d not plugged in\n", wave + 1, i);
+        }
+        return;
+    }
     ending = true;
     at_end = proc_figures(station.processId());
     if (screenshot.isEmpty())
@@ -345,6 +368,21 @@ void Run::end()
     QTimer::singleShot(15000, &station, [this] { station.kill(); });
 }
 
+// A simulator for slot i, started and waiting for SIGUSR2 to appear.
+bool Run::plug_in(int i)
+{
+    modules.push_back(std::make_unique<Module>());
+    Module *m = modules.back().get();
+    m->slot = chain(i);
+    m->wave = wave;
+    m->sim = std::make_unique<ModuleSimProcess>(sim_args(i, m));
+    m->sim->process().setProcessEnvironment(environment());
+    if (!m->sim->start())
+        return false;
+    m->logging = QObject::connect(&m->sim->process(), &QProcess::readyReadStandardError, [this, m] { on_sim_log(m); });
+    return true;
+}
+
 bool Run::run()
 {
     clock.start();
@@ -355,16 +393,10 @@ bool Run::run()
     // Every simulator is started ahead: plugging a hub in must not be a hub
     // of programs starting.
     for (int i = 0; i < modules_plugged(); ++i) {
-        modules.push_back(std::make_unique<Module>());
-        Module *m = modules.back().get();
-        m->slot = chain(i);
-        m->sim = std::make_unique<ModuleSimProcess>(sim_args(i, m));
-        m->sim->process().setProcessEnvironment(environment());
-        if (!m->sim->start()) {
+        if (!plug_in(i)) {
             std::fprintf(stderr, "simulator %d did not start\n", i);
             return false;
         }
-        m->logging = QObject::connect(&m->sim->process(), &QProcess::readyReadStandardError, [this, m] { on_sim_log(m); });
     }
     // All plugged in once the station listens for device events: none is
     // lost, and none waits for the window's start-up.
@@ -381,7 +413,7 @@ bool Run::run()
         trace("all plugged in");
     });
     // A module without its result by then counts as missed.
-    QTimer::singleShot(60000 + 3 * image_kib * 1024 * 1000 / int(line_limit), &station, [this] {
+    QTimer::singleShot(waves * (60000 + 3 * image_kib * 1024 * 1000 / int(line_limit)), &station, [this] {
         if (!ending) {
             ending = true;
             at_end = proc_figures(station.processId());
@@ -403,6 +435,8 @@ bool Run::run()
     on_station_output();
     // What a simulator says as it is stopped no longer counts.
     for (auto &m : modules) {
+        if (!m->sim)
+            continue;
         on_sim_log(m.get());
         QObject::disconnect(m->logging);
     }
@@ -428,8 +462,8 @@ bool Run::report()
             rates.push_back(100.0 * (m->blocks - 1) * 1024 / (m->last_block_s - m->first_block_s) / line_limit);
     }
     const double module_hours = served_ms / 3600000.0;
-    std::printf("station: %zu modules plugged in at once into %d named slots, %d KiB image, %d restarting %d ms after "
-                "their download; window on Qt platform \"%s\"%s\n", modules.size(), slot_count, image_kib, restarting,
+    std::printf("station: %zu modules plugged in (%d wave%s) at once into %d named slots, %d KiB image, %d restarting %d ms after "
+                "their download; window on Qt platform \"%s\"%s\n", modules.size(), waves, waves > 1 ? "s" : "", slot_count, image_kib, restarting,
                 restart_ms, qPrintable(platform), screenshot.isEmpty() ? "" : ", screenshot mode");
     std::printf("  run                       : %.1f s, station exit %d; load average %s at the start, %s at the end; "
                 "this benchmark's own CPU time %.2f s\n", double(clock.elapsed()) / 1000, station.exitCode(),
@@ -446,6 +480,12 @@ bool Run::report()
                 "min 99%%)\n", percentile(rates, 0), percentile(rates, 0.5), percentile(rates, 1), rates.size());
     std::printf("  station RSS, descriptors  : %ld KiB, %d before the first module; %ld KiB, %d after the last "
                 "result   (goal: flat)\n", at_start.rss_kib, at_start.fds, at_end.rss_kib, at_end.fds);
+    if (!rss_after_wave.empty()) {
+        QString after;
+        for (const long kib : rss_after_wave)
+            after += QString::number(kib) + " KiB, ";
+        std::printf("  station RSS after each wave: %s%ld KiB\n", qPrintable(after), at_end.rss_kib);
+    }
     const double cpu_s = at_end.cpu_s - at_start.cpu_s;
     std::printf("  station CPU time          : %.2f s while serving (%.2f s in all); %.1f s per module-hour (%.4f h "
                 "of modules served)\n", cpu_s, at_end.cpu_s, module_hours > 0 ? cpu_s / module_hours : 0, module_hours);
@@ -464,7 +504,7 @@ int main(int argc, char **argv)
         return station_process(argc, argv);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    int modules = 32, image_kib = 64;
+    int modules = 32, image_kib = 64, waves = 1;
     QString screenshot;
     // The station's own language, for a screenshot in the texts operators read by default.
     const bool chinese = args.removeAll("--chinese") > 0;
@@ -472,16 +512,18 @@ int main(int argc, char **argv)
     for (; usable && !args.isEmpty(); args = args.mid(2)) {
         if (args.at(0) == "--screenshot")
             screenshot = args.at(1);
+        else if (args.at(0) == "--waves")
+            usable = (waves = args.at(1).toInt()) > 0 && waves <= 100;
         else if (args.at(0) == "--modules")
             usable = (modules = args.at(1).toInt()) > 0 && modules <= 26 * 4;
         else
             usable = args.at(0) == "--image-kib" && (image_kib = args.at(1).toInt()) > 0;
     }
     if (!usable) {
-        std::fprintf(stderr, "usage: kv20-bench-station [--modules N] [--image-kib N] | --screenshot FILE.png [--chinese]\n");
+        std::fprintf(stderr, "usage: kv20-bench-station [--modules N] [--image-kib N] [--waves N] | --screenshot FILE.png [--chinese]\n");
         return 2;
     }
-    Run run(screenshot.isEmpty() ? modules : 16, image_kib, screenshot, chinese);
+    Run run(screenshot.isEmpty() ? modules : 16, image_kib, screenshot.isEmpty() ? waves : 1, screenshot, chinese);
     const bool completed = run.run();
     return run.report() && completed ? 0 : 1;
 }
