@@ -180,7 +180,7 @@ QString StationWindow::counters_text() const
 
 QString StationWindow::banner_text() const
 {
-    return banner->isVisible() || !banner->isHidden() ? banner->text() : QString();
+    return banner->isHidden() ? QString() : banner->text();
 }
 
 void StationWindow::watch_upload(const BackgroundUpload *upload)
