@@ -1,5 +1,6 @@
 #include "cli/live_printer.h"
 
+#include "cli/cli_messages.h"
 #include "cli/output_format.h"
 
 namespace {
@@ -159,18 +160,30 @@ QString LivePrinter::live_line(const Module &m) const
     return line;
 }
 
-void LivePrinter::backlog(qint64 records, const QString &problem)
+void LivePrinter::backlog(qint64 records, const QStringList &unreadable, const QString &problem)
 {
     waiting = records;
+    unreadable_rows = unreadable.size();
+    // Each row that is no record named once, where the operator reads.
+    for (const QString &row : unreadable) {
+        if (rows_named.contains(row))
+            continue;
+        rows_named.insert(row);
+        if (mode == json)
+            write_out(json_line({{QStringLiteral("event"), QStringLiteral("unreadable")}, {QStringLiteral("row"), row}}));
+        else
+            notice(QStringLiteral("unreadable row, not uploaded: ") + row);
+    }
     if (mode == json)
         write_out(json_line({{QStringLiteral("event"), QStringLiteral("backlog")},
                              {QStringLiteral("waiting"), double(records)},
+                             {QStringLiteral("unreadable"), unreadable_rows},
                              {QStringLiteral("problem"), problem}}));
     else if (mode == plain)
-        write_out(QStringLiteral("%1 records waiting%2\n")
-                      .arg(records)
-                      .arg(problem.isEmpty() ? QString() : QStringLiteral(": ") + problem)
-                      .toUtf8());
+        say(QStringLiteral("%1 records waiting%2%3")
+                .arg(records)
+                .arg(unreadable_rows > 0 ? QStringLiteral(", %1 unreadable rows").arg(unreadable_rows) : QString())
+                .arg(problem.isEmpty() ? QString() : QStringLiteral(": ") + shown_text(problem)));
     else if (!problem.isEmpty())
         notice(problem);
 }
@@ -189,7 +202,8 @@ QString LivePrinter::summary() const
         .arg(seconds / 3600)
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
         .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-        + (waiting > 0 ? QStringLiteral("  %1 records waiting").arg(waiting) : QString());
+        + (waiting > 0 ? QStringLiteral("  %1 records waiting").arg(waiting) : QString())
+        + (unreadable_rows > 0 ? QStringLiteral("  %1 unreadable rows").arg(unreadable_rows) : QString());
 }
 
 void LivePrinter::erase_live_lines()
@@ -245,7 +259,8 @@ void LivePrinter::finish(int records_not_in_journal)
                              {QStringLiteral("already_done"), already_done},
                              {QStringLiteral("running_ms"), double(running.elapsed())},
                              {QStringLiteral("not_in_journal"), records_not_in_journal},
-                             {QStringLiteral("waiting"), double(qMax<qint64>(waiting, 0))}}));
+                             {QStringLiteral("waiting"), double(qMax<qint64>(waiting, 0))},
+                             {QStringLiteral("unreadable"), unreadable_rows}}));
     } else {
         write_out((summary() + (not_kept.isEmpty() ? QString() : QStringLiteral(", ") + not_kept)).toUtf8() + '\n');
     }

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -49,10 +50,11 @@ public:
         result(id, record, already_done);
     }
     void departure(int id) override { removal(id); }
-    // Records in the journal the database does not have yet, and why the
-    // last upload failed (empty when it did not): in the summary, as a JSON
-    // event, or a line of its own.
-    void backlog(qint64 waiting, const QString &problem);
+    // Records in the journal the database does not have yet, the rows that
+    // are no records (each named once), and why the last upload failed
+    // (empty when it did not): in the summary, as JSON events, or lines of
+    // their own.
+    void backlog(qint64 waiting, const QStringList &unreadable, const QString &problem);
     // The final state; in line mode the summary, with records_not_in_journal
     // said when not 0.
     void finish(int records_not_in_journal = 0);
@@ -87,6 +89,8 @@ private:
     int next_id = 0;
     int ok = 0, failed = 0, already_done = 0;
     qint64 waiting = -1;  // -1: no upload
+    int unreadable_rows = 0;
+    QSet<QString> rows_named;
     QElapsedTimer running;
     int lines_drawn = 0;
     QTimer redraw_timer;

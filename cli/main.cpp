@@ -12,7 +12,7 @@
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
 #include "db/background_upload.h"
-#include "db/db_command.h"
+#include "cli/db_commands.h"
 #include "journal/journal.h"
 #include "cli/report_command.h"
 #include "runner/module_session.h"
@@ -197,6 +197,9 @@ QString line_mode_header(const ModuleSession::Request &request, const Journal &j
     return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
 }
 
+// How long the upload's batch in flight may go on once the run is to end.
+constexpr int upload_stop_ms = 1500;
+
 // Line mode: runs until a signal, or an output gone, ends it, with that
 // one's exit code.
 int run_line_mode(const CliOptions &options)
@@ -214,13 +217,10 @@ int run_line_mode(const CliOptions &options)
     std::unique_ptr<BackgroundUpload> upload;
     quint64 backlog_shown = 0;
     const auto show_backlog = [&] {
-        qint64 waiting = 0;
-        QString problem;
-        quint64 version = 0;
-        upload->state(&waiting, &problem, &version);
-        if (version != backlog_shown)
-            printer.backlog(waiting, problem);
-        backlog_shown = version;
+        const BackgroundUpload::State state = upload->state();
+        if (state.version != backlog_shown)
+            printer.backlog(state.waiting, state.unreadable, state.problem);
+        backlog_shown = state.version;
     };
     QTimer backlog_check;
     if (!options.db_url.isEmpty()) {
@@ -229,21 +229,29 @@ int run_line_mode(const CliOptions &options)
         QObject::connect(&backlog_check, &QTimer::timeout, show_backlog);
         backlog_check.start(250);
     }
-    RunEnd end([&] { line.stop(); });
+    // The run ends within 2 s of its end being asked for, whatever the
+    // database does: the upload's time runs from then, beside line mode's
+    // own stop.
+    RunEnd end([&] {
+        if (upload)
+            upload->stop_soon(upload_stop_ms);
+        line.stop();
+    });
     // Nothing may be written for hours between modules: a reader that went
-    // away meanwhile is noticed without waiting for the next module.
+    // away meanwhile is noticed without waiting for the next module, soon
+    // enough that the run still ends within 2 s of it.
     QTimer output_check;
     QObject::connect(&output_check, &QTimer::timeout, [&] {
         if (output_closed())
             end.watcher.end_run(output_gone);
     });
-    output_check.start(1000);
+    output_check.start(250);
     QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
     line.start(&printer);
     QCoreApplication::exec();
-    // A batch in flight gets 2 s; what is not sent waits for the next run.
+    // A batch in flight gets its time; what is not sent waits for the next run.
     if (upload) {
-        upload->stop(2000);
+        upload->stop(upload_stop_ms);
         show_backlog();
     }
     printer.finish(line.records_not_in_journal());

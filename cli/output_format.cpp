@@ -50,7 +50,7 @@ QString result_line(const OperationRecord &r)
 QJsonObject result_json(const OperationRecord &r)
 {
     namespace format = journal_format;
-    const auto key = [](format::Column column) { return journal_text(format::column_names[column]); };
+    const auto key = [](format::Column column) { return journal_text(format::columns[column].name); };
     return {{key(format::port), r.port},
             {QStringLiteral("event"), QStringLiteral("result")},
             {key(format::operation), r.operation},

@@ -82,7 +82,8 @@ int run_report_command(const QStringList &arguments)
         const QString url = parser.value(db);
         PgLink link;
         QString error;
-        const bool read = link.connect(url, &error) && db_schema::check(&link, &error)
+        QByteArray identity;
+        const bool read = link.connect(url, &error) && db_schema::check(&link, &identity, &error)
                           && read_database_records(&link, parser.isSet(from), bounds[0], parser.isSet(to), bounds[1],
                                                    parser.values(station), &tally,
                                                    tally.add_file(PgLink::describe(url), QString()), &error);

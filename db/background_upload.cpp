@@ -1,10 +1,10 @@
 #include "db/background_upload.h"
 
-#include "db/db_command.h"
 #include "db/db_log.h"
 #include "db/db_schema.h"
 #include "db/journal_upload.h"
 #include "db/pg_link.h"
+#include "db/station_journals.h"
 
 #include <QFileInfo>
 
@@ -18,12 +18,10 @@ using Clock = std::chrono::steady_clock;
 struct BackgroundUpload::Shared
 {
     QString url, folder;
-    std::mutex mutex;
-    qint64 waiting = -1;
-    QString problem;
-    quint64 version = 0;
-    std::condition_variable wake;
-    bool added = false, stopping = false;
+    mutable std::mutex mutex;
+    State state;
+    std::condition_variable wake, ended_cv;
+    bool added = false, stopping = false, ended = false;
     Clock::time_point give_up_at;
     std::thread thread;
 
@@ -38,54 +36,72 @@ struct BackgroundUpload::Shared
         return stopping;
     }
 
+    // Records waiting and rows unreadable in the station's journals, by
+    // the journals alone; cut short by `stop`.
+    void count(const std::function<bool()> &stop, qint64 *waiting, QStringList *unreadable) const
+    {
+        JournalUpload upload;
+        upload.stop = stop;
+        *waiting = 0;
+        unreadable->clear();
+        for (const QString &journal : station_journals(folder)) {
+            qint64 records = 0;
+            QStringList rows;
+            upload.waiting(journal, &records, &rows);
+            *waiting += records;
+            *unreadable += rows;
+        }
+    }
+
     // One pass over the station's journals; empty, or why it failed.
-    QString pass(PgLink *link, qint64 *waiting)
+    QString pass(PgLink *link, QByteArray *identity)
     {
         QString problem;
         if (!link->connected()) {
-            if (!link->connect(url, &problem) || !db_schema::check(link, &problem)) {
+            if (!link->connect(url, &problem) || !db_schema::check(link, identity, &problem)) {
                 link->disconnect();
                 problem = QStringLiteral("database %1: %2").arg(PgLink::describe(url), problem);
             }
         }
+        if (!problem.isEmpty())
+            return problem;
         JournalUpload upload;
         upload.link = link;
-        upload.database = PgLink::describe(url).toUtf8();
+        upload.database = *identity;
         upload.stop = [this] { return stop_asked(); };
-        *waiting = 0;
         for (const QString &journal : station_journals(folder)) {
             UploadCounts counts;
             QString error;
-            if (problem.isEmpty() && !upload.run(journal, &counts, &error))
-                problem = QStringLiteral("%1: %2").arg(journal, error);
-            *waiting += upload.waiting(journal);
+            if (!upload.run(journal, &counts, &error))
+                return link->connected() ? QStringLiteral("%1: %2").arg(journal, error)
+                                         : QStringLiteral("database %1: %2").arg(PgLink::describe(url), error);
         }
         return problem;
     }
 
-    qint64 count_waiting() const
+    void show(qint64 waiting, const QStringList &unreadable, const QString &problem)
     {
-        JournalUpload upload;
-        upload.database = PgLink::describe(url).toUtf8();
-        qint64 count = 0;
-        for (const QString &journal : station_journals(folder))
-            count += upload.waiting(journal);
-        return count;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (waiting == state.waiting && unreadable == state.unreadable && problem == state.problem)
+            return;
+        state.waiting = waiting;
+        state.unreadable = unreadable;
+        state.problem = problem;
+        ++state.version;
     }
 
     void run()
     {
         PgLink link([this] { return give_up(); });
+        QByteArray identity;
         int pause_ms = first_pause_ms;
         for (;;) {
-            qint64 now_waiting = 0;
-            const QString problem = pass(&link, &now_waiting);
+            const QString problem = pass(&link, &identity);
+            qint64 waiting = 0;
+            QStringList unreadable;
+            count([this] { return stop_asked(); }, &waiting, &unreadable);
+            show(waiting, unreadable, problem);
             std::unique_lock<std::mutex> lock(mutex);
-            if (now_waiting != waiting || problem != this->problem) {
-                waiting = now_waiting;
-                this->problem = problem;
-                ++version;
-            }
             if (stopping)
                 return;
             if (problem.isEmpty()) {
@@ -102,19 +118,22 @@ struct BackgroundUpload::Shared
             added = false;
             if (stopping) {
                 // A record kept just before the stop got no pass: counted
-                // from the journals, so that the summary does not call it sent.
+                // from the journals, so that the summary does not call it
+                // sent; by the deadline, as everything in a stop.
+                lock.unlock();
                 if (unseen) {
-                    lock.unlock();
-                    const qint64 now_waiting = count_waiting();
-                    lock.lock();
-                    if (now_waiting != waiting) {
-                        waiting = now_waiting;
-                        ++version;
-                    }
+                    count([this] { return give_up(); }, &waiting, &unreadable);
+                    show(qMax(waiting, state_waiting()), unreadable, problem);
                 }
                 return;
             }
         }
+    }
+
+    qint64 state_waiting() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return state.waiting;
     }
 };
 
@@ -123,7 +142,12 @@ BackgroundUpload::BackgroundUpload(const QString &url, const QString &journal)
 {
     shared_->url = url;
     shared_->folder = QFileInfo(journal).absolutePath();
-    shared_->thread = std::thread([shared = shared_] { shared->run(); });
+    shared_->thread = std::thread([shared = shared_] {
+        shared->run();
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->ended = true;
+        shared->ended_cv.notify_all();
+    });
 }
 
 BackgroundUpload::~BackgroundUpload()
@@ -138,26 +162,36 @@ void BackgroundUpload::record_added()
     shared_->wake.notify_one();
 }
 
-void BackgroundUpload::state(qint64 *waiting, QString *problem, quint64 *version) const
+BackgroundUpload::State BackgroundUpload::state() const
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    *waiting = shared_->waiting;
-    *problem = shared_->problem;
-    *version = shared_->version;
+    return shared_->state;
+}
+
+void BackgroundUpload::stop_soon(int wait_ms)
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (!shared_->stopping) {
+        shared_->stopping = true;
+        shared_->give_up_at = Clock::now() + std::chrono::milliseconds(wait_ms);
+    }
+    shared_->wake.notify_one();
 }
 
 void BackgroundUpload::stop(int wait_ms)
 {
-    {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
-        if (!shared_->stopping) {
-            shared_->stopping = true;
-            shared_->give_up_at = Clock::now() + std::chrono::milliseconds(wait_ms);
-        }
-        shared_->wake.notify_one();
-    }
-    // The link gives up at give_up_at, polling every 100 ms; a name lookup
-    // in progress is the one wait it cannot cut short.
-    if (shared_->thread.joinable())
+    stop_soon(wait_ms);
+    if (!shared_->thread.joinable())
+        return;
+    // Every wait of the thread's polls the deadline at least every 100 ms.
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    const bool ended = shared_->ended_cv.wait_until(lock, shared_->give_up_at + std::chrono::milliseconds(300),
+                                                    [this] { return shared_->ended; });
+    lock.unlock();
+    if (ended) {
         shared_->thread.join();
+    } else {
+        qCDebug(db_log) << "upload still held at its deadline: left to end by itself";
+        shared_->thread.detach();
+    }
 }

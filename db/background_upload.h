@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-#include <functional>
 #include <memory>
 
 // Uploads a station's journal while the station works: on a thread and a
@@ -17,6 +17,15 @@ public:
     static constexpr int first_pause_ms = 1000;
     static constexpr int max_pause_ms = 60000;
 
+    // As of the last attempt.
+    struct State
+    {
+        qint64 waiting = -1;       // records not in the database yet; -1: not counted yet
+        QStringList unreadable;    // rows that are no records: "<journal>: line N: <reason>"
+        QString problem;           // why the last attempt failed; empty when it did not
+        quint64 version = 0;       // counts the changes, so that a front end shows each once
+    };
+
     BackgroundUpload(const QString &url, const QString &journal);
     // stop(2000) when not stopped yet.
     ~BackgroundUpload();
@@ -24,12 +33,14 @@ public:
     BackgroundUpload &operator=(const BackgroundUpload &) = delete;
 
     void record_added();
-    // The records waiting and why the last attempt failed (empty when it did
-    // not), as of the last attempt; `*version` counts the changes, so that
-    // a front end polling it shows each change once.
-    void state(qint64 *waiting, QString *problem, quint64 *version) const;
-    // Lets a batch in flight finish for at most wait_ms, then ends; what is
-    // not committed by then stays in the journal for the next run.
+    State state() const;
+    // Asks the upload to end: a batch in flight may finish until wait_ms
+    // from now; what is not committed by then stays in the journal for the
+    // next run. Later calls change nothing.
+    void stop_soon(int wait_ms);
+    // stop_soon(wait_ms), then waits for the end, never much past that
+    // deadline: a thread still held (a host name being looked up, which
+    // nothing can cut short) is left to end by itself.
     void stop(int wait_ms);
 
 private:

@@ -2,7 +2,6 @@
 
 #include "db/pg_link.h"
 #include "journal/journal_row.h"
-#include "journal/journal_time.h"
 #include "report/shift_tally.h"
 
 #include <QDateTime>
@@ -12,19 +11,27 @@
 
 namespace {
 
-// The columns in the order to_row() takes them. A copy rather than a
+// The report's columns, in the order of report_columns. A copy rather than a
 // cursor: the rows stream while the tally takes them, with no round trip per
 // batch and no result gathered in memory. In no order: the tally's figures do
 // not depend on it, and ordering a million rows (a sort, or an index walked
 // row by row) took twice as long as the rest of the report.
-const char copy_sql[] =
-    "COPY (SELECT time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result,"
-    " detail, duration_ms, station, slot FROM kv20_records"
-    " WHERE (%1::timestamp IS NULL OR wall_time >= %1::timestamp)"
-    " AND (%2::timestamp IS NULL OR wall_time < %2::timestamp)"
-    " AND (%3::text[] IS NULL OR station = ANY(%3::text[]))) TO STDOUT";
+QByteArray copy_sql()
+{
+    QByteArray names;
+    for (const journal_format::Column c : report_columns) {
+        if (!names.isEmpty())
+            names += ", ";
+        names += QByteArray(journal_format::columns[c].name.data(), int(journal_format::columns[c].name.size()));
+    }
+    return "COPY (SELECT " + names
+           + " FROM kv20_records"
+             " WHERE (%1::timestamp IS NULL OR wall_time >= %1::timestamp)"
+             " AND (%2::timestamp IS NULL OR wall_time < %2::timestamp)"
+             " AND (%3::text[] IS NULL OR station = ANY(%3::text[]))) TO STDOUT";
+}
 
-constexpr int columns = 13;
+constexpr int columns = int(sizeof report_columns / sizeof report_columns[0]);
 
 QByteArray timestamp(bool given, qint64 wall_ms)
 {
@@ -57,8 +64,9 @@ QByteArray text_array(const QStringList &names)
 // are the journal's values, which may hold any of these), so a raw tab is
 // always a boundary. A field without a backslash stays a view into the line.
 // False when the line does not have `columns` fields.
-bool split_copy_line(const char *line, int length, std::string_view *fields, bool *nulls, std::string *scratch)
+bool split_copy_line(const char *line, int length, std::vector<std::string_view> *fields, std::string *scratch)
 {
+    fields->resize(columns);
     if (length > 0 && line[length - 1] == '\n')
         --length;
     const char *at = line, *const end = line + length;
@@ -68,9 +76,9 @@ bool split_copy_line(const char *line, int length, std::string_view *fields, boo
             return false;
         const std::string_view raw(at, size_t((tab ? tab : end) - at));
         at = tab ? tab + 1 : end;
-        nulls[field] = raw == "\\N";
-        if (nulls[field] || raw.find('\\') == std::string_view::npos) {
-            fields[field] = raw;
+        // NULL (an image_bytes of none) reads as the journal's empty field.
+        if (raw == "\\N" || raw.find('\\') == std::string_view::npos) {
+            (*fields)[size_t(field)] = raw == "\\N" ? std::string_view() : raw;
             continue;
         }
         std::string &out = scratch[field];
@@ -90,33 +98,9 @@ bool split_copy_line(const char *line, int length, std::string_view *fields, boo
             }
             out += c;
         }
-        fields[field] = out;
+        (*fields)[size_t(field)] = out;
     }
     return true;
-}
-
-// Null when the row reads; the database's CHECK and types keep these from
-// failing, unless the table was filled by hand.
-const char *to_row(const std::string_view *v, const bool *null, JournalRow *row)
-{
-    if (!parse_journal_time(v[0], &row->time))
-        return "no time";
-    row->port = v[1];
-    row->operation = v[2];
-    row->device_number = v[3];
-    row->imei_or_mac = v[4];
-    row->image = v[5];
-    row->image_bytes = -1;
-    if (!null[6] && !parse_journal_count(v[6], &row->image_bytes))
-        return "image_bytes not a number";
-    row->image_sha256 = v[7];
-    row->ok = v[8] == "ok";
-    row->detail = v[9];
-    if (!parse_journal_count(v[10], &row->duration_ms))
-        return "no duration";
-    row->station = v[11];
-    row->slot = v[12];
-    return nullptr;
 }
 
 } // namespace
@@ -131,16 +115,18 @@ bool read_database_records(PgLink *link, bool from_given, qint64 from_wall_ms, b
         return false;
     }
     // The station names last: nothing after them is replaced.
-    const QByteArray sql = QByteArray(copy_sql).replace("%1", from).replace("%2", to).replace("%3", names);
-    std::string_view fields[columns];
-    bool nulls[columns] = {};
+    const QByteArray sql = copy_sql().replace("%1", from).replace("%2", to).replace("%3", names);
+    // Held to the journal's own rule, values as the database keeps them.
+    JournalColumns rule;
+    rule.read_in_order(report_columns, size_t(columns));
+    JournalScanner::Row fields;
     std::string scratch[columns];
     JournalRow row;
     qint64 number = 0;
     const PgLink::Result r = link->copy_out(sql.constData(), [&](const char *line, int length) {
         ++number;
-        const char *reason = split_copy_line(line, length, fields, nulls, scratch) ? to_row(fields, nulls, &row)
-                                                                                     : "too few fields";
+        const char *reason = split_copy_line(line, length, &fields.fields, scratch) ? rule.parse(fields, &row)
+                                                                                    : "too few fields";
         if (!reason)
             reason = tally->add(row, file);
         if (reason)

@@ -1,44 +1,48 @@
 #include "db/db_schema.h"
 
 #include "db/pg_link.h"
+#include "journal/journal_format.h"
+
+#include <QUuid>
+
+#include <vector>
 
 namespace {
 
-// `time` is kept as the journal wrote it (local time and offset); wall_time
-// is that local date and time, which the report's --from and --to compare
-// against, and utc_time the instant.
-const char *const statements[] = {
-    "CREATE TABLE IF NOT EXISTS kv20_schema (version integer NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS kv20_records ("
-    " record_id uuid PRIMARY KEY,"
-    " station text NOT NULL,"
-    " time text NOT NULL,"
-    " wall_time timestamp NOT NULL,"
-    " utc_time timestamptz NOT NULL,"
-    " tool text NOT NULL,"
-    " port text NOT NULL,"
-    " operation text NOT NULL,"
-    " device_number text NOT NULL,"
-    " imei_or_mac text NOT NULL,"
-    " iccid_or_audio_version text NOT NULL,"
-    " device_version text NOT NULL,"
-    " image text NOT NULL,"
-    " image_bytes bigint,"
-    " image_sha256 text NOT NULL,"
-    " result text NOT NULL CHECK (result IN ('ok', 'failed')),"
-    " detail text NOT NULL,"
-    " duration_ms bigint NOT NULL,"
-    " uploaded_at timestamptz NOT NULL DEFAULT now())",
-    "CREATE INDEX IF NOT EXISTS kv20_records_wall_time ON kv20_records (wall_time)",
-    "CREATE INDEX IF NOT EXISTS kv20_records_utc_time ON kv20_records (utc_time)",
-    "CREATE INDEX IF NOT EXISTS kv20_records_station ON kv20_records (station, wall_time)",
-    "CREATE INDEX IF NOT EXISTS kv20_records_slot ON kv20_records (station, port)",
-    // Version 2. Empty where the station did not know the slot, as in the
-    // journal, and for every record uploaded before: the report then goes by
-    // the port. A column with a constant default rewrites no rows.
-    "ALTER TABLE kv20_records ADD COLUMN IF NOT EXISTS slot text NOT NULL DEFAULT ''",
-    "CREATE INDEX IF NOT EXISTS kv20_records_station_slot ON kv20_records (station, slot)",
-};
+QByteArray bytes(std::string_view text)
+{
+    return QByteArray(text.data(), int(text.size()));
+}
+
+// The statements that make the tables, from the journal's table of columns:
+// every column a record has, then what the database adds. `time` is kept as
+// the journal wrote it (local time and offset); wall_time is that local date
+// and time, which the report's --from and --to compare against, and utc_time
+// the instant. A column of a later version is added to an older table too;
+// its constant default rewrites no rows.
+std::vector<QByteArray> statements()
+{
+    QByteArray table = "CREATE TABLE IF NOT EXISTS kv20_records (";
+    std::vector<QByteArray> later;
+    for (const journal_format::ColumnSpec &c : journal_format::columns) {
+        table += bytes(c.name) + ' ' + bytes(c.sql_type) + ", ";
+        if (c.since_schema > 1)
+            later.push_back("ALTER TABLE kv20_records ADD COLUMN IF NOT EXISTS " + bytes(c.name) + ' ' + bytes(c.sql_type));
+    }
+    table += "wall_time timestamp NOT NULL, utc_time timestamptz NOT NULL, uploaded_at timestamptz NOT NULL DEFAULT now())";
+    std::vector<QByteArray> all {
+        "CREATE TABLE IF NOT EXISTS kv20_schema (version integer NOT NULL)",
+        "ALTER TABLE kv20_schema ADD COLUMN IF NOT EXISTS database_id uuid",
+        table,
+        "CREATE INDEX IF NOT EXISTS kv20_records_wall_time ON kv20_records (wall_time)",
+        "CREATE INDEX IF NOT EXISTS kv20_records_utc_time ON kv20_records (utc_time)",
+        "CREATE INDEX IF NOT EXISTS kv20_records_station ON kv20_records (station, wall_time)",
+        "CREATE INDEX IF NOT EXISTS kv20_records_slot ON kv20_records (station, port)",
+    };
+    all.insert(all.end(), later.begin(), later.end());
+    all.push_back("CREATE INDEX IF NOT EXISTS kv20_records_station_slot ON kv20_records (station, slot)");
+    return all;
+}
 
 } // namespace
 
@@ -51,12 +55,12 @@ bool init(PgLink *link, QString *error)
     PgLink::Result r = link->exec("BEGIN");
     if (r.ok)
         r = link->exec("SELECT pg_advisory_xact_lock(2020)");
-    for (const char *sql : statements) {
+    for (const QByteArray &sql : statements()) {
         if (r.ok)
-            r = link->exec(sql);
+            r = link->exec(sql.constData());
     }
     if (r.ok)
-        r = link->exec("SELECT coalesce(max(version), 0) FROM kv20_schema");
+        r = link->exec("SELECT coalesce(max(version), 0), max(database_id::text) FROM kv20_schema");
     if (r.ok && r.rows.at(0).at(0).toInt() > version) {
         link->exec("ROLLBACK");
         *error = QStringLiteral("the database's schema is version %1, newer than this program's %2")
@@ -64,25 +68,35 @@ bool init(PgLink *link, QString *error)
                      .arg(version);
         return false;
     }
-    if (r.ok && r.rows.at(0).at(0).toInt() < version)
+    // The identity is kept once given: positions of every station are bound
+    // to it.
+    QByteArray identity = r.ok ? r.rows.at(0).at(1) : QByteArray();
+    if (identity.isEmpty())
+        identity = QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
+    if (r.ok)
         r = link->exec("DELETE FROM kv20_schema");
     if (r.ok)
-        r = link->exec("INSERT INTO kv20_schema (version) SELECT $1 WHERE NOT EXISTS (SELECT 1 FROM kv20_schema)",
-                       {QByteArray::number(version)});
+        r = link->exec("INSERT INTO kv20_schema (version, database_id) VALUES ($1, $2)",
+                       {QByteArray::number(version), identity});
     if (r.ok)
         r = link->exec("COMMIT");
     if (!r.ok) {
         *error = r.error;
-        link->exec("ROLLBACK");
+        if (link->connected())
+            link->exec("ROLLBACK");
     }
     return r.ok;
 }
 
-bool check(PgLink *link, QString *error)
+bool check(PgLink *link, QByteArray *identity, QString *error)
 {
-    const PgLink::Result r = link->exec("SELECT coalesce(max(version), 0) FROM kv20_schema");
+    PgLink::Result r = link->exec("SELECT coalesce(max(version), 0), max(database_id::text) FROM kv20_schema");
     if (!r.ok && r.sql_state == "42P01") {
         *error = QStringLiteral("the database has no kv20 tables (kv20-cli db init --db URL creates them)");
+        return false;
+    }
+    if (!r.ok && r.sql_state == "42703") {
+        *error = QStringLiteral("the database has no identity yet (kv20-cli db init --db URL gives it one)");
         return false;
     }
     if (!r.ok) {
@@ -93,6 +107,11 @@ bool check(PgLink *link, QString *error)
         *error = QStringLiteral("the database's schema is version %1, this program's is %2 (kv20-cli db init --db URL)")
                      .arg(QString::fromLatin1(r.rows.at(0).at(0)))
                      .arg(version);
+        return false;
+    }
+    *identity = r.rows.at(0).at(1);
+    if (identity->isEmpty()) {
+        *error = QStringLiteral("the database has no identity yet (kv20-cli db init --db URL gives it one)");
         return false;
     }
     return true;

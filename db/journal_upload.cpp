@@ -7,50 +7,64 @@
 
 namespace {
 
-using journal_format::Column;
+namespace format = journal_format;
 
-const char insert_sql[] =
-    "INSERT INTO kv20_records (record_id, station, time, wall_time, utc_time, tool, port, operation, device_number,"
-    " imei_or_mac, iccid_or_audio_version, device_version, image, image_bytes, image_sha256, result, detail,"
-    " duration_ms, slot)"
-    " SELECT id, station, t, left(t, 23)::timestamp, t::timestamptz, tool, port, op, dn, im, ic, dv, img,"
-    " nullif(ib, '')::bigint, sha, res, det, dur::bigint, slot"
-    " FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::text[], $6::text[], $7::text[], $8::text[],"
-    " $9::text[], $10::text[], $11::text[], $12::text[], $13::text[], $14::text[], $15::text[], $16::text[],"
-    " $17::text[])"
-    " AS u(id, station, t, tool, port, op, dn, im, ic, dv, img, ib, sha, res, det, dur, slot)"
-    " ON CONFLICT (record_id) DO NOTHING";
+QByteArray bytes(std::string_view text)
+{
+    return QByteArray(text.data(), int(text.size()));
+}
 
-// The statement's parameters in the order of its arrays.
-const Column array_columns[] = {
-    journal_format::record_id, journal_format::station, journal_format::time, journal_format::tool,
-    journal_format::port, journal_format::operation, journal_format::device_number, journal_format::imei_or_mac,
-    journal_format::iccid_or_audio_version, journal_format::device_version, journal_format::image,
-    journal_format::image_bytes, journal_format::image_sha256, journal_format::result, journal_format::detail,
-    journal_format::duration_ms, journal_format::slot,
-};
+// One statement for a batch, however many records it holds: an array
+// parameter per column (text, cast to the column's type, an empty value of a
+// type other than text as NULL), then the wall and UTC times.
+QByteArray insert_sql()
+{
+    QByteArray names, values, parameters, aliases;
+    for (int c = 0; c < format::column_count + 2; ++c) {
+        const bool column = c < format::column_count;
+        const QByteArray alias = 'c' + QByteArray::number(c);
+        const QByteArray type = column                      ? bytes(format::columns[c].sql_type).split(' ').first()
+                                : c == format::column_count ? QByteArray("timestamp")
+                                                            : QByteArray("timestamptz");
+        const QByteArray name = column                      ? bytes(format::columns[c].name)
+                                : c == format::column_count ? QByteArray("wall_time")
+                                                            : QByteArray("utc_time");
+        names += (c ? ", " : "") + name;
+        values += (c ? ", " : "") + (type == "text" ? alias : "nullif(" + alias + ", '')::" + type);
+        parameters += (c ? ", $" : "$") + QByteArray::number(c + 1) + "::text[]";
+        aliases += (c ? ", " : "") + alias;
+    }
+    return "INSERT INTO kv20_records (" + names + ") SELECT " + values + " FROM unnest(" + parameters + ") AS u("
+           + aliases + ") ON CONFLICT (record_id) DO NOTHING";
+}
 
-// One array literal per column: a batch is one statement with seventeen
-// parameters, however many records it holds.
+QByteArray array_literal(const std::vector<JournalRecords::Record> &records,
+                         const std::function<const QByteArray &(const JournalRecords::Record &)> &value)
+{
+    QByteArray array = "{";
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (i > 0)
+            array += ',';
+        array += '"';
+        for (const char c : value(records[i])) {
+            if (c == '"' || c == '\\')
+                array += '\\';
+            array += c;
+        }
+        array += '"';
+    }
+    return array + '}';
+}
+
 std::vector<QByteArray> batch_parameters(const std::vector<JournalRecords::Record> &records)
 {
     std::vector<QByteArray> arrays;
-    for (const Column column : array_columns) {
-        QByteArray array = "{";
-        for (size_t i = 0; i < records.size(); ++i) {
-            if (i > 0)
-                array += ',';
-            const QByteArray &value = records[i].values[size_t(column)];
-            array += '"';
-            for (const char c : value) {
-                if (c == '"' || c == '\\')
-                    array += '\\';
-                array += c;
-            }
-            array += '"';
-        }
-        arrays.push_back(array + '}');
-    }
+    for (int c = 0; c < format::column_count; ++c)
+        arrays.push_back(array_literal(records, [c](const JournalRecords::Record &r) -> const QByteArray & {
+            return r.values[size_t(c)];
+        }));
+    arrays.push_back(array_literal(records, [](const JournalRecords::Record &r) -> const QByteArray & { return r.wall_time; }));
+    arrays.push_back(array_literal(records, [](const JournalRecords::Record &r) -> const QByteArray & { return r.utc_time; }));
     return arrays;
 }
 
@@ -58,6 +72,11 @@ void crash_point(const char *name)
 {
     if (journal_upload_checkpoint)
         journal_upload_checkpoint(name);
+}
+
+QString named(const QString &journal, const JournalRecords::Unreadable &row)
+{
+    return QStringLiteral("%1: line %2: %3").arg(journal).arg(row.line).arg(row.reason);
 }
 
 } // namespace
@@ -69,26 +88,47 @@ bool JournalUpload::run(const QString &journal, UploadCounts *counts, QString *e
     JournalRecords reader;
     if (!reader.open(journal, error))
         return false;
-    qint64 offset = UploadPosition::load(journal, database);
-    std::vector<JournalRecords::Record> records;
-    std::vector<JournalRecords::Unreadable> bad;
+    UploadPosition position;
+    bool trusted = UploadPosition::load(journal, &position) && position.database == database && position.fits(reader);
+    if (trusted && !position.last_record.isEmpty()) {
+        const PgLink::Result there =
+            link->exec("SELECT 1 FROM kv20_records WHERE record_id = $1", {position.last_record});
+        if (!there.ok) {
+            *error = there.error;
+            return false;
+        }
+        trusted = !there.rows.empty();
+    }
+    if (!trusted) {
+        qCDebug(db_log) << journal << "read from its start";
+        position = UploadPosition();
+        position.database = database;
+        position.place = reader.start();
+    }
+    // Rows that did not read before still do not: counted again.
+    for (const JournalRecords::Unreadable &row : qAsConst(position.unreadable)) {
+        ++counts->unreadable;
+        if (unreadable)
+            unreadable(named(journal, row));
+    }
+    static const QByteArray insert = insert_sql();
+    JournalRecords::Batch batch;
     for (;;) {
         if (stop && stop())
             return true;
-        qint64 end = 0;
-        if (!reader.read(offset, batch_records, &records, &bad, &end, error))
+        if (!reader.read(position.place, batch_records, &batch, error))
             return false;
-        if (end == offset)
+        if (batch.end.offset == position.place.offset)
             return true;
-        for (const JournalRecords::Unreadable &u : bad) {
+        for (const JournalRecords::Unreadable &row : batch.unreadable) {
             if (unreadable)
-                unreadable(QStringLiteral("%1 at byte %2: %3").arg(journal).arg(u.offset).arg(u.reason));
+                unreadable(named(journal, row));
         }
-        if (!records.empty()) {
+        if (!batch.records.empty()) {
             PgLink::Result r = link->exec("BEGIN");
             PgLink::Result inserted;
             if (r.ok)
-                r = inserted = link->exec(insert_sql, batch_parameters(records));
+                r = inserted = link->exec(insert.constData(), batch_parameters(batch.records));
             crash_point("before-commit");
             if (r.ok)
                 r = link->exec("COMMIT");
@@ -99,22 +139,34 @@ bool JournalUpload::run(const QString &journal, UploadCounts *counts, QString *e
                 return false;
             }
             counts->sent += inserted.affected;
-            counts->already_there += qint64(records.size()) - inserted.affected;
-            qCDebug(db_log) << journal << "batch of" << records.size() << "committed," << inserted.affected << "new";
+            counts->already_there += qint64(batch.records.size()) - inserted.affected;
+            position.last_record = batch.records.back().values[format::record_id];
+            qCDebug(db_log) << journal << "batch of" << batch.records.size() << "committed," << inserted.affected << "new";
         }
-        counts->unreadable += qint64(bad.size());
+        counts->unreadable += qint64(batch.unreadable.size());
+        for (const JournalRecords::Unreadable &row : batch.unreadable)
+            position.unreadable.append(row);
+        position.place = batch.end;
         crash_point("before-position");
-        if (!UploadPosition::save(journal, database, end, error))
+        if (!position.save(journal, error))
             return false;
-        offset = end;
     }
 }
 
-qint64 JournalUpload::waiting(const QString &journal) const
+void JournalUpload::waiting(const QString &journal, qint64 *records, QStringList *unreadable_rows) const
 {
+    *records = 0;
+    unreadable_rows->clear();
     JournalRecords reader;
     QString error;
     if (!reader.open(journal, &error))
-        return 0;
-    return reader.count_from(UploadPosition::load(journal, database));
+        return;
+    UploadPosition position;
+    if (!UploadPosition::load(journal, &position) || !position.fits(reader)) {
+        position = UploadPosition();
+        position.place = reader.start();
+    }
+    for (const JournalRecords::Unreadable &row : qAsConst(position.unreadable))
+        *unreadable_rows << named(journal, row);
+    *records = reader.count_from(position.place, stop);
 }

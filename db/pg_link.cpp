@@ -3,13 +3,14 @@
 #include "db/db_log.h"
 
 #include <QDateTime>
-#include <QStringList>
+#include <QRegularExpression>
 
 #include <libpq-fe.h>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #else
+#include <cerrno>
 #include <poll.h>
 #endif
 
@@ -26,19 +27,20 @@ QString message_of(const char *text)
     return QString::fromUtf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1String("; "));
 }
 
-// Waits up to `ms` for the socket; true when it is ready or the wait ran out
-// (the caller polls libpq either way), false on a socket error.
-bool poll_socket(int socket, bool for_write, int ms)
+// Waits up to `ms` for the socket: 1 when it is ready (or in error, which
+// libpq then reads), 0 when the wait ran out, -1 when the wait failed.
+int poll_socket(int socket, bool for_write, int ms)
 {
 #ifdef _WIN32
     WSAPOLLFD entry {};
     entry.fd = SOCKET(socket);
     entry.events = for_write ? POLLWRNORM : POLLRDNORM;
-    return WSAPoll(&entry, 1, ms) >= 0;
+    const int n = WSAPoll(&entry, 1, ms);
+    return n > 0 ? 1 : n;
 #else
     struct pollfd entry {socket, short(for_write ? POLLOUT : POLLIN), 0};
     const int n = ::poll(&entry, 1, ms);
-    return n >= 0 || errno == EINTR;
+    return n > 0 ? 1 : n == 0 || errno == EINTR ? 0 : -1;
 #endif
 }
 
@@ -49,11 +51,54 @@ void trace_notice(void *, const char *message)
     qCDebug(db_log) << "server notice:" << message_of(message);
 }
 
+// libpq's options as it reads `url`, or null.
+PQconninfoOption *parsed(const QString &url)
+{
+    char *why = nullptr;
+    PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), &why);
+    PQfreemem(why);  // it may repeat the URL, password and all
+    return options;
+}
+
+QByteArray option(const PQconninfoOption *options, const char *key)
+{
+    for (const PQconninfoOption *o = options; o && o->keyword; ++o) {
+        if (qstrcmp(o->keyword, key) == 0)
+            return o->val ? QByteArray(o->val) : QByteArray();
+    }
+    return QByteArray();
+}
+
+// A URI's password as it was written: between "user:" and the last "@"
+// before the query. Empty for keyword strings and URIs without one.
+QString written_password(const QString &url)
+{
+    const QRegularExpressionMatch uri = QRegularExpression(QStringLiteral("^postgres(?:ql)?://([^?]*)")).match(url);
+    if (!uri.hasMatch())
+        return QString();
+    const QString authority = uri.captured(1);
+    const int at = authority.lastIndexOf(QLatin1Char('@'));
+    const int colon = authority.left(qMax(at, 0)).indexOf(QLatin1Char(':'));
+    return at < 0 || colon < 0 ? QString() : authority.mid(colon + 1, at - colon - 1);
+}
+
+// Connection defaults; anything the URL names wins over them. Keepalives
+// notice a peer gone silent within some 25 s, the user timeout (Linux) data
+// left unacknowledged for 30 s.
+const char *const default_keys[] = {"application_name", "client_encoding", "connect_timeout", "keepalives",
+                                    "keepalives_idle", "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
+const char *const default_values[] = {"kv20", "UTF8", "10", "1", "10", "5", "3", "30000"};
+static_assert(sizeof default_keys == sizeof default_values, "a value for every key");
+
 } // namespace
 
 PgLink::PgLink(GiveUp give_up)
     : give_up_(std::move(give_up))
 {
+    bool set = false;
+    const int wait = qEnvironmentVariableIntValue("KV20_DB_STATEMENT_WAIT_MS", &set);
+    if (set && wait > 0)
+        statement_wait_ms_ = wait;
 }
 
 PgLink::~PgLink()
@@ -73,65 +118,146 @@ void PgLink::disconnect()
     conn_ = nullptr;
 }
 
+int PgLink::socket() const
+{
+    return conn_ ? PQsocket(conn_) : -1;
+}
+
 bool PgLink::expired() const
 {
     return (deadline_ms_ > 0 && now_ms() >= deadline_ms_) || (give_up_ && give_up_());
 }
 
-bool PgLink::wait_socket(bool for_write, QString *error)
+// Waits until the socket is ready for what libpq waits for, the deadline
+// passes or give_up says so. libpq is never asked to go on after a wait
+// that ran out: it would take a socket still connecting for a connected one
+// and then wait in poll() without a bound.
+bool PgLink::wait_ready(bool for_write, QString *error)
 {
     for (;;) {
-        if (expired()) {
+        if (give_up_ && give_up_()) {
             *error = QStringLiteral("gave up waiting for the server");
+            return false;
+        }
+        const qint64 left = deadline_ms_ - now_ms();
+        if (left <= 0) {
+            *error = QStringLiteral("no answer from the server within %1").arg(deadline_words_);
             return false;
         }
         const int socket = PQsocket(conn_);
         if (socket < 0) {
-            *error = message_of(PQerrorMessage(conn_));
+            *error = scrubbed(message_of(PQerrorMessage(conn_)));
             return false;
         }
-        if (!poll_socket(socket, for_write, 100)) {
+        const int ready = poll_socket(socket, for_write, int(qMin<qint64>(left, 100)));
+        if (ready > 0)
+            return true;
+        if (ready < 0) {
             *error = QStringLiteral("the connection's socket failed");
             return false;
         }
-        return true;
     }
+}
+
+QString PgLink::scrubbed(QString message) const
+{
+    for (const QString &secret : secrets_)
+        message.replace(secret, QStringLiteral("***"));
+    return message;
+}
+
+QString PgLink::refusal(const QString &url)
+{
+    PQconninfoOption *options = parsed(url);
+    if (!options)
+        return QStringLiteral("a connection URL libpq cannot read (a % not followed by two hex digits, "
+                              "a quote not closed, an unknown parameter)");
+    const QString password = QString::fromUtf8(option(options, "password"));
+    PQconninfoFree(options);
+    const QString written = written_password(url);
+    if (!written.isEmpty()
+        && QString::fromUtf8(QByteArray::fromPercentEncoding(written.toUtf8())) != password)
+        return QStringLiteral("a connection URL whose password libpq would read otherwise "
+                              "(write @ as %40, / as %2F, # as %23 in it)");
+    return QString();
 }
 
 bool PgLink::connect(const QString &url, QString *error)
 {
     disconnect();
+    secrets_.clear();
+    *error = refusal(url);
+    if (!error->isEmpty())
+        return false;
+    {
+        PQconninfoOption *options = parsed(url);
+        const QString written = written_password(url);
+        for (const QString &secret : {QString::fromUtf8(option(options, "password")), written,
+                                      QString::fromUtf8(QByteArray::fromPercentEncoding(written.toUtf8()))}) {
+            if (!secret.isEmpty() && !secrets_.contains(secret))
+                secrets_ << secret;
+        }
+        PQconninfoFree(options);
+    }
     const QByteArray target = url.toUtf8();
-    // Defaults first: anything the URL names wins over them.
-    const char *keys[] = {"application_name", "client_encoding", "dbname", nullptr};
-    const char *values[] = {"kv20", "UTF8", target.constData(), nullptr};
-    conn_ = PQconnectStartParams(keys, values, 1);
+    std::vector<const char *> keys, values;
+    for (size_t i = 0; i < sizeof default_keys / sizeof default_keys[0]; ++i) {
+        // libpq's own variable for it still counts when the URL says nothing.
+        if (qstrcmp(default_keys[i], "connect_timeout") == 0 && qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT"))
+            continue;
+        keys.push_back(default_keys[i]);
+        values.push_back(default_values[i]);
+    }
+    keys.push_back("dbname");
+    values.push_back(target.constData());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    // The URL (the expanded dbname) overrides the defaults before it.
+    conn_ = PQconnectStartParams(keys.data(), values.data(), 1);
     if (!conn_ || PQstatus(conn_) == CONNECTION_BAD) {
-        *error = conn_ ? message_of(PQerrorMessage(conn_)) : QStringLiteral("out of memory");
+        *error = conn_ ? scrubbed(message_of(PQerrorMessage(conn_))) : QStringLiteral("out of memory");
         disconnect();
         return false;
     }
     PQsetNoticeProcessor(conn_, trace_notice, nullptr);
-    deadline_ms_ = now_ms() + connect_wait_ms;
+    // libpq leaves the bound to a caller that does not block: connect_timeout
+    // as libpq reads it (at least 2 s), for the whole attempt.
+    PQconninfoOption *in_use = PQconninfo(conn_);
+    int timeout_s = option(in_use, "connect_timeout").toInt();
+    PQconninfoFree(in_use);
+    timeout_s = timeout_s <= 0 ? default_connect_timeout_s : qMax(timeout_s, 2);
+    deadline_ms_ = now_ms() + timeout_s * 1000;
+    deadline_words_ = QStringLiteral("%1 s (connect_timeout)").arg(timeout_s);
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {
         if (state == PGRES_POLLING_FAILED) {
-            *error = message_of(PQerrorMessage(conn_));
+            *error = scrubbed(message_of(PQerrorMessage(conn_)));
             break;
         }
-        if (!wait_socket(state == PGRES_POLLING_WRITING, error))
+        if (!wait_ready(state == PGRES_POLLING_WRITING, error))
             break;
         state = PQconnectPoll(conn_);
     }
     deadline_ms_ = 0;
     if (state != PGRES_POLLING_OK || PQsetnonblocking(conn_, 1) != 0) {
         if (error->isEmpty())
-            *error = message_of(PQerrorMessage(conn_));
+            *error = scrubbed(message_of(PQerrorMessage(conn_)));
         disconnect();
         return false;
     }
     qCDebug(db_log) << "connected to" << describe(url);
     return true;
+}
+
+PgLink::Result PgLink::failed(Result result)
+{
+    if (result.error.isEmpty())
+        result.error = conn_ ? scrubbed(message_of(PQerrorMessage(conn_))) : QStringLiteral("not connected");
+    // Whatever the server still does with the statement, it does without
+    // us: a transaction left open ends with the connection, uncommitted.
+    disconnect();
+    deadline_ms_ = 0;
+    return result;
 }
 
 PgLink::Result PgLink::exec(const char *sql, const std::vector<QByteArray> &params)
@@ -141,37 +267,23 @@ PgLink::Result PgLink::exec(const char *sql, const std::vector<QByteArray> &para
         result.error = QStringLiteral("not connected");
         return result;
     }
+    deadline_ms_ = now_ms() + statement_wait_ms_;
+    deadline_words_ = QStringLiteral("%1 ms (a statement)").arg(statement_wait_ms_);
     std::vector<const char *> values;
     for (const QByteArray &p : params)
         values.push_back(p.isNull() ? nullptr : p.constData());
-    if (!PQsendQueryParams(conn_, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0)) {
-        result.error = message_of(PQerrorMessage(conn_));
-        return result;
-    }
+    if (!PQsendQueryParams(conn_, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0))
+        return failed(result);
     // A large batch may not fit the socket's buffer at once.
-    for (;;) {
-        const int flushed = PQflush(conn_);
-        if (flushed == 0)
-            break;
-        if (flushed < 0 || !wait_socket(true, &result.error)) {
-            if (result.error.isEmpty())
-                result.error = message_of(PQerrorMessage(conn_));
-            disconnect();
-            return result;
-        }
+    for (int flushed; (flushed = PQflush(conn_)) != 0;) {
+        if (flushed < 0 || !wait_ready(true, &result.error))
+            return failed(result);
     }
     bool first = true;
     for (;;) {
         while (PQisBusy(conn_)) {
-            if (!wait_socket(false, &result.error) || !PQconsumeInput(conn_)) {
-                if (result.error.isEmpty())
-                    result.error = message_of(PQerrorMessage(conn_));
-                // Whatever the server still does with the statement, it does
-                // without us: a transaction left open ends with the
-                // connection, uncommitted.
-                disconnect();
-                return result;
-            }
+            if (!wait_ready(false, &result.error) || !PQconsumeInput(conn_))
+                return failed(result);
         }
         PGresult *r = PQgetResult(conn_);
         if (!r)
@@ -181,7 +293,7 @@ PgLink::Result PgLink::exec(const char *sql, const std::vector<QByteArray> &para
             const ExecStatusType status = PQresultStatus(r);
             result.ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
             if (!result.ok) {
-                result.error = message_of(PQresultErrorMessage(r));
+                result.error = scrubbed(message_of(PQresultErrorMessage(r)));
                 const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
                 result.sql_state = state ? QByteArray(state) : QByteArray();
             }
@@ -197,8 +309,9 @@ PgLink::Result PgLink::exec(const char *sql, const std::vector<QByteArray> &para
         }
         PQclear(r);
     }
+    deadline_ms_ = 0;
     if (!result.ok && result.error.isEmpty())
-        result.error = message_of(PQerrorMessage(conn_));
+        result.error = scrubbed(message_of(PQerrorMessage(conn_)));
     if (PQstatus(conn_) != CONNECTION_OK)
         disconnect();
     return result;
@@ -211,24 +324,25 @@ PgLink::Result PgLink::copy_out(const char *sql, const std::function<void(const 
         result.error = QStringLiteral("not connected");
         return result;
     }
-    const auto fail = [&] {
-        if (result.error.isEmpty())
-            result.error = message_of(PQerrorMessage(conn_));
-        disconnect();
-        return result;
+    const auto heard = [this] {
+        deadline_ms_ = now_ms() + statement_wait_ms_;
     };
+    heard();
+    deadline_words_ = QStringLiteral("%1 ms (a copy)").arg(statement_wait_ms_);
     if (!PQsendQuery(conn_, sql))
-        return fail();
-    while (PQflush(conn_) != 0)
-        if (!wait_socket(true, &result.error))
-            return fail();
+        return failed(result);
+    for (int flushed; (flushed = PQflush(conn_)) != 0;) {
+        if (flushed < 0 || !wait_ready(true, &result.error))
+            return failed(result);
+    }
     // The first result says whether the copy began; then the rows, each a
     // buffer of libpq's; then the statement's own end.
     bool copying = false;
     for (;;) {
-        while (PQisBusy(conn_))
-            if (!wait_socket(false, &result.error) || !PQconsumeInput(conn_))
-                return fail();
+        while (PQisBusy(conn_)) {
+            if (!wait_ready(false, &result.error) || !PQconsumeInput(conn_))
+                return failed(result);
+        }
         PGresult *r = PQgetResult(conn_);
         if (!r)
             break;
@@ -236,7 +350,7 @@ PgLink::Result PgLink::copy_out(const char *sql, const std::function<void(const 
         if (status == PGRES_COPY_OUT) {
             copying = true;
         } else if (status != PGRES_COMMAND_OK) {
-            result.error = message_of(PQresultErrorMessage(r));
+            result.error = scrubbed(message_of(PQresultErrorMessage(r)));
             const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
             result.sql_state = state ? QByteArray(state) : QByteArray();
             copying = false;
@@ -248,17 +362,19 @@ PgLink::Result PgLink::copy_out(const char *sql, const std::function<void(const 
             if (length > 0) {
                 line(buffer, length);
                 PQfreemem(buffer);
+                heard();
             } else if (length == 0) {
-                if (!wait_socket(false, &result.error) || !PQconsumeInput(conn_))
-                    return fail();
+                if (!wait_ready(false, &result.error) || !PQconsumeInput(conn_))
+                    return failed(result);
             } else {
                 break;  // -1: the copy is done; -2: PQgetResult says why
             }
         }
     }
+    deadline_ms_ = 0;
     result.ok = copying && result.error.isEmpty();
     if (!result.ok && result.error.isEmpty())
-        result.error = message_of(PQerrorMessage(conn_));
+        result.error = scrubbed(message_of(PQerrorMessage(conn_)));
     if (PQstatus(conn_) != CONNECTION_OK)
         disconnect();
     return result;
@@ -278,28 +394,16 @@ QByteArray PgLink::literal(const QByteArray &value) const
 
 QString PgLink::describe(const QString &url)
 {
-    char *why = nullptr;
-    PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), &why);
-    if (!options) {
-        PQfreemem(why);
-        return QStringLiteral("(a connection URL libpq cannot read)");
-    }
+    const QString refused = refusal(url);
+    if (!refused.isEmpty())
+        return QStringLiteral("(%1)").arg(refused.section(QStringLiteral(" ("), 0, 0));
+    PQconninfoOption *options = parsed(url);
     QStringList parts;
-    for (PQconninfoOption *o = options; o->keyword; ++o) {
-        const QByteArray key(o->keyword);
-        if (o->val && *o->val && (key == "host" || key == "hostaddr" || key == "port" || key == "dbname" || key == "user"))
-            parts << QString::fromUtf8(key) + QLatin1Char('=') + QString::fromUtf8(o->val);
+    for (const char *key : {"service", "host", "hostaddr", "port", "dbname", "user"}) {
+        const QByteArray value = option(options, key);
+        if (!value.isEmpty())
+            parts << QString::fromUtf8(key) + QLatin1Char('=') + QString::fromUtf8(value);
     }
     PQconninfoFree(options);
     return parts.isEmpty() ? QStringLiteral("(libpq's defaults)") : parts.join(QLatin1Char(' '));
-}
-
-bool PgLink::readable(const QString &url)
-{
-    char *why = nullptr;
-    PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), &why);
-    PQfreemem(why);
-    const bool read = options != nullptr;
-    PQconninfoFree(options);
-    return read;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -10,17 +11,26 @@
 struct pg_conn;
 struct pg_result;
 
-// One connection to PostgreSQL through libpq, driven without blocking: every
-// wait on the server (connecting, a statement) polls the socket in short
-// slices and gives up when `give_up` says so, so that a server that went
-// silent never holds the caller past its own deadline. Not thread-safe: one
-// thread uses it.
+// One connection to PostgreSQL through libpq, driven without blocking and
+// bounded whatever the network does: libpq is asked to go on only when its
+// socket is ready for what it waits for, and every wait ends by a deadline.
+// A connect ends within connect_timeout (the URL's, else
+// default_connect_timeout_s), also against a host that drops every packet; a
+// statement ends within statement_wait_ms, then the connection is dropped
+// (the server ends the transaction with it); TCP keepalives and a TCP user
+// timeout notice a peer that vanished in between (defaults the URL may
+// override). `give_up` ends any wait early. Not thread-safe: one thread
+// uses it.
+//
+// \note The name lookup of a host name is libpq's one wait that cannot be cut
+// short: it happens inside PQconnectStartParams.
 class PgLink
 {
 public:
     // Polled at least every 100 ms while waiting on the server.
     using GiveUp = std::function<bool()>;
-    static constexpr int connect_wait_ms = 10000;
+    static constexpr int default_connect_timeout_s = 10;
+    static constexpr int default_statement_wait_ms = 60000;
 
     explicit PgLink(GiveUp give_up = {});
     ~PgLink();
@@ -33,6 +43,11 @@ public:
     bool connect(const QString &url, QString *error);
     bool connected() const;
     void disconnect();
+    // How long a statement may take; KV20_DB_STATEMENT_WAIT_MS sets it for
+    // tests, else default_statement_wait_ms.
+    int statement_wait_ms() const { return statement_wait_ms_; }
+    // The connection's socket (tests read its options); -1 when none.
+    int socket() const;
 
     struct Result
     {
@@ -49,7 +64,8 @@ public:
     // A `COPY (...) TO STDOUT` in text format: each row's line, its line end
     // included, handed to `line` as it arrives, so that a large result is
     // neither gathered nor sent by a round trip per batch. COPY takes no
-    // parameters: values go in as literal().
+    // parameters: values go in as literal(). Its deadline is a silence of
+    // statement_wait_ms, however long the rows take to come.
     Result copy_out(const char *sql, const std::function<void(const char *, int)> &line);
     // `value` as an SQL literal, quoted and escaped for this connection;
     // NULL for a null QByteArray; a null QByteArray when it cannot be
@@ -59,14 +75,22 @@ public:
     // Where `url` leads, for messages: host, port, database and user as
     // libpq resolves them, never the password.
     static QString describe(const QString &url);
-    // Whether libpq reads `url` as a connection URI or keyword string.
-    static bool readable(const QString &url);
+    // Why `url` is not used, in words that never repeat it (it may hold a
+    // password): libpq cannot read it, or it would read a password in it as
+    // something else (an @ or / not percent-encoded); empty when it is fine.
+    static QString refusal(const QString &url);
+    static bool readable(const QString &url) { return refusal(url).isEmpty(); }
 
 private:
-    bool wait_socket(bool for_write, QString *error);
+    bool wait_ready(bool for_write, QString *error);
     bool expired() const;
+    QString scrubbed(QString message) const;
+    Result failed(Result result);
 
     GiveUp give_up_;
     pg_conn *conn_ = nullptr;
-    qint64 deadline_ms_ = 0;  // 0: none beyond give_up_
+    qint64 deadline_ms_ = 0;
+    QString deadline_words_;  // what ran out, for the message
+    int statement_wait_ms_ = default_statement_wait_ms;
+    QStringList secrets_;  // of the URL connected to: never in a message
 };

@@ -1,19 +1,13 @@
 #include "db/upload_position.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QSaveFile>
 
 namespace {
 
-QByteArray head_hash(const QString &journal, qint64 offset)
-{
-    QFile file(journal);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray head = file.read(qMin(offset, UploadPosition::head_bytes));
-    return QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex();
-}
+// The file's first line: a position of this kind, not of the programs
+// before it (which trusted the URL as written and the journal's first bytes).
+const QByteArray format_line = "kv20 upload position 2";
 
 } // namespace
 
@@ -22,28 +16,71 @@ QString UploadPosition::file_for(const QString &journal)
     return journal + QStringLiteral(".uploaded");
 }
 
-qint64 UploadPosition::load(const QString &journal, const QByteArray &database)
+bool UploadPosition::load(const QString &journal, UploadPosition *position)
 {
     QFile file(file_for(journal));
     if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    // Three lines: database, offset, hash of the head.
+        return false;
     const QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.size() < 3 || lines[0] != database)
-        return 0;
-    bool number = false;
-    const qint64 offset = lines[1].toLongLong(&number);
-    if (!number || offset < 0 || QFile(journal).size() < offset || head_hash(journal, offset) != lines[2])
-        return 0;
-    return offset;
+    if (lines.value(0) != format_line)
+        return false;
+    *position = UploadPosition();
+    bool read = true;
+    const auto number = [&read](const QByteArray &text) {
+        bool ok = false;
+        const qint64 n = text.toLongLong(&ok);
+        read = read && ok && n >= 0;
+        return n;
+    };
+    int fields_read = 0;
+    for (const QByteArray &line : lines.mid(1)) {
+        const QList<QByteArray> f = line.split(' ');
+        const QByteArray &key = f.value(0);
+        if (key == "database" && f.size() == 2) {
+            position->database = f[1];
+        } else if (key == "place" && f.size() == 5) {
+            position->place = {number(f[1]), number(f[2]), number(f[3]), f[4] == "-" ? QByteArray() : f[4]};
+            ++fields_read;
+        } else if (key == "last_record" && f.size() == 2) {
+            position->last_record = f[1] == "-" ? QByteArray() : f[1];
+            ++fields_read;
+        } else if (key == "unreadable" && f.size() >= 6) {
+            position->unreadable.append(
+                {number(f[1]), number(f[2]), number(f[3]), f[4], QString::fromUtf8(f.mid(5).join(' '))});
+        } else if (!line.isEmpty()) {
+            read = false;
+        }
+    }
+    return read && fields_read == 2 && !position->database.isEmpty();
 }
 
-bool UploadPosition::save(const QString &journal, const QByteArray &database, qint64 offset, QString *error)
+bool UploadPosition::save(const QString &journal, QString *error) const
 {
+    QByteArray text = format_line + '\n';
+    text += "database " + database + '\n';
+    text += "place " + QByteArray::number(place.offset) + ' ' + QByteArray::number(place.line) + ' '
+            + QByteArray::number(place.last_start) + ' ' + (place.last_sha256.isEmpty() ? "-" : place.last_sha256) + '\n';
+    text += "last_record " + (last_record.isEmpty() ? QByteArray("-") : last_record) + '\n';
+    for (const JournalRecords::Unreadable &u : unreadable)
+        text += "unreadable " + QByteArray::number(u.start) + ' ' + QByteArray::number(u.end) + ' '
+                + QByteArray::number(u.line) + ' ' + u.sha256 + ' ' + u.reason.toUtf8() + '\n';
     QSaveFile file(file_for(journal));
-    const QByteArray text = database + '\n' + QByteArray::number(offset) + '\n' + head_hash(journal, offset) + '\n';
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
     *error = QStringLiteral("%1: cannot be written: %2").arg(file.fileName(), file.errorString());
     return false;
+}
+
+bool UploadPosition::fits(const JournalRecords &records) const
+{
+    const JournalRecords::Place start = records.start();
+    if (place.offset < start.offset)
+        return false;
+    if (place.offset > start.offset && !records.holds(place.last_start, place.offset, place.last_sha256))
+        return false;
+    for (const JournalRecords::Unreadable &u : unreadable) {
+        if (u.end > place.offset || !records.holds(u.start, u.end, u.sha256))
+            return false;
+    }
+    return true;
 }

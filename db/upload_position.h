@@ -1,27 +1,38 @@
 #pragma once
 
+#include "db/journal_records.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // How far a journal's records are in one database: a file beside the
 // journal, <journal>.uploaded, replaced whole (written aside, flushed,
 // renamed) and only after the database committed the records before that
-// offset. A position lost or stale costs a resend, which the database
+// place. A position lost or doubted costs a resend, which the database
 // ignores record by record; a position ahead of the database would lose
 // records, which is why nothing writes it before the commit.
+//
+// A position proves itself before it is trusted: it is bound to the
+// database's identity (db init gives it), not to how the URL is written; the
+// database must still hold the record it names as the last one sent (an
+// emptied or restored database does not); and the journal's bytes must still
+// be the ones it was read from (the line just before the place, and each
+// unreadable row it counts, by their SHA-256: a line deleted or mended in an
+// editor shows). Any doubt means reading the journal again from its start.
 struct UploadPosition
 {
-    QByteArray database;  // whom the offset is for: PgLink::describe() of the URL
-    qint64 offset = 0;
-    // The journal's first bytes up to the offset (at most head_bytes): a
-    // journal replaced by another under the same name (set aside, deleted,
-    // copied over) starts again from its beginning.
-    QByteArray head_sha256;
-    static constexpr qint64 head_bytes = 4096;
+    QByteArray database;  // the database's identity
+    JournalRecords::Place place;
+    QByteArray last_record;  // the id of the last record sent; empty: none yet
+    // The rows before the place that do not read: counted by every upload
+    // until a person mends them or sets them aside.
+    QList<JournalRecords::Unreadable> unreadable;
 
     static QString file_for(const QString &journal);
-    // The saved position for `database`, or the start when there is none
-    // that fits the journal as it now stands.
-    static qint64 load(const QString &journal, const QByteArray &database);
-    static bool save(const QString &journal, const QByteArray &database, qint64 offset, QString *error);
+    // The saved position; false when there is none that this program reads.
+    static bool load(const QString &journal, UploadPosition *position);
+    bool save(const QString &journal, QString *error) const;
+    // Whether the journal's bytes are still those it names.
+    bool fits(const JournalRecords &records) const;
 };

@@ -89,33 +89,49 @@ Journal::Journal(QString path)
 QByteArray Journal::header_row()
 {
     QList<QByteArray> fields;
-    for (const std::string_view column : journal_format::column_names)
-        fields << latin1(column);
+    for (const journal_format::ColumnSpec &column : journal_format::columns)
+        fields << latin1(column.name);
     return join_row(fields);
 }
 
+namespace {
+
+// A column's field of the record as the journal stores it.
+QByteArray field_of(const OperationRecord &r, journal_format::Column column)
+{
+    namespace f = journal_format;
+    const bool image_read = r.image_bytes >= 0;
+    switch (column) {
+    case f::time: return csv_field(local_time(r.started));
+    case f::tool: return csv_field(r.tool);
+    case f::port: return csv_field(r.port);
+    case f::operation: return csv_field(r.operation);
+    case f::device_number: return csv_field(r.device_number);
+    case f::imei_or_mac: return csv_field(r.imei_or_mac);
+    case f::iccid_or_audio_version: return csv_field(r.iccid_or_audio_version);
+    case f::device_version: return csv_field(r.device_version);
+    case f::image: return csv_field(r.image);
+    case f::image_bytes: return image_read ? QByteArray::number(r.image_bytes) : QByteArray();
+    case f::image_sha256: return image_read ? r.image_sha256 : QByteArray();
+    case f::result: return latin1(r.ok ? f::result_ok : f::result_failed);
+    case f::detail: return csv_field(r.ok ? QString() : r.detail);
+    case f::duration_ms: return QByteArray::number(r.duration_ms);
+    case f::record_id: return csv_field(r.record_id);
+    case f::station: return csv_field(r.station);
+    case f::slot: return csv_field(r.slot);
+    case f::column_count: break;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
 QByteArray Journal::record_row(const OperationRecord &r)
 {
-    const bool image_read = r.image_bytes >= 0;
-    return join_row({
-        csv_field(local_time(r.started)),
-        csv_field(r.tool),
-        csv_field(r.port),
-        csv_field(r.operation),
-        csv_field(r.device_number),
-        csv_field(r.imei_or_mac),
-        csv_field(r.iccid_or_audio_version),
-        csv_field(r.device_version),
-        csv_field(r.image),
-        image_read ? QByteArray::number(r.image_bytes) : QByteArray(),
-        image_read ? r.image_sha256 : QByteArray(),
-        latin1(r.ok ? journal_format::result_ok : journal_format::result_failed),
-        csv_field(r.ok ? QString() : r.detail),
-        QByteArray::number(r.duration_ms),
-        csv_field(r.record_id),
-        csv_field(r.station),
-        csv_field(r.slot),
-    });
+    QList<QByteArray> fields;
+    for (int c = 0; c < journal_format::column_count; ++c)
+        fields << field_of(r, journal_format::Column(c));
+    return join_row(fields);
 }
 
 namespace {

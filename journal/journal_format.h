@@ -14,7 +14,12 @@
 // line, could then take text of the module's for a record's start. With one
 // record per line, the last line is the last record, whatever the values
 // hold. Journals written before this rule may still hold quoted line breaks;
-// RFC 4180 readers, the report's among them, read both.
+// they are also the journals without a record_id column (the rule came
+// first, and a journal without the newest columns is set aside before the
+// next record). So a journal whose header names record_id holds one record
+// a line, and its readers take each line as a row of its own: a stray quote
+// costs that one row, never the rows after it. Older journals are read as
+// RFC 4180 says, a line break inside quotes belonging to the value.
 //
 // Stored value = the value as it is, unless it
 //   - holds a CR or LF: "'\" followed by the value with "\" as "\\", CR as
@@ -53,11 +58,62 @@ enum Column {
     // beginning of this one's.
     record_id, station, slot, column_count
 };
-inline constexpr std::string_view column_names[column_count] = {
-    "time", "tool", "port", "operation", "device_number", "imei_or_mac", "iccid_or_audio_version",
-    "device_version", "image", "image_bytes", "image_sha256", "result", "detail", "duration_ms",
-    "record_id", "station", "slot",
+
+// One line a column, in the journal's order (the order of Column): its name
+// in the header, whether every journal has it (journals from before a column
+// lack it), the database schema version that brought it to kv20_records and
+// its type there. The writer's row, the readers, the database's tables, its
+// insert and the report's copy are all made from this table, so that a new
+// column is one line here (and the record's field the writer takes it from).
+struct ColumnSpec
+{
+    std::string_view name;
+    bool in_every_journal;
+    int since_schema;
+    // "text", "bigint" or "uuid" first: how the value goes into the database
+    // (an empty value of a type other than text is NULL); then its
+    // constraints.
+    std::string_view sql_type;
 };
+inline constexpr ColumnSpec columns[] = {
+    {"time", true, 1, "text NOT NULL"},
+    {"tool", true, 1, "text NOT NULL"},
+    {"port", true, 1, "text NOT NULL"},
+    {"operation", true, 1, "text NOT NULL"},
+    {"device_number", true, 1, "text NOT NULL"},
+    {"imei_or_mac", true, 1, "text NOT NULL"},
+    {"iccid_or_audio_version", true, 1, "text NOT NULL"},
+    {"device_version", true, 1, "text NOT NULL"},
+    {"image", true, 1, "text NOT NULL"},
+    {"image_bytes", true, 1, "bigint"},
+    {"image_sha256", true, 1, "text NOT NULL"},
+    {"result", true, 1, "text NOT NULL CHECK (result IN ('ok', 'failed'))"},
+    {"detail", true, 1, "text NOT NULL"},
+    {"duration_ms", true, 1, "bigint NOT NULL"},
+    {"record_id", false, 1, "uuid PRIMARY KEY"},
+    {"station", false, 1, "text NOT NULL"},
+    // Empty where the station did not know the slot, and for records
+    // uploaded before the column: the report then goes by the port.
+    {"slot", false, 2, "text NOT NULL DEFAULT ''"},
+};
+static_assert(sizeof columns / sizeof columns[0] == column_count, "a line for every column");
+
+// A record's id: a UUID in its canonical form, 8-4-4-4-12 hexadecimal
+// digits. Anything else (braces, trailing text) names no record, and the
+// database would refuse the batch that holds it.
+inline bool canonical_uuid(std::string_view text)
+{
+    if (text.size() != 36)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (dash ? c != '-' : !hex)
+            return false;
+    }
+    return true;
+}
 
 // Local time with its offset, never "Z": 2026-12-06T14:21:54.636+08:00.
 inline constexpr std::string_view time_format = "yyyy-MM-ddTHH:mm:ss.zzz";  // a QDateTime format, then +HH:MM

@@ -1,40 +1,25 @@
 #include "journal/journal_row.h"
 
-#include "journal/journal_format.h"
+#include <QStringList>
 
 namespace {
 
 namespace format = journal_format;
-
-// The columns the report reads, in the order of JournalColumns::Column.
-const std::string_view names[] = {
-    format::column_names[format::time],         format::column_names[format::port],
-    format::column_names[format::operation],    format::column_names[format::device_number],
-    format::column_names[format::imei_or_mac],  format::column_names[format::image],
-    format::column_names[format::image_bytes],  format::column_names[format::image_sha256],
-    format::column_names[format::result],       format::column_names[format::detail],
-    format::column_names[format::duration_ms]};
 
 } // namespace
 
 bool JournalColumns::read_header(const JournalScanner::Row &header, QString *missing)
 {
     QStringList absent;
-    for (int c = 0; c < count; ++c) {
+    for (int c = 0; c < format::column_count; ++c) {
         index_[c] = -1;
         for (size_t i = 0; i < header.fields.size(); ++i)
-            if (header.fields[i] == names[c])
+            if (header.fields[i] == format::columns[c].name)
                 index_[c] = int(i);
-        if (index_[c] < 0)
-            absent << QString::fromLatin1(names[c].data(), int(names[c].size()));
+        if (index_[c] < 0 && format::columns[c].in_every_journal)
+            absent << QString::fromLatin1(format::columns[c].name.data(), int(format::columns[c].name.size()));
     }
-    station_index_ = slot_index_ = -1;
-    for (size_t i = 0; i < header.fields.size(); ++i) {
-        if (header.fields[i] == format::column_names[format::station])
-            station_index_ = int(i);
-        if (header.fields[i] == format::column_names[format::slot])
-            slot_index_ = int(i);
-    }
+    values_ = stored;
     width_ = header.fields.size();
     header_copy_.clear();
     for (const std::string_view field : header.fields)
@@ -43,9 +28,20 @@ bool JournalColumns::read_header(const JournalScanner::Row &header, QString *mis
     return absent.isEmpty() && !header.torn;
 }
 
+void JournalColumns::read_in_order(const format::Column *order, size_t count)
+{
+    for (int &index : index_)
+        index = -1;
+    for (size_t i = 0; i < count; ++i)
+        index_[order[i]] = int(i);
+    values_ = original;
+    width_ = count;
+    header_copy_.clear();
+}
+
 bool JournalColumns::is_header(const JournalScanner::Row &row) const
 {
-    if (row.fields.size() != width_)
+    if (row.fields.size() != width_ || header_copy_.empty())
         return false;
     size_t at = 0;
     for (const std::string_view field : row.fields) {
@@ -54,6 +50,14 @@ bool JournalColumns::is_header(const JournalScanner::Row &row) const
         at += field.size() + 1;
     }
     return true;
+}
+
+std::string_view JournalColumns::value(const JournalScanner::Row &row, format::Column column, std::string *scratch) const
+{
+    if (index_[column] < 0)
+        return std::string_view();
+    const std::string_view field = row.fields[size_t(index_[column])];
+    return values_ == stored ? format::original_value(field, scratch) : field;
 }
 
 const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *out) const
@@ -66,36 +70,34 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
         return "quotes out of place";
     if (row.fields.size() != width_)
         return row.fields.size() < width_ ? "too few fields" : "too many fields";
-    const auto field = [&](Column c) { return row.fields[size_t(index_[c])]; };
-    if (!parse_journal_time(field(time), &out->time))
+    // Times, results, counts and ids are the program's own words: never
+    // marked, read as they stand.
+    const auto field = [&](format::Column c) { return row.fields[size_t(index_[c])]; };
+    if (!parse_journal_time(field(format::time), &out->time))
         return "no time";
-    const std::string_view result_text = field(result);
+    const std::string_view result_text = field(format::result);
     if (result_text != format::result_ok && result_text != format::result_failed)
         return "result neither ok nor failed";
     out->ok = result_text == format::result_ok;
-    if (!parse_journal_count(field(duration_ms), &out->duration_ms))
+    if (!parse_journal_count(field(format::duration_ms), &out->duration_ms))
         return "no duration";
     out->image_bytes = -1;
-    if (!field(image_bytes).empty() && !parse_journal_count(field(image_bytes), &out->image_bytes))
+    if (!field(format::image_bytes).empty() && !parse_journal_count(field(format::image_bytes), &out->image_bytes))
         return "image_bytes not a number";
-    // Values as they were before the journal stored them (formulas
-    // neutralised, line breaks written out).
-    const auto value = [&](Column c, std::string *scratch) {
-        return format::original_value(field(c), scratch);
-    };
-    out->operation = value(operation, &out->scratch[0]);
+    // An empty id is a record's from before ids; the upload names it.
+    if (has(format::record_id) && !field(format::record_id).empty() && !format::canonical_uuid(field(format::record_id)))
+        return "record_id not a UUID";
+    out->operation = value(row, format::operation, &out->scratch[0]);
     if (out->operation.empty())
         return "no operation";
-    out->port = value(port, &out->scratch[1]);
-    out->device_number = value(device_number, &out->scratch[2]);
-    out->imei_or_mac = value(imei_or_mac, &out->scratch[3]);
-    out->image = value(image, &out->scratch[4]);
-    out->image_sha256 = field(image_sha256);
-    out->detail = value(detail, &out->scratch[5]);
-    out->station = station_index_ < 0 ? std::string_view()
-                                       : format::original_value(row.fields[size_t(station_index_)], &out->scratch[6]);
-    out->slot = slot_index_ < 0 ? std::string_view()
-                                : format::original_value(row.fields[size_t(slot_index_)], &out->scratch[7]);
+    out->port = value(row, format::port, &out->scratch[1]);
+    out->device_number = value(row, format::device_number, &out->scratch[2]);
+    out->imei_or_mac = value(row, format::imei_or_mac, &out->scratch[3]);
+    out->image = value(row, format::image, &out->scratch[4]);
+    out->image_sha256 = field(format::image_sha256);
+    out->detail = value(row, format::detail, &out->scratch[5]);
+    out->station = value(row, format::station, &out->scratch[6]);
+    out->slot = value(row, format::slot, &out->scratch[7]);
     return nullptr;
 }
 

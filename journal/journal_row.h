@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/journal_format.h"
 #include "journal/journal_scanner.h"
 #include "journal/journal_time.h"
 
@@ -22,29 +23,50 @@ struct JournalRow
     std::string scratch[8];  // holds the values that differ from their stored text
 };
 
+// The columns the report reads, in the order the database's copy gives them.
+inline constexpr journal_format::Column report_columns[] = {
+    journal_format::time,        journal_format::port,         journal_format::operation,
+    journal_format::device_number, journal_format::imei_or_mac, journal_format::image,
+    journal_format::image_bytes, journal_format::image_sha256, journal_format::result,
+    journal_format::detail,      journal_format::duration_ms,  journal_format::station,
+    journal_format::slot,
+};
+
 // A count as the journal writes it (image_bytes, duration_ms): decimal
 // digits only, at most 18 of them, so that it never overflows.
 bool parse_journal_count(std::string_view text, qint64 *value);
 
-// The journal's columns found by name in its header row, so that a journal
-// with columns added later still reads; then each record checked against
-// them.
+// The rule every reader holds a record to, whatever it reads it for: the
+// report, the upload, the database's own copy. The columns are found by name
+// in a journal's header row, so that a journal with columns added later still
+// reads.
 class JournalColumns
 {
 public:
-    // False with the missing columns in *missing when the row is not a
-    // journal's header.
+    // How the values stand in the rows: as a journal stores them (the marks
+    // of journal_format.h still to undo), or as they were (the database's).
+    enum Values { stored, original };
+
+    // The journal's columns, from its header; false with the missing ones in
+    // *missing when the row is not a journal's header.
     bool read_header(const JournalScanner::Row &header, QString *missing);
+    // Rows of the `order` columns alone, values as they were.
+    void read_in_order(const journal_format::Column *order, size_t count);
+
     bool is_header(const JournalScanner::Row &row) const;
+    bool has(journal_format::Column column) const { return index_[column] >= 0; }
+    // A journal of one record a line (journal_format.h).
+    bool lines_are_records() const { return has(journal_format::record_id); }
 
     // Null when the record reads; else why not, in a few words.
     const char *parse(const JournalScanner::Row &row, JournalRow *out) const;
+    // Any column's value as it was (empty where the journal lacks the
+    // column), in a row parse() took.
+    std::string_view value(const JournalScanner::Row &row, journal_format::Column column, std::string *scratch) const;
 
 private:
-    enum Column { time, port, operation, device_number, imei_or_mac, image, image_bytes, image_sha256, result,
-                  detail, duration_ms, count };
-    int index_[count] = {};
-    int station_index_ = -1, slot_index_ = -1;  // columns journals from before them lack
+    int index_[journal_format::column_count] = {};
     size_t width_ = 0;
+    Values values_ = stored;
     std::string header_copy_;
 };

@@ -13,6 +13,18 @@ bool JournalScanner::open(const QString &path, QString *error)
     return true;
 }
 
+bool JournalScanner::seek(qint64 offset, qint64 line)
+{
+    if (!file_.seek(offset))
+        return false;
+    begin_ = end_ = 0;
+    base_ = offset;
+    at_eof_ = false;
+    line_ = line;
+    second_line_ = std::string::npos;
+    return true;
+}
+
 // Moves the unread bytes to the front and reads more behind them.
 bool JournalScanner::fill()
 {
@@ -21,6 +33,7 @@ bool JournalScanner::fill()
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
         end_ -= begin_;
+        base_ += qint64(begin_);
         begin_ = 0;
     }
     if (buffer_.size() - end_ < read_bytes_)
@@ -36,18 +49,31 @@ bool JournalScanner::fill()
     return true;
 }
 
+void JournalScanner::take_first_line_only()
+{
+    if (second_line_ == std::string::npos)
+        return;
+    begin_ = second_line_;
+    line_ = second_line_number_;
+    second_line_ = std::string::npos;
+}
+
 bool JournalScanner::next(Row *row)
 {
     row->fields.clear();
     row->torn = row->too_long = row->bad_quotes = false;
-    row->line = line_;
+    row->bytes = std::string_view();
+    second_line_ = std::string::npos;
     // The file opens with a byte-order mark, and a side file appended with
     // cat brings its own before its header in mid-file.
     while (end_ - begin_ < 3 && fill()) {
     }
     if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0)
         begin_ += 3;
+    row->line = line_;
+    row->start = base_ + qint64(begin_);
     size_t scan = begin_;
+    size_t first_line_end = std::string::npos;  // from begin_
     bool quoted = false;
     qint64 lines = 0;
     for (;;) {
@@ -59,12 +85,15 @@ bool JournalScanner::next(Row *row)
         while (p < stop) {
             const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(stop - p)));
             const char *segment_end = nl ? nl : stop;
-            for (const char *q = p; (q = static_cast<const char *>(std::memchr(q, '"', size_t(segment_end - q))));
-                 ++q)
-                quoted = !quoted;
+            if (!lines_are_records_) {
+                for (const char *q = p; (q = static_cast<const char *>(std::memchr(q, '"', size_t(segment_end - q))));
+                     ++q)
+                    quoted = !quoted;
+            }
             if (!nl)
                 break;
-            ++lines;
+            if (lines++ == 0 && !row->too_long)
+                first_line_end = size_t(nl - (buffer_.data() + begin_));
             if (!quoted) {
                 record_end = nl;
                 break;
@@ -75,12 +104,20 @@ bool JournalScanner::next(Row *row)
             const char *begin = buffer_.data() + begin_;
             const char *content_end = record_end > begin && record_end[-1] == '\r' ? record_end - 1 : record_end;
             // Held to the same limit whether or not it came in one read.
-            if (row->too_long || size_t(content_end - begin) > max_record_bytes)
+            if (row->too_long || size_t(content_end - begin) > max_record_bytes) {
                 row->too_long = true;
-            else
+            } else {
                 split(begin, content_end, row);
+                row->bytes = std::string_view(begin, size_t(record_end + 1 - begin));
+                if (lines > 1) {
+                    second_line_ = begin_ + first_line_end + 1;
+                    second_line_number_ = line_ + 1;
+                }
+            }
             begin_ = size_t(record_end - buffer_.data()) + 1;
             line_ += lines;
+            row->lines = lines;
+            row->end = base_ + qint64(begin_);
             return true;
         }
         // An over-long record is dropped as it is read, so that a file that
@@ -88,7 +125,8 @@ bool JournalScanner::next(Row *row)
         // ends, so that a long quoted value does not end it early.
         if (end_ - begin_ > max_record_bytes) {
             row->too_long = true;
-            begin_ = end_;
+            base_ += qint64(end_);
+            begin_ = end_ = 0;
         }
         const size_t scanned = end_ - begin_;
         if (!fill()) {
@@ -96,10 +134,14 @@ bool JournalScanner::next(Row *row)
                 return false;
             // The file ends inside a record: torn.
             row->torn = true;
-            if (!row->too_long)
+            if (!row->too_long) {
                 split(buffer_.data() + begin_, buffer_.data() + end_, row);
+                row->bytes = std::string_view(buffer_.data() + begin_, end_ - begin_);
+            }
             begin_ = end_;
             line_ += lines;
+            row->lines = lines + 1;
+            row->end = base_ + qint64(begin_);
             return true;
         }
         scan = begin_ + scanned;

@@ -1,5 +1,7 @@
 #include "journal/journal_time.h"
 
+#include <cstdio>
+
 namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's
@@ -71,7 +73,8 @@ bool parse_date_time(std::string_view s, size_t *pos, qint64 *wall_ms, bool date
     if (!digits(s, pos, 4, &y) || !expect(s, pos, '-') || !digits(s, pos, 2, &mo) || !expect(s, pos, '-')
         || !digits(s, pos, 2, &d))
         return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo))
+    // Year 0 is no year of the calendar the database keeps.
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > days_in_month(y, mo))
         return false;
     const bool date_alone = *pos == s.size();
     if (!(date_alone && date_alone_ok)) {
@@ -174,4 +177,17 @@ QString wall_text(qint64 wall_ms)
 QString wall_iso(qint64 wall_ms)
 {
     return format_wall(wall_ms, QLatin1Char('T'));
+}
+
+QByteArray timestamp_text(qint64 ms)
+{
+    const qint64 day_ms = 24 * hour_ms;
+    const qint64 day_start = floor_to(ms, day_ms);
+    int y, mo, d;
+    civil_from_days(day_start / day_ms, &y, &mo, &d);
+    const qint64 in_day = ms - day_start;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, int(in_day / hour_ms),
+                  int(in_day / 60000 % 60), int(in_day / 1000 % 60), int(in_day % 1000));
+    return QByteArray(text);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -36,6 +37,9 @@ bool parse_local_time(const QString &text, qint64 *wall_ms);
 QString wall_text(qint64 wall_ms);
 // "2026-12-06T14:00" as the options take it.
 QString wall_iso(qint64 wall_ms);
+
+// "2026-12-06 14:21:54.636", as the database reads a timestamp.
+QByteArray timestamp_text(qint64 ms);
 
 // The start of the hour a wall time falls in (floor, also before 1970).
 qint64 floor_to(qint64 wall_ms, qint64 step_ms);

@@ -186,18 +186,17 @@ QString StationWindow::banner_text() const
 void StationWindow::watch_upload(const BackgroundUpload *upload)
 {
     connect(&backlog_check, &QTimer::timeout, this, [this, upload] {
-        qint64 waiting = 0;
-        QString problem;
-        quint64 version = 0;
-        upload->state(&waiting, &problem, &version);
-        if (version == backlog_shown)
+        const BackgroundUpload::State state = upload->state();
+        if (state.version == backlog_shown)
             return;
-        backlog_shown = version;
+        backlog_shown = state.version;
         // The problem names the database as PgLink::describe() does: never
         // with its password.
-        QString text = tr("数据库：%1 条记录等待上传").arg(waiting);
-        if (!problem.isEmpty())
-            text += QStringLiteral("  (%1)").arg(problem);
+        QString text = tr("数据库：%1 条记录等待上传").arg(state.waiting);
+        if (!state.unreadable.isEmpty())
+            text += QStringLiteral("  ") + tr("%1 行无法读取，未上传（%2）").arg(state.unreadable.size()).arg(state.unreadable.first());
+        if (!state.problem.isEmpty())
+            text += QStringLiteral("  (%1)").arg(state.problem);
         backlog->setText(text);
         backlog->show();
     });

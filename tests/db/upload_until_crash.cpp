@@ -1,7 +1,7 @@
 // kv20-cli upload that ends the process at one point of the upload, as a
 // power loss would there: no commit, or no saved position, nothing flushed
 // on the way out. Usage: kv20-test-upload-crash POINT upload --db URL ...
-#include "db/db_command.h"
+#include "cli/db_commands.h"
 #include "db/journal_upload.h"
 
 #include <QCoreApplication>

@@ -8,10 +8,6 @@ int run_db_init_command(const QStringList &arguments);
 
 // kv20-cli upload --db URL [JOURNAL...]: sends every record the database
 // does not have yet. Exit status 0 when every record is in the database, 1
-// when one is not (the database cannot be reached or refused, a record is
+// when one is not (the database cannot be reached or refused, a row is
 // unreadable), 2 usage.
 int run_upload_command(const QStringList &arguments);
-
-// The journal and its side files (and journals set aside as older) in
-// `folder`: what a station uploads.
-QStringList station_journals(const QString &folder);

@@ -1,30 +1,17 @@
-#include "db/db_command.h"
+#include "cli/db_commands.h"
 
+#include "cli/cli_messages.h"
+#include "cli/output_format.h"
 #include "db/db_schema.h"
 #include "db/journal_upload.h"
 #include "db/pg_link.h"
-#include "journal/journal_format.h"
+#include "db/station_journals.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstdio>
-
 namespace {
-
-enum ExitCode { done = 0, not_done = 1, usage = 2, output_gone = 141 };
-
-bool write_out(const QByteArray &bytes, FILE *stream = stdout)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    return std::fflush(stream) == 0 && !std::ferror(stream);
-}
-
-void complain(const QString &line)
-{
-    write_out("kv20-cli: " + line.toUtf8() + '\n', stderr);
-}
 
 const char init_help[] =
     "Usage: kv20-cli db init --db URL\n"
@@ -67,7 +54,8 @@ bool parse(const QStringList &arguments, int skip, const char *help_text, bool p
         return false;
     }
     if (parser.isSet(help)) {
-        *code = write_out(help_text) ? done : output_gone;
+        write_out(help_text);
+        *code = output_lost() ? output_gone : all_ok;
         return false;
     }
     if (!parser.isSet(db) || parser.value(db).isEmpty()) {
@@ -85,12 +73,13 @@ bool parse(const QStringList &arguments, int skip, const char *help_text, bool p
     return true;
 }
 
-// Connects and brings the schema up (db_schema::init) or checks it
-// (db_schema::check); false once the operator was told why not.
-bool open(PgLink *link, const QString &url, bool (*schema)(PgLink *, QString *))
+// Connects and checks the schema (and learns the database's identity), or
+// brings it up; false once the operator was told why not.
+bool open(PgLink *link, const QString &url, bool init, QByteArray *identity)
 {
     QString error;
-    if (link->connect(url, &error) && schema(link, &error))
+    if (link->connect(url, &error) && (init ? db_schema::init(link, &error) : true)
+        && db_schema::check(link, identity, &error))
         return true;
     complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
     return false;
@@ -98,41 +87,26 @@ bool open(PgLink *link, const QString &url, bool (*schema)(PgLink *, QString *))
 
 } // namespace
 
-QStringList station_journals(const QString &folder)
-{
-    const auto text = [](std::string_view s) { return QString::fromLatin1(s.data(), int(s.size())); };
-    const QDir dir(folder);
-    QStringList journals;
-    if (QFileInfo(dir.filePath(text(journal_format::file_name))).isFile())
-        journals << dir.filePath(text(journal_format::file_name));
-    for (const std::string_view prefix : {journal_format::side_file_prefix, journal_format::older_file_prefix}) {
-        for (const QString &name : dir.entryList({text(prefix) + QLatin1Char('*') + text(journal_format::side_file_suffix)},
-                                                 QDir::Files, QDir::Name))
-            journals << dir.filePath(name);
-    }
-    return journals;
-}
-
 int run_db_init_command(const QStringList &arguments)
 {
     QString url;
     QStringList rest;
-    int code = done;
+    int code = all_ok;
     if (!parse(arguments, 2, init_help, false, &url, &rest, &code))
         return code;
     PgLink link;
-    if (!open(&link, url, db_schema::init))
-        return not_done;
-    return write_out(QStringLiteral("schema version %1 in %2\n").arg(db_schema::version).arg(PgLink::describe(url)).toUtf8())
-               ? done
-               : output_gone;
+    QByteArray identity;
+    if (!open(&link, url, true, &identity))
+        return failed;
+    say(QStringLiteral("schema version %1 in %2").arg(db_schema::version).arg(shown_text(PgLink::describe(url))));
+    return output_lost() ? output_gone : all_ok;
 }
 
 int run_upload_command(const QStringList &arguments)
 {
     QString url, error;
     QStringList journals;
-    int code = done;
+    int code = all_ok;
     if (!parse(arguments, 1, upload_help, true, &url, &journals, &code))
         return code;
     if (journals.isEmpty())
@@ -144,29 +118,31 @@ int run_upload_command(const QStringList &arguments)
         }
     }
     PgLink link;
-    if (!open(&link, url, db_schema::check))
-        return not_done;
+    QByteArray identity;
+    if (!open(&link, url, false, &identity))
+        return failed;
     JournalUpload upload;
     upload.link = &link;
-    upload.database = PgLink::describe(url).toUtf8();
-    upload.unreadable = [](const QString &line) { complain(QStringLiteral("unreadable record: ") + line); };
+    upload.database = identity;
+    upload.unreadable = [](const QString &row) { complain(QStringLiteral("unreadable row: ") + row); };
     UploadCounts counts;
     bool all_sent = true;
     for (const QString &path : journals) {
         if (!upload.run(path, &counts, &error)) {
-            complain(QStringLiteral("%1: not all sent: %2").arg(path, error));
+            complain(link.connected() ? QStringLiteral("%1: not all sent: %2").arg(path, error)
+                                      : QStringLiteral("%1: not all sent: database %2: %3").arg(path, PgLink::describe(url), error));
             all_sent = false;
             if (!link.connected())
                 break;  // the rest would fail the same way
         }
     }
-    const QString summary = QStringLiteral("%1 sent, %2 already there, %3 unreadable (%4 journals, %5)\n")
-                                .arg(counts.sent)
-                                .arg(counts.already_there)
-                                .arg(counts.unreadable)
-                                .arg(journals.size())
-                                .arg(PgLink::describe(url));
-    if (!write_out(summary.toUtf8()))
+    say(QStringLiteral("%1 sent, %2 already there, %3 unreadable (%4 journals, %5)")
+            .arg(counts.sent)
+            .arg(counts.already_there)
+            .arg(counts.unreadable)
+            .arg(journals.size())
+            .arg(shown_text(PgLink::describe(url))));
+    if (output_lost())
         return output_gone;
-    return all_sent && counts.unreadable == 0 ? done : not_done;
+    return all_sent && counts.unreadable == 0 ? all_ok : failed;
 }
