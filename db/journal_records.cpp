@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QTextCodec>
 #include <QUuid>
 
 namespace {
@@ -16,7 +17,8 @@ const QUuid older_records(QStringLiteral("{6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913}
 
 // The value as valid UTF-8 without NUL: PostgreSQL's text takes neither a
 // NUL nor a broken sequence, and one such value would refuse a whole batch.
-// Both become U+FFFD.
+// Both become U+FFFD; a byte-order mark at a value's start is kept (Qt's
+// plain UTF-8 conversion would drop it).
 QByteArray database_text(std::string_view value)
 {
     bool plain = true;
@@ -24,7 +26,8 @@ QByteArray database_text(std::string_view value)
         plain = plain && c > 0;
     if (plain)
         return QByteArray(value.data(), int(value.size()));
-    QString text = QString::fromUtf8(value.data(), int(value.size()));
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QString text = QTextCodec::codecForMib(106)->toUnicode(value.data(), int(value.size()), &state);
     text.replace(QChar(0), QChar(QChar::ReplacementCharacter));
     return text.toUtf8();
 }

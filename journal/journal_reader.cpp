@@ -48,13 +48,17 @@ bool JournalReader::next(const char **reason)
             continue;
         *reason = columns_.parse(row_, &record_);
         // Quotes that do not pair up in an older journal, where a line break
-        // may belong to a value: only the first line is the bad row.
-        if (*reason && row_.lines > 1 && !row_.torn && !row_.too_long) {
-            const qint64 first_line = row_.bytes.find('\n') + 1;
+        // may belong to a value: the line with the open quote is the bad row
+        // (also where the file ends inside the quotes: no record's end will
+        // ever come), and the next line is read as a row of its own.
+        if (*reason && row_.lines > 1 && !row_.too_long) {
+            const qint64 first_line = qint64(row_.bytes.find('\n')) + 1;
             scanner_.take_first_line_only();
             row_.bytes = row_.bytes.substr(0, size_t(first_line));
             row_.end = row_.start + first_line;
             row_.lines = 1;
+            row_.torn = false;
+            *reason = "quotes out of place";
         }
         return true;
     }

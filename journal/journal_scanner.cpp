@@ -137,6 +137,10 @@ bool JournalScanner::next(Row *row)
             if (!row->too_long) {
                 split(buffer_.data() + begin_, buffer_.data() + end_, row);
                 row->bytes = std::string_view(buffer_.data() + begin_, end_ - begin_);
+                if (lines > 0) {
+                    second_line_ = begin_ + first_line_end + 1;
+                    second_line_number_ = line_ + 1;
+                }
             }
             begin_ = end_;
             line_ += lines;

@@ -1,11 +1,12 @@
 // Whatever a record's values hold, the journal gives them back: records
-// written through the journal's writer, read with the report's reader and
-// with a CSV reader of the test's own, after the last record was cut at each
-// of its bytes and one more was appended.
+// written through the journal's writer, read with the journal's one reader
+// as the report and as the upload read it, and with a CSV reader of the
+// test's own, after the last record was cut at each of its bytes and one
+// more was appended.
+#include "db/journal_records.h"
 #include "journal/journal.h"
 #include "journal/journal_format.h"
-#include "journal/journal_row.h"
-#include "journal/journal_scanner.h"
+#include "journal/journal_reader.h"
 #include "tests/support/csv_reader.h"
 
 #include <QTemporaryDir>
@@ -95,23 +96,15 @@ QString text(std::string_view view)
 // it gives for an unreadable row.
 QList<QStringList> read_with_report_reader(const QString &path)
 {
-    JournalScanner scanner;
+    JournalReader reader;
     QString error;
-    if (!scanner.open(path, &error))
+    if (!reader.open(path, &error))
         return {{error}};
-    JournalColumns columns;
-    JournalScanner::Row row;
-    QList<QStringList> rows;
-    JournalRow read;
-    while (scanner.next(&row)) {
-        if (rows.isEmpty()) {
-            QString missing;
-            if (!columns.read_header(row, &missing))
-                return {{QStringLiteral("header: ") + missing}};
-            rows << QStringList {QStringLiteral("header")};
-            continue;
-        }
-        if (const char *why = columns.parse(row, &read))
+    QList<QStringList> rows {{QStringLiteral("header")}};
+    const char *why = nullptr;
+    while (reader.next(&why)) {
+        const JournalRow &read = reader.record();
+        if (why)
             rows << QStringList {QString::fromLatin1(why)};
         else
             rows << QStringList {text(read.port), text(read.operation), text(read.device_number),
@@ -122,16 +115,31 @@ QList<QStringList> read_with_report_reader(const QString &path)
     return rows;
 }
 
-// A record as a journal from before one record per line holds it: line
-// breaks raw inside quotes.
-QByteArray multi_line_row(const OperationRecord &r)
+// The records the upload takes, every field as the database gets it, and
+// the reasons of the rows it cannot take.
+QList<QStringList> read_with_upload_reader(const QString &path, QStringList *unreadable)
 {
-    QList<QByteArray> fields;
-    for (const QString &value : fields_of(r)) {
-        QByteArray field = value.toUtf8();
-        fields << '"' + field.replace("\"", "\"\"") + '"';
+    JournalRecords reader;
+    JournalRecords::Batch batch;
+    QString error;
+    if (!reader.open(path, &error) || !reader.read(reader.start(), 100, &batch, &error))
+        return {{error}};
+    QList<QStringList> rows;
+    for (const JournalRecords::Record &r : batch.records) {
+        QStringList fields;
+        for (const QByteArray &value : r.values)
+            fields << utf8_text(value);
+        rows << fields;
     }
-    return fields.join(',') + "\r\n";
+    for (const JournalRecords::Unreadable &u : batch.unreadable)
+        *unreadable << u.reason;
+    return rows;
+}
+
+// The database's text holds no NUL.
+QStringList database_fields_of(const OperationRecord &r)
+{
+    return fields_of(r).replaceInStrings(QString(QChar(0)), QString(QChar(QChar::ReplacementCharacter)));
 }
 
 } // namespace
@@ -150,60 +158,40 @@ void TestJournalRoundTrip::every_value_reads_back_after_any_cut_data()
 {
     QTest::addColumn<QString>("value");       // in every text field of the records before the last
     QTest::addColumn<QString>("last_value");  // in the last record, the one cut at each of its bytes
-    QTest::addColumn<bool>("multi_line");     // the records before the new one written as older journals were
     const QString module_reply = QStringLiteral("+ok=V1,0\r\n2026-12-06T14:21:54.636+08:00,x\r\n");
     const QString fake_end = QStringLiteral("x\",1234\r\n2026-12-06T14:21:54.636+08:00,cli,\"");
     QString big;
     while (big.size() < 70 * 1024)
         big += QStringLiteral("\"a,b\"\r\n2026-12-06T14:21:54.636+08:00,7\r\n\\r\n语音") + QString::number(big.size());
-    QTest::newRow("a reply that fakes a record start") << module_reply << module_reply << false;
-    QTest::newRow("a value that fakes a duration and a start") << fake_end << fake_end << false;
-    QTest::newRow("quotes and commas") << QStringLiteral("\"a\"\",b,\"\"") << QStringLiteral(",\",\"") << false;
-    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r") << QStringLiteral("\n") << false;
-    QTest::newRow("backslashes beside line breaks") << QStringLiteral("C:\\new\\r\\\n\\") << QStringLiteral("\\n\r\n")
-                                                    << false;
-    QTest::newRow("formulas") << QStringLiteral("=1+2") << QStringLiteral("-2,\"@3\"") << false;
-    QTest::newRow("a value truly beginning with '=") << QStringLiteral("'=1+2") << QStringLiteral("''") << false;
-    QTest::newRow("'\\ from a module") << QStringLiteral("'\\r") << QStringLiteral("'\\\n") << false;
-    QTest::newRow("a byte-order mark in the middle") << QStringLiteral("\uFEFFtime,a\uFEFF") << QStringLiteral("a\uFEFF\"")
-                                                     << false;
-    QTest::newRow("terminal escapes and NUL") << QStringLiteral("\x1b[2J\x1b]0;t\x07") + QChar(0) << QStringLiteral("\t=\x1b")
-                                              << false;
-    QTest::newRow("invalid UTF-8 as it arrives") << QString::fromUtf8("\xff\xfe\xc3,\"") << QString::fromUtf8("\xed\xa0\x80")
-                                                 << false;
-    QTest::newRow("70 KB values") << big << module_reply << false;
-    // Cut anywhere but right after one of its raw line breaks, which looks
-    // like a record's end: the last record holds none.
-    QTest::newRow("a journal from before, records over lines") << module_reply << QStringLiteral("x\",1234 2026-12-06T14:21:54.636+08:00,\"")
-                                                               << true;
+    QTest::newRow("a reply that fakes a record start") << module_reply << module_reply;
+    QTest::newRow("a value that fakes a duration and a start") << fake_end << fake_end;
+    QTest::newRow("quotes and commas") << QStringLiteral("\"a\"\",b,\"\"") << QStringLiteral(",\",\"");
+    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r") << QStringLiteral("\n");
+    QTest::newRow("backslashes beside line breaks") << QStringLiteral("C:\\new\\r\\\n\\") << QStringLiteral("\\n\r\n");
+    QTest::newRow("formulas") << QStringLiteral("=1+2") << QStringLiteral("-2,\"@3\"");
+    QTest::newRow("a value truly beginning with '=") << QStringLiteral("'=1+2") << QStringLiteral("''");
+    QTest::newRow("'\\ from a module") << QStringLiteral("'\\r") << QStringLiteral("'\\\n");
+    QTest::newRow("a byte-order mark in the middle") << QStringLiteral("\uFEFFtime,a\uFEFF") << QStringLiteral("a\uFEFF\"");
+    QTest::newRow("terminal escapes and NUL") << QStringLiteral("\x1b[2J\x1b]0;t\x07") + QChar(0) << QStringLiteral("\t=\x1b");
+    QTest::newRow("invalid UTF-8 as it arrives") << QString::fromUtf8("\xff\xfe\xc3,\"") << QString::fromUtf8("\xed\xa0\x80");
+    QTest::newRow("70 KB values") << big << module_reply;
 }
 
 void TestJournalRoundTrip::every_value_reads_back_after_any_cut()
 {
     QFETCH(QString, value);
     QFETCH(QString, last_value);
-    QFETCH(bool, multi_line);
     QTemporaryDir dir;
     const Journal journal(dir.filePath("kv20-journal.csv"));
     QList<OperationRecord> written;
     for (int n = 0; n < 3; ++n)
         written << record_of(value, n);
     written << record_of(last_value, 3);
-    if (multi_line) {
-        QFile file(journal.path());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QByteArray bytes = "\xEF\xBB\xBF" + Journal::header_row();
-        for (const OperationRecord &r : written)
-            bytes += multi_line_row(r);
-        QCOMPARE(file.write(bytes), qint64(bytes.size()));
-    } else {
-        for (const OperationRecord &r : written)
-            QVERIFY(journal.append(r).in_journal);
-    }
+    for (const OperationRecord &r : written)
+        QVERIFY(journal.append(r).in_journal);
     const QByteArray whole = read_file(journal.path());
-    const qint64 last_start = whole.size() - (multi_line ? multi_line_row(written.last()) : Journal::record_row(written.last())).size();
-    if (!multi_line)
-        QCOMPARE(whole.count('\n'), 5);  // one record per line
+    const qint64 last_start = whole.size() - Journal::record_row(written.last()).size();
+    QCOMPARE(whole.count('\n'), 5);  // one record per line
 
     const OperationRecord appended = record_of(last_value + QStringLiteral("new"), 9);
     // From the end backwards, so that each cut leaves a beginning of the
@@ -226,6 +214,14 @@ void TestJournalRoundTrip::every_value_reads_back_after_any_cut()
                                      .arg(whole.size() - last_start)
                                      .arg(read.last().join(QLatin1Char('|')).left(300))));
         }
+        // The upload takes the same records, every field; the torn one, as
+        // closed off, it takes or names as the report does.
+        QStringList unreadable;
+        const QList<QStringList> uploaded = read_with_upload_reader(journal.path(), &unreadable);
+        QCOMPARE(uploaded.size() + unreadable.size(), whole_records + 1 + (torn ? 1 : 0));
+        for (int n = 0; n < whole_records; ++n)
+            QCOMPARE(uploaded.at(n), database_fields_of(written.at(n)));
+        QCOMPARE(uploaded.last(), database_fields_of(appended));
     }
 }
 
