@@ -294,7 +294,7 @@ int main(int argc, char **argv)
 
     // The report reads journals only: no module, no worker, its own options.
     if (app.arguments().value(1) == QLatin1String("report"))
-        return run_report_command(app.arguments());
+        return with_trace(app.arguments(), run_report_command);
     // The database's commands read journals and talk to the database only.
     if (app.arguments().value(1) == QLatin1String("db") && app.arguments().value(2) == QLatin1String("init"))
         return with_trace(app.arguments(), run_db_init_command);

@@ -2,6 +2,7 @@
 
 #include "db/pg_link.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QUuid>
@@ -26,14 +27,11 @@ public:
 
     bool create(QString *error)
     {
-        PgLink admin;
-        if (!admin.connect(server_url(), error))
-            return false;
         name_ = QStringLiteral("kv20_t_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
-        const PgLink::Result r = admin.exec(QStringLiteral("CREATE DATABASE %1").arg(name_).toUtf8().constData());
-        *error = r.error;
-        return r.ok;
+        return make(false, error);
     }
+    // The database dropped and made anew under the same name, empty.
+    bool recreate(QString *error) { return make(true, error); }
 
     // The server's URL with this database in place of its own.
     QString url() const
@@ -42,18 +40,37 @@ public:
         return url.left(url.lastIndexOf(QLatin1Char('/')) + 1) + name_;
     }
 
-    // One number from the database, -1 when the query fails.
-    qint64 number(const char *sql) const
+    // One value from the database; null when the query fails.
+    QByteArray value(const char *sql, const std::vector<QByteArray> &params = {}) const
     {
         PgLink link;
         QString error;
         if (!link.connect(url(), &error))
-            return -1;
-        const PgLink::Result r = link.exec(sql);
-        return r.ok && !r.rows.empty() ? r.rows[0][0].toLongLong() : -1;
+            return QByteArray();
+        const PgLink::Result r = link.exec(sql, params);
+        return r.ok && !r.rows.empty() ? r.rows[0][0] : QByteArray();
     }
+    // One number from the database, -1 when the query fails.
+    qint64 number(const char *sql) const
+    {
+        const QByteArray v = value(sql);
+        return v.isNull() ? -1 : v.toLongLong();
+    }
+    QString name() const { return name_; }
 
 private:
+    bool make(bool drop_first, QString *error)
+    {
+        PgLink admin;
+        if (!admin.connect(server_url(), error))
+            return false;
+        if (drop_first)
+            admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name_).toUtf8().constData());
+        const PgLink::Result r = admin.exec(QStringLiteral("CREATE DATABASE %1").arg(name_).toUtf8().constData());
+        *error = r.error;
+        return r.ok;
+    }
+
     QString name_;
 };
 
@@ -63,6 +80,7 @@ struct CliRun
 {
     int exit_code = -1;
     QByteArray out, err;
+    qint64 elapsed_ms = 0;
 
     CliRun(const QStringList &args, const QString &folder, const QStringList &environment = {},
            const char *program = "kv20-cli", int wait_ms = 60000)
@@ -73,8 +91,12 @@ struct CliRun
             env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(folder);
+        QElapsedTimer clock;
+        clock.start();
         process.start(QStringLiteral(KV20_BIN_DIR "/") + QLatin1String(program), args);
-        if (!process.waitForFinished(wait_ms)) {
+        const bool finished = process.waitForFinished(wait_ms);
+        elapsed_ms = clock.elapsed();
+        if (!finished) {
             process.kill();
             process.waitForFinished();
         }

@@ -1,8 +1,15 @@
 // kv20-cli db init and upload against a real PostgreSQL server: journals of
 // three stations, older journals without record ids, resends, uploads that
-// die half way, and databases that cannot be reached or are not set up.
+// die half way, databases that cannot be reached, drop packets, stop
+// answering or are not set up, databases emptied, restored or made anew
+// under a saved position, journals edited, and rows that are no records.
 #include "journal/journal.h"
 #include "tests/db/test_database.h"
+#include "tests/support/black_hole.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,6 +32,9 @@ OperationRecord record_at(int n, const QString &station)
     // A module's text may hold what the database's copy format escapes.
     r.detail = r.ok ? QString() : n % 2 ? QStringLiteral("no acknowledgement") : QStringLiteral("no reply\r\n\tC:\\fw");
     r.duration_ms = 40000 + n;
+    // What the database's text, its arrays and its copy must carry as it is.
+    if (n % 7 == 0)
+        r.device_version = QStringLiteral("\uFEFF\x1b]0;t\x07 '=1 \"a,b\" C:\\fw {x} 工位");
     r.record_id = station.isEmpty() ? QString() : QUuid::createUuid().toString(QUuid::WithoutBraces);
     r.station = station;
     // A station that knows slots names one for most records; a slot
@@ -94,6 +104,12 @@ private slots:
     void an_upload_killed_half_way_loses_and_doubles_nothing();
     void a_database_that_cannot_take_records_is_named_data();
     void a_database_that_cannot_take_records_is_named();
+    void a_position_that_does_not_hold_is_dropped_data();
+    void a_position_that_does_not_hold_is_dropped();
+    void unreadable_rows_cost_only_themselves_data();
+    void unreadable_rows_cost_only_themselves();
+    void a_vanished_peer_is_noticed_data();
+    void a_vanished_peer_is_noticed();
     void db_init_brings_an_older_schema_up_to_date_data();
     void db_init_brings_an_older_schema_up_to_date();
     void the_database_report_is_the_journals_report_data();
@@ -157,6 +173,8 @@ void TestDbUpload::every_record_arrives_once()
     // A value the journal guards against spreadsheets is stored as the module sent it.
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE imei_or_mac LIKE '''%'"), 0);
     QVERIFY(db.number("SELECT count(*) FROM kv20_records WHERE imei_or_mac LIKE '=86%'") > 0);
+    QCOMPARE(db.value("SELECT device_version FROM kv20_records WHERE device_number IN ('DN-7', 'DN-100002') LIMIT 1"),
+             record_at(7, QString()).device_version.toUtf8());
 }
 
 void TestDbUpload::an_upload_killed_half_way_loses_and_doubles_nothing_data()
@@ -233,19 +251,34 @@ void TestDbUpload::db_init_brings_an_older_schema_up_to_date()
 void TestDbUpload::a_database_that_cannot_take_records_is_named_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("command");  // %U: the URL
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("exit_code");
-    QTest::newRow("wrong password") << "password" << "password authentication failed" << 1;
-    QTest::newRow("unknown host") << "host" << "could not translate host name \"kv20-nowhere.invalid\"" << 1;
-    QTest::newRow("no schema") << "schema" << "no kv20 tables (kv20-cli db init --db URL creates them)" << 1;
-    QTest::newRow("no --db") << "usage" << "upload takes --db URL" << 2;
+    const QStringList upload {"upload", "--db", "%U"};
+    QTest::newRow("wrong password") << "password" << upload << "password authentication failed" << 1;
+    QTest::newRow("unknown host") << "host" << upload << "could not translate host name \"kv20-nowhere.invalid\"" << 1;
+    QTest::newRow("no schema") << "schema" << upload << "no kv20 tables (kv20-cli db init --db URL creates them)" << 1;
+    QTest::newRow("no --db") << "usage" << QStringList {"upload"} << "upload takes --db URL" << 2;
+    // A firewall, a pulled cable: no answer at all, within connect_timeout.
+    const QString dropped = "database host=127.0.0.1 port=%P dbname=%D user=kv20_admin: no answer from the server within 2 s";
+    QTest::newRow("a host that drops packets: upload") << "drops" << upload << dropped << 1;
+    QTest::newRow("a host that drops packets: db init") << "drops" << QStringList {"db", "init", "--db", "%U"} << dropped << 1;
+    QTest::newRow("a host that drops packets: report") << "drops" << QStringList {"report", "--db", "%U"} << dropped << 1;
+    // A migration holding the table: the statement's bound, then the next run.
+    QTest::newRow("a table locked past the statement's bound")
+        << "locked" << upload << "no answer from the server within 1500 ms (a statement)" << 1;
+    // Refused without a word of the URL: libpq's own message would repeat it.
+    QTest::newRow("a password libpq cannot read") << "50%off" << upload << "a connection URL libpq cannot read" << 1;
+    QTest::newRow("a password with an unencoded @") << "p@ss" << upload << "write @ as %40" << 1;
 }
 
-// The message names what is wrong, never the password; every record stays
-// for the next upload.
+// The message names the database and what is wrong, never the password, in
+// a few seconds whatever the network does; every record stays for the next
+// upload.
 void TestDbUpload::a_database_that_cannot_take_records_is_named()
 {
     QFETCH(QString, fault);
+    QFETCH(QStringList, command);
     QFETCH(QString, message);
     QFETCH(int, exit_code);
     QTemporaryDir dir;
@@ -255,19 +288,34 @@ void TestDbUpload::a_database_that_cannot_take_records_is_named()
     if (fault != QLatin1String("schema"))
         QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     QVERIFY(write_journal(dir.filePath("kv20-journal.csv"), "s1", 10));
-    const QString wrong_password = QStringLiteral("Secret-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    const QString secret = QStringLiteral("Secret-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
     QString url = db.url();
     QStringList environment;
+    BlackHole black_hole;
+    PgLink holder;
     if (fault == QLatin1String("password"))
-        environment << QStringLiteral("PGPASSWORD=") + wrong_password;
+        environment << QStringLiteral("PGPASSWORD=") + secret;
     if (fault == QLatin1String("host"))
         url.replace(QRegularExpression("@[^/]+/"), QStringLiteral("@kv20-nowhere.invalid/"));
-    const QStringList args = fault == QLatin1String("usage") ? QStringList {"upload"} : QStringList {"upload", "--db", url};
-    const CliRun run(args, dir.path(), environment);
+    if (fault == QLatin1String("drops")) {
+        QVERIFY(black_hole.port() != 0);
+        url = QStringLiteral("postgresql://kv20_admin@127.0.0.1:%1/%2?connect_timeout=2").arg(black_hole.port()).arg(db.name());
+        message.replace("%P", QString::number(black_hole.port())).replace("%D", db.name());
+    }
+    if (fault == QLatin1String("locked")) {
+        environment << QStringLiteral("KV20_DB_STATEMENT_WAIT_MS=1500");
+        QVERIFY2(holder.connect(db.url(), &error), qPrintable(error));
+        QVERIFY(holder.exec("BEGIN").ok && holder.exec("LOCK TABLE kv20_records IN ACCESS EXCLUSIVE MODE").ok);
+    }
+    if (fault.contains(QLatin1String("%")) || fault.contains(QLatin1String("@")))
+        url.replace("kv20_admin@", QStringLiteral("kv20_admin:%1-%2@").arg(fault, secret));
+    const CliRun run(command.replaceInStrings("%U", url) << "--trace" << "all", dir.path(), environment);
+    holder.disconnect();
     QVERIFY2(run.err.contains(message.toUtf8()), run.err);
-    QVERIFY(!(run.out + run.err).contains(wrong_password.toUtf8()));
+    QVERIFY2(!(run.out + run.err).contains(secret.toUtf8()), run.out + run.err);
     QVERIFY(!(run.out + run.err).contains(qgetenv("PGPASSWORD")));
     QCOMPARE(run.exit_code, exit_code);
+    QVERIFY2(run.elapsed_ms < 5000, qPrintable(QString::number(run.elapsed_ms)));
     QVERIFY(!QFile::exists(dir.filePath("kv20-journal.csv.uploaded")));
     if (fault != QLatin1String("schema"))
         QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 0);
@@ -276,6 +324,157 @@ void TestDbUpload::a_database_that_cannot_take_records_is_named()
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     const CliRun fixed({"upload", "--db", db.url()}, dir.path());
     QVERIFY2(fixed.out.contains(summary(10, 0, 0)), fixed.out + fixed.err);
+}
+
+void TestDbUpload::a_position_that_does_not_hold_is_dropped_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("records");  // in the database at the end
+    QTest::newRow("the database emptied") << "emptied" << 30;
+    QTest::newRow("the database restored from a backup older than the last upload") << "restored" << 30;
+    QTest::newRow("the database made anew under the same name") << "anew" << 30;
+    QTest::newRow("another database through a libpq service") << "service" << 30;
+    QTest::newRow("a line deleted in an editor, then records appended") << "edited" << 34;
+}
+
+// Uploaded once; then the database or the journal changes under the saved
+// position: the next upload finds out and sends every record the database
+// lacks, each once.
+void TestDbUpload::a_position_that_does_not_hold_is_dropped()
+{
+    QFETCH(QString, change);
+    QFETCH(int, records);
+    QTemporaryDir dir;
+    TestDatabase db, other;
+    QString error;
+    QVERIFY2(db.create(&error) && other.create(&error), qPrintable(error));
+    // Two services on one server, as a libpq service file names them.
+    const QUrl server(db.url());
+    QFile services(dir.filePath("pg_service.conf"));
+    QVERIFY(services.open(QIODevice::WriteOnly));
+    for (const TestDatabase *d : {&db, &other})
+        services.write(QStringLiteral("[%1]\nhost=127.0.0.1\nport=%2\ndbname=%1\nuser=kv20_admin\n").arg(d->name()).arg(server.port()).toUtf8());
+    services.close();
+    const QStringList environment {QStringLiteral("PGSERVICEFILE=") + services.fileName()};
+    const QString first = change == QLatin1String("service") ? "service=" + db.name() : db.url();
+    const QString second = change == QLatin1String("service") ? "service=" + other.name() : db.url();
+    for (const QString &url : {first, second})
+        QCOMPARE(CliRun({"db", "init", "--db", url}, dir.path(), environment).exit_code, 0);
+    const QString journal = dir.filePath("kv20-journal.csv");
+    QVERIFY(write_journal(journal, "s1", 30));
+    QVERIFY(CliRun({"upload", "--db", first}, dir.path(), environment).out.contains(summary(30, 0, 0)));
+
+    if (change == QLatin1String("emptied"))
+        QCOMPARE(db.number("WITH d AS (DELETE FROM kv20_records RETURNING 1) SELECT count(*) FROM d"), 30);
+    if (change == QLatin1String("restored"))
+        QCOMPARE(db.number("WITH d AS (DELETE FROM kv20_records WHERE duration_ms >= 40020 RETURNING 1) SELECT count(*) FROM d"), 10);
+    if (change == QLatin1String("anew")) {
+        QVERIFY2(db.recreate(&error), qPrintable(error));
+        QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    }
+    if (change == QLatin1String("edited")) {
+        QFile file(journal);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        lines.removeAt(25);  // beyond the first 4 KiB
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
+        file.close();
+        for (int n = 30; n < 34; ++n)
+            QVERIFY(Journal(journal).append(record_at(n, "s1")).in_journal);
+    }
+    const CliRun again({"upload", "--db", second}, dir.path(), environment);
+    QCOMPARE(again.exit_code, 0);
+    const TestDatabase &target = change == QLatin1String("service") ? other : db;
+    QCOMPARE(target.number("SELECT count(*) FROM kv20_records"), qint64(records));
+    QCOMPARE(target.number("SELECT count(DISTINCT record_id) FROM kv20_records"), qint64(records));
+}
+
+void TestDbUpload::unreadable_rows_cost_only_themselves_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a record id followed by text") << "id" << "record_id not a UUID";
+    QTest::newRow("a stray quote") << "quote" << "quotes out of place";
+    QTest::newRow("a line cut short by hand") << "cut" << "too few fields";
+}
+
+// One damaged line among twelve: the others arrive, the row is named by file
+// and line and counted (exit 1) by this upload and every later one, until it
+// is set aside; then the upload ends with 0 and nothing was sent twice.
+void TestDbUpload::unreadable_rows_cost_only_themselves()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    const QString journal = dir.filePath("kv20-journal.csv");
+    QVERIFY(write_journal(journal, "s1", 12));
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    QByteArray &line = lines[4];  // line 5 of the file, the fourth record
+    if (damage == QLatin1String("id"))
+        line.insert(line.lastIndexOf(",s1,"), " or so");
+    if (damage == QLatin1String("quote"))
+        line.replace("DN-3", "DN\"-3");
+    if (damage == QLatin1String("cut"))
+        line = line.left(line.size() / 2) + '\r';
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
+    file.close();
+    const QByteArray named = QStringLiteral("unreadable row: %1: line 5: %2").arg(journal, reason).toUtf8();
+
+    for (const QByteArray &said : {summary(11, 0, 1), summary(0, 0, 1)}) {
+        const CliRun run({"upload", "--db", db.url()}, dir.path());
+        QVERIFY2(run.out.contains(said) && run.err.contains(named), run.out + run.err);
+        QCOMPARE(run.exit_code, 1);
+        QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 11);
+    }
+    // Set aside as the README says: the line moved out of the journal.
+    lines.removeAt(4);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
+    file.close();
+    const CliRun mended({"upload", "--db", db.url()}, dir.path());
+    QVERIFY2(mended.out.contains(summary(0, 11, 0)), mended.out + mended.err);
+    QCOMPARE(mended.exit_code, 0);
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 11);
+}
+
+void TestDbUpload::a_vanished_peer_is_noticed_data()
+{
+    QTest::addColumn<QString>("options");  // added to the URL
+    QTest::addColumn<QList<int>>("expected");  // keepalive, idle, interval, count, user timeout
+    QTest::newRow("by default") << "" << QList<int> {1, 10, 5, 3, 30000};
+    QTest::newRow("as the URL says") << "?keepalives_idle=7&keepalives_count=2&tcp_user_timeout=4000"
+                                     << QList<int> {1, 7, 5, 2, 4000};
+}
+
+// A peer that goes silent mid-statement (a cable pulled on its side) is
+// noticed by the connection's TCP keepalives and user timeout.
+void TestDbUpload::a_vanished_peer_is_noticed()
+{
+    QFETCH(QString, options);
+    QFETCH(QList<int>, expected);
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    PgLink link;
+    QVERIFY2(link.connect(db.url() + options, &error), qPrintable(error));
+    QList<int> set;
+    const std::pair<int, int> options_read[] = {{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE},
+                                                {IPPROTO_TCP, TCP_KEEPINTVL}, {IPPROTO_TCP, TCP_KEEPCNT},
+                                                {IPPROTO_TCP, TCP_USER_TIMEOUT}};
+    for (const auto &o : options_read) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        QCOMPARE(getsockopt(link.socket(), o.first, o.second, &value, &size), 0);
+        set << value;
+    }
+    QCOMPARE(set, expected);
 }
 
 void TestDbUpload::the_database_report_is_the_journals_report_data()
