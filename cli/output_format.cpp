@@ -12,9 +12,7 @@ QString shown_text(const QString &text)
     shown.reserve(text.size());
     for (const QChar c : text) {
         const ushort u = c.unicode();
-        if (u == '\\')
-            shown += QLatin1String("\\\\");
-        else if (u == '\r')
+        if (u == '\r')
             shown += QLatin1String("\\r");
         else if (u == '\n')
             shown += QLatin1String("\\n");

@@ -15,9 +15,10 @@
 // Text from outside the program (a module's replies, port and device names,
 // file names, details) as plain and live output show it: every control
 // character written out (\r, \n, \t, else \xHH, DEL and the C1 controls
-// too) and a backslash doubled. A module answering with a line end or an
-// escape sequence can then neither forge a line of output nor clear the
-// screen or retitle the terminal, and what is shown reads back unambiguously.
+// too). A module answering with a line end or an escape sequence can then
+// neither forge a line of output nor clear the screen or retitle the
+// terminal. A backslash stays as it is, so that a Windows path reads as the
+// operator types it (Z:\tmp\kv20-journal.csv); --json is the exact form.
 QString shown_text(const QString &text);
 // "11.2 KiB/s", "850 B/s".
 QString rate_text(double bytes_per_second);

@@ -76,10 +76,11 @@ void pause_briefly()
 HANDLE open_before(const QString &path, const QElapsedTimer &clock, int lock_wait_ms, QString *error)
 {
     for (;;) {
-        // DELETE and delete sharing: an outdated journal is renamed through
-        // this handle while it holds the lock.
-        const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()),
-                                        GENERIC_READ | GENERIC_WRITE | DELETE,
+        // No DELETE access: a reader that shares the file for reading and
+        // writing but not for deleting (QFile, fopen) still lets it open.
+        // Delete sharing, so that an outdated journal can be renamed while
+        // this handle holds the lock.
+        const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
@@ -105,21 +106,40 @@ bool lock_before(HANDLE file, OVERLAPPED *whole, const QElapsedTimer &clock, int
     }
 }
 
-// Whether `file` is still the file at `path`: another writer may have set
-// it aside between our open and our lock.
-bool still_at(HANDLE file, const QString &path)
+// A handle with DELETE access to the file at `path`, for renaming it, when
+// that is still `file` (another writer may have set it aside between our
+// open and our lock); else INVALID_HANDLE_VALUE with *gone set. A reader
+// without delete sharing refuses DELETE access: waited for, but never past
+// the deadline.
+HANDLE open_for_rename(HANDLE file, const QString &path, const QElapsedTimer &clock, int lock_wait_ms, bool *gone)
 {
-    const HANDLE there = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (there == INVALID_HANDLE_VALUE)
-        return false;
+    *gone = false;
+    HANDLE there;
+    for (;;) {
+        there = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (there != INVALID_HANDLE_VALUE)
+            break;
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) {
+            *gone = true;
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!busy(code) || clock.elapsed() >= lock_wait_ms)
+            return INVALID_HANDLE_VALUE;
+        pause_briefly();
+    }
     BY_HANDLE_FILE_INFORMATION ours {}, theirs {};
     const bool same = GetFileInformationByHandle(file, &ours) && GetFileInformationByHandle(there, &theirs)
                       && ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber
                       && ours.nFileIndexHigh == theirs.nFileIndexHigh && ours.nFileIndexLow == theirs.nFileIndexLow;
-    CloseHandle(there);
-    return same;
+    if (!same) {
+        CloseHandle(there);
+        *gone = true;
+        return INVALID_HANDLE_VALUE;
+    }
+    return there;
 }
 
 bool rename_handle(HANDLE file, const QString &to)
@@ -134,9 +154,10 @@ bool rename_handle(HANDLE file, const QString &to)
     return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(buffer.size()));
 }
 
-// Sets the file aside when it is an outdated journal. True when the caller
-// is to open `path` afresh.
-bool set_aside_if_outdated(HANDLE file, const QString &path, const QByteArray &preamble, QString *error)
+// Sets the file aside when it is an outdated journal, through a handle of
+// its own with DELETE access. True when the caller is to open `path` afresh.
+bool set_aside_if_outdated(HANDLE file, const QString &path, const QByteArray &preamble, const QElapsedTimer &clock,
+                           int lock_wait_ms, QString *error)
 {
     LARGE_INTEGER size {};
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart == 0)
@@ -151,13 +172,16 @@ bool set_aside_if_outdated(HANDLE file, const QString &path, const QByteArray &p
     }
     if (!outdated)
         return false;
-    if (!still_at(file, path))
+    bool gone = false;
+    const HANDLE renamer = open_for_rename(file, path, clock, lock_wait_ms, &gone);
+    if (gone)
         return true;
-    if (!rename_handle(file, older_journal_path(path))) {
+    const bool renamed = renamer != INVALID_HANDLE_VALUE && rename_handle(renamer, older_journal_path(path));
+    if (!renamed)
         *error = QStringLiteral("an older journal cannot be set aside: ") + system_error();
-        return false;
-    }
-    return true;
+    if (renamer != INVALID_HANDLE_VALUE)
+        CloseHandle(renamer);
+    return renamed;
 }
 
 } // namespace
@@ -174,7 +198,7 @@ QString append_journal_row(const QString &path, const QByteArray &preamble, cons
         OVERLAPPED whole {};
         // The whole file, locked against every other process until it is closed.
         const bool locked = lock_before(file, &whole, clock, lock_wait_ms, &error);
-        if (locked && set_aside_if_outdated(file, path, preamble, &error)) {
+        if (locked && set_aside_if_outdated(file, path, preamble, clock, lock_wait_ms, &error)) {
             UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
             CloseHandle(file);
             if (attempt < 3)

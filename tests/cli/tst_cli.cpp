@@ -230,7 +230,7 @@ void TestCli::module_text_shown_escaped_data()
     QTest::newRow("screen cleared, title set") << "--fw-version" << "\x1b[2J\x1b]0;title\aV2" << "device_version"
                                                << "\x1b[2J\x1b]0;title\aV2" << "\\x1b[2J\\x1b]0;title\\x07V2";
     QTest::newRow("tab and backslash") << "--iccid" << "89\t86\\x1b" << "iccid_or_audio_version"
-                                       << "89\t86\\x1b" << "89\\t86\\\\x1b";
+                                       << "89\t86\\x1b" << "89\\t86\\x1b";
 }
 
 // Whatever a module answers reaches the terminal as text: one line per
@@ -266,6 +266,9 @@ void TestCli::bad_input_sends_nothing_data()
     QTest::newRow("missing image") << QStringList {"audio", "%D/absent.img", "--all"} << 1 << "image not found";
     QTest::newRow("directory as image") << QStringList {"firmware", "%D", "--all"} << 1 << "image not found";
     QTest::newRow("FIFO as image") << QStringList {"audio", "%D/fifo.img"} << 1 << "image not found";
+    // A Windows path reads as typed; an escape sequence in it is still written out.
+    QTest::newRow("Windows path as image") << QStringList {"audio", "C:\\images\\sound\x1b[2J.img"} << 1
+                                           << "image not found: C:\\images\\sound\\x1b[2J.img\n";
     QTest::newRow("unknown port") << QStringList {"query", "--port", "pts/999"} << 2 << "found: %P";
     QTest::newRow("port given twice") << QStringList {"query", "--port", "%P", "--port", "/dev/%P"} << 2 << "twice";
     QTest::newRow("unknown option") << QStringList {"query", "--speed", "9"} << 2 << "speed";

@@ -107,7 +107,7 @@ void TestLivePrinter::module_text_shown_escaped()
         printer.result(printer.add(value, record.operation), record, already_done);
         printer.finish();
     });
-    expected.replace("%V", "a\\r\\nb\\t\\\\\\x1b]0;t\\x07\\x1b[2J\\x7f\\x9b1m");
+    expected.replace("%V", "a\\r\\nb\\t\\\\x1b]0;t\\x07\\x1b[2J\\x7f\\x9b1m");
     expected.replace("%J", "a\\r\\nb\\t\\\\\\u001b]0;t\\u0007\\u001b[2J\\u007f\\u009b1m");
     QVERIFY2(drawn.contains(expected), drawn.toPercentEncoding(" :/;=[]").constData());
     QVERIFY(!drawn.contains("\x1b]") && !drawn.contains("\x1b[2J") && !drawn.contains("\x7f")

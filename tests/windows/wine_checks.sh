@@ -213,41 +213,61 @@ check_interrupt() {
     return $ok
 }
 
+# The fixture holds the journal open for reading (SHARING: read or
+# read-write) from hold_journal to let_go.
+hold_journal() { # SHARING
+    [ -p hold.ctl ] || mkfifo hold.ctl
+    "$wine" "$fixtures/wine_fixture.exe" hold-open kv20-journal.csv "$1" <hold.ctl >hold.out & holder=$!
+    exec 8>hold.ctl
+    wait_for 20 grep -q held hold.out || { say "  the fixture did not open the journal"; return 1; }
+}
+let_go() { exec 8>&-; wait "$holder"; }
+
 # A spreadsheet that shows the journal shares it for reading only: the record
 # of an operation meanwhile goes to the side file at once, the next one to
-# the journal once the spreadsheet has let go.
+# the journal once the spreadsheet has let go. A reader that shares it for
+# reading and writing but not deleting, as QFile and fopen open it, keeps no
+# record out.
 check_journal_held() {
     local ok=0 holder side
     start_sim COM5 sim.log || return 1
     run_exe kv20-cli.exe query >out.txt || { say "  the first query failed"; return 1; }
-    mkfifo hold.ctl
-    "$wine" "$fixtures/wine_fixture.exe" hold-open kv20-journal.csv <hold.ctl >hold.out & holder=$!
-    exec 8>hold.ctl
-    wait_for 20 grep -q held hold.out || { say "  the fixture did not open the journal"; ok=1; }
+    hold_journal read || ok=1
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status while held" $? 3 || ok=1
     side=$(echo kv20-journal-unsaved-*.csv)
     grep -q "kept in .*$side" err.txt || { say "  not said where the record is: $(cat err.txt)"; ok=1; }
     expect "records in the side file" "$(grep -c ',cli,COM5,query,.*,ok,' "$side")" 1 || ok=1
-    exec 8>&-
-    wait "$holder"
+    let_go
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status once let go" $? 0 || ok=1
-    expect "records in the journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
+    hold_journal read-write || ok=1
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status while a reader holds it" $? 0 || { say "  $(cat err.txt)"; ok=1; }
+    let_go
+    expect "records in the journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 3 || ok=1
+    expect "side files" "$(ls kv20-journal-unsaved-*.csv | wc -l)" 1 || ok=1
     return $ok
 }
 
-# A journal from before the newest columns is renamed aside whole, through
-# the handle that holds its lock, and the record goes to a new journal with
-# the columns; a second program appends to the new one.
+# A journal from before the newest columns is renamed aside whole while the
+# writer holds its lock, and the record goes to a new journal with the
+# columns; a second program appends to the new one. While a reader without
+# delete sharing holds it, it cannot be renamed: that record goes to the
+# side file, and the older journal stays as it was.
 check_journal_older() {
-    local ok=0 older header
+    local ok=0 older header holder
     header='time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms'
     printf '\xEF\xBB\xBF%s\r\n%s\r\n' "$header" \
         '2026-01-05T08:00:00.000+08:00,cli,COM5,query,DN-OLD,861234567890123,89860012345678901234,FW-1,,,,ok,,812' \
         >kv20-journal.csv
     cp kv20-journal.csv before.csv
     start_sim COM5 sim.log || return 1
+    hold_journal read-write || ok=1
+    run_exe kv20-cli.exe query >out.txt 2>err.txt
+    expect "exit status while a reader holds it" $? 3 || ok=1
+    let_go
+    cmp -s before.csv kv20-journal.csv || { say "  the older journal was written to"; ok=1; }
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status" $? 0 || { say "  $(cat err.txt)"; ok=1; }
     older=(kv20-journal-older-*.csv)
@@ -414,9 +434,12 @@ check_report() {
 # kv20-cli.exe, with the libpq and OpenSSL DLLs of the zip, makes the
 # schema in a database of its own, uploads the records of its journal over
 # TLS where the server speaks it, and its report from the database has the
-# figures the Linux build reads from the journal.
+# figures the Linux build reads from the journal. While an upload that holds
+# the journal open waits for a slow database (its insert behind another
+# session's lock on the table), an operation's record still goes to the
+# journal, and the upload sends it too once the lock goes.
 check_db_upload() {
-    local ok=0 linux_cli name url server=${KV20_TEST_DB_URL%/*}
+    local ok=0 linux_cli name url server=${KV20_TEST_DB_URL%/*} locker uploader
     linux_cli=$(dirname "$sim_program")/kv20-cli
     name=kv20_wine_$$_$RANDOM
     psql -q -d "$KV20_TEST_DB_URL" -c "CREATE DATABASE $name" || { say "  no database made on the test server"; return 1; }
@@ -441,6 +464,27 @@ check_db_upload() {
     # The same figures, apart from where they came from.
     expect "report from the database" "$(jq -cS 'del(.files)' windows.json)" "$(jq -cS 'del(.files)' linux.json)" || ok=1
     expect "records in the report" "$(jq .records windows.json)" 3 || ok=1
+    mkfifo lock.sql
+    psql -qAt -d "$server/$name" <lock.sql >lock.out 2>&1 & locker=$!
+    exec 7>lock.sql
+    echo "BEGIN; LOCK TABLE kv20_records IN EXCLUSIVE MODE; SELECT 'locked';" >&7
+    wait_for 10 grep -qx locked lock.out || { say "  no lock on the table: $(cat lock.out)"; ok=1; }
+    run_exe kv20-cli.exe query >/dev/null || ok=1
+    "$wine" "$app/kv20-cli.exe" upload --db "$url" >out.txt 2>err.txt & uploader=$!
+    inserting() {
+        [ "$(psql -At -d "$server/$name" -c "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'kv20'
+            AND wait_event_type = 'Lock' AND query LIKE 'INSERT INTO kv20_records%'")" = 1 ]
+    }
+    wait_for 30 inserting || { say "  the upload did not wait at its insert: $(cat err.txt)"; ok=1; }
+    run_exe kv20-cli.exe query >/dev/null 2>query.err
+    expect "exit status during the upload" $? 0 || { say "  $(cat query.err)"; ok=1; }
+    # psql gone, the server ends its transaction and the lock with it.
+    kill "$locker"; exec 7>&-; wait "$locker"
+    wait_for 30 eval "! kill -0 $uploader 2>/dev/null" || { say "  the upload did not end"; kill -9 "$uploader"; ok=1; }
+    wait "$uploader"; expect "exit status of the slow upload" $? 0 || { say "  $(cat err.txt)"; ok=1; }
+    grep -q '^2 sent, 0 already there' out.txt || { say "  the slow upload said: $(cat out.txt)"; ok=1; }
+    expect "records in the journal" "$(grep -c ',cli,COM5,' kv20-journal.csv)" 5 || ok=1
+    expect "side files" "$(ls kv20-journal-unsaved-*.csv 2>/dev/null | wc -l)" 0 || ok=1
     psql -q -d "$KV20_TEST_DB_URL" -c "DROP DATABASE $name WITH (FORCE)"
     return $ok
 }

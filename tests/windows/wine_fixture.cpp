@@ -9,9 +9,11 @@
 //       (PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USBMI(2)), or its
 //       location information (Port_#0004.Hub_#0001).
 //
-//   wine_fixture hold-open FILE
-//       opens FILE sharing it for reading only, as a spreadsheet that shows
-//       it does, says "held" and keeps it open until standard input ends.
+//   wine_fixture hold-open FILE [read|read-write]
+//       opens FILE for reading, sharing it for reading only, as a spreadsheet
+//       that shows it does, or with read-write for reading and writing but
+//       not deleting, as Qt's QFile and the C runtime's fopen do; says "held"
+//       and keeps it open until standard input ends.
 //
 //   wine_fixture close-window TITLE
 //       asks the top-level window of that title to close, as its close box
@@ -129,9 +131,9 @@ int add_port(const wchar_t *instance_id, const wchar_t *friendly_name, const wch
     return status;
 }
 
-int hold_open(const wchar_t *path)
+int hold_open(const wchar_t *path, DWORD sharing)
 {
-    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE file = CreateFileW(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return failed("CreateFile");
     std::printf("held\n");
@@ -176,11 +178,15 @@ int wmain(int argc, wchar_t **argv)
     if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"add-port") == 0)
         return add_port(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (argc == 3 && std::wcscmp(argv[1], L"hold-open") == 0)
-        return hold_open(argv[2]);
+        return hold_open(argv[2], FILE_SHARE_READ);
+    if (argc == 4 && std::wcscmp(argv[1], L"hold-open") == 0 && std::wcscmp(argv[3], L"read") == 0)
+        return hold_open(argv[2], FILE_SHARE_READ);
+    if (argc == 4 && std::wcscmp(argv[1], L"hold-open") == 0 && std::wcscmp(argv[3], L"read-write") == 0)
+        return hold_open(argv[2], FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (argc == 3 && std::wcscmp(argv[1], L"close-window") == 0)
         return close_window(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"shortcut") == 0)
         return shortcut(argv[2]);
-    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" [LOCATION] | hold-open FILE | close-window TITLE | shortcut FILE.lnk\n");
+    std::fprintf(stderr, "usage: wine_fixture add-port INSTANCE_ID \"FRIENDLY NAME\" [LOCATION] | hold-open FILE [read|read-write] | close-window TITLE | shortcut FILE.lnk\n");
     return 2;
 }
