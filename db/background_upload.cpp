@@ -22,13 +22,16 @@ struct BackgroundUpload::Shared
     State state;
     std::condition_variable wake, ended_cv;
     bool added = false, stopping = false, ended = false;
+    bool sending = false;  // a batch on its way: the one wait a stop lets finish
     Clock::time_point give_up_at;
     std::thread thread;
 
+    // A connect, a check or a count ends at once on a stop; a batch on its
+    // way gets until the stop's deadline.
     bool give_up()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return stopping && Clock::now() >= give_up_at;
+        return stopping && (!sending || Clock::now() >= give_up_at);
     }
     bool stop_asked()
     {
@@ -69,6 +72,10 @@ struct BackgroundUpload::Shared
         upload.link = link;
         upload.database = *identity;
         upload.stop = [this] { return stop_asked(); };
+        upload.sending = [this](bool on) {
+            std::lock_guard<std::mutex> lock(mutex);
+            sending = on;
+        };
         for (const QString &journal : station_journals(folder)) {
             UploadCounts counts;
             QString error;
@@ -122,7 +129,10 @@ struct BackgroundUpload::Shared
                 // sent; by the deadline, as everything in a stop.
                 lock.unlock();
                 if (unseen) {
-                    count([this] { return give_up(); }, &waiting, &unreadable);
+                    count([this] {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        return Clock::now() >= give_up_at;
+                    }, &waiting, &unreadable);
                     show(qMax(waiting, state_waiting()), unreadable, problem);
                 }
                 return;

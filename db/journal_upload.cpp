@@ -125,6 +125,8 @@ bool JournalUpload::run(const QString &journal, UploadCounts *counts, QString *e
                 unreadable(named(journal, row));
         }
         if (!batch.records.empty()) {
+            if (sending)
+                sending(true);
             PgLink::Result r = link->exec("BEGIN");
             PgLink::Result inserted;
             if (r.ok)
@@ -132,6 +134,8 @@ bool JournalUpload::run(const QString &journal, UploadCounts *counts, QString *e
             crash_point("before-commit");
             if (r.ok)
                 r = link->exec("COMMIT");
+            if (sending)
+                sending(false);
             if (!r.ok) {
                 *error = r.error;
                 if (link->connected())

@@ -32,6 +32,9 @@ struct JournalUpload
     // Asked between batches: true ends the upload early, all committed
     // records' position saved.
     std::function<bool()> stop;
+    // Told true as a batch goes out, false once it is committed or failed:
+    // the one wait worth the grace of a stop.
+    std::function<void(bool)> sending;
     // Each unreadable row, those counted before included:
     // "<journal>: line N: <reason>".
     std::function<void(const QString &)> unreadable;
