@@ -6,9 +6,13 @@
 
 namespace {
 
+// Plain text: a module's answer or a slot's name with markup in it is shown
+// as written, never drawn as markup (an <img> would load a picture, on
+// Windows from a network share).
 QLabel *label(int pixel_size, bool bold, QWidget *parent)
 {
     auto *l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
     QFont font = l->font();
     font.setPixelSize(pixel_size);
     font.setBold(bold);

@@ -16,7 +16,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QUrl>
@@ -35,9 +34,12 @@ QString operation_words(quint8 type)
     }
 }
 
+// Plain text: a recipe's path or an image's file name with markup in it
+// is shown as written.
 QLabel *big_label(int pixel_size, QWidget *parent)
 {
     auto *l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
     QFont font = l->font();
     font.setPixelSize(pixel_size);
     font.setBold(true);
@@ -80,7 +82,9 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     banner->hide();
     layout->addWidget(banner);
 
+    // The problem is the database server's text.
     backlog = new QLabel(this);
+    backlog->setTextFormat(Qt::PlainText);
     backlog->setWordWrap(true);
     backlog->hide();
     layout->addWidget(backlog);
@@ -229,7 +233,7 @@ void StationWindow::open_report()
     QString page;
     const QString error = write_report(&page);
     if (!error.isEmpty())
-        QMessageBox::warning(this, windowTitle(), tr("无法生成班次报告：%1").arg(error));
+        plain_message(this, QMessageBox::Warning, windowTitle(), tr("无法生成班次报告：%1").arg(error));
     else
         QDesktopServices::openUrl(QUrl::fromLocalFile(page));
 }
@@ -244,8 +248,9 @@ void StationWindow::closeEvent(QCloseEvent *event)
     if (closing)
         return;
     if (line->serving()
-        && QMessageBox::question(this, windowTitle(), tr("仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        && plain_message(this, QMessageBox::Question, windowTitle(),
+                         tr("仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？"),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                != QMessageBox::Yes)
         return;
     closing = true;
@@ -260,4 +265,14 @@ void StationWindow::closeEvent(QCloseEvent *event)
         },
         Qt::QueuedConnection);
     line->stop();
+}
+
+int plain_message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                  QMessageBox::StandardButtons buttons, QMessageBox::StandardButton default_button)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (default_button != QMessageBox::NoButton)
+        box.setDefaultButton(default_button);
+    return box.exec();
 }

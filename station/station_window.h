@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 
@@ -18,7 +19,8 @@ class SlotTile;
 
 // The station's one window: the recipe as read (never editable here), the
 // shift's counters, a red banner while records cannot reach the journal, and
-// a tile per slot. Line mode tells it what happens; closing it while modules
+// a tile per slot. Every text from outside (a module's answers, a path, the
+// database's problem) is shown as written, never as markup. Line mode tells it what happens; closing it while modules
 // are being served asks first, then ends line mode as a termination would:
 // every operation cancelled on the wire, every record kept.
 class StationWindow : public QWidget, public LineModeView
@@ -72,3 +74,9 @@ private:
     quint64 backlog_shown = 0;
     bool closing = false, may_close = false;
 };
+
+// A message box that shows `text` as written, never as markup (a recipe's
+// path and values, a file's error); the button clicked.
+int plain_message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                  QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                  QMessageBox::StandardButton default_button = QMessageBox::NoButton);
