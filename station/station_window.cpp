@@ -135,7 +135,7 @@ void StationWindow::progress(int id, qint64 bytes, qint64 total)
         tile->show_progress(bytes, total);
 }
 
-void StationWindow::finished(int id, const OperationRecord &record, bool done_before, bool in_journal)
+void StationWindow::finished(int id, const OperationRecord &record, bool done_before, const JournalOutcome &kept)
 {
     if (SlotTile *tile = by_module.value(id))
         tile->show_result(record, done_before);
@@ -146,13 +146,12 @@ void StationWindow::finished(int id, const OperationRecord &record, bool done_be
         finished_at.append(QDateTime::currentDateTime());
         if (recipe.sound)
             play_result_sound(record.ok);
-        if (in_journal) {
+        if (kept.in_journal) {
             banner->hide();
         } else {
-            const Journal journal(line->journal_path());
             banner->setText(tr("记录无法写入日志 %1（文件被占用？），正保存在 %2")
-                                .arg(QDir::toNativeSeparators(QFileInfo(journal.path()).absoluteFilePath()),
-                                     journal.side_file_path()));
+                                .arg(QDir::toNativeSeparators(QFileInfo(line->journal_path()).absoluteFilePath()),
+                                     kept.kept_in));
             banner->show();
         }
     }

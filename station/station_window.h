@@ -43,7 +43,7 @@ public:
 
     int arrival(const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
-    void finished(int id, const OperationRecord &record, bool already_done, bool in_journal) override;
+    void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &kept) override;
     void departure(int id) override;
     void notice(const QString &line) override;
 
