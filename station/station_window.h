@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,12 +16,15 @@ class LineMode;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QTextEdit;
 class SlotTile;
 
 // The station's one window: the recipe as read (never editable here), the
-// shift's counters, a red banner while records cannot reach the journal, and
-// a tile per slot. Every text from outside (a module's answers, a path, the
-// database's problem) is shown as written, never as markup. Line mode tells it what happens; closing it while modules
+// shift's counters, a red banner while records cannot reach the journal
+// (where the last one is kept instead; a record kept nowhere stays in it for
+// the operator to copy), and a tile per slot. Every text from outside (a
+// module's answers, a path, the database's problem) is shown as written,
+// never as markup. Line mode tells it what happens; closing it while modules
 // are being served asks first, then ends line mode as a termination would:
 // every operation cancelled on the wire, every record kept.
 class StationWindow : public QWidget, public LineModeView
@@ -58,11 +62,15 @@ private:
     SlotTile *add_tile(const QString &slot, const QString &name);
     void lay_out_tiles();
     void update_counters();
+    void show_banner(const JournalOutcome &kept);
+    void fit_banner();
     void open_report();
 
     const Recipe recipe;
     LineMode *line;
-    QLabel *counters, *banner, *backlog;
+    QLabel *counters, *backlog;
+    QTextEdit *banner;
+    QStringList unsaved;  // records kept nowhere, as the journal would hold them
     QGridLayout *grid;
     QList<SlotTile *> tiles_;
     QHash<QString, SlotTile *> by_slot;
