@@ -71,9 +71,9 @@ public:
         return window->arrival(port, slot, operation);
     }
     void progress(int id, qint64 bytes, qint64 total) override { window->progress(id, bytes, total); }
-    void finished(int id, const OperationRecord &r, bool already_done, bool in_journal) override
+    void finished(int id, const OperationRecord &r, bool already_done, const JournalOutcome &kept) override
     {
-        window->finished(id, r, already_done, in_journal);
+        window->finished(id, r, already_done, kept);
         emit_line({{"event", "result"}, {"slot", r.slot}, {"ok", r.ok}, {"detail", r.detail},
                    {"already_done", already_done}, {"duration_ms", double(r.duration_ms)}});
     }

@@ -45,7 +45,7 @@ public:
 
     // Line mode's view: a terminal line per port, as the port is named.
     int arrival(const QString &port, const QString &, const QString &operation) override { return add(port, operation); }
-    void finished(int id, const OperationRecord &record, bool already_done, bool) override
+    void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &) override
     {
         result(id, record, already_done);
     }

@@ -81,8 +81,10 @@ OperationRecord unstarted_operation(const QString &port, quint8 type, const QStr
     return record;
 }
 
-Journal::Journal(QString path)
-    : path_(std::move(path)), station_(station_name(QFileInfo(path_).absolutePath()))
+Journal::Journal(QString path, QString last_resort_folder)
+    : path_(std::move(path))
+    , station_(station_name(QFileInfo(path_).absolutePath()))
+    , last_resort_(std::move(last_resort_folder))
 {
 }
 
@@ -163,16 +165,26 @@ bool announce_once(const QString &side_path)
     return true;
 }
 
-} // namespace
-
-QString Journal::side_file_path() const
+// The process's side file in `folder`.
+QString side_file_in(const QString &folder)
 {
     std::lock_guard<std::mutex> locker(side_mutex);
     if (side_stamp.isEmpty())
         side_stamp = QDateTime::currentDateTime().toString(QLatin1String(latin1(journal_format::side_file_stamp)));
-    const QString folder = QFileInfo(path_).absolutePath();
     return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(latin1(journal_format::side_file_prefix))
                                     + side_stamp + QLatin1String(latin1(journal_format::side_file_suffix)));
+}
+
+} // namespace
+
+QString Journal::side_file_path() const
+{
+    return side_file_in(QFileInfo(path_).absolutePath());
+}
+
+QString Journal::last_resort_path() const
+{
+    return last_resort_.isEmpty() ? QString() : side_file_in(QDir(last_resort_).absolutePath());
 }
 
 JournalOutcome Journal::append(const OperationRecord &record) const
@@ -188,17 +200,34 @@ JournalOutcome Journal::append(const OperationRecord &record) const
     JournalOutcome outcome;
     const QString refused = traced_append(path_, preamble, row);
     outcome.in_journal = refused.isEmpty();
-    if (outcome.in_journal)
+    if (outcome.in_journal) {
+        outcome.kept_in = QDir::toNativeSeparators(QFileInfo(path_).absoluteFilePath());
         return outcome;
+    }
     outcome.notices << QStringLiteral("journal not written: ") + refused;
     const QString side = side_file_path();
     const QString side_refused = traced_append(side, preamble, row);
     if (side_refused.isEmpty()) {
+        outcome.kept_in = side;
         if (announce_once(side))
             outcome.notices << QStringLiteral("records the journal did not take are kept in ") + side;
         return outcome;
     }
-    outcome.notices << QStringLiteral("%1 not written either: %2").arg(side, side_refused)
-                    << QStringLiteral("unsaved record: ") + QString::fromUtf8(row.left(row.size() - 2));
+    outcome.notices << QStringLiteral("%1 not written either: %2").arg(side, side_refused);
+    const QString last_resort = last_resort_path();
+    if (!last_resort.isEmpty() && last_resort != side) {
+        // The folder may not exist yet; a file in its place fails the append.
+        QDir().mkpath(last_resort_);
+        const QString last_refused = traced_append(last_resort, preamble, row);
+        if (last_refused.isEmpty()) {
+            outcome.kept_in = last_resort;
+            if (announce_once(last_resort))
+                outcome.notices << QStringLiteral("records neither file took are kept in ") + last_resort;
+            return outcome;
+        }
+        outcome.notices << QStringLiteral("%1 not written either: %2").arg(last_resort, last_refused);
+    }
+    outcome.unsaved = QString::fromUtf8(row.left(row.size() - 2));
+    outcome.notices << QStringLiteral("unsaved record: ") + outcome.unsaved;
     return outcome;
 }

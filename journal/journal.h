@@ -10,6 +10,12 @@
 struct JournalOutcome
 {
     bool in_journal = false;  // in kv20-journal.csv itself
+    // Where the record is: the journal, the side file or the last-resort
+    // file, as a native path; empty when it is nowhere.
+    QString kept_in;
+    // The record as the journal would hold it (no line end) when it is
+    // nowhere: its last copy is the operator's.
+    QString unsaved;
     QStringList notices;      // for the log pane or standard error, in order
 };
 
@@ -22,8 +28,10 @@ struct JournalOutcome
 // holds it, the disk is full, a folder stands in its place) goes at once to
 // the process's side file beside it, kv20-journal-unsaved-<yyyyMMdd-HHmmss>.csv,
 // in the same format; the next record tries the journal again. When the side
-// file fails too, the record itself is among the notices, so that the
-// operator can still copy it.
+// file fails too, the record goes to a side file of the same name in the
+// last-resort folder, if the journal has one (a folder on another disk than
+// the working directory's); failing that, the record itself is among the
+// notices, so that the operator can still copy it.
 //
 // A journal whose header lacks columns this version writes is renamed to
 // kv20-journal-older-<stamp>.csv under its lock before the next record, so
@@ -35,7 +43,7 @@ public:
     static const QString default_path;
     static constexpr int lock_wait_ms = 2000;
 
-    explicit Journal(QString path = default_path);
+    explicit Journal(QString path = default_path, QString last_resort_folder = QString());
 
     // Appends one record durably, to the journal or else to the side file.
     // Safe to call from any thread; never waits much longer than twice
@@ -47,6 +55,9 @@ public:
     QString station() const { return station_; }
     // This process's side file for this journal (named at its first use).
     QString side_file_path() const;
+    // The side file of the same name in the last-resort folder; empty
+    // without one.
+    QString last_resort_path() const;
 
     // The header row and one record as they stand in the file, CR LF ended.
     static QByteArray header_row();
@@ -55,4 +66,5 @@ public:
 private:
     QString path_;
     QString station_;
+    QString last_resort_;
 };

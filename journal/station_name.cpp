@@ -1,10 +1,10 @@
 #include "journal/station_name.h"
 
+#include "journal/ini_file.h"
 #include "journal/journal_format.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QSysInfo>
 
 namespace {
@@ -20,12 +20,14 @@ QString station_name(const QString &folder)
 {
     for (const char *file : {"station.ini", "config.ini"}) {
         const QString path = QDir(folder).filePath(QLatin1String(file));
-        if (!QFileInfo::exists(path))
+        // Taken whole: operators write names such as "line2, 工位3" by hand.
+        IniFile ini;
+        if (!read_ini(path, &ini))
             continue;
-        QSettings settings(path, QSettings::IniFormat);
-        // Operators write Chinese station names by hand.
-        settings.setIniCodec("UTF-8");
-        const QString name = settings.value(QStringLiteral("station/name")).toString().trimmed();
+        QString name = ini.values.value(QStringLiteral("station/name"));
+        // QSettings writes a value with a comma into config.ini in quotes.
+        if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+            name = name.mid(1, name.size() - 2).trimmed();
         if (!name.isEmpty())
             return name;
     }

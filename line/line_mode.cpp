@@ -95,7 +95,7 @@ void LineMode::depart(const QString &port)
 void LineMode::on_session_finished(ModuleSession *session, int shown_as)
 {
     const JournalOutcome &kept = session->journal_outcome();
-    view->finished(shown_as, session->record(), session->already_done(), kept.in_journal);
+    view->finished(shown_as, session->record(), session->already_done(), kept);
     not_in_journal += kept.in_journal ? 0 : 1;
     for (const QString &notice : kept.notices)
         view->notice(notice);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/journal.h"
 #include "journal/operation_record.h"
 
 #include <QString>
@@ -19,9 +20,9 @@ public:
     virtual int arrival(const QString &port, const QString &slot, const QString &operation) = 0;
     virtual void progress(int id, qint64 bytes, qint64 total) = 0;
     // already_done: the module had the operation just now and heard nothing
-    // more (no record). in_journal: false when the record went to the side
-    // file or nowhere.
-    virtual void finished(int id, const OperationRecord &record, bool already_done, bool in_journal) = 0;
+    // more (no record). kept: where the journal put the record (not in the
+    // journal itself: in a side file, or nowhere).
+    virtual void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &kept) = 0;
     virtual void departure(int id) = 0;
     // A line for the operator outside any module's (journal notices).
     virtual void notice(const QString &line) = 0;

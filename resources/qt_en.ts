@@ -271,8 +271,12 @@
         <translation>Shift report</translation>
     </message>
     <message>
-        <source>记录无法写入日志 %1（文件被占用？），正保存在 %2</source>
-        <translation>Records cannot reach the journal %1 (is the file open elsewhere?); they are kept in %2</translation>
+        <source>记录无法写入日志 %1。最近一条记录保存在 %2</source>
+        <translation>Records cannot reach the journal %1. The last one is kept in %2</translation>
+    </message>
+    <message>
+        <source>以下记录未能写入日志 %1，也未能写入任何文件。请复制并保存：</source>
+        <translation>These records reached neither the journal %1 nor any other file. Copy them and keep them:</translation>
     </message>
     <message>
         <source>数据库：%1 条记录等待上传</source>

@@ -6,7 +6,6 @@
 #include "station/station_window.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTextCodec>
 
 int main(int argc, char **argv)
@@ -20,7 +19,8 @@ int main(int argc, char **argv)
     QString error;
     std::unique_ptr<Station> station = Station::open(recipe, &error);
     if (!station) {
-        QMessageBox::critical(nullptr, QCoreApplication::translate("StationWindow", "KV20 工位"), error);
+        // The recipe's path and values are shown as written.
+        plain_message(nullptr, QMessageBox::Critical, QCoreApplication::translate("StationWindow", "KV20 工位"), error);
         return 2;
     }
     station->start();

@@ -2,14 +2,13 @@
 
 #include "db/pg_link.h"
 #include "interfaces/flash_parameter.h"
+#include "journal/ini_file.h"
 #include "protocol/download_session.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QRegularExpression>
 
 namespace {
@@ -17,43 +16,6 @@ namespace {
 QString text(const char *source)
 {
     return QCoreApplication::translate("Recipe", source);
-}
-
-// An INI file read by hand: QSettings sorts a section's keys, and the order
-// of [slots] is the order of the tiles.
-struct IniFile
-{
-    QHash<QString, QString> values;  // "section/key"
-    QList<QPair<QString, QString>> slot_lines;
-};
-
-bool read_ini(const QString &path, IniFile *ini)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    QString section;
-    // Engineers write slot names in Chinese; Notepad may put a byte-order
-    // mark first.
-    const QString all = QString::fromUtf8(file.readAll()).remove(QChar(0xFEFF));
-    for (QString line : all.split(QLatin1Char('\n'))) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            section = line.mid(1, line.size() - 2).trimmed().toLower();
-            continue;
-        }
-        const int equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0)
-            continue;
-        const QString key = line.left(equals).trimmed(), value = line.mid(equals + 1).trimmed();
-        if (section == QLatin1String("slots"))
-            ini->slot_lines.append({key, value});
-        else
-            ini->values.insert(section + QLatin1Char('/') + key.toLower(), value);
-    }
-    return true;
 }
 
 } // namespace
@@ -98,7 +60,8 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     if (sound != QLatin1String("on") && sound != QLatin1String("off"))
         return invalid("sound", sound);
     recipe->sound = sound == QLatin1String("on");
-    recipe->named_slots = ini.slot_lines;
+    // The order of [slots] is the order of the tiles.
+    recipe->named_slots = ini.lines.value(QStringLiteral("slots"));
     const QString url_key = QStringLiteral("database/url");
     recipe->database_url = ini.values.value(url_key);
     if (ini.values.contains(url_key) && recipe->database_url.isEmpty())

@@ -6,14 +6,20 @@
 
 namespace {
 
+// Plain text: a module's answer or a slot's name with markup in it is shown
+// as written, never drawn as markup (an <img> would load a picture, on
+// Windows from a network share). At least one line high, however little
+// room the window has.
 QLabel *label(int pixel_size, bool bold, QWidget *parent)
 {
     auto *l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText);
     QFont font = l->font();
     font.setPixelSize(pixel_size);
     font.setBold(bold);
     l->setFont(font);
     l->setAlignment(Qt::AlignCenter);
+    l->setMinimumHeight(l->fontMetrics().height());
     return l;
 }
 

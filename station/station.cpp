@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStyle>
 
 namespace {
@@ -45,6 +46,10 @@ std::unique_ptr<Station> Station::open(const QString &recipe_path, QString *erro
 
 Station::Station(const Recipe &recipe)
     : recipe(recipe)
+    // A record neither the journal nor its side file takes (the working
+    // directory's disk full) goes to the user's data folder, on another
+    // disk as often as not.
+    , journal(Journal::default_path, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
     , line_(std::make_unique<LineMode>(request_of(recipe), rescan_ms, journal))
     , window_(std::make_unique<StationWindow>(recipe, line_.get()))
 {

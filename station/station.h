@@ -10,7 +10,8 @@ class LineMode;
 class StationWindow;
 
 // A station as the operator starts it: its recipe read and checked, its
-// journal (kv20-journal.csv in the working directory), line mode serving
+// journal (kv20-journal.csv in the working directory, the user's data
+// folder its last resort), line mode serving
 // every module on the USB tree with tool "station", the window showing it,
 // and, with a [database] url, the journal uploaded as records reach it.
 // Nothing reaches a module unless the recipe was read whole.

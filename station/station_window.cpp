@@ -10,15 +10,18 @@
 #include "station/result_sound.h"
 #include "station/slot_tile.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -35,14 +38,42 @@ QString operation_words(quint8 type)
     }
 }
 
+void set_big_font(QWidget *widget, int pixel_size)
+{
+    QFont font = widget->font();
+    font.setPixelSize(pixel_size);
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+// Plain text: a recipe's path or an image's file name with markup in it
+// is shown as written.
 QLabel *big_label(int pixel_size, QWidget *parent)
 {
     auto *l = new QLabel(parent);
-    QFont font = l->font();
-    font.setPixelSize(pixel_size);
-    font.setBold(true);
-    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    set_big_font(l, pixel_size);
     return l;
+}
+
+// The red banner: wrapped at a word or, where a word is wider than the
+// window (a long path; a record, which is one long word to a line breaker),
+// anywhere in it; selectable, so that a record can be copied out of it. A
+// label wraps at words only, and cuts off what does not fit.
+QTextEdit *banner_box(QWidget *parent)
+{
+    auto *b = new QTextEdit(parent);
+    b->setObjectName(QStringLiteral("banner"));
+    b->setReadOnly(true);
+    b->setAcceptRichText(false);
+    b->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    b->setFrameShape(QFrame::NoFrame);
+    b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    b->setStyleSheet(QStringLiteral("QTextEdit { background: #c62828; color: white; }"));
+    set_big_font(b, 20);
+    b->document()->setDocumentMargin(6);
+    return b;
 }
 
 } // namespace
@@ -74,13 +105,15 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     row->addWidget(report);
     layout->addLayout(row);
 
-    banner = big_label(20, this);
-    banner->setStyleSheet(QStringLiteral("background: #c62828; color: white; padding: 6px;"));
-    banner->setWordWrap(true);
+    banner = banner_box(this);
     banner->hide();
+    connect(banner->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &StationWindow::fit_banner);
     layout->addWidget(banner);
 
+    // The problem is the database server's text.
     backlog = new QLabel(this);
+    backlog->setTextFormat(Qt::PlainText);
     backlog->setWordWrap(true);
     backlog->hide();
     layout->addWidget(backlog);
@@ -131,7 +164,7 @@ void StationWindow::progress(int id, qint64 bytes, qint64 total)
         tile->show_progress(bytes, total);
 }
 
-void StationWindow::finished(int id, const OperationRecord &record, bool done_before, bool in_journal)
+void StationWindow::finished(int id, const OperationRecord &record, bool done_before, const JournalOutcome &kept)
 {
     if (SlotTile *tile = by_module.value(id))
         tile->show_result(record, done_before);
@@ -142,18 +175,32 @@ void StationWindow::finished(int id, const OperationRecord &record, bool done_be
         finished_at.append(QDateTime::currentDateTime());
         if (recipe.sound)
             play_result_sound(record.ok);
-        if (in_journal) {
-            banner->hide();
-        } else {
-            const Journal journal(line->journal_path());
-            banner->setText(tr("记录无法写入日志 %1（文件被占用？），正保存在 %2")
-                                .arg(QDir::toNativeSeparators(QFileInfo(journal.path()).absoluteFilePath()),
-                                     journal.side_file_path()));
-            banner->show();
-        }
+        show_banner(kept);
     }
     update_counters();
     emit result_shown();
+}
+
+// The banner says where the last record is when the journal did not take it,
+// and holds every record kept nowhere until the window closes: the window
+// has their last copy.
+void StationWindow::show_banner(const JournalOutcome &kept)
+{
+    if (!kept.unsaved.isEmpty())
+        unsaved << kept.unsaved;
+    QStringList lines;
+    const QString journal = QDir::toNativeSeparators(QFileInfo(line->journal_path()).absoluteFilePath());
+    if (!kept.in_journal && !kept.kept_in.isEmpty())
+        lines << tr("记录无法写入日志 %1。最近一条记录保存在 %2").arg(journal, kept.kept_in);
+    if (!unsaved.isEmpty())
+        lines << tr("以下记录未能写入日志 %1，也未能写入任何文件。请复制并保存：").arg(journal) << unsaved;
+    if (lines.isEmpty()) {
+        banner->hide();
+        return;
+    }
+    banner->setPlainText(lines.join(QLatin1Char('\n')));
+    fit_banner();
+    banner->show();
 }
 
 // The tile keeps its result until the next module arrives in the slot, and a
@@ -178,9 +225,23 @@ QString StationWindow::counters_text() const
     return counters->text();
 }
 
+// As tall as its text, within the height the screen leaves beside the rest
+// of the window (three lines at least); beyond that it scrolls. The window
+// grows to its layout's minimum by itself, and a tile's labels are a line
+// high at least: no tile is squashed for the banner.
+void StationWindow::fit_banner()
+{
+    const int text = int(std::ceil(banner->document()->size().height()));
+    const int others = layout()->minimumSize().height() - (banner->isHidden() ? 0 : banner->height());
+    const int decoration = frameGeometry().height() - geometry().height();
+    const int room = screen()->availableGeometry().height() - decoration - others;
+    const int least = 3 * banner->fontMetrics().lineSpacing() + 2 * int(banner->document()->documentMargin());
+    banner->setFixedHeight(qMin(text, qMax(least, room)));
+}
+
 QString StationWindow::banner_text() const
 {
-    return banner->isHidden() ? QString() : banner->text();
+    return banner->isHidden() ? QString() : banner->toPlainText();
 }
 
 void StationWindow::watch_upload(const BackgroundUpload *upload)
@@ -228,7 +289,7 @@ void StationWindow::open_report()
     QString page;
     const QString error = write_report(&page);
     if (!error.isEmpty())
-        QMessageBox::warning(this, windowTitle(), tr("无法生成班次报告：%1").arg(error));
+        plain_message(this, QMessageBox::Warning, windowTitle(), tr("无法生成班次报告：%1").arg(error));
     else
         QDesktopServices::openUrl(QUrl::fromLocalFile(page));
 }
@@ -243,8 +304,9 @@ void StationWindow::closeEvent(QCloseEvent *event)
     if (closing)
         return;
     if (line->serving()
-        && QMessageBox::question(this, windowTitle(), tr("仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        && plain_message(this, QMessageBox::Question, windowTitle(),
+                         tr("仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？"),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                != QMessageBox::Yes)
         return;
     closing = true;
@@ -259,4 +321,14 @@ void StationWindow::closeEvent(QCloseEvent *event)
         },
         Qt::QueuedConnection);
     line->stop();
+}
+
+int plain_message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                  QMessageBox::StandardButtons buttons, QMessageBox::StandardButton default_button)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (default_button != QMessageBox::NoButton)
+        box.setDefaultButton(default_button);
+    return box.exec();
 }

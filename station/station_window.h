@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -14,11 +16,15 @@ class LineMode;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QTextEdit;
 class SlotTile;
 
 // The station's one window: the recipe as read (never editable here), the
-// shift's counters, a red banner while records cannot reach the journal, and
-// a tile per slot. Line mode tells it what happens; closing it while modules
+// shift's counters, a red banner while records cannot reach the journal
+// (where the last one is kept instead; a record kept nowhere stays in it for
+// the operator to copy), and a tile per slot. Every text from outside (a
+// module's answers, a path, the database's problem) is shown as written,
+// never as markup. Line mode tells it what happens; closing it while modules
 // are being served asks first, then ends line mode as a termination would:
 // every operation cancelled on the wire, every record kept.
 class StationWindow : public QWidget, public LineModeView
@@ -41,7 +47,7 @@ public:
 
     int arrival(const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
-    void finished(int id, const OperationRecord &record, bool already_done, bool in_journal) override;
+    void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &kept) override;
     void departure(int id) override;
     void notice(const QString &line) override;
 
@@ -56,11 +62,15 @@ private:
     SlotTile *add_tile(const QString &slot, const QString &name);
     void lay_out_tiles();
     void update_counters();
+    void show_banner(const JournalOutcome &kept);
+    void fit_banner();
     void open_report();
 
     const Recipe recipe;
     LineMode *line;
-    QLabel *counters, *banner, *backlog;
+    QLabel *counters, *backlog;
+    QTextEdit *banner;
+    QStringList unsaved;  // records kept nowhere, as the journal would hold them
     QGridLayout *grid;
     QList<SlotTile *> tiles_;
     QHash<QString, SlotTile *> by_slot;
@@ -72,3 +82,9 @@ private:
     quint64 backlog_shown = 0;
     bool closing = false, may_close = false;
 };
+
+// A message box that shows `text` as written, never as markup (a recipe's
+// path and values, a file's error); the button clicked.
+int plain_message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+                  QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                  QMessageBox::StandardButton default_button = QMessageBox::NoButton);

@@ -331,6 +331,12 @@ void TestJournal::records_name_their_station_data()
     QTest::newRow("station.ini first") << QByteArray("[station]\nname=line2-s4\n") << config << "line2-s4";
     QTest::newRow("config.ini without one") << QByteArray() << QByteArray("[General]\nfs.img_path=/a.img\n")
                                             << QSysInfo::machineHostName();
+    // A name is taken whole, comma and all, as operators write it.
+    QTest::newRow("a comma") << QByteArray("[station]\nname=line2, 工位3\n") << config << "line2, 工位3";
+    QTest::newRow("a byte-order mark, CR LF") << QByteArray("\xEF\xBB\xBF[station]\r\nname = 工位3 \r\n") << config
+                                              << "工位3";
+    QTest::newRow("quoted in config.ini, as QSettings writes it")
+        << QByteArray() << QByteArray("[General]\nfs.img_path=/a.img\n[station]\nname=\"line2, 工位3\"\n") << "line2, 工位3";
 }
 
 void TestJournal::records_name_their_station()
