@@ -283,6 +283,10 @@
         <translation>Database: %1 records waiting</translation>
     </message>
     <message>
+        <source>%1 行无法读取，未上传（%2）</source>
+        <translation>%1 rows cannot be read and are not uploaded (%2)</translation>
+    </message>
+    <message>
         <source>通过 %1    失败 %2    已完成 %3    最近一小时 %4</source>
         <translation>OK %1    FAILED %2    ALREADY DONE %3    LAST HOUR %4</translation>
     </message>

@@ -14,6 +14,8 @@ namespace {
 
 // Without device-change events, how often to look for modules.
 constexpr int rescan_ms = 1000;
+// How long the upload's batch on its way may go on once the window closes.
+constexpr int upload_stop_ms = 1500;
 
 ModuleSession::Request request_of(const Recipe &recipe)
 {
@@ -58,6 +60,10 @@ Station::Station(const Recipe &recipe)
     // On a thread of its own: an operation never waits for the database.
     upload_ = std::make_unique<BackgroundUpload>(recipe.database_url, journal.path());
     QObject::connect(line_.get(), &LineMode::record_kept, [upload = upload_.get()] { upload->record_added(); });
+    // The window is gone within 2 s of its close, whatever the database does:
+    // a batch on its way gets 1.5 s of it, from the close on.
+    QObject::connect(window_.get(), &StationWindow::closing_started,
+                     [upload = upload_.get()] { upload->stop_soon(upload_stop_ms); });
     window_->watch_upload(upload_.get());
 }
 

@@ -311,6 +311,7 @@ void StationWindow::closeEvent(QCloseEvent *event)
         return;
     closing = true;
     setEnabled(false);
+    emit closing_started();
     // Queued: with nothing being served, stop() finishes at once, inside
     // this close, and a close() from within it would be swallowed.
     connect(

@@ -52,6 +52,8 @@ public:
     void notice(const QString &line) override;
 
 signals:
+    // The operator closes the window: line mode is being stopped.
+    void closing_started();
     // A result was shown (tests and the benchmark wait on it).
     void result_shown();
 
