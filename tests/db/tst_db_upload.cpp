@@ -486,7 +486,7 @@ void TestDbUpload::the_database_report_is_the_journals_report_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("records");  // that the report counts
     QTest::addColumn<QString>("first_station");
-    QTest::newRow("every record") << QStringList {} << 7043 << "s1 工位";
+    QTest::newRow("every record") << QStringList {} << 7045 << "s1 工位";
     // Records 7 s apart from 2026-12-06T06:00 on, numbered from 100000: the
     // range starts inside the first station's journal, ends in the second's.
     QTest::newRow("a range") << QStringList {"--from", "2026-12-14T08:28", "--to", "2026-12-14T12:00"} << 1817
@@ -514,6 +514,15 @@ void TestDbUpload::the_database_report_is_the_journals_report()
                                 dir.filePath("s3/kv20-journal-older-20261205-180000.csv")};
     QVERIFY(write_journal(journals[0], "s1 工位", 40, 100000));
     QVERIFY(write_journal(journals[1], "s2 工位", 7000, 100040));
+    // Times in the other forms the report reads, written by other tools.
+    QFile other_tools(journals[1]);
+    QVERIFY(other_tools.open(QIODevice::Append));
+    for (const char *time : {"2026-12-06T06:00:01+08:00", "2026-12-05T22:00:02Z"}) {
+        OperationRecord r = record_at(1, "s2 工位");
+        r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        other_tools.write(Journal::record_row(r).replace(0, 29, time));
+    }
+    other_tools.close();
     QVERIFY(write_journal(journals[2], QString(), 3, 0, true));
     QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals, dir.path()).exit_code, 0);
 
