@@ -194,7 +194,9 @@ bool PgLink::connect(const QString &url, QString *error)
         const QString written = written_password(url);
         for (const QString &secret : {QString::fromUtf8(option(options, "password")), written,
                                       QString::fromUtf8(QByteArray::fromPercentEncoding(written.toUtf8()))}) {
-            if (!secret.isEmpty() && !secrets_.contains(secret))
+            // A password of a few letters would take words apart wherever
+            // they hold them; the URL's own checks keep it out of messages.
+            if (secret.size() >= 4 && !secrets_.contains(secret))
                 secrets_ << secret;
         }
         PQconninfoFree(options);
