@@ -41,8 +41,8 @@ constexpr int lines = 3, stations_per_line = 4, ports = 4;
 std::string journal_preamble()
 {
     std::string text(journal_format::byte_order_mark);
-    for (const journal_format::ColumnSpec &spec : journal_format::columns)
-        text.append(spec.name).push_back(',');
+    for (const journal_format::ColumnSpec &column : journal_format::columns)
+        text.append(column.name).push_back(',');
     text.back() = '\r';
     return text + '\n';
 }

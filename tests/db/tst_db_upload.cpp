@@ -60,6 +60,18 @@ bool write_journal(const QString &path, const QString &station, int count, int f
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The journal's lines changed as in an editor, the file written anew.
+bool edit_lines(const QString &path, const std::function<void(QList<QByteArray> *)> &edit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    edit(&lines);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(lines.join('\n')) > 0;
+}
+
 // The records table as version 1 of the schema made it, with one record.
 const QStringList version_1 {
     "CREATE TABLE kv20_schema (version integer NOT NULL)",
@@ -373,13 +385,7 @@ void TestDbUpload::a_position_that_does_not_hold_is_dropped()
         QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     }
     if (change == QLatin1String("edited")) {
-        QFile file(journal);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = file.readAll().split('\n');
-        file.close();
-        lines.removeAt(25);  // beyond the first 4 KiB
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
-        file.close();
+        QVERIFY(edit_lines(journal, [](QList<QByteArray> *lines) { lines->removeAt(25); }));  // past the first 4 KiB
         for (int n = 30; n < 34; ++n)
             QVERIFY(Journal(journal).append(record_at(n, "s1")).in_journal);
     }
@@ -414,19 +420,15 @@ void TestDbUpload::unreadable_rows_cost_only_themselves()
     // A folder whose name would retitle a terminal: named, never obeyed.
     const QString journal = dir.filePath("s\x1b]0;t\x07/kv20-journal.csv");
     QVERIFY(write_journal(journal, "s1", 12));
-    QFile file(journal);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QList<QByteArray> lines = file.readAll().split('\n');
-    file.close();
-    QByteArray &line = lines[4];  // line 5 of the file, the fourth record
-    if (damage == QLatin1String("id"))
-        line.insert(line.lastIndexOf(",s1,"), " or so");
-    if (damage == QLatin1String("quote"))
-        line.replace("DN-3", "DN\"-3");
-    if (damage == QLatin1String("cut"))
-        line = line.left(line.size() / 2) + '\r';
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
-    file.close();
+    QVERIFY(edit_lines(journal, [&](QList<QByteArray> *lines) {
+        QByteArray &line = (*lines)[4];  // line 5 of the file, the fourth record
+        if (damage == QLatin1String("id"))
+            line.insert(line.lastIndexOf(",s1,"), " or so");
+        if (damage == QLatin1String("quote"))
+            line.replace("DN-3", "DN\"-3");
+        if (damage == QLatin1String("cut"))
+            line = line.left(line.size() / 2) + '\r';
+    }));
     const QByteArray named = QStringLiteral("unreadable row: %1: line 5: %2")
                                  .arg(QString(journal).replace("\x1b", "\\x1b").replace("\x07", "\\x07"), reason)
                                  .toUtf8();
@@ -439,9 +441,7 @@ void TestDbUpload::unreadable_rows_cost_only_themselves()
         QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 11);
     }
     // Set aside as the README says: the line moved out of the journal.
-    lines.removeAt(4);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines.join('\n')) > 0);
-    file.close();
+    QVERIFY(edit_lines(journal, [](QList<QByteArray> *lines) { lines->removeAt(4); }));
     const CliRun mended({"upload", "--db", db.url(), journal}, dir.path());
     QVERIFY2(mended.out.contains(summary(0, 11, 0)), mended.out + mended.err);
     QCOMPARE(mended.exit_code, 0);
