@@ -97,9 +97,11 @@ bool JournalRecords::read(const Place &from, int most, Batch *batch, QString *er
         // The record a writer is appending may be half there.
         if (row.torn)
             break;
-        const QByteArray hash = row.too_long ? sha256_of(path_, row.start, row.end) : sha256(row.bytes);
-        batch->end = {row.end, row.line + row.lines, row.start, hash};
+        // The last row's hash is taken once the batch is read: the rows
+        // between need none.
+        batch->end = {row.end, row.line + row.lines, row.start, QByteArray()};
         if (reason) {
+            const QByteArray hash = row.too_long ? sha256_of(path_, row.start, row.end) : sha256(row.bytes);
             batch->unreadable.push_back({row.start, row.end, row.line, hash, QString::fromLatin1(reason)});
             continue;
         }
@@ -128,6 +130,13 @@ bool JournalRecords::read(const Place &from, int most, Batch *batch, QString *er
     if (!read_error.isEmpty()) {
         *error = QStringLiteral("%1: cannot be read: %2").arg(path_, read_error);
         return false;
+    }
+    if (batch->end.offset != from.offset) {
+        batch->end.last_sha256 = sha256_of(path_, batch->end.last_start, batch->end.offset);
+        if (batch->end.last_sha256.isEmpty()) {
+            *error = QStringLiteral("%1: cannot be read at byte %2").arg(path_).arg(batch->end.last_start);
+            return false;
+        }
     }
     return true;
 }

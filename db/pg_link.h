@@ -43,9 +43,6 @@ public:
     bool connect(const QString &url, QString *error);
     bool connected() const;
     void disconnect();
-    // How long a statement may take; KV20_DB_STATEMENT_WAIT_MS sets it for
-    // tests, else default_statement_wait_ms.
-    int statement_wait_ms() const { return statement_wait_ms_; }
     // The connection's socket (tests read its options); -1 when none.
     int socket() const;
 
@@ -91,6 +88,8 @@ private:
     pg_conn *conn_ = nullptr;
     qint64 deadline_ms_ = 0;
     QString deadline_words_;  // what ran out, for the message
+    // How long a statement may take: KV20_DB_STATEMENT_WAIT_MS sets it for
+    // tests, else default_statement_wait_ms.
     int statement_wait_ms_ = default_statement_wait_ms;
     QStringList secrets_;  // of the URL connected to: never in a message
 };

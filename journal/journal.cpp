@@ -205,27 +205,25 @@ JournalOutcome Journal::append(const OperationRecord &record) const
         return outcome;
     }
     outcome.notices << QStringLiteral("journal not written: ") + refused;
-    const QString side = side_file_path();
-    const QString side_refused = traced_append(side, preamble, row);
-    if (side_refused.isEmpty()) {
-        outcome.kept_in = side;
-        if (announce_once(side))
-            outcome.notices << QStringLiteral("records the journal did not take are kept in ") + side;
-        return outcome;
-    }
-    outcome.notices << QStringLiteral("%1 not written either: %2").arg(side, side_refused);
-    const QString last_resort = last_resort_path();
-    if (!last_resort.isEmpty() && last_resort != side) {
-        // The folder may not exist yet; a file in its place fails the append.
-        QDir().mkpath(last_resort_);
-        const QString last_refused = traced_append(last_resort, preamble, row);
-        if (last_refused.isEmpty()) {
-            outcome.kept_in = last_resort;
-            if (announce_once(last_resort))
-                outcome.notices << QStringLiteral("records neither file took are kept in ") + last_resort;
+    // The side file beside the journal, then the one in the last-resort
+    // folder (whose folder may not exist yet; a file in its place fails).
+    const struct { QString path; const char *kept_words; } fallbacks[] = {
+        {side_file_path(), "records the journal did not take are kept in "},
+        {last_resort_path(), "records neither file took are kept in "},
+    };
+    for (const auto &fallback : fallbacks) {
+        if (fallback.path.isEmpty() || (&fallback != fallbacks && fallback.path == fallbacks[0].path))
+            continue;
+        if (&fallback != fallbacks)
+            QDir().mkpath(last_resort_);
+        const QString fallback_refused = traced_append(fallback.path, preamble, row);
+        if (fallback_refused.isEmpty()) {
+            outcome.kept_in = fallback.path;
+            if (announce_once(fallback.path))
+                outcome.notices << QLatin1String(fallback.kept_words) + fallback.path;
             return outcome;
         }
-        outcome.notices << QStringLiteral("%1 not written either: %2").arg(last_resort, last_refused);
+        outcome.notices << QStringLiteral("%1 not written either: %2").arg(fallback.path, fallback_refused);
     }
     outcome.unsaved = QString::fromUtf8(row.left(row.size() - 2));
     outcome.notices << QStringLiteral("unsaved record: ") + outcome.unsaved;
