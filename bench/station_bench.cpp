@@ -72,9 +72,9 @@ class ReportingView : public LineModeView
 {
 public:
     explicit ReportingView(StationWindow *window) : window(window) {}
-    int arrival(const QString &port, const QString &slot, const QString &operation) override
+    void arrival(int id, const QString &port, const QString &slot, const QString &operation) override
     {
-        return window->arrival(port, slot, operation);
+        window->arrival(id, port, slot, operation);
     }
     void progress(int id, qint64 bytes, qint64 total) override { window->progress(id, bytes, total); }
     void finished(int id, const OperationRecord &r, bool already_done, const JournalOutcome &kept) override
@@ -85,6 +85,8 @@ public:
     }
     void departure(int id) override { window->departure(id); }
     void notice(const QString &line) override { window->notice(line); }
+    void counts(const LineCounts &counts) override { window->counts(counts); }
+    void backlog(const BackgroundUpload::State &state) override { window->backlog(state); }
 
 private:
     StationWindow *window;
@@ -164,9 +166,8 @@ int station_process(int argc, char **argv)
         station->line()->stop();
     });
     ReportingView view(station->window());
+    station->start(&view);
     station->window()->resize(1366, 768);
-    station->window()->show();
-    station->line()->start(&view);
     emit_line({{"event", "ready"}, {"platform", QGuiApplication::platformName()}});
     since_start.start();
     armed.start();

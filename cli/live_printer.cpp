@@ -46,7 +46,7 @@ void LivePrinter::event(const QString &port, const char *name, const QString &pl
         write_out(QStringLiteral("%1: %2").arg(shown_text(port), plain_text).toUtf8() + '\n');
 }
 
-int LivePrinter::add(const QString &port, const QString &operation)
+void LivePrinter::arrival(int id, const QString &port, const QString &, const QString &operation)
 {
     // A port that comes back replaces the line it left behind.
     for (int i = modules.size() - 1; i >= 0; --i) {
@@ -54,13 +54,12 @@ int LivePrinter::add(const QString &port, const QString &operation)
             modules.removeAt(i);
     }
     Module module;
-    module.id = next_id++;
+    module.id = id;
     module.port = port;
     module.operation = operation;
     modules.append(module);
     if (line_mode)
         event(port, "arrival", QStringLiteral("arrived"));
-    return module.id;
 }
 
 void LivePrinter::progress(int id, qint64 bytes, qint64 total)
@@ -86,9 +85,8 @@ void LivePrinter::progress(int id, qint64 bytes, qint64 total)
     }
 }
 
-void LivePrinter::result(int id, const OperationRecord &record, bool done_before)
+void LivePrinter::finished(int id, const OperationRecord &record, bool done_before, const JournalOutcome &)
 {
-    ++(done_before ? already_done : record.ok ? ok : failed);
     const QString already = QStringLiteral("already done %1").arg(shown_text(record.device_number));
     const QString port = shown_text(record.port);
     // An unplugged port's line may be fading out: its own result still shows.
@@ -111,7 +109,7 @@ void LivePrinter::result(int id, const OperationRecord &record, bool done_before
     }
 }
 
-void LivePrinter::removal(int id)
+void LivePrinter::departure(int id)
 {
     Module *m = find(id);
     if (!m)
@@ -160,8 +158,11 @@ QString LivePrinter::live_line(const Module &m) const
     return line;
 }
 
-void LivePrinter::backlog(qint64 records, const QStringList &unreadable, const QString &problem)
+void LivePrinter::backlog(const BackgroundUpload::State &state)
 {
+    const qint64 records = state.waiting;
+    const QStringList &unreadable = state.unreadable;
+    const QString &problem = state.problem;
     waiting = records;
     unreadable_rows = unreadable.size();
     // Each row that is no record named once, where the operator reads.
@@ -192,12 +193,12 @@ QString LivePrinter::summary() const
 {
     const qint64 seconds = running.elapsed() / 1000;
     const double hours = running.elapsed() / 3600000.0;
-    const int served = ok + failed;
+    const int served = shown.served();
     return QStringLiteral("served %1  ok %2  failed %3  already done %4  %5 modules/h  running %6:%7:%8")
         .arg(served)
-        .arg(ok)
-        .arg(failed)
-        .arg(already_done)
+        .arg(shown.ok)
+        .arg(shown.failed)
+        .arg(shown.already_done)
         .arg(hours > 0 ? qRound(served / hours) : 0)
         .arg(seconds / 3600)
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
@@ -238,8 +239,10 @@ void LivePrinter::redraw()
     write_out(text);
 }
 
-void LivePrinter::finish(int records_not_in_journal)
+void LivePrinter::finish()
 {
+    // The commands that serve modules once say it by their exit status.
+    const int records_not_in_journal = line_mode ? shown.not_in_journal : 0;
     redraw_timer.stop();
     const QString not_kept = records_not_in_journal > 0
                                  ? QStringLiteral("%1 records did not reach the journal (see the side file)")
@@ -253,10 +256,10 @@ void LivePrinter::finish(int records_not_in_journal)
         return;
     } else if (mode == json) {
         write_out(json_line({{QStringLiteral("event"), QStringLiteral("summary")},
-                             {QStringLiteral("served"), ok + failed},
-                             {QStringLiteral("ok"), ok},
-                             {QStringLiteral("failed"), failed},
-                             {QStringLiteral("already_done"), already_done},
+                             {QStringLiteral("served"), shown.served()},
+                             {QStringLiteral("ok"), shown.ok},
+                             {QStringLiteral("failed"), shown.failed},
+                             {QStringLiteral("already_done"), shown.already_done},
                              {QStringLiteral("running_ms"), double(running.elapsed())},
                              {QStringLiteral("not_in_journal"), records_not_in_journal},
                              {QStringLiteral("waiting"), double(qMax<qint64>(waiting, 0))},

@@ -18,9 +18,9 @@
 // later, so what is kept is bounded by the ports present, never by the
 // number of modules served.
 //
-// A module is known by the id add() gave it, not by its port's name: a port
-// name comes back with the next module, and a late result of the one before
-// must not land on the new module's line.
+// A module is known by line mode's id, not by its port's name: a port name
+// comes back with the next module, and a late result of the one before must
+// not land on the new module's line. The counts are line mode's.
 class LivePrinter : public QObject, public LineModeView
 {
     Q_OBJECT
@@ -33,31 +33,26 @@ public:
     // With a header: line mode.
     LivePrinter(Mode mode, const QString &header = QString(), QObject *parent = nullptr);
 
-    int add(const QString &port, const QString &operation);
+    // A module arrives (line mode) or is to be served (the commands that
+    // serve the modules named once).
+    void arrival(int id, const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
     // already_done: the module had the operation just now (back from its
     // update).
-    void result(int id, const OperationRecord &record, bool already_done = false);
-    void removal(int id);
+    void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &kept) override;
+    void departure(int id) override;
+    void counts(const LineCounts &counts) override { shown = counts; }
     // A line for the operator outside the live lines (journal notices): on
     // standard error, above the live lines on a terminal.
     void notice(const QString &line) override;
-
-    // Line mode's view: a terminal line per port, as the port is named.
-    int arrival(const QString &port, const QString &, const QString &operation) override { return add(port, operation); }
-    void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &) override
-    {
-        result(id, record, already_done);
-    }
-    void departure(int id) override { removal(id); }
     // Records in the journal the database does not have yet, the rows that
     // are no records (each named once), and why the last upload failed
     // (empty when it did not): in the summary, as JSON events, or lines of
     // their own.
-    void backlog(qint64 waiting, const QStringList &unreadable, const QString &problem);
-    // The final state; in line mode the summary, with records_not_in_journal
-    // said when not 0.
-    void finish(int records_not_in_journal = 0);
+    void backlog(const BackgroundUpload::State &state) override;
+    // The final state; in line mode the summary, with the records that did
+    // not reach the journal said when there are any.
+    void finish();
 
 private:
     struct Module
@@ -86,8 +81,7 @@ private:
     const bool line_mode;
     const QString header;
     QList<Module> modules;
-    int next_id = 0;
-    int ok = 0, failed = 0, already_done = 0;
+    LineCounts shown;
     qint64 waiting = -1;  // -1: no upload
     int unreadable_rows = 0;
     QSet<QString> rows_named;

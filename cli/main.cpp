@@ -11,7 +11,7 @@
 #include "cli/trace_option.h"
 #include "discovery/port_enumerator.h"
 #include "discovery/port_rules.h"
-#include "db/background_upload.h"
+#include "line/usb_port_source.h"
 #include "cli/db_commands.h"
 #include "journal/journal.h"
 #include "cli/report_command.h"
@@ -24,7 +24,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -127,65 +126,27 @@ int run_operations(const CliOptions &options)
         complain(error);
         return usage;
     }
-    LivePrinter printer(printer_mode(options));
-    const Journal journal;
-    bool journal_ok = true;
-    bool all_succeeded = true;
-
     ModuleSession::Request request;
     QString refused;
-    if (!prepare_request(options, &request, &refused)) {
+    if (!prepare_request(options, &request, &refused))
         complain(QStringLiteral("%1: %2").arg(refused, options.image));
-        for (const ModuleSession::Target &target : targets) {
-            OperationRecord record = unstarted_operation(target.port, request.type, options.image, refused);
-            record.tool = request.tool;
-            const JournalOutcome kept = journal.append(record);
-            journal_ok = journal_ok && kept.in_journal;
-            for (const QString &notice : kept.notices)
-                complain(notice);
-            printer.result(printer.add(target.port, record.operation), record);
-        }
-        printer.finish();
-        return output_lost() ? output_gone : failed;
-    }
-
-    std::vector<std::unique_ptr<ModuleSession>> sessions;
-    int running = 0;
-    RunEnd end([&] {
-        for (const auto &session : sessions)
-            session->cancel();
-    });
-    for (const ModuleSession::Target &target : targets) {
-        sessions.push_back(std::make_unique<ModuleSession>(target, request, journal));
-        ModuleSession *session = sessions.back().get();
-        const int shown_as = printer.add(target.port, operation_name(request.type));
-        QObject::connect(session, &ModuleSession::progress, &printer,
-                         [&printer, shown_as](qint64 bytes, qint64 total) { printer.progress(shown_as, bytes, total); });
-        QObject::connect(session, &ModuleSession::finished, &printer, [&, session, shown_as] {
-            printer.result(shown_as, session->record());
-            all_succeeded = all_succeeded && session->record().ok;
-            journal_ok = journal_ok && session->journal_outcome().in_journal;
-            for (const QString &notice : session->journal_outcome().notices)
-                complain(notice);
-            if (--running == 0)
-                QCoreApplication::quit();
-        });
-    }
-    running = int(sessions.size());
-    for (const auto &session : sessions)
-        session->start();
+    LivePrinter printer(printer_mode(options));
+    const Journal journal;
+    LineMode line(request, journal);
+    RunEnd end([&line] { line.stop(); });
+    QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
+    line.serve(QList<ModuleSession::Target>(targets.begin(), targets.end()), &printer, refused);
     QCoreApplication::exec();
     printer.finish();
-    sessions.clear();  // every port closed in its own thread
 
     if (end.code != 0)
         return end.code;
     // The results could not all be shown.
     if (output_lost())
         return output_gone;
-    if (!all_succeeded)
+    if (line.counts().failed > 0)
         return failed;
-    return journal_ok ? all_ok : journal_failed;
+    return line.counts().not_in_journal == 0 ? all_ok : journal_failed;
 }
 
 QString line_mode_header(const ModuleSession::Request &request, const Journal &journal)
@@ -196,9 +157,6 @@ QString line_mode_header(const ModuleSession::Request &request, const Journal &j
                     .arg(request.image, QString::fromLatin1(request.image_sha256.left(12)));
     return text + QStringLiteral("  journal %1").arg(QFileInfo(journal.path()).absoluteFilePath());
 }
-
-// How long the upload's batch in flight may go on once the run is to end.
-constexpr int upload_stop_ms = 1500;
 
 // Line mode: runs until a signal, or an output gone, ends it, with that
 // one's exit code.
@@ -211,32 +169,11 @@ int run_line_mode(const CliOptions &options)
         return failed;
     }
     const Journal journal;
-    LineMode line(request, options.rescan_ms, journal);
+    LineMode line(request, journal);
     LivePrinter printer(printer_mode(options), line_mode_header(request, journal));
-    // On a thread of its own: an operation never waits for the database.
-    std::unique_ptr<BackgroundUpload> upload;
-    quint64 backlog_shown = 0;
-    const auto show_backlog = [&] {
-        const BackgroundUpload::State state = upload->state();
-        if (state.version != backlog_shown)
-            printer.backlog(state.waiting, state.unreadable, state.problem);
-        backlog_shown = state.version;
-    };
-    QTimer backlog_check;
-    if (!options.db_url.isEmpty()) {
-        upload = std::make_unique<BackgroundUpload>(options.db_url, journal.path());
-        QObject::connect(&line, &LineMode::record_kept, [&upload] { upload->record_added(); });
-        QObject::connect(&backlog_check, &QTimer::timeout, show_backlog);
-        backlog_check.start(250);
-    }
-    // The run ends within 2 s of its end being asked for, whatever the
-    // database does: the upload's time runs from then, beside line mode's
-    // own stop.
-    RunEnd end([&] {
-        if (upload)
-            upload->stop_soon(upload_stop_ms);
-        line.stop();
-    });
+    if (!options.db_url.isEmpty())
+        line.upload_to(options.db_url);
+    RunEnd end([&line] { line.stop(); });
     // Nothing may be written for hours between modules: a reader that went
     // away meanwhile is noticed without waiting for the next module, soon
     // enough that the run still ends within 2 s of it.
@@ -247,14 +184,10 @@ int run_line_mode(const CliOptions &options)
     });
     output_check.start(250);
     QObject::connect(&line, &LineMode::finished, &QCoreApplication::quit);
-    line.start(&printer);
+    UsbPortSource ports;
+    line.watch(&ports, options.rescan_ms, &printer);
     QCoreApplication::exec();
-    // A batch in flight gets its time; what is not sent waits for the next run.
-    if (upload) {
-        upload->stop(upload_stop_ms);
-        show_backlog();
-    }
-    printer.finish(line.records_not_in_journal());
+    printer.finish();
     return end.code;
 }
 

@@ -7,6 +7,8 @@
 #include "db/station_journals.h"
 
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +27,16 @@ struct BackgroundUpload::Shared
     bool sending = false;  // a batch on its way: the one wait a stop lets finish
     Clock::time_point give_up_at;
     std::thread thread;
+    // Who is told of each new state, and how; cleared by stop().
+    QObject *context = nullptr;
+    std::function<void(const State &)> changed;
+
+    // With the mutex held.
+    void tell()
+    {
+        if (context && state.version > 0)
+            QMetaObject::invokeMethod(context, [call = changed, now = state] { call(now); }, Qt::QueuedConnection);
+    }
 
     // A connect, a check or a count ends at once on a stop; a batch on its
     // way gets until the stop's deadline.
@@ -95,6 +107,7 @@ struct BackgroundUpload::Shared
         state.unreadable = unreadable;
         state.problem = problem;
         ++state.version;
+        tell();
     }
 
     void run()
@@ -172,6 +185,14 @@ void BackgroundUpload::record_added()
     shared_->wake.notify_one();
 }
 
+void BackgroundUpload::notify(QObject *context, std::function<void(const State &)> changed)
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->context = context;
+    shared_->changed = std::move(changed);
+    shared_->tell();
+}
+
 BackgroundUpload::State BackgroundUpload::state() const
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
@@ -197,6 +218,8 @@ void BackgroundUpload::stop(int wait_ms)
     std::unique_lock<std::mutex> lock(shared_->mutex);
     const bool ended = shared_->ended_cv.wait_until(lock, shared_->give_up_at + std::chrono::milliseconds(300),
                                                     [this] { return shared_->ended; });
+    // A thread left to itself tells no one any more.
+    shared_->context = nullptr;
     lock.unlock();
     if (ended) {
         shared_->thread.join();

@@ -3,7 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+
+class QObject;
 
 // Uploads a station's journal while the station works: on a thread and a
 // database connection of its own, so that an operation never waits for the
@@ -33,6 +36,11 @@ public:
     BackgroundUpload &operator=(const BackgroundUpload &) = delete;
 
     void record_added();
+    // Calls `changed` in `context`'s thread with every state the upload
+    // comes to (and the one it has, if any), until stop() has returned:
+    // the front end is told, never asks. `context` outlives stop().
+    void notify(QObject *context, std::function<void(const State &)> changed);
+    // The state now: the last one, once stopped.
     State state() const;
     // Asks the upload to end: a batch in flight may finish until wait_ms
     // from now; what is not committed by then stays in the journal for the

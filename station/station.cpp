@@ -1,7 +1,7 @@
 #include "station/station.h"
 
-#include "db/background_upload.h"
 #include "line/line_mode.h"
+#include "line/usb_port_source.h"
 #include "runner/served_modules.h"
 #include "station/station_window.h"
 
@@ -14,8 +14,6 @@ namespace {
 
 // Without device-change events, how often to look for modules.
 constexpr int rescan_ms = 1000;
-// How long the upload's batch on its way may go on once the window closes.
-constexpr int upload_stop_ms = 1500;
 
 ModuleSession::Request request_of(const Recipe &recipe)
 {
@@ -52,19 +50,13 @@ Station::Station(const Recipe &recipe)
     // directory's disk full) goes to the user's data folder, on another
     // disk as often as not.
     , journal(Journal::default_path, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-    , line_(std::make_unique<LineMode>(request_of(recipe), rescan_ms, journal))
+    , line_(std::make_unique<LineMode>(request_of(recipe), journal))
     , window_(std::make_unique<StationWindow>(recipe, line_.get()))
 {
-    if (recipe.database_url.isEmpty())
-        return;
-    // On a thread of its own: an operation never waits for the database.
-    upload_ = std::make_unique<BackgroundUpload>(recipe.database_url, journal.path());
-    QObject::connect(line_.get(), &LineMode::record_kept, [upload = upload_.get()] { upload->record_added(); });
     // The window is gone within 2 s of its close, whatever the database does:
-    // a batch on its way gets 1.5 s of it, from the close on.
-    QObject::connect(window_.get(), &StationWindow::closing_started,
-                     [upload = upload_.get()] { upload->stop_soon(upload_stop_ms); });
-    window_->watch_upload(upload_.get());
+    // line mode gives a batch on its way 1.5 s of it, from the close on.
+    if (!recipe.database_url.isEmpty())
+        line_->upload_to(recipe.database_url);
 }
 
 // The window goes first: line mode's sessions end with it, after the window
@@ -75,7 +67,7 @@ Station::~Station()
     window_.reset();
 }
 
-void Station::start()
+void Station::start(LineModeView *view)
 {
     // Centred on the screen and no larger: where the system would place a
     // window, sixteen tiles reach past the edge of a 1366x768 screen.
@@ -83,5 +75,5 @@ void Station::start()
     window_->setGeometry(
         QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window_->sizeHint().boundedTo(room.size()), room));
     window_->show();
-    line_->start(window_.get());
+    line_->watch(&ports, rescan_ms, view ? view : window_.get());
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "journal/journal.h"
+#include "line/usb_port_source.h"
 #include "station/recipe.h"
 
 #include <memory>
 
-class BackgroundUpload;
 class LineMode;
+class LineModeView;
 class StationWindow;
 
 // A station as the operator starts it: its recipe read and checked, its
@@ -24,17 +25,16 @@ public:
 
     StationWindow *window() const { return window_.get(); }
     LineMode *line() const { return line_.get(); }
-    // Shows the window and starts serving.
-    void start();
+    // Shows the window and starts serving, told to the window, or to `view`
+    // (a benchmark's, in front of the window).
+    void start(LineModeView *view = nullptr);
 
 private:
     explicit Station(const Recipe &recipe);
 
     Recipe recipe;
     Journal journal;
-    // Outlives line mode, so that the records its stop keeps are still
-    // offered to the database (for at most 2 s at the end).
-    std::unique_ptr<BackgroundUpload> upload_;
+    UsbPortSource ports;
     std::unique_ptr<LineMode> line_;
     std::unique_ptr<StationWindow> window_;
 };

@@ -1,6 +1,5 @@
 #include "station/station_window.h"
 
-#include "db/background_upload.h"
 #include "interfaces/flash_parameter.h"
 #include "line/line_mode.h"
 #include "report/journal_reading.h"
@@ -112,18 +111,18 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     layout->addWidget(banner);
 
     // The problem is the database server's text.
-    backlog = new QLabel(this);
-    backlog->setTextFormat(Qt::PlainText);
-    backlog->setWordWrap(true);
-    backlog->hide();
-    layout->addWidget(backlog);
+    backlog_label = new QLabel(this);
+    backlog_label->setTextFormat(Qt::PlainText);
+    backlog_label->setWordWrap(true);
+    backlog_label->hide();
+    layout->addWidget(backlog_label);
 
     grid = new QGridLayout;
     grid->setSpacing(6);
     layout->addLayout(grid, 1);
     for (const auto &named : recipe.named_slots)
         add_tile(named.first, named.second);
-    update_counters();
+    counts(LineCounts());
 }
 
 SlotTile *StationWindow::add_tile(const QString &slot, const QString &name)
@@ -143,7 +142,7 @@ void StationWindow::lay_out_tiles()
         grid->addWidget(tiles_[i], i / columns, i % columns);
 }
 
-int StationWindow::arrival(const QString &port, const QString &slot, const QString &)
+void StationWindow::arrival(int id, const QString &port, const QString &slot, const QString &)
 {
     // A module in a slot the recipe does not name, or one discovery cannot
     // place, still gets a tile: by its slot, else by its port.
@@ -151,11 +150,9 @@ int StationWindow::arrival(const QString &port, const QString &slot, const QStri
     SlotTile *tile = by_slot.value(key);
     if (!tile)
         tile = add_tile(key, key);
-    const int id = ++next_id;
     by_module.remove(tile->module());
     by_module.insert(id, tile);
     tile->arrive(id);
-    return id;
 }
 
 void StationWindow::progress(int id, qint64 bytes, qint64 total)
@@ -168,16 +165,11 @@ void StationWindow::finished(int id, const OperationRecord &record, bool done_be
 {
     if (SlotTile *tile = by_module.value(id))
         tile->show_result(record, done_before);
-    if (done_before) {
-        ++already_done;
-    } else {
-        ++(record.ok ? ok : failed);
-        finished_at.append(QDateTime::currentDateTime());
+    if (!done_before) {
         if (recipe.sound)
             play_result_sound(record.ok);
         show_banner(kept);
     }
-    update_counters();
     emit result_shown();
 }
 
@@ -209,14 +201,15 @@ void StationWindow::departure(int) {}
 
 void StationWindow::notice(const QString &) {}
 
-void StationWindow::update_counters()
+void StationWindow::counts(const LineCounts &counts)
 {
-    const QDateTime hour_ago = QDateTime::currentDateTime().addSecs(-3600);
-    while (!finished_at.isEmpty() && finished_at.first() < hour_ago)
-        finished_at.removeFirst();
-    QString text = tr("通过 %1    失败 %2    已完成 %3    最近一小时 %4").arg(ok).arg(failed).arg(already_done).arg(finished_at.size());
+    QString text = tr("通过 %1    失败 %2    已完成 %3    最近一小时 %4")
+                       .arg(counts.ok)
+                       .arg(counts.failed)
+                       .arg(counts.already_done)
+                       .arg(counts.last_hour);
     if (recipe.target > 0)
-        text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - ok));
+        text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - counts.ok));
     counters->setText(text);
 }
 
@@ -244,29 +237,22 @@ QString StationWindow::banner_text() const
     return banner->isHidden() ? QString() : banner->toPlainText();
 }
 
-void StationWindow::watch_upload(const BackgroundUpload *upload)
+void StationWindow::backlog(const BackgroundUpload::State &state)
 {
-    connect(&backlog_check, &QTimer::timeout, this, [this, upload] {
-        const BackgroundUpload::State state = upload->state();
-        if (state.version == backlog_shown)
-            return;
-        backlog_shown = state.version;
-        // The problem names the database as PgLink::describe() does: never
-        // with its password.
-        QString text = tr("数据库：%1 条记录等待上传").arg(state.waiting);
-        if (!state.unreadable.isEmpty())
-            text += QStringLiteral("  ") + tr("%1 行无法读取，未上传（%2）").arg(state.unreadable.size()).arg(state.unreadable.first());
-        if (!state.problem.isEmpty())
-            text += QStringLiteral("  (%1)").arg(state.problem);
-        backlog->setText(text);
-        backlog->show();
-    });
-    backlog_check.start(250);
+    // The problem names the database as PgLink::describe() does: never
+    // with its password.
+    QString text = tr("数据库：%1 条记录等待上传").arg(state.waiting);
+    if (!state.unreadable.isEmpty())
+        text += QStringLiteral("  ") + tr("%1 行无法读取，未上传（%2）").arg(state.unreadable.size()).arg(state.unreadable.first());
+    if (!state.problem.isEmpty())
+        text += QStringLiteral("  (%1)").arg(state.problem);
+    backlog_label->setText(text);
+    backlog_label->show();
 }
 
 QString StationWindow::backlog_text() const
 {
-    return backlog->isHidden() ? QString() : backlog->text();
+    return backlog_label->isHidden() ? QString() : backlog_label->text();
 }
 
 QString StationWindow::write_report(QString *page_path) const
@@ -311,7 +297,6 @@ void StationWindow::closeEvent(QCloseEvent *event)
         return;
     closing = true;
     setEnabled(false);
-    emit closing_started();
     // Queued: with nothing being served, stop() finishes at once, inside
     // this close, and a close() from within it would be swallowed.
     connect(

@@ -3,15 +3,12 @@
 #include "line/line_mode_view.h"
 #include "station/recipe.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QMessageBox>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
-class BackgroundUpload;
 class LineMode;
 class QGridLayout;
 class QLabel;
@@ -37,23 +34,22 @@ public:
     QList<SlotTile *> tiles() const { return tiles_; }
     QString counters_text() const;
     QString banner_text() const;
-    // Shows how many records wait for the database and why, as the upload
-    // last found it.
-    void watch_upload(const BackgroundUpload *upload);
     QString backlog_text() const;
     // Writes the shift report of the station's journal next to it, as HTML;
     // empty on success, else why not.
     QString write_report(QString *page_path) const;
 
-    int arrival(const QString &port, const QString &slot, const QString &operation) override;
+    void arrival(int id, const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
     void finished(int id, const OperationRecord &record, bool already_done, const JournalOutcome &kept) override;
     void departure(int id) override;
+    void counts(const LineCounts &counts) override;
     void notice(const QString &line) override;
+    // How many records wait for the database and why, as the upload last
+    // found it.
+    void backlog(const BackgroundUpload::State &state) override;
 
 signals:
-    // The operator closes the window: line mode is being stopped.
-    void closing_started();
     // A result was shown (tests and the benchmark wait on it).
     void result_shown();
 
@@ -63,25 +59,19 @@ protected:
 private:
     SlotTile *add_tile(const QString &slot, const QString &name);
     void lay_out_tiles();
-    void update_counters();
     void show_banner(const JournalOutcome &kept);
     void fit_banner();
     void open_report();
 
     const Recipe recipe;
     LineMode *line;
-    QLabel *counters, *backlog;
+    QLabel *counters, *backlog_label;
     QTextEdit *banner;
     QStringList unsaved;  // records kept nowhere, as the journal would hold them
     QGridLayout *grid;
     QList<SlotTile *> tiles_;
     QHash<QString, SlotTile *> by_slot;
     QHash<int, SlotTile *> by_module;
-    int next_id = 0;
-    int ok = 0, failed = 0, already_done = 0;
-    QList<QDateTime> finished_at;  // of the last hour, oldest first
-    QTimer backlog_check;
-    quint64 backlog_shown = 0;
     bool closing = false, may_close = false;
 };
 

@@ -49,15 +49,19 @@ void TestLivePrinter::late_result_stays_on_its_own_line()
 {
     const QByteArray drawn = written_by([] {
         LivePrinter printer(LivePrinter::terminal, QStringLiteral("kv20-cli watch: audio"));
-        const int pulled = printer.add(QStringLiteral("pts/3"), QStringLiteral("audio"));
+        const int pulled = 0;
+        printer.arrival(pulled, QStringLiteral("pts/3"), QString(), QStringLiteral("audio"));
         printer.progress(pulled, 2048, 6000);
-        printer.removal(pulled);
-        printer.add(QStringLiteral("pts/3"), QStringLiteral("audio"));
+        printer.departure(pulled);
+        printer.arrival(1, QStringLiteral("pts/3"), QString(), QStringLiteral("audio"));
         OperationRecord late;
         late.port = QStringLiteral("pts/3");
         late.operation = QStringLiteral("audio");
         late.detail = QStringLiteral("unplugged");
-        printer.result(pulled, late);
+        printer.finished(pulled, late, false, JournalOutcome());
+        LineCounts counts;
+        counts.failed = 1;
+        printer.counts(counts);
         printer.finish();
     });
 
@@ -104,7 +108,8 @@ void TestLivePrinter::module_text_shown_escaped()
     record.ok = ok;
     const QByteArray drawn = written_by([&] {
         LivePrinter printer(LivePrinter::Mode(mode), line_mode ? QStringLiteral("kv20-cli watch: query") : QString());
-        printer.result(printer.add(value, record.operation), record, already_done);
+        printer.arrival(7, value, QString(), record.operation);
+        printer.finished(7, record, already_done, JournalOutcome());
         printer.finish();
     });
     expected.replace("%V", "a\\r\\nb\\t\\\\x1b]0;t\\x07\\x1b[2J\\x7f\\x9b1m");

@@ -290,7 +290,7 @@ void TestStation::serves_each_slot()
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
     if (pulled_sim >= 0) {
-        QVERIFY(b.sims.at(size_t(pulled_sim))->wait_for_log("block 2 ", 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(b.sims.at(size_t(pulled_sim))->stderr_log().contains("block 2 "), 10000);
         b.sims.at(size_t(pulled_sim))->stop();
         QVERIFY(b.announce("remove"));
     }
@@ -352,7 +352,7 @@ void TestStation::closing_while_serving_asks()
     QSignalSpy ended(station->line(), &LineMode::finished);
     QSignalSpy results(station->window(), &StationWindow::result_shown);
     if (serving)
-        QVERIFY(b.sims.at(0)->wait_for_log("block 2 ", 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(b.sims.at(0)->stderr_log().contains("block 2 "), 10000);
     else
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 30000);
     QString asked;
