@@ -1,15 +1,17 @@
 #pragma once
 
+#include "cli/command_line.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
-// What the command line asked for. parse_cli_options() fills it or explains
-// the usage error in one line.
+// What the command line asked of the modules, read from the options the
+// command table gives query, audio, firmware and watch.
 struct CliOptions
 {
-    enum Command { list, query, audio, firmware };
-    Command command = list;
+    enum Command { query, audio, firmware };
+    Command command = query;
     // watch: line mode, serving `command` on every module that appears.
     bool watch = false;
     int rescan_ms = 2000;   // --rescan-ms
@@ -18,17 +20,13 @@ struct CliOptions
     bool all = false;       // --all
     bool cellular = true;   // --variant
     bool json = false;      // --json
-    QString trace_rules;    // the logging rules --trace asks for
     QString db_url;         // watch --db: where records are uploaded as well
 
     // The worker's operation type for query, audio or firmware.
     quint8 operation_type() const;
 };
 
-enum class ParseResult { run, help_shown, usage_error };
-
-// Help goes to standard output, a usage error's one line to *error.
-ParseResult parse_cli_options(const QStringList &arguments, CliOptions *options, QString *error);
-
-// kv20-cli report --help.
-extern const char report_help[];
+// query | audio IMAGE | firmware IMAGE; false with the usage error in *error.
+bool read_operation_options(const CommandLine &line, CliOptions *options, QString *error);
+// watch query | watch audio IMAGE | watch firmware IMAGE.
+bool read_watch_options(const CommandLine &line, CliOptions *options, QString *error);

@@ -7,71 +7,10 @@
 #include "db/pg_link.h"
 #include "db/station_journals.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-
-const char init_help[] =
-    "Usage: kv20-cli db init --db URL\n"
-    "\n"
-    "Creates the tables the stations upload their records to, or brings them\n"
-    "up to this version; running it again changes nothing. URL is a libpq\n"
-    "connection URI, postgresql://USER@HOST:PORT/DATABASE?sslmode=require;\n"
-    "the password comes from PGPASSWORD or the password file (~/.pgpass,\n"
-    "%APPDATA%\\postgresql\\pgpass.conf on Windows), never from the command line.\n";
-
-const char upload_help[] =
-    "Usage: kv20-cli upload --db URL [JOURNAL...]\n"
-    "\n"
-    "Sends every record of the journals that the database does not have yet,\n"
-    "in batches; a record already there is left as it is, so that running it\n"
-    "again sends nothing twice. Without JOURNAL: kv20-journal.csv, its side\n"
-    "files and the older journals set aside in the working directory. Where\n"
-    "each journal's upload stands is kept beside it in JOURNAL.uploaded.\n"
-    "URL as for kv20-cli db init --help.\n"
-    "\n"
-    "Exit status: 0 every record is in the database; 1 one is not (the database\n"
-    "cannot be reached or refused, a record cannot be read); 2 usage error.\n";
-
-// The command's options; false with the exit code in *code when it is not
-// to run.
-bool parse(const QStringList &arguments, int skip, const char *help_text, bool positionals, QString *url,
-           QStringList *rest, int *code)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
-    const QCommandLineOption db(QStringLiteral("db"), QString(), QStringLiteral("URL"));
-    parser.addOptions({help, db});
-    QStringList args = arguments;
-    for (int i = 0; i < skip; ++i)
-        args.removeAt(1);
-    const QString command = arguments.mid(1, skip).join(QLatin1Char(' '));
-    if (!parser.parse(args)) {
-        complain(parser.errorText() + QStringLiteral(" (kv20-cli %1 --help)").arg(command));
-        *code = usage;
-        return false;
-    }
-    if (parser.isSet(help)) {
-        write_out(help_text);
-        *code = output_lost() ? output_gone : all_ok;
-        return false;
-    }
-    if (!parser.isSet(db) || parser.value(db).isEmpty()) {
-        complain(QStringLiteral("%1 takes --db URL (kv20-cli %1 --help)").arg(command));
-        *code = usage;
-        return false;
-    }
-    if (!positionals && !parser.positionalArguments().isEmpty()) {
-        complain(QStringLiteral("%1 takes no %2 (kv20-cli %1 --help)").arg(command, parser.positionalArguments().first()));
-        *code = usage;
-        return false;
-    }
-    *url = parser.value(db);
-    *rest = parser.positionalArguments();
-    return true;
-}
 
 // Connects and checks the schema (and learns the database's identity), or
 // brings it up; false once the operator was told why not.
@@ -87,13 +26,13 @@ bool open(PgLink *link, const QString &url, bool init, QByteArray *identity)
 
 } // namespace
 
-int run_db_init_command(const QStringList &arguments)
+ExitCode run_db_init_command(const CommandLine &line)
 {
-    QString url;
-    QStringList rest;
-    int code = all_ok;
-    if (!parse(arguments, 2, init_help, false, &url, &rest, &code))
-        return code;
+    const QString url = line.value("db");
+    if (url.isEmpty())
+        return line.refuse(QStringLiteral("db init takes --db URL"));
+    if (!line.positional.isEmpty())
+        return line.refuse(QStringLiteral("db init takes no %1").arg(line.positional.first()));
     PgLink link;
     QByteArray identity;
     if (!open(&link, url, true, &identity))
@@ -102,13 +41,13 @@ int run_db_init_command(const QStringList &arguments)
     return output_lost() ? output_gone : all_ok;
 }
 
-int run_upload_command(const QStringList &arguments)
+ExitCode run_upload_command(const CommandLine &line)
 {
-    QString url, error;
-    QStringList journals;
-    int code = all_ok;
-    if (!parse(arguments, 1, upload_help, true, &url, &journals, &code))
-        return code;
+    const QString url = line.value("db");
+    if (url.isEmpty())
+        return line.refuse(QStringLiteral("upload takes --db URL"));
+    QString error;
+    QStringList journals = line.positional;
     if (journals.isEmpty())
         journals = station_journals(QDir::currentPath());
     for (const QString &path : journals) {

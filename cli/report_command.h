@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QStringList>
+#include "cli/cli_messages.h"
+#include "cli/command_line.h"
 
-// kv20-cli report JOURNAL... [--from TIME] [--to TIME] [--station NAME]... [--html FILE] [--json]
-// kv20-cli report --db URL [--from TIME] [--to TIME] [--station NAME]... [--html FILE] [--json]
+// kv20-cli report JOURNAL... | --db URL [--from TIME] [--to TIME] [--station NAME]... [--html FILE] [--json]
 //
-// `arguments` as the program got them (the program, "report", then the
-// rest). Prints the summary, the JSON or writes the page; returns the exit
-// status: 0, 1 when no record falls in the range or the database cannot be
-// read, 2 for a usage error or a
-// file that cannot be read as a journal.
-int run_report_command(const QStringList &arguments);
+// Prints the summary, the JSON or writes the page. all_ok; failed when no
+// record falls in the range or the database cannot be read; usage for a
+// usage error, a file that cannot be read as a journal or a page that cannot
+// be written.
+ExitCode run_report_command(const CommandLine &line);

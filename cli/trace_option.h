@@ -7,6 +7,8 @@
 // asks for: every layer's trace off, the named ones on. False, with *error,
 // for a layer that does not exist.
 bool trace_rules(const QString &value, QString *rules, QString *error);
+// "link, worker, ...": the layers, for the help.
+QString trace_layer_names();
 
 // Sets the rules and sends the program's messages to standard error. Rules
 // from QT_LOGGING_RULES (or QT_LOGGING_CONF) still come after these, as Qt

@@ -126,6 +126,8 @@ class TestCli : public QObject
     Q_OBJECT
 
 private slots:
+    void help_names_every_command_data();
+    void help_names_every_command();
     void list_finds_the_modules_only();
     void audio_on_three_modules_one_refusing();
     void query_json_reads_back();
@@ -142,6 +144,25 @@ private slots:
     void trace_shows_the_layers_asked_for_data();
     void trace_shows_the_layers_asked_for();
 };
+
+void TestCli::help_names_every_command_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *command : {"list", "query", "audio", "firmware", "watch", "report", "db init", "upload"})
+        QTest::newRow(command) << command;
+}
+
+// kv20-cli --help lists every command with its usage, and each describes
+// itself under the same usage.
+void TestCli::help_names_every_command()
+{
+    QFETCH(QString, command);
+    Bench b;
+    QCOMPARE(b.run({"--help"}), 0);
+    QCOMPARE(b.out_lines().filter(QRegularExpression("^  " + command + "( |$)")).size(), 1);
+    QCOMPARE(b.run(command.split(' ') << "--help"), 0);
+    QVERIFY(b.out_lines().value(0).startsWith("Usage: kv20-cli " + command));
+}
 
 void TestCli::list_finds_the_modules_only()
 {
@@ -271,6 +292,7 @@ void TestCli::bad_input_sends_nothing_data()
                                            << "image not found: C:\\images\\sound\\x1b[2J.img\n";
     QTest::newRow("unknown port") << QStringList {"query", "--port", "pts/999"} << 2 << "found: %P";
     QTest::newRow("port given twice") << QStringList {"query", "--port", "%P", "--port", "/dev/%P"} << 2 << "twice";
+    QTest::newRow("unknown command") << QStringList {"lst"} << 2 << "unknown command \"lst\"";
     QTest::newRow("unknown option") << QStringList {"query", "--speed", "9"} << 2 << "speed";
     QTest::newRow("unknown variant") << QStringList {"query", "--variant", "lte"} << 2 << "lte";
 }

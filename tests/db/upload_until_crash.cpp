@@ -1,7 +1,7 @@
 // kv20-cli upload that ends the process at one point of the upload, as a
 // power loss would there: no commit, or no saved position, nothing flushed
 // on the way out. Usage: kv20-test-upload-crash POINT upload --db URL ...
-#include "cli/db_commands.h"
+#include "cli/command_line.h"
 #include "db/journal_upload.h"
 
 #include <QCoreApplication>
@@ -30,5 +30,5 @@ int main(int argc, char **argv)
     journal_upload_checkpoint = crash_here;
     QStringList arguments = app.arguments();
     arguments.removeAt(1);
-    return run_upload_command(arguments);
+    return run_cli(arguments);
 }
