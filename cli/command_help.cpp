@@ -1,7 +1,7 @@
 #include "cli/command_help.h"
 
 #include "cli/command_table.h"
-#include "cli/trace_option.h"
+#include "trace/trace_option.h"
 
 #include <QCommandLineParser>
 

@@ -3,7 +3,7 @@
 #include "cli/command_help.h"
 #include "cli/command_table.h"
 #include "cli/output_format.h"
-#include "cli/trace_option.h"
+#include "trace/trace_option.h"
 
 #include <QCommandLineParser>
 

@@ -3,7 +3,7 @@
 #include "cli/db_commands.h"
 #include "cli/module_commands.h"
 #include "cli/report_command.h"
-#include "cli/trace_option.h"
+#include "trace/trace_option.h"
 
 #include <QCommandLineParser>
 

@@ -533,6 +533,10 @@ void TestCli::trace_shows_the_layers_asked_for_data()
     QTest::addColumn<QByteArray>("rules");  // QT_LOGGING_RULES
     QTest::addColumn<QString>("layer");     // empty: no line at all
     QTest::newRow("no --trace") << QStringList() << QByteArray() << QString();
+    // The station serves until closed: its lines are read once it has a record.
+    QTest::newRow("station, no --trace") << QStringList {"station"} << QByteArray() << QString();
+    QTest::newRow("station, --trace discovery") << QStringList {"station", "--trace", "discovery"} << QByteArray()
+                                                << "discovery";
     for (const char *layer : {"link", "worker", "protocol", "xmodem", "discovery", "journal"})
         QTest::newRow(layer) << QStringList {"--trace", layer} << QByteArray() << QString(layer);
     QTest::newRow("QT_LOGGING_RULES alone") << QStringList() << QByteArray("kv20.journal.debug=true") << "journal";
@@ -549,10 +553,21 @@ void TestCli::trace_shows_the_layers_asked_for()
     QVERIFY(b.write("image.bin", random_image(3000)));
     QVERIFY(b.start_sims({{"--quiet"}}));
     qputenv("QT_LOGGING_RULES", rules);
-    const int status = b.run(QStringList {"audio", b.dir.filePath("image.bin")} + trace);
+    const bool station = trace.value(0) == "station";
+    if (station) {
+        QVERIFY(b.write("station.ini", "[recipe]\noperation=audio\nimage=image.bin\nsound=off\n"));
+        b.start_cli(trace.mid(1), KV20_BIN_DIR "/kv20-station");
+        QTRY_COMPARE_WITH_TIMEOUT(b.journal().size(), 1, 20000);
+        b.cli.kill();
+        QVERIFY(b.cli.waitForFinished(5000));
+    }
+    const int status = station ? 0 : b.run(QStringList {"audio", b.dir.filePath("image.bin")} + trace);
     qunsetenv("QT_LOGGING_RULES");
     QCOMPARE(status, 0);
-    const QStringList lines = QString::fromUtf8(b.cli.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    // The station's platform may have its say too (Qt's own categories).
+    const QStringList lines = QString::fromUtf8(b.cli.readAllStandardError())
+                                  .split('\n', Qt::SkipEmptyParts)
+                                  .filter(QRegularExpression(station ? "^kv20\\." : ""));
     QCOMPARE(lines.isEmpty(), layer.isEmpty());
     QCOMPARE(lines.filter(QRegularExpression("^kv20\\." + layer + ": ")), lines);
 }

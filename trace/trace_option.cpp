@@ -1,4 +1,4 @@
-#include "cli/trace_option.h"
+#include "trace/trace_option.h"
 
 #include <QLoggingCategory>
 #include <QStringList>
