@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -75,6 +76,22 @@ QTextEdit *banner_box(QWidget *parent)
     return b;
 }
 
+// The shift report of `journal` next to it, as HTML: empty on success, else
+// why not. From any thread.
+QString write_shift_report(const QString &journal, QString *page_path)
+{
+    ShiftTally tally(false, 0, false, 0);
+    QString error;
+    if (!read_journal(journal, station_of_journal_path(journal), &tally, &error))
+        return error;
+    *page_path = QFileInfo(journal).absolutePath() + QStringLiteral("/kv20-shift-report.html");
+    QSaveFile file(*page_path);
+    const QByteArray page = report_page(tally.figures(), QDateTime::currentDateTime());
+    if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit())
+        return file.errorString();
+    return QString();
+}
+
 } // namespace
 
 StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent)
@@ -99,9 +116,11 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     auto *row = new QHBoxLayout;
     counters = big_label(22, this);
     row->addWidget(counters, 1);
-    auto *report = new QPushButton(tr("班次报告"), this);
-    connect(report, &QPushButton::clicked, this, &StationWindow::open_report);
-    row->addWidget(report);
+    report_button = new QPushButton(tr("班次报告"), this);
+    connect(report_button, &QPushButton::clicked, this, &StationWindow::open_report);
+    row->addWidget(report_button);
+    report_waiter = std::make_shared<ReportWaiter>();
+    report_waiter->window = this;
     layout->addLayout(row);
 
     banner = banner_box(this);
@@ -255,25 +274,28 @@ QString StationWindow::backlog_text() const
     return backlog_label->isHidden() ? QString() : backlog_label->text();
 }
 
-QString StationWindow::write_report(QString *page_path) const
+StationWindow::~StationWindow()
 {
-    const QString journal = QFileInfo(line->journal_path()).absoluteFilePath();
-    ShiftTally tally(false, 0, false, 0);
-    QString error;
-    if (!read_journal(journal, station_of_journal_path(journal), &tally, &error))
-        return error;
-    *page_path = QFileInfo(journal).absolutePath() + QStringLiteral("/kv20-shift-report.html");
-    QSaveFile file(*page_path);
-    const QByteArray page = report_page(tally.figures(), QDateTime::currentDateTime());
-    if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size() || !file.commit())
-        return file.errorString();
-    return QString();
+    std::lock_guard<std::mutex> lock(report_waiter->mutex);
+    report_waiter->window = nullptr;
 }
 
 void StationWindow::open_report()
 {
-    QString page;
-    const QString error = write_report(&page);
+    report_button->setEnabled(false);
+    std::thread([waiter = report_waiter, journal = QFileInfo(line->journal_path()).absoluteFilePath()] {
+        QString page;
+        const QString error = write_shift_report(journal, &page);
+        std::lock_guard<std::mutex> lock(waiter->mutex);
+        if (StationWindow *window = waiter->window)
+            QMetaObject::invokeMethod(
+                window, [window, error, page] { window->report_written(error, page); }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void StationWindow::report_written(const QString &error, const QString &page)
+{
+    report_button->setEnabled(true);
     if (!error.isEmpty())
         plain_message(this, QMessageBox::Warning, windowTitle(), tr("无法生成班次报告：%1").arg(error));
     else

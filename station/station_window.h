@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+#include <mutex>
+
 class LineMode;
 class QGridLayout;
 class QLabel;
@@ -30,14 +33,12 @@ class StationWindow : public QWidget, public LineModeView
 
 public:
     StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent = nullptr);
+    ~StationWindow() override;
 
     QList<SlotTile *> tiles() const { return tiles_; }
     QString counters_text() const;
     QString banner_text() const;
     QString backlog_text() const;
-    // Writes the shift report of the station's journal next to it, as HTML;
-    // empty on success, else why not.
-    QString write_report(QString *page_path) const;
 
     void arrival(int id, const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
@@ -62,10 +63,21 @@ private:
     void show_banner(const JournalOutcome &kept);
     void fit_banner();
     void open_report();
+    void report_written(const QString &error, const QString &page);
 
     const Recipe recipe;
     LineMode *line;
     QLabel *counters, *backlog_label;
+    QPushButton *report_button;
+    // The shift report is written on a thread of its own: a shift's journal
+    // takes seconds to read, and the window goes on drawing meanwhile. The
+    // window's end tells a report being written that nobody waits for it.
+    struct ReportWaiter
+    {
+        std::mutex mutex;
+        StationWindow *window;
+    };
+    std::shared_ptr<ReportWaiter> report_waiter;
     QTextEdit *banner;
     QStringList unsaved;  // records kept nowhere, as the journal would hold them
     QGridLayout *grid;

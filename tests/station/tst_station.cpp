@@ -487,6 +487,8 @@ void TestStation::shift_report_button()
     auto button = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *p) { return p->text() == "Shift report"; });
     QVERIFY(button != buttons.end());
     (*button)->click();
+    // Written on a thread of its own: the button is back once it is done.
+    QTRY_VERIFY_WITH_TIMEOUT((*button)->isEnabled() && (!opened.isEmpty() || !warned.isEmpty()), 10000);
     QDesktopServices::unsetUrlHandler("file");
     if (figures.isEmpty()) {
         QVERIFY2(warned.startsWith("The shift report could not be written: "), qPrintable(warned));
