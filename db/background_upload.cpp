@@ -29,13 +29,13 @@ struct BackgroundUpload::Shared
     std::thread thread;
     // Who is told of each new state, and how; cleared by stop().
     QObject *context = nullptr;
-    std::function<void(const State &)> changed;
+    const char *method = nullptr;
 
     // With the mutex held.
     void tell()
     {
         if (context && state.version > 0)
-            QMetaObject::invokeMethod(context, [call = changed, now = state] { call(now); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(context, method, Qt::QueuedConnection);
     }
 
     // A connect, a check or a count ends at once on a stop; a batch on its
@@ -185,11 +185,11 @@ void BackgroundUpload::record_added()
     shared_->wake.notify_one();
 }
 
-void BackgroundUpload::notify(QObject *context, std::function<void(const State &)> changed)
+void BackgroundUpload::notify(QObject *context, const char *method)
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->context = context;
-    shared_->changed = std::move(changed);
+    shared_->method = method;
     shared_->tell();
 }
 

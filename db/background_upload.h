@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 
 class QObject;
@@ -36,10 +35,13 @@ public:
     BackgroundUpload &operator=(const BackgroundUpload &) = delete;
 
     void record_added();
-    // Calls `changed` in `context`'s thread with every state the upload
-    // comes to (and the one it has, if any), until stop() has returned:
-    // the front end is told, never asks. `context` outlives stop().
-    void notify(QObject *context, std::function<void(const State &)> changed);
+    // Invokes `context`'s slot `method` (queued, in its thread) after every
+    // change of state (and once at once, if there is one), until stop() has
+    // returned: the front end is told, then reads state(). The call carries
+    // nothing: the state crosses by this object's lock, which
+    // ThreadSanitizer sees, not inside Qt's event queue, which it cannot.
+    // `context` outlives stop().
+    void notify(QObject *context, const char *method);
     // The state now: the last one, once stopped.
     State state() const;
     // Asks the upload to end: a batch in flight may finish until wait_ms

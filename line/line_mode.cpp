@@ -28,7 +28,7 @@ LineMode::~LineMode() = default;
 void LineMode::upload_to(const QString &url)
 {
     upload = std::make_unique<BackgroundUpload>(url, journal.path());
-    upload->notify(this, [this](const BackgroundUpload::State &state) { show_backlog(state); });
+    upload->notify(this, "upload_changed");
     connect(this, &LineMode::record_kept, this, [this] { upload->record_added(); });
 }
 
@@ -172,6 +172,12 @@ void LineMode::count(const OperationRecord &record, bool already_done, const Jou
         results_at.removeFirst();
     counts_.last_hour = results_at.size();
     view->counts(counts_);
+}
+
+void LineMode::upload_changed()
+{
+    if (upload)
+        show_backlog(upload->state());
 }
 
 void LineMode::show_backlog(const BackgroundUpload::State &state)

@@ -66,6 +66,8 @@ signals:
     void record_kept();
 
 private:
+    // The upload's state changed: queued from its thread.
+    Q_INVOKABLE void upload_changed();
     void rescan();
     void on_walked(const QList<FoundPort> &ports);
     ModuleSession *start_session(const ModuleSession::Target &target, int id);

@@ -3,33 +3,20 @@
 #include "discovery/port_change_notifier.h"
 #include "discovery/port_enumerator.h"
 
-namespace {
-
-QList<FoundPort> walk_ports()
-{
-    QList<FoundPort> found;
-    for (const ModulePort &port : find_module_ports())
-        found.append({port, port_node_stamp(port.node)});
-    return found;
-}
-
-} // namespace
-
 UsbPortSource::UsbPortSource(QObject *parent)
     : PortSource(parent)
-    , walker(new QObject)
+    , thread([this] { walk_when_asked(); })
 {
-    qRegisterMetaType<QList<FoundPort>>();
-    walker->moveToThread(&thread);
-    connect(&thread, &QThread::finished, walker, &QObject::deleteLater);
-    thread.setObjectName(QStringLiteral("port walk"));
-    thread.start();
 }
 
 UsbPortSource::~UsbPortSource()
 {
-    thread.quit();
-    thread.wait();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ending = true;
+    }
+    asked.notify_one();
+    thread.join();
 }
 
 bool UsbPortSource::follow_changes()
@@ -43,26 +30,46 @@ bool UsbPortSource::follow_changes()
 
 void UsbPortSource::walk()
 {
+    std::lock_guard<std::mutex> lock(mutex);
     if (walking) {
         again = true;
         return;
     }
-    walking = true;
-    // The answer comes back queued to this object's thread: this object
-    // outlives the walk (its destructor waits for it), and an answer not
-    // delivered yet goes with it.
-    QMetaObject::invokeMethod(walker, [this] {
-        const QList<FoundPort> found = walk_ports();
-        QMetaObject::invokeMethod(this, [this, found] { on_walked(found); }, Qt::QueuedConnection);
-    }, Qt::QueuedConnection);
+    walking = walk_asked = true;
+    asked.notify_one();
 }
 
-void UsbPortSource::on_walked(const QList<FoundPort> &ports)
+void UsbPortSource::walk_when_asked()
 {
-    walking = false;
-    emit walked(ports);
-    if (again) {
-        again = false;
-        walk();
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        asked.wait(lock, [this] { return walk_asked || ending; });
+        if (ending)
+            return;
+        walk_asked = false;
+        lock.unlock();
+        QList<FoundPort> found;
+        for (const ModulePort &port : find_module_ports())
+            found.append({port, port_node_stamp(port.node)});
+        lock.lock();
+        walked_ports = found;
+        // This object outlives the thread, and a wake-up not delivered yet
+        // goes with it.
+        QMetaObject::invokeMethod(this, "take_walk", Qt::QueuedConnection);
     }
+}
+
+void UsbPortSource::take_walk()
+{
+    QList<FoundPort> found;
+    bool walk_again = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        found.swap(walked_ports);
+        walking = false;
+        std::swap(walk_again, again);
+    }
+    emit walked(found);
+    if (walk_again)
+        walk();
 }

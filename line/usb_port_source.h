@@ -2,7 +2,9 @@
 
 #include "line/port_source.h"
 
-#include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 class PortChangeNotifier;
 
@@ -24,10 +26,17 @@ public:
     void walk() override;
 
 private:
-    void on_walked(const QList<FoundPort> &ports);
+    // Queued from the walking thread once a walk is done.
+    Q_INVOKABLE void take_walk();
+    void walk_when_asked();
 
-    QThread thread;
-    QObject *walker;  // lives in `thread`
     PortChangeNotifier *notifier = nullptr;
-    bool walking = false, again = false;
+    // Shared with the walking thread. The walk's result crosses by this
+    // lock, never inside a queued call: Qt's own event queue is locked in a
+    // way ThreadSanitizer cannot see, and the wake-up below carries nothing.
+    std::mutex mutex;
+    std::condition_variable asked;
+    bool walk_asked = false, walking = false, again = false, ending = false;
+    QList<FoundPort> walked_ports;
+    std::thread thread;
 };

@@ -287,14 +287,21 @@ void StationWindow::open_report()
         QString page;
         const QString error = write_shift_report(journal, &page);
         std::lock_guard<std::mutex> lock(waiter->mutex);
-        if (StationWindow *window = waiter->window)
-            QMetaObject::invokeMethod(
-                window, [window, error, page] { window->report_written(error, page); }, Qt::QueuedConnection);
+        waiter->error = error;
+        waiter->page = page;
+        if (waiter->window)
+            QMetaObject::invokeMethod(waiter->window, "report_written", Qt::QueuedConnection);
     }).detach();
 }
 
-void StationWindow::report_written(const QString &error, const QString &page)
+void StationWindow::report_written()
 {
+    QString error, page;
+    {
+        std::lock_guard<std::mutex> lock(report_waiter->mutex);
+        error = report_waiter->error;
+        page = report_waiter->page;
+    }
     report_button->setEnabled(true);
     if (!error.isEmpty())
         plain_message(this, QMessageBox::Warning, windowTitle(), tr("无法生成班次报告：%1").arg(error));

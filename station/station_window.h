@@ -63,7 +63,10 @@ private:
     void show_banner(const JournalOutcome &kept);
     void fit_banner();
     void open_report();
-    void report_written(const QString &error, const QString &page);
+    // Queued from the report's thread, which leaves its outcome in
+    // report_waiter: the call itself carries nothing (ThreadSanitizer cannot
+    // see the locking of Qt's event queue).
+    Q_INVOKABLE void report_written();
 
     const Recipe recipe;
     LineMode *line;
@@ -76,6 +79,7 @@ private:
     {
         std::mutex mutex;
         StationWindow *window;
+        QString error, page;  // the last report's
     };
     std::shared_ptr<ReportWaiter> report_waiter;
     QTextEdit *banner;
