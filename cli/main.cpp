@@ -133,9 +133,9 @@ int run_operations(const CliOptions &options)
     bool all_succeeded = true;
 
     ModuleSession::Request request;
-    QString refused;
-    if (!prepare_request(options, &request, &refused)) {
-        complain(QStringLiteral("%1: %2").arg(refused, options.image));
+    const Failure refused = prepare_request(options, &request);
+    if (refused != Failure::none) {
+        complain(QStringLiteral("%1: %2").arg(journal_words(refused), options.image));
         for (const ModuleSession::Target &target : targets) {
             OperationRecord record = unstarted_operation(target.port, request.type, options.image, refused);
             record.tool = request.tool;
@@ -205,9 +205,9 @@ constexpr int upload_stop_ms = 1500;
 int run_line_mode(const CliOptions &options)
 {
     ModuleSession::Request request;
-    QString refused;
-    if (!prepare_request(options, &request, &refused)) {
-        complain(QStringLiteral("%1: %2").arg(refused, options.image));
+    const Failure refused = prepare_request(options, &request);
+    if (refused != Failure::none) {
+        complain(QStringLiteral("%1: %2").arg(journal_words(refused), options.image));
         return failed;
     }
     const Journal journal;

@@ -86,7 +86,7 @@ void LineMode::depart(const QString &port)
 {
     const Plug plug = present.take(port);
     if (plug.session) {
-        plug.session->cancel(journal_text(journal_format::detail_text::unplugged));
+        plug.session->cancel(Failure::unplugged);
         leaving.append(plug.session);
     }
     view->departure(plug.shown_as);
