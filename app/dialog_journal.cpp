@@ -18,5 +18,5 @@ void Dialog::keep_journal()
 void Dialog::journal_port_not_opened(const flash_parameter &param, quint8 type)
 {
     thread->post_record(unstarted_operation(ui->setting_port->currentText(), type, image_path_for(param, type),
-                                            journal_text(journal_format::detail_text::port_not_opened)));
+                                            Failure::port_not_opened));
 }

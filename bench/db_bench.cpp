@@ -78,7 +78,7 @@ bool write_station(const QString &path, const QString &station, bool with_slots,
             r.image_sha256 = QByteArray(64, r.operation == QLatin1String("audio") ? 'a' : 'f');
         }
         r.ok = ok;
-        r.detail = ok ? QString() : QStringLiteral("no acknowledgement");
+        r.failure = ok ? Failure::none : Failure::no_acknowledgement;
         r.duration_ms = 150 + jitter(*random) * 20;
         r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         r.station = station;

@@ -36,7 +36,7 @@ OperationRecord record(int n)
     r.image_bytes = 65536;
     r.image_sha256 = QByteArray(64, 'a');
     r.ok = n % 17 != 0;
-    r.detail = r.ok ? QString() : QStringLiteral("transfer error -4");
+    r.failure = r.ok ? OperationFailure() : OperationFailure(Failure::transfer_error, -4);
     r.duration_ms = 6100 + n % 100;
     return r;
 }

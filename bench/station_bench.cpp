@@ -80,7 +80,7 @@ public:
     void finished(int id, const OperationRecord &r, bool already_done, const JournalOutcome &kept) override
     {
         window->finished(id, r, already_done, kept);
-        emit_line({{"event", "result"}, {"slot", r.slot}, {"ok", r.ok}, {"detail", r.detail},
+        emit_line({{"event", "result"}, {"slot", r.slot}, {"ok", r.ok}, {"detail", detail_of(r)},
                    {"already_done", already_done}, {"duration_ms", double(r.duration_ms)}});
     }
     void departure(int id) override { window->departure(id); }

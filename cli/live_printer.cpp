@@ -96,7 +96,7 @@ void LivePrinter::finished(int id, const OperationRecord &record, bool done_befo
         m->result = done_before    ? (line_mode ? already : QStringLiteral("%1: %2").arg(port, already))
                     : !line_mode   ? result_line(record)
                     : record.ok    ? QStringLiteral("OK %1").arg(shown_text(record.device_number))
-                                   : QStringLiteral("FAILED %1").arg(shown_text(record.detail));
+                                   : QStringLiteral("FAILED %1").arg(shown_text(detail_of(record)));
     }
     if (mode == json) {
         QJsonObject object = result_json(record);

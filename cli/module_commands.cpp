@@ -123,9 +123,9 @@ ExitCode run_operations(const CliOptions &options)
         return usage;
     }
     ModuleSession::Request request;
-    QString refused;
-    if (!prepare_request(options, &request, &refused))
-        complain(QStringLiteral("%1: %2").arg(refused, options.image));
+    const Failure refused = prepare_request(options, &request);
+    if (refused != Failure::none)
+        complain(QStringLiteral("%1: %2").arg(journal_words(refused), options.image));
     LivePrinter printer(printer_mode(options));
     const Journal journal;
     LineMode line(request, journal);
@@ -159,9 +159,9 @@ QString line_mode_header(const ModuleSession::Request &request, const Journal &j
 ExitCode run_line_mode(const CliOptions &options)
 {
     ModuleSession::Request request;
-    QString refused;
-    if (!prepare_request(options, &request, &refused)) {
-        complain(QStringLiteral("%1: %2").arg(refused, options.image));
+    const Failure refused = prepare_request(options, &request);
+    if (refused != Failure::none) {
+        complain(QStringLiteral("%1: %2").arg(journal_words(refused), options.image));
         return failed;
     }
     const Journal journal;

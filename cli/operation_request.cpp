@@ -4,7 +4,7 @@
 
 #include <QCryptographicHash>
 
-bool prepare_request(const CliOptions &options, ModuleSession::Request *request, QString *refused)
+Failure prepare_request(const CliOptions &options, ModuleSession::Request *request)
 {
     request->type = options.operation_type();
     request->image = options.image;
@@ -20,9 +20,9 @@ bool prepare_request(const CliOptions &options, ModuleSession::Request *request,
         request->open_retry_ms = 3000;
     }
     if (options.command == CliOptions::query)
-        return true;
+        return Failure::none;
     QByteArray image;
-    *refused = image_read_failure(read_image_file(options.image, &image));
+    const Failure refused = image_read_failure(read_image_file(options.image, &image));
     request->image_sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
-    return refused->isEmpty();
+    return refused;
 }

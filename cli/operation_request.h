@@ -9,6 +9,6 @@
 // commands and line mode. A download's image is read once, here: an image
 // that cannot be sent whole fails every module alike before any hears a
 // command, and its SHA-256 is pinned so that a file changed afterwards is not
-// sent ("image changed"). False, with the journal's reason, when the image
-// cannot be sent.
-bool prepare_request(const CliOptions &options, ModuleSession::Request *request, QString *refused);
+// sent (image_changed). Why the image cannot be sent (image_not_found,
+// image_too_large); none when the request can go out.
+Failure prepare_request(const CliOptions &options, ModuleSession::Request *request);

@@ -36,7 +36,7 @@ QString result_line(const OperationRecord &r)
 {
     const QString port = shown_text(r.port);
     if (!r.ok)
-        return QStringLiteral("%1: failed: %2").arg(port, shown_text(r.detail));
+        return QStringLiteral("%1: failed: %2").arg(port, shown_text(detail_of(r)));
     if (r.operation != QLatin1String("query"))
         return QStringLiteral("%1: ok").arg(port);
     // The device fields under the journal's column names.
@@ -53,7 +53,7 @@ QJsonObject result_json(const OperationRecord &r)
             {QStringLiteral("event"), QStringLiteral("result")},
             {key(format::operation), r.operation},
             {key(format::result), journal_text(r.ok ? format::result_ok : format::result_failed)},
-            {key(format::detail), r.ok ? QString() : r.detail},
+            {key(format::detail), detail_of(r)},
             {key(format::device_number), r.device_number},
             {key(format::imei_or_mac), r.imei_or_mac},
             {key(format::iccid_or_audio_version), r.iccid_or_audio_version},

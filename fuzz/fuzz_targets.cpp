@@ -206,9 +206,10 @@ QString fuzz_download_ack(const std::uint8_t *data, std::size_t size)
     FuzzLink link(data + 1, size - 1, {"+ok\r\n\r\n", "+ok\r\n\r\nC", "C", "\x06", "\x15", "\x18", QByteArray(1, '\0'),
                                        "\r\n", "+OK\r\n\r\n", "+ok\r\n"});
     link.expect_transfer(image, mode == 1 ? 256 : 1024, 1);
-    const int result = download_image(link, link, request, type, block_mode);
-    if (result != 0 && result != -1)
-        return QStringLiteral("result %1").arg(result);
+    // The image is there and whole: only the module can make it fail.
+    const OperationFailure failure = download_image(link, link, request, type, block_mode).failure;
+    if (failure && failure.kind != Failure::no_acknowledgement && failure.kind != Failure::transfer_error)
+        return QStringLiteral("failure %1").arg(int(failure.kind));
     const bool audio = type == operation::audio_replacement;
     if (!link.writes.isEmpty() && link.writes[0] != (audio ? "AT+XUPDATE\r\n" : "AT+FOTA\r\n"))
         return QStringLiteral("command %1").arg(QString::fromLatin1(link.writes[0]));

@@ -70,14 +70,26 @@ QString operation_name(quint8 type)
     return journal_text(journal_format::operation_words[qMin<int>(type, 2)]);
 }
 
-OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail)
+QString journal_words(OperationFailure failure)
+{
+    return QString::fromStdString(journal_format::detail_words(failure));
+}
+
+QString detail_of(const OperationRecord &record)
+{
+    if (record.ok)
+        return QString();
+    return record.failure ? journal_words(record.failure) : record.detail_read_back;
+}
+
+OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, OperationFailure failure)
 {
     OperationRecord record;
     record.started = QDateTime::currentDateTime();
     record.port = port;
     record.operation = operation_name(type);
     record.image = image;
-    record.detail = detail;
+    record.failure = failure;
     return record;
 }
 
@@ -116,7 +128,7 @@ QByteArray field_of(const OperationRecord &r, journal_format::Column column)
     case f::image_bytes: return image_read ? QByteArray::number(r.image_bytes) : QByteArray();
     case f::image_sha256: return image_read ? r.image_sha256 : QByteArray();
     case f::result: return latin1(r.ok ? f::result_ok : f::result_failed);
-    case f::detail: return csv_field(r.ok ? QString() : r.detail);
+    case f::detail: return csv_field(detail_of(r));
     case f::duration_ms: return QByteArray::number(r.duration_ms);
     case f::record_id: return csv_field(r.record_id);
     case f::station: return csv_field(r.station);

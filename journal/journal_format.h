@@ -30,7 +30,11 @@
 // truly begins with "'=" reads back as written. Ordinary values (Windows
 // paths with their backslashes, Chinese texts) are stored unchanged.
 
+#include "interfaces/failure.h"
+
+#include <charconv>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -137,6 +141,65 @@ inline constexpr std::string_view transfer_error = "transfer error ";  // then t
 inline constexpr std::string_view interrupted = "interrupted";
 inline constexpr std::string_view unplugged = "unplugged";
 } // namespace detail_text
+
+// Each failure's words in the detail column, in the order of Failure: the
+// one table the writer takes the words from and a reader takes them back
+// by. The words never change: journals, the report, the database and the
+// tests hold them.
+struct FailureWords
+{
+    Failure failure;
+    std::string_view words;
+};
+inline constexpr FailureWords failure_words[] = {
+    {Failure::none, ""},
+    {Failure::port_not_opened, detail_text::port_not_opened},
+    {Failure::no_reply, detail_text::no_reply},
+    {Failure::image_not_found, detail_text::image_not_found},
+    {Failure::image_too_large, detail_text::image_too_large},
+    {Failure::image_changed, detail_text::image_changed},
+    {Failure::no_acknowledgement, detail_text::no_acknowledgement},
+    {Failure::transfer_error, detail_text::transfer_error},
+    {Failure::interrupted, detail_text::interrupted},
+    {Failure::unplugged, detail_text::unplugged},
+};
+constexpr bool failure_words_in_order()
+{
+    for (std::size_t i = 0; i < sizeof failure_words / sizeof failure_words[0]; ++i)
+        if (failure_words[i].failure != Failure(i))
+            return false;
+    return true;
+}
+static_assert(sizeof failure_words / sizeof failure_words[0] == std::size_t(last_failure) + 1
+                  && failure_words_in_order(),
+              "words for every failure, in the order of Failure");
+
+// The detail column's words for a failure: empty for none.
+inline std::string detail_words(OperationFailure failure)
+{
+    std::string words(failure_words[std::size_t(failure.kind)].words);
+    if (failure.kind == Failure::transfer_error)
+        words += std::to_string(failure.code);
+    return words;
+}
+
+// The failure a detail column's words name; nothing for words that name
+// none of them (an older journal's, a hand edit), which stay text. Only the
+// words detail_words writes name one: "transfer error 04" names none.
+inline std::optional<OperationFailure> failure_named(std::string_view words)
+{
+    for (const FailureWords &known : failure_words) {
+        OperationFailure failure(known.failure);
+        if (known.failure == Failure::transfer_error && words.substr(0, known.words.size()) == known.words) {
+            const std::string_view code = words.substr(known.words.size());
+            if (std::from_chars(code.data(), code.data() + code.size(), failure.code).ec != std::errc())
+                continue;
+        }
+        if (detail_words(failure) == words)
+            return failure;
+    }
+    return std::nullopt;
+}
 
 inline constexpr char text_mark = '\'';
 inline constexpr std::string_view formula_starts = "=+-@\t\r";

@@ -23,7 +23,11 @@ struct OperationRecord
     qint64 image_bytes = -1;  // -1: no image was read
     QByteArray image_sha256;  // lower-case hex; empty: no image was read
     bool ok = false;
-    QString detail;         // empty for ok; one of the journal's failure texts
+    OperationFailure failure;  // why not ok, as it was made where it happened
+    // A failed record's detail as a journal read back holds it where no
+    // failure stands for it (an older journal's words, a hand edit): kept
+    // and written again as it stands. Empty in a record made here.
+    QString detail_read_back;
     qint64 duration_ms = 0;
     // Given by the journal when the record is appended, unless set already:
     // a random UUID that names the record wherever it is copied to, and the
@@ -40,7 +44,14 @@ QString operation_name(quint8 type);
 
 // The record of an operation that failed before it reached the module (the
 // port did not open, the image cannot be sent), started now.
-OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, const QString &detail);
+OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, OperationFailure failure);
+
+// A failure in the journal's words (journal_format.h), which the command line
+// prints as well: empty for none.
+QString journal_words(OperationFailure failure);
+// The record's detail column: empty for ok, else its failure's words, else
+// the text read back.
+QString detail_of(const OperationRecord &record);
 
 // One of the journal's words (journal_format.h) as a QString.
 inline QString journal_text(std::string_view text)

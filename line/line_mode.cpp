@@ -48,14 +48,14 @@ void LineMode::watch(PortSource *port_source, int rescan_ms, LineModeView *line_
     rescan_timer.start(rescan_ms);
 }
 
-void LineMode::serve(const QList<ModuleSession::Target> &targets, LineModeView *line_view, const QString &refused)
+void LineMode::serve(const QList<ModuleSession::Target> &targets, LineModeView *line_view, Failure refused)
 {
     view = line_view;
     view->counts(counts_);
     for (const ModuleSession::Target &target : targets) {
         const int id = next_id++;
         view->arrival(id, target.port, target.slot, operation_name(request.type));
-        if (refused.isEmpty()) {
+        if (refused == Failure::none) {
             unplaced.append(start_session(target, id));
             continue;
         }
@@ -133,7 +133,7 @@ void LineMode::depart(const QString &port)
 {
     const Plug plug = present.take(port);
     if (plug.session) {
-        plug.session->cancel(journal_text(journal_format::detail_text::unplugged));
+        plug.session->cancel(Failure::unplugged);
         unplaced.append(plug.session);
     }
     view->departure(plug.id);

@@ -52,7 +52,7 @@ public:
     // Serves each target once. With `refused` set, the request cannot be
     // served (the image cannot be sent): each target gets a failed record
     // with it, and no module hears anything.
-    void serve(const QList<ModuleSession::Target> &targets, LineModeView *view, const QString &refused = QString());
+    void serve(const QList<ModuleSession::Target> &targets, LineModeView *view, Failure refused = Failure::none);
     // Cancels every running operation; finished() follows once each has
     // kept its record and the upload has had its time.
     void stop();

@@ -1,6 +1,5 @@
 #include "protocol/download_session.h"
 
-#include "journal/operation_record.h"
 #include "protocol/module_status.h"
 #include "protocol/protocol_log.h"
 #include "protocol/reply_text.h"
@@ -32,31 +31,29 @@ ImageReadError read_image_file(const QString &path, QByteArray *image)
     return ImageReadError::none;
 }
 
-QString image_read_failure(ImageReadError error)
+Failure image_read_failure(ImageReadError error)
 {
     switch (error) {
     case ImageReadError::none:
-        return QString();
+        return Failure::none;
     case ImageReadError::too_large:
-        return journal_text(journal_format::detail_text::image_too_large);
+        return Failure::image_too_large;
     default:
-        return journal_text(journal_format::detail_text::image_not_found);
+        return Failure::image_not_found;
     }
 }
 
-int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome,
-                   const QByteArray &expected_sha256)
+DownloadOutcome download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                               quint8 type, const std::atomic<quint8> &block_mode, const QByteArray &expected_sha256)
 {
-    DownloadOutcome ignored;
-    DownloadOutcome &out = outcome ? *outcome : ignored;
+    DownloadOutcome out;
     // Every type but audio replacement downloads the firmware image.
     const bool audio = type == operation::audio_replacement;
     const QString path = audio ? request.fs_path : request.fw_path;
     if (path.isEmpty()) {
         reports.report_debug(QStringLiteral("firmware img not selected."));
-        out.failure = journal_text(journal_format::detail_text::image_not_found);
-        return -1;
+        out.failure = Failure::image_not_found;
+        return out;
     }
     qCDebug(protocol_log) << "open:" << path;
 
@@ -71,27 +68,30 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     case ImageReadError::cannot_open:
         reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware not found!"));
-        return -1;
+        return out;
     case ImageReadError::too_large:
         reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file too large!"));
-        return -1;
+        return out;
     case ImageReadError::unstable:
         reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file read failed!"));
-        return -1;
+        return out;
     }
     if (!expected_sha256.isEmpty() && out.image_sha256 != expected_sha256) {
-        out.failure = journal_text(journal_format::detail_text::image_changed);
+        out.failure = Failure::image_changed;
         reports.report_status(ModuleStatus::tr("未发现软件"), false);
         reports.report_debug(QStringLiteral("firmware file changed!"));
-        return -1;
+        return out;
     }
     reports.report_debug(QStringLiteral("firmware file read OK!"));
 
-    out.failure = journal_text(journal_format::detail_text::no_acknowledgement);
-    if (link.cancel_requested())
-        return -1;
+    // A cancel made by now leaves the module without its command: the
+    // record says why (the worker's cancel), not this.
+    if (link.cancel_requested()) {
+        out.failure = Failure::no_acknowledgement;
+        return out;
+    }
     link.write_data(audio ? QByteArrayLiteral("AT+XUPDATE\r\n") : QByteArrayLiteral("AT+FOTA\r\n"));
     reports.report_status(audio ? ModuleStatus::tr("音频文件下载中") : ModuleStatus::tr("设备固件下载中"), true);
 
@@ -101,9 +101,9 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
         // Once the command is out the module may be waiting for blocks.
         if (link.cancel_requested())
             xmodem_cancel(link);
-        return -1;
+        out.failure = Failure::no_acknowledgement;
+        return out;
     }
-    out.failure.clear();
     const quint8 synced = reply.contains(QLatin1Char('C')) ? 1 : 0;
 
     reports.report_debug(QStringLiteral("Start xmodem session"));
@@ -112,24 +112,23 @@ int download_image(ModuleLink &link, WorkerReports &reports, const flash_paramet
     qCDebug(protocol_log) << "xmodem transmit starting";
     const int result = xmodem_transmit(link, reports, image.constData(), image.size(), synced, block_mode);
     if (result < 0) {
-        out.failure = journal_text(journal_format::detail_text::transfer_error) + QString::number(result);
+        out.failure = OperationFailure(Failure::transfer_error, result);
         reports.report_debug(QStringLiteral("xmodem transmit error:%1").arg(result));
         reports.report_status(ModuleStatus::tr("传输错误"), false);
-        return -1;
+        return out;
     }
     reports.report_debug(QStringLiteral("xmodem transfer OK"));
     qCDebug(protocol_log) << "xmodem transmit end";
-    return 0;
+    return out;
 }
 
-int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome,
-                 const QByteArray &expected_sha256)
+DownloadOutcome update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                             quint8 type, const std::atomic<quint8> &block_mode, const QByteArray &expected_sha256)
 {
-    if (download_image(link, reports, request, type, block_mode, outcome, expected_sha256) == -1) {
+    const DownloadOutcome outcome = download_image(link, reports, request, type, block_mode, expected_sha256);
+    if (outcome.failure)
         qCDebug(protocol_log) << "firmware update fail";
-        return -1;
-    }
-    reports.report_status(ModuleStatus::tr("下载成功"), true);
-    return 0;
+    else
+        reports.report_status(ModuleStatus::tr("下载成功"), true);
+    return outcome;
 }

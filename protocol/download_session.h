@@ -1,5 +1,6 @@
 #pragma once
 
+#include "interfaces/failure.h"
 #include "interfaces/flash_parameter.h"
 #include "interfaces/module_link.h"
 #include "interfaces/worker_reports.h"
@@ -16,30 +17,30 @@
 // it is read.
 enum class ImageReadError { none, cannot_open, too_large, unstable };
 ImageReadError read_image_file(const QString &path, QByteArray *image);
-// Why an image cannot be sent, in the journal's words ("image not found",
-// "image too large"); empty for none.
-QString image_read_failure(ImageReadError error);
+// Why an image cannot be sent (image_not_found, image_too_large); none for
+// none.
+Failure image_read_failure(ImageReadError error);
 
-// What one download did, for the results journal: the image that was read
-// (size and SHA-256, empty when none was read) and, on failure, which step
-// failed, in the journal's words ("image not found", "no acknowledgement",
-// "transfer error -4", ...).
+// What one download did: the image that was read (size and SHA-256, empty
+// when none was read) and which step failed (image_not_found,
+// no_acknowledgement, transfer_error with the transmitter's code, ...), none
+// when the module acknowledged the whole image.
 struct DownloadOutcome
 {
     qint64 image_bytes = -1;
     QByteArray image_sha256;  // lower-case hex
-    QString failure;
+    OperationFailure failure;
 };
 
 // One download: image file, AT+XUPDATE or AT+FOTA, "+ok\r\n\r\n", XMODEM-1K.
-// 0 on success, -1 on any failure (already logged and shown). With
-// expected_sha256 (lower-case hex), an image whose bytes no longer hash to it
-// is not sent: the module hears nothing ("image changed").
-int download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                   quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr,
-                   const QByteArray &expected_sha256 = QByteArray());
+// A failure is logged and shown already. With expected_sha256 (lower-case
+// hex), an image whose bytes no longer hash to it is not sent: the module
+// hears nothing (image_changed).
+DownloadOutcome download_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                               quint8 type, const std::atomic<quint8> &block_mode,
+                               const QByteArray &expected_sha256 = QByteArray());
 
 // download_image, then the success text.
-int update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
-                 quint8 type, const std::atomic<quint8> &block_mode, DownloadOutcome *outcome = nullptr,
-                 const QByteArray &expected_sha256 = QByteArray());
+DownloadOutcome update_image(ModuleLink &link, WorkerReports &reports, const flash_parameter &request,
+                             quint8 type, const std::atomic<quint8> &block_mode,
+                             const QByteArray &expected_sha256 = QByteArray());

@@ -73,41 +73,41 @@ void ModuleSession::on_port_opened(bool ok)
 {
     if (ok) {
         phase = Phase::running;
-    } else if (!cancelled_while_opening.isEmpty()) {
+    } else if (cancelled_while_opening != Failure::none) {
         give_up_opening(cancelled_while_opening);
     } else if (opening.elapsed() + open_retry_every_ms <= request.open_retry_ms) {
         phase = Phase::waiting_to_retry;
         open_retry.start(open_retry_every_ms);
     } else {
-        give_up_opening(journal_text(journal_format::detail_text::port_not_opened));
+        give_up_opening(Failure::port_not_opened);
     }
 }
 
-void ModuleSession::give_up_opening(const QString &detail)
+void ModuleSession::give_up_opening(Failure why)
 {
     phase = Phase::running;
-    OperationRecord record = unstarted_operation(target.port, request.type, request.image, detail);
+    OperationRecord record = unstarted_operation(target.port, request.type, request.image, why);
     record.slot = target.slot;
     record.started = arrived;
     record.duration_ms = opening.elapsed();
     worker->post_record(record);
 }
 
-void ModuleSession::cancel(const QString &detail)
+void ModuleSession::cancel(Failure why)
 {
     switch (phase) {
     case Phase::opening:
         // Taken by the operation once the port is open; kept for the record
         // should it not open.
-        cancelled_while_opening = detail;
-        worker->request_cancel(detail);
+        cancelled_while_opening = why;
+        worker->request_cancel(why);
         break;
     case Phase::waiting_to_retry:
         open_retry.stop();
-        give_up_opening(detail);
+        give_up_opening(why);
         break;
     default:
-        worker->request_cancel(detail);
+        worker->request_cancel(why);
     }
 }
 

@@ -61,8 +61,8 @@ public:
 
     void start();
     // From the session's own thread. Cancels the operation on the wire; its
-    // record fails with `detail`. Ignored once the operation has ended.
-    void cancel(const QString &detail = journal_text(journal_format::detail_text::interrupted));
+    // record fails with `why`. Ignored once the operation has ended.
+    void cancel(Failure why = Failure::interrupted);
 
     QString port() const { return target.port; }
     const OperationRecord &record() const { return result; }
@@ -81,7 +81,7 @@ signals:
 private:
     void try_open();
     void on_port_opened(bool ok);
-    void give_up_opening(const QString &detail);
+    void give_up_opening(Failure why);
     void on_finished();
 
     Target target;
@@ -93,7 +93,7 @@ private:
     QTimer open_retry;
     // Until the operation runs, a cancel is the session's own to carry out.
     enum class Phase { idle, opening, waiting_to_retry, running } phase = Phase::idle;
-    QString cancelled_while_opening;
+    Failure cancelled_while_opening = Failure::none;
     OperationRecord result;
     JournalOutcome journal_result;
     bool already_done_ = false;

@@ -3,6 +3,7 @@
 #include "db/pg_link.h"
 #include "interfaces/flash_parameter.h"
 #include "journal/ini_file.h"
+#include "journal/operation_record.h"
 #include "protocol/download_session.h"
 
 #include <QCoreApplication>
@@ -80,10 +81,10 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     // Relative to the recipe, not to wherever the station was started.
     recipe->image = QDir::cleanPath(QFileInfo(path).absoluteDir().absoluteFilePath(image));
     QByteArray bytes;
-    const QString unreadable = image_read_failure(read_image_file(recipe->image, &bytes));
-    if (!unreadable.isEmpty()) {
+    const Failure unreadable = image_read_failure(read_image_file(recipe->image, &bytes));
+    if (unreadable != Failure::none) {
         *error = text("配方 %1：镜像 %2 无法读取（%3）")
-                     .arg(file, QDir::toNativeSeparators(recipe->image), unreadable);
+                     .arg(file, QDir::toNativeSeparators(recipe->image), journal_words(unreadable));
         return false;
     }
     recipe->image_bytes = bytes.size();

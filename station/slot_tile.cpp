@@ -90,7 +90,8 @@ void SlotTile::show_result(const OperationRecord &record, bool already_done)
         set_state(State::pass, QStringLiteral("✔ ") + tr("通过"), device + took);
     else
         set_state(State::fail, QStringLiteral("✘ ") + tr("失败"),
-                  QStringLiteral("(%1)  ").arg(failure_words(record.detail)) + device + took);
+                  QStringLiteral("(%1)  ").arg(record.failure ? failure_words(record.failure) : record.detail_read_back)
+                      + device + took);
 }
 
 void SlotTile::set_state(State state, const QString &word, const QString &detail)
@@ -123,25 +124,22 @@ QString SlotTile::shown_text() const
     return QStringList {name_label->text(), state_label->text(), detail_label->text()}.join(QLatin1Char('\n'));
 }
 
-QString failure_words(const QString &detail)
+QString failure_words(OperationFailure failure)
 {
-    namespace d = journal_format::detail_text;
     const auto tr = [](const char *source) { return QCoreApplication::translate("SlotTile", source); };
-    const struct { std::string_view journal; const char *words; } known[] = {
-        {d::port_not_opened, QT_TRANSLATE_NOOP("SlotTile", "端口打不开")},
-        {d::no_reply, QT_TRANSLATE_NOOP("SlotTile", "无应答")},
-        {d::image_not_found, QT_TRANSLATE_NOOP("SlotTile", "找不到镜像")},
-        {d::image_too_large, QT_TRANSLATE_NOOP("SlotTile", "镜像过大")},
-        {d::image_changed, QT_TRANSLATE_NOOP("SlotTile", "镜像已改变")},
-        {d::no_acknowledgement, QT_TRANSLATE_NOOP("SlotTile", "无确认")},
-        {d::interrupted, QT_TRANSLATE_NOOP("SlotTile", "已中止")},
-        {d::unplugged, QT_TRANSLATE_NOOP("SlotTile", "已拔出")},
-    };
-    for (const auto &k : known) {
-        if (detail == journal_text(k.journal))
-            return tr(k.words);
+    // No default: the compiler names a failure added without words here
+    // (-Wswitch).
+    switch (failure.kind) {
+    case Failure::none: return QString();
+    case Failure::port_not_opened: return tr(QT_TRANSLATE_NOOP("SlotTile", "端口打不开"));
+    case Failure::no_reply: return tr(QT_TRANSLATE_NOOP("SlotTile", "无应答"));
+    case Failure::image_not_found: return tr(QT_TRANSLATE_NOOP("SlotTile", "找不到镜像"));
+    case Failure::image_too_large: return tr(QT_TRANSLATE_NOOP("SlotTile", "镜像过大"));
+    case Failure::image_changed: return tr(QT_TRANSLATE_NOOP("SlotTile", "镜像已改变"));
+    case Failure::no_acknowledgement: return tr(QT_TRANSLATE_NOOP("SlotTile", "无确认"));
+    case Failure::transfer_error: return tr(QT_TRANSLATE_NOOP("SlotTile", "传输错误 %1")).arg(failure.code);
+    case Failure::interrupted: return tr(QT_TRANSLATE_NOOP("SlotTile", "已中止"));
+    case Failure::unplugged: return tr(QT_TRANSLATE_NOOP("SlotTile", "已拔出"));
     }
-    if (detail.startsWith(journal_text(d::transfer_error)))
-        return tr("传输错误 %1").arg(detail.mid(int(d::transfer_error.size())));
-    return detail;
+    return QString();
 }

@@ -41,5 +41,6 @@ private:
     QLabel *name_label, *state_label, *detail_label;
 };
 
-// A failure in the operator's words (the journal keeps its own).
-QString failure_words(const QString &journal_detail);
+// A failure in the operator's words (the journal keeps its own); empty for
+// none.
+QString failure_words(OperationFailure failure);

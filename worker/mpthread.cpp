@@ -38,12 +38,12 @@ void MPThread::request_stop()
     command_posted.notify_all();
 }
 
-void MPThread::request_cancel(const QString &detail)
+void MPThread::request_cancel(Failure why)
 {
     std::lock_guard<std::mutex> locker(request_mutex);
     if (!request_pending.load(std::memory_order_acquire) && opens_awaited == 0)
         return;
-    cancel_detail = detail;
+    cancel_failure = why;
     link.request_cancel();
 }
 
@@ -235,7 +235,7 @@ void MPThread::run_request()
     for (int attempt = 0; attempt < 5 && !found && !cancelled(); ++attempt)
         found = query_once() == 0;
     if (!found) {
-        record.detail = journal_text(journal_format::detail_text::no_reply);
+        record.failure = Failure::no_reply;
         const JournalOutcome journal = keep_record(record);
         emit mac_done(false);
         end_request();
@@ -265,9 +265,9 @@ void MPThread::run_request()
         hand_over(record, journal);
         return;
     }
-    DownloadOutcome outcome;
-    record.ok = ::update_image(link, *this, copy, type, block_mode, &outcome, image_check) == 0;
-    record.detail = outcome.failure;
+    const DownloadOutcome outcome = ::update_image(link, *this, copy, type, block_mode, image_check);
+    record.ok = !outcome.failure;
+    record.failure = outcome.failure;
     record.image_bytes = outcome.image_bytes;
     record.image_sha256 = outcome.image_sha256;
     const JournalOutcome journal = keep_record(record);
@@ -325,9 +325,9 @@ JournalOutcome MPThread::keep_record(OperationRecord &record)
         std::lock_guard<std::mutex> locker(request_mutex);
         record.duration_ms = request_clock.elapsed();
         if (!record.ok && stop.load(std::memory_order_acquire))
-            record.detail = journal_text(journal_format::detail_text::interrupted);
+            record.failure = Failure::interrupted;
         else if (!record.ok && cancelled())
-            record.detail = cancel_detail;
+            record.failure = cancel_failure;
     }
     return sink_record(record);
 }
@@ -396,12 +396,12 @@ int MPThread::query_cellular_info()
 
 int MPThread::update_image(flash_parameter request, quint8 type)
 {
-    return ::update_image(link, *this, request, type, block_mode);
+    return ::update_image(link, *this, request, type, block_mode).failure ? -1 : 0;
 }
 
 int MPThread::download_image(flash_parameter request, quint8 type)
 {
-    return ::download_image(link, *this, request, type, block_mode);
+    return ::download_image(link, *this, request, type, block_mode).failure ? -1 : 0;
 }
 
 int MPThread::xmodem_transmit(const char *image, qint32 length, quint8 synced)

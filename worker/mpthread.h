@@ -2,6 +2,7 @@
 
 #include "journal/journal.h"
 #include "journal/operation_record.h"
+#include "interfaces/failure.h"
 #include "interfaces/flash_parameter.h"
 #include "worker/serial_link.h"
 #include "interfaces/worker_reports.h"
@@ -37,9 +38,9 @@ public:
     // Thread-safe. Abandons the operation that is running or waiting to run:
     // waits end at once and no further command goes out, but writes still
     // do, so a module that may be receiving is told so on the wire. The
-    // operation's record fails with `detail`. A cancel while no operation
-    // is pending is dropped: it never reaches a later one.
-    void request_cancel(const QString &detail = journal_text(journal_format::detail_text::interrupted));
+    // operation's record fails with `why`. A cancel while no operation is
+    // pending is dropped: it never reaches a later one.
+    void request_cancel(Failure why = Failure::interrupted);
 
     // Where the record of every operation goes, called on the worker thread
     // when the operation ends and before the signals that end it reach the
@@ -48,7 +49,7 @@ public:
     void set_record_sink(RecordSink sink) { record_sink = std::move(sink); }
     // Set before start() by a front end that checked the image once: a
     // download whose image no longer has this SHA-256 (lower-case hex) sends
-    // the module nothing and fails with "image changed".
+    // the module nothing and fails with image_changed.
     void set_image_check(const QByteArray &sha256) { image_check = sha256; }
     // Set before start() by a front end that serves each module once: called
     // on the worker thread with the record as the identity query left it,
@@ -94,7 +95,8 @@ public:
     void discard_input() { link.discard_input(); }
     qint8 read_byte(quint16 timeout_ms) { return link.read_byte(timeout_ms); }
 
-    // Conversations; worker thread only.
+    // Conversations; worker thread only. 0, or -1 when it failed: the codes
+    // of the worker's own interface (why it failed goes to the record).
     int query_device_info();
     int query_cellular_info();
     int update_image(flash_parameter request, quint8 type);
@@ -173,7 +175,7 @@ private:
     std::mutex request_mutex;
     flash_parameter request;
     std::atomic_bool request_pending{false};
-    QString cancel_detail;
+    Failure cancel_failure = Failure::interrupted;
     int opens_awaited = 0;  // open_serial_port_later() calls not yet served
     quint8 request_type = 0;
     QDateTime request_started;

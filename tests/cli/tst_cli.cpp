@@ -58,11 +58,7 @@ struct Bench
         return cli.waitForFinished(timeout_ms) && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
     }
     QStringList out_lines() { return QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); }
-    QList<QStringList> journal()
-    {
-        QFile file(dir.filePath("kv20-journal.csv"));
-        return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
-    }
+    QList<QStringList> journal() { return read_csv(read_file(dir.filePath("kv20-journal.csv"))).mid(1); }
     QString port(int i) const { return sims.at(i)->device_path().mid(5); }
     // Arguments of `count` simulators, the i-th saving what it receives to gotI.
     QList<QStringList> saving_sims(int count) const
@@ -111,12 +107,6 @@ QByteArray random_image(int size)
         c = char(QRandomGenerator::global()->bounded(256));
     bytes[size - 1] = 'E';
     return bytes;
-}
-
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -57,7 +57,7 @@ void TestLivePrinter::late_result_stays_on_its_own_line()
         OperationRecord late;
         late.port = QStringLiteral("pts/3");
         late.operation = QStringLiteral("audio");
-        late.detail = QStringLiteral("unplugged");
+        late.failure = Failure::unplugged;
         printer.finished(pulled, late, false, JournalOutcome());
         LineCounts counts;
         counts.failed = 1;
@@ -103,7 +103,7 @@ void TestLivePrinter::module_text_shown_escaped()
     QFETCH(QByteArray, expected);
     const QString value = QString::fromUtf8("a\r\nb\t\\\x1b]0;t\x07\x1b[2J\x7f\xc2\x9b" "1m");
     OperationRecord record;
-    record.port = record.device_number = record.imei_or_mac = record.detail = value;
+    record.port = record.device_number = record.imei_or_mac = record.detail_read_back = value;
     record.operation = QStringLiteral("query");
     record.ok = ok;
     const QByteArray drawn = written_by([&] {

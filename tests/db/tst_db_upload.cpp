@@ -30,7 +30,7 @@ OperationRecord record_at(int n, const QString &station)
     r.image_sha256 = QByteArray(64, 'a');
     r.ok = n % 3 != 0;
     // A module's text may hold what the database's copy format escapes.
-    r.detail = r.ok ? QString() : n % 2 ? QStringLiteral("no acknowledgement") : QStringLiteral("no reply\r\n\tC:\\fw");
+    r.detail_read_back = r.ok ? QString() : n % 2 ? QStringLiteral("no acknowledgement") : QStringLiteral("no reply\r\n\tC:\\fw");
     r.duration_ms = 40000 + n;
     // What the database's text, its arrays and its copy must carry as it is.
     if (n % 7 == 0)

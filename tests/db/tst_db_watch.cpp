@@ -122,11 +122,7 @@ struct Watch
                 return false;
         }
     }
-    int journal_records()
-    {
-        QFile journal(dir.filePath("kv20-journal.csv"));
-        return journal.open(QIODevice::ReadOnly) ? read_csv(journal.readAll()).size() - 1 : -1;
-    }
+    int journal_records() { return read_csv(read_file(dir.filePath("kv20-journal.csv"))).size() - 1; }
 };
 
 bool ok(const QJsonObject &e)
@@ -157,11 +153,7 @@ struct OwnCluster
                             dir});
         return bash.waitForFinished(120000) && bash.exitStatus() == QProcess::NormalExit && bash.exitCode() == 0;
     }
-    QByteArray read(const char *name) const
-    {
-        QFile file(dir + '/' + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-    }
+    QByteArray read(const char *name) const { return read_file(dir + '/' + name).trimmed(); }
 };
 
 // The URL of the test database with the port replaced.

@@ -55,10 +55,7 @@ class OperatorE2eTest : public QObject
     QList<QStringList> journal(const QString &path, int rows)
     {
         QList<QStringList> records;
-        (void)QTest::qWaitFor([&] {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) && (records = read_csv(file.readAll())).size() >= rows;
-        }, 5000);
+        (void)QTest::qWaitFor([&] { return (records = read_csv(read_file(path))).size() >= rows; }, 5000);
         return records;
     }
 
@@ -130,8 +127,7 @@ private slots:
         QVERIFY(sim.wait_for_log("image saved", 20000));
         QCOMPARE(journal(work.filePath("kv20-journal.csv"), 2).size(), 2);
         QCOMPARE(sim.stderr_log().count("command AT+XUPDATE"), 1);
-        QFile saved(received);
-        QVERIFY(saved.open(QIODevice::ReadOnly) && saved.readAll() == image);
+        QVERIFY(read_file(received) == image);
         QVERIFY(!green_shot("03_audio_replacement_done").isNull());
 
         // Again with an image of about 9 s on the line, and the window closed

@@ -25,12 +25,6 @@ QRegularExpression uuid_pattern()
     return QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 OperationRecord sample(const QString &port_name, int n, const QString &image_path = QString())
 {
     OperationRecord r;
@@ -39,7 +33,7 @@ OperationRecord sample(const QString &port_name, int n, const QString &image_pat
     r.port = port_name;
     r.operation = QStringLiteral("audio");
     r.image = image_path;
-    r.detail = QString::number(n);
+    r.detail_read_back = QString::number(n);
     return r;
 }
 

@@ -35,7 +35,7 @@ OperationRecord record_of(const QString &value, int n)
     r.image_bytes = 1000 + n;
     r.image_sha256 = QByteArray(64, 'c');
     r.ok = false;
-    r.detail = short_value;
+    r.detail_read_back = short_value;
     r.duration_ms = 1234 + n;
     r.record_id = QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 10, QLatin1Char('0'));
     r.station = QStringLiteral("工位 %1").arg(n);
@@ -48,7 +48,7 @@ QStringList fields_of(const OperationRecord &r)
 {
     return {r.started.toString(Qt::ISODateWithMs), r.tool, r.port, r.operation, r.device_number, r.imei_or_mac,
             r.iccid_or_audio_version, r.device_version, r.image, QString::number(r.image_bytes),
-            QString::fromLatin1(r.image_sha256), QStringLiteral("failed"), r.detail, QString::number(r.duration_ms),
+            QString::fromLatin1(r.image_sha256), QStringLiteral("failed"), r.detail_read_back, QString::number(r.duration_ms),
             r.record_id, r.station, r.slot};
 }
 
@@ -65,12 +65,6 @@ QStringList original_fields(const QStringList &stored)
     return values;
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every record through the CSV reader of the tests, values restored.
 QList<QStringList> read_with_csv_reader(const QString &path)
 {
@@ -84,7 +78,7 @@ QList<QStringList> read_with_csv_reader(const QString &path)
 QStringList report_fields_of(const OperationRecord &r)
 {
     return {r.port, r.operation, r.device_number, r.imei_or_mac, r.image, QString::fromLatin1(r.image_sha256),
-            r.detail, QString::number(r.image_bytes), QString::number(r.duration_ms), r.ok ? "ok" : "failed"};
+            r.detail_read_back, QString::number(r.image_bytes), QString::number(r.duration_ms), r.ok ? "ok" : "failed"};
 }
 
 QString text(std::string_view view)

@@ -50,7 +50,7 @@ public:
     void finished(int id, const OperationRecord &record, bool, const JournalOutcome &kept) override
     {
         ++results;
-        told[id] << QStringLiteral("result %1%2").arg(record.detail, kept.in_journal ? "" : " (not kept)");
+        told[id] << QStringLiteral("result %1%2").arg(detail_of(record), kept.in_journal ? "" : " (not kept)");
     }
     void departure(int id) override { told[id] << QStringLiteral("depart"); }
     void counts(const LineCounts &counts) override { last = counts; }
@@ -151,7 +151,7 @@ void TestLineMode::follows_the_ports()
         } else {
             for (const QString &name : word.mid(1))
                 named << ModuleSession::Target {name, port(name).port.node, QString(), "1-" + name};
-            line.serve(named, &view, word[0] == "serve-refused" ? "image not found" : QString());
+            line.serve(named, &view, word[0] == "serve-refused" ? Failure::image_not_found : Failure::none);
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);

@@ -86,7 +86,7 @@ bool write_fixture(const QDir &dir)
         record.image_bytes = r.bytes;
         record.image_sha256 = r.sha;
         record.ok = !r.detail;
-        record.detail = QString::fromUtf8(r.detail);
+        record.detail_read_back = QString::fromUtf8(r.detail);
         record.duration_ms = r.ms;
         record.slot = QString::fromUtf8(r.slot);
         if (!append(dir.filePath(r.file), Journal::record_row(record)))

@@ -71,11 +71,7 @@ struct Bench
         QFile fifo(dir.filePath("events"));
         return fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fifo.write(line + '\n') == line.size() + 1;
     }
-    QList<QStringList> journal()
-    {
-        QFile file(dir.filePath("kv20-journal.csv"));
-        return file.open(QIODevice::ReadOnly) ? read_csv(file.readAll()).mid(1) : QList<QStringList>();
-    }
+    QList<QStringList> journal() { return read_csv(read_file(dir.filePath("kv20-journal.csv"))).mid(1); }
 };
 
 QByteArray image_bytes(int size)
@@ -149,6 +145,8 @@ void answer_question(QMessageBox::StandardButton answer, QString *asked, QObject
 
 } // namespace
 
+Q_DECLARE_METATYPE(OperationFailure)
+
 class TestStation : public QObject
 {
     Q_OBJECT
@@ -182,6 +180,8 @@ private slots:
     void shift_report_button();
     void banner_while_journal_refuses_data();
     void banner_while_journal_refuses();
+    void failures_in_words_data();
+    void failures_in_words();
     void result_sounds_data();
     void result_sounds();
 };
@@ -566,9 +566,7 @@ void TestStation::banner_while_journal_refuses()
     const QString file = kept == "side file" ? side : kept == "data folder" ? last_resort : QString();
     for (const QString &other : {side, last_resort})
         QVERIFY2(banner.contains(other) == (other == file), qPrintable(banner));
-    QFile kept_in(file);
-    const QByteArray record = file.isEmpty() ? banner.section('\n', -1).toUtf8() + "\r\n"
-                                             : (kept_in.open(QIODevice::ReadOnly) ? kept_in.readAll() : QByteArray());
+    const QByteArray record = file.isEmpty() ? banner.section('\n', -1).toUtf8() + "\r\n" : read_file(file);
     QCOMPARE(read_csv(record).value(file.isEmpty() ? 0 : 1).value(slot_column), QString("1-1.1"));
     QTRY_COMPARE_WITH_TIMEOUT(cut_off(station->window()), QString(), 2000);
 
@@ -586,6 +584,41 @@ void TestStation::banner_while_journal_refuses()
     // A record kept nowhere stays: the window has its last copy.
     QCOMPARE(station->window()->banner_text(), file.isEmpty() ? banner : QString());
     QCOMPARE(b.journal().value(0).value(slot_column), QString("1-1.2"));
+}
+
+void TestStation::failures_in_words_data()
+{
+    QTest::addColumn<OperationFailure>("failure");  // none: an older journal's words that name none
+    QTest::addColumn<QString>("journal");            // the detail column
+    QTest::addColumn<QString>("tile");               // in the tile's parentheses, in English
+    QTest::newRow("port") << OperationFailure(Failure::port_not_opened) << "port did not open" << "port did not open";
+    QTest::newRow("reply") << OperationFailure(Failure::no_reply) << "no reply" << "no reply";
+    QTest::newRow("not found") << OperationFailure(Failure::image_not_found) << "image not found" << "image not found";
+    QTest::newRow("too large") << OperationFailure(Failure::image_too_large) << "image too large" << "image too large";
+    QTest::newRow("changed") << OperationFailure(Failure::image_changed) << "image changed" << "image changed";
+    QTest::newRow("ack") << OperationFailure(Failure::no_acknowledgement) << "no acknowledgement" << "not acknowledged";
+    QTest::newRow("transfer") << OperationFailure(Failure::transfer_error, -4) << "transfer error -4" << "transfer error -4";
+    QTest::newRow("interrupted") << OperationFailure(Failure::interrupted) << "interrupted" << "interrupted";
+    QTest::newRow("unplugged") << OperationFailure(Failure::unplugged) << "unplugged" << "unplugged";
+    QTest::newRow("older words") << OperationFailure() << "transfer error 04" << "transfer error 04";
+}
+
+// Each failure in its own words: in the journal, read back from it, on the
+// tile. Words that name none stay text.
+void TestStation::failures_in_words()
+{
+    QFETCH(OperationFailure, failure);
+    QFETCH(QString, journal);
+    QFETCH(QString, tile);
+    OperationRecord record;
+    record.failure = failure;
+    record.detail_read_back = failure ? QString() : journal;
+    QCOMPARE(detail_of(record), journal);
+    const std::optional<OperationFailure> named = journal_format::failure_named(journal.toStdString());
+    QVERIFY(failure ? named == failure : !named);
+    SlotTile shown("A1");
+    shown.show_result(record, false);
+    QVERIFY2(shown.shown_text().section('\n', 2).startsWith("(" + tile + ")  "), qPrintable(shown.shown_text()));
 }
 
 void TestStation::result_sounds_data()

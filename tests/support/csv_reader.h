@@ -1,9 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QStringList>
 #include <QTextCodec>
+
+// A file's bytes; none where it cannot be read (a journal not written yet).
+inline QByteArray read_file(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // UTF-8 as it stands: a byte-order mark or a NUL inside a value is part of
 // it (QString::fromUtf8 would drop the one at the start and stop at the other).

@@ -332,7 +332,7 @@ void WorkerTest::cancel_leaves_the_module_idle()
     }
     const OperationRecord cancelled = operate(quint8(ops[op].request), cancel_at);
     disconnect(on_field);
-    QCOMPARE(cancelled.detail, QStringLiteral("interrupted"));
+    QCOMPARE(detail_of(cancelled), QStringLiteral("interrupted"));
     QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
     // The cancel went with its operation.
     QVERIFY(operate(0, QByteArray()).ok);
