@@ -30,6 +30,17 @@ ProcFigures proc_figures(qint64 pid)
     return f;
 }
 
+qint64 journal_records(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 lines = 0;
+    for (QByteArray piece; !(piece = file.read(1 << 20)).isEmpty();)
+        lines += piece.count('\n');
+    return lines - 1;
+}
+
 double log_time(const QByteArray &line)
 {
     return line.mid(1, line.indexOf(']') - 1).trimmed().toDouble();
@@ -39,4 +50,9 @@ double percentile(std::vector<double> v, double share)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v.at(size_t(std::max(0.0, std::ceil(share * double(v.size())) - 1)));
+}
+
+const char *goal_verdict(bool right, bool met)
+{
+    return !right ? "run wrong" : met ? "met" : "MISSED";
 }

@@ -1,9 +1,13 @@
-// Download figures, printed, not asserted:
+// Download figures, printed, not judged:
 //  1. a paced 1 MiB audio replacement through the real window against the
 //     simulator on a 115200 8N1 line: payload bytes per second against the
 //     line's limit for XMODEM-1K with CRC (11520 B/s x 1024/1029), and the
 //     longest stall of the window's event loop meanwhile;
 //  2. peak memory of an unpaced 16 MiB download through the worker.
+// Exits 1 when a download failed, the module did not receive the image byte
+// for byte, or the window's journal lacks the record.
+//
+//   kv20-bench-download [--memory-only] [--smoke]   (--smoke: 32 KiB paced, 1 MiB unpaced)
 #include "app/dialog.h"
 #include "tests/support/module_sim_process.h"
 #include "worker/mpthread.h"
@@ -56,9 +60,8 @@ long peak_rss_kib()
     return -1;
 }
 
-int paced_through_window(const QString &base)
+int paced_through_window(const QString &base, int size)
 {
-    const int size = 1024 * 1024;
     const QByteArray image = random_image(size);
     QDir(base).mkpath(QStringLiteral("work"));
     QDir(base).mkpath(QStringLiteral("sysfs"));
@@ -128,7 +131,7 @@ int paced_through_window(const QString &base)
     const double rate = size / seconds;
     const double limit = 11520.0 * 1024.0 / 1029.0;
     const bool intact = read_file(received) == image;
-    std::printf("paced 1 MiB audio replacement through the window (115200 8N1 simulated line)\n");
+    std::printf("paced %d KiB audio replacement through the window (115200 8N1 simulated line)\n", size / 1024);
     std::printf("  outcome            : %s, image %s\n", ok ? "burn_done(true)" : "FAILED",
                 intact ? "received byte for byte" : "NOT intact");
     std::printf("  transfer time      : %.2f s\n", seconds);
@@ -146,13 +149,14 @@ int paced_through_window(const QString &base)
     return ok && intact && recorded ? 0 : 1;
 }
 
-int memory_of_large_image(const QString &base)
+int memory_of_large_image(const QString &base, int size)
 {
-    const int size = 16 * 1024 * 1024;
     const QString path = base + QStringLiteral("/large.img");
+    const QString received = base + QStringLiteral("/large-received.img");
     if (!write_file(path, random_image(size)))
         return 1;
-    ModuleSimProcess sim({QStringLiteral("--variant=cellular"), QStringLiteral("--quiet")});
+    ModuleSimProcess sim({QStringLiteral("--variant=cellular"), QStringLiteral("--quiet"),
+                          QStringLiteral("--strip-padding"), QStringLiteral("--save-image=") + received});
     if (!sim.start())
         return 1;
     MPThread worker;
@@ -182,12 +186,16 @@ int memory_of_large_image(const QString &base)
     loop.exec();
     const long after = peak_rss_kib();
     worker.stop_and_wait();
-    std::printf("unpaced 16 MiB firmware download through the worker (pty)\n");
-    std::printf("  outcome            : %s in %.1f s\n", ok ? "burn_done(true)" : "FAILED", timer.elapsed() / 1000.0);
-    std::printf("  peak RSS           : %.1f MiB before, %.1f MiB after: +%.1f MiB for a 16 MiB image "
+    // Past the peak: the image made again to compare with what the module saved.
+    const bool intact = read_file(received) == random_image(size);
+    const double mib = size / 1048576.0;
+    std::printf("unpaced %.0f MiB firmware download through the worker (pty)\n", mib);
+    std::printf("  outcome            : %s in %.1f s, image %s\n", ok ? "burn_done(true)" : "FAILED",
+                timer.elapsed() / 1000.0, intact ? "received byte for byte" : "NOT intact");
+    std::printf("  peak RSS           : %.1f MiB before, %.1f MiB after: +%.1f MiB for a %.0f MiB image "
                 "(+%.1f MiB beyond the image)\n",
-                before / 1024.0, after / 1024.0, (after - before) / 1024.0, (after - before) / 1024.0 - 16.0);
-    return ok ? 0 : 1;
+                before / 1024.0, after / 1024.0, (after - before) / 1024.0, mib, (after - before) / 1024.0 - mib);
+    return ok && intact ? 0 : 1;
 }
 
 } // namespace
@@ -198,10 +206,16 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    const QStringList args = app.arguments().mid(1);
+    const bool smoke = args.contains(QStringLiteral("--smoke"));
+    if (args.size() != int(smoke) + int(args.contains(QStringLiteral("--memory-only")))) {
+        std::fprintf(stderr, "usage: kv20-bench-download [--memory-only] [--smoke]\n");
+        return 2;
+    }
     QTemporaryDir dir;
     int failures = 0;
-    if (!(argc > 1 && QByteArray(argv[1]) == "--memory-only"))
-        failures += paced_through_window(dir.path());
-    failures += memory_of_large_image(dir.path());
+    if (!args.contains(QStringLiteral("--memory-only")))
+        failures += paced_through_window(dir.path(), (smoke ? 32 : 1024) * 1024);
+    failures += memory_of_large_image(dir.path(), (smoke ? 1 : 16) * 1024 * 1024);
     return failures == 0 ? 0 : 1;
 }

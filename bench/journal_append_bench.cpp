@@ -3,8 +3,14 @@
 // under the lock the other writers wait for. For 0, 100,000 and 1,000,000
 // records already in the journal: the median and the slowest of 20 appends
 // (each one whole: open, lock, the check of the last record, write, fsync).
+// Exits 1 when an append failed or the journal does not end with every
+// record written into it.
 //
-//   kv20-bench-journal-append [DIR]     (default: a temporary folder)
+//   kv20-bench-journal-append [--records N] [DIR]   (0, N/10 and N records
+//                                                    already; default N
+//                                                    1,000,000; DIR default:
+//                                                    a temporary folder)
+#include "bench/bench_process.h"
 #include "journal/journal.h"
 #include "journal/journal_format.h"
 
@@ -12,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -63,11 +70,23 @@ bool fill(const QString &path, int records)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The journal's trace of each append would time the terminal.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    QStringList args = app.arguments().mid(1);
+    int most = 1000000;
+    if (args.size() >= 2 && args.at(0) == QStringLiteral("--records")) {
+        most = args.at(1).toInt();
+        args = args.mid(2);
+    }
+    if (most < 10 || args.size() > 1) {
+        std::fprintf(stderr, "usage: kv20-bench-journal-append [--records N, at least 10] [DIR]\n");
+        return 2;
+    }
     QTemporaryDir temporary;
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
+    const QString dir = args.isEmpty() ? temporary.path() : args.at(0);
     std::printf("journal append: median and slowest of 20 appends, in %s\n", qPrintable(dir));
     double base = -1;
-    for (const int records : {0, 100000, 1000000}) {
+    for (const int records : {0, most / 10, most}) {
         const QString path = dir + QStringLiteral("/kv20-journal-%1.csv").arg(records);
         if (records > 0 && !fill(path, records)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -83,6 +102,11 @@ int main(int argc, char **argv)
                 return 1;
             }
             ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        const qint64 in_journal = journal_records(path);
+        if (in_journal != records + 20) {
+            std::fprintf(stderr, "%s holds %lld records, not %d\n", qPrintable(path), in_journal, records + 20);
+            return 1;
         }
         std::sort(ms.begin(), ms.end());
         const double median = (ms[9] + ms[10]) / 2;

@@ -8,7 +8,8 @@
 // restart after their download, coming back under the same port name as
 // modules do to apply an image: line mode must tell them by their identity
 // and not download to them again. Prints figures, not verdicts; exits 1 when
-// a module was missed or downloaded to twice, or the shift broke off.
+// a module was missed or downloaded to twice, the journal or kv20-cli's
+// summary does not count the modules served, or the shift broke off.
 // KV20_BENCH_VERBOSE=1 traces the shift.
 //
 //   kv20-bench-line-mode [--slots N] [--arrivals N]   (default 4 slots, 200 arrivals: about 6 minutes)
@@ -364,7 +365,11 @@ bool Shift::report(bool completed)
     std::printf("  kv20-cli CPU time         : %.2f s; %.1f s per module-hour (%.3f h of modules served), "
                 "%.1f ms per module\n", at_end.cpu_s, module_hours > 0 ? at_end.cpu_s / module_hours : 0,
                 module_hours, results.isEmpty() ? 0 : 1000 * at_end.cpu_s / results.size());
-    return doubled == 0 && missed == 0;
+    const bool counted = records == served && summary["served"].toInt() == served && summary["ok"].toInt() == ok
+                         && summary["already_done"].toInt() == already;
+    if (!counted)
+        std::fprintf(stderr, "the journal or kv20-cli's summary does not count the %d modules served\n", served);
+    return doubled == 0 && missed == 0 && counted;
 }
 
 } // namespace

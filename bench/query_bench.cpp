@@ -3,7 +3,11 @@
 // median and worst of each, as the journal's duration (from the request
 // reaching the worker to the end of the query).
 // The floor is about 25 ms a command (the reply, 3 ms of quiet, a 20 ms look
-// for a further burst), plus 100 ms for the cellular INFO step.
+// for a further burst), plus 100 ms for the cellular INFO step. Exits 1 when
+// a query failed or the journal lacks one's record.
+//
+//   kv20-bench-query [--queries N]     (default 50 of each)
+#include "bench/bench_process.h"
 #include "runner/module_session.h"
 #include "tests/support/module_sim_process.h"
 
@@ -52,6 +56,12 @@ Figures run_queries(const char *variant, int count)
         }
         times.push_back(double(session.record().duration_ms));
     }
+    // Every query, ok or not, leaves its record.
+    const qint64 records = journal_records(journal.path());
+    if (records != count) {
+        std::fprintf(stderr, "%s: %lld records in the journal for %d queries\n", variant, records, count);
+        ++failures;
+    }
     std::sort(times.begin(), times.end());
     return {times.empty() ? 0 : times[times.size() / 2], times.empty() ? 0 : times.back(), failures};
 }
@@ -62,7 +72,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    const int count = 50;
+    const QStringList args = app.arguments().mid(1);
+    const int count = args.isEmpty() ? 50 : args.size() == 2 && args.at(0) == "--queries" ? args.at(1).toInt() : 0;
+    if (count <= 0) {
+        std::fprintf(stderr, "usage: kv20-bench-query [--queries N]\n");
+        return 2;
+    }
     const Figures wifi = run_queries("wifi", count);
     const Figures cellular = run_queries("cellular", count);
     std::printf("query benchmark, %d queries each, through the runner over a pty\n", count);

@@ -1,9 +1,14 @@
 // Every operation against every fault the module simulator offers, through
 // the real window: prints one table row per case with what the operator is
-// left with and how long it took, then the simulator's paced line rate.
+// left with and how long it took, then the simulator's paced line rate. The
+// outcomes are the figures; a case whose run went wrong (no end within its
+// time-out, controls left disabled, the port left open, the healthy module
+// failing) is marked and makes the program exit 1, as does a paced reply
+// that did not arrive whole.
 //
-//   kv20-bench-fault-matrix [--quick]    (--quick leaves out the cases that
-//                                         wait out the 10 s and 16 s timeouts)
+//   kv20-bench-fault-matrix [--quick | --smoke]   (--quick leaves out the cases
+//       that wait out the 10 s and 16 s timeouts; --smoke runs the first two
+//       faults of each table only)
 #include "bench/fault_matrix/window_operator.h"
 #include "tests/support/module_sim_process.h"
 
@@ -12,7 +17,9 @@
 #include <QLoggingCategory>
 #include <QSerialPort>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -54,9 +61,13 @@ const Fault download_faults[] = {
     {"never asks for the transfer", {"--silent-block=0"}, true},
 };
 
-void print_case(WindowOperator &window, const Operation &op, const Fault &fault)
+// True when the case ran as a case must, whatever its outcome.
+bool print_case(WindowOperator &window, const Operation &op, const Fault &fault)
 {
     const WindowOperator::Outcome out = window.run(op, fault.args, 30000);
+    const bool healthy = fault.args.isEmpty();
+    const bool right = out.started && out.ended && out.controls_enabled && out.port_closed
+                       && (!healthy || out.status == WindowOperator::success_status(op));
     QString shown = out.started ? out.status : QStringLiteral("(simulator did not start)");
     if (!out.reason.isEmpty())
         shown += QStringLiteral(" after ") + out.reason;
@@ -64,21 +75,24 @@ void print_case(WindowOperator &window, const Operation &op, const Fault &fault)
         shown += QStringLiteral(", controls left disabled");
     if (!out.port_closed)
         shown += QStringLiteral(", port left open");
-    std::printf("| %s | %s | %s | %s | %lld |\n", op.name, fault.name, qPrintable(fault.args.join(' ')),
-                qPrintable(shown), out.elapsed_ms);
+    if (!out.ended)
+        shown += QStringLiteral(", no end within the time-out");
+    std::printf("| %s | %s | %s | %s | %lld | %s |\n", op.name, fault.name, qPrintable(fault.args.join(' ')),
+                qPrintable(shown), out.elapsed_ms, right ? "yes" : "NO");
     std::fflush(stdout);
+    return right;
 }
 
 // The download benchmark's paced line must run at the wire's rate: 10 bits a
 // byte at 115200 baud, 11,520 bytes/s.
-void print_pacing()
+bool print_pacing()
 {
     const QByteArray mac(10240, 'M');
     ModuleSimProcess sim({"--variant=wifi", "--quiet", "--pace", "--mac=" + QString::fromLatin1(mac)});
     QSerialPort port(sim.start() ? sim.device_path() : QString());
     if (!port.open(QIODevice::ReadWrite)) {
         std::printf("paced line: simulator or port unavailable\n");
-        return;
+        return false;
     }
     QElapsedTimer timer;
     timer.start();
@@ -88,8 +102,9 @@ void print_pacing()
     while (reply.size() < expected && timer.elapsed() < 5000 && port.waitForReadyRead(1000))
         reply += port.readAll();
     const double seconds = timer.elapsed() / 1000.0;
-    std::printf("paced line: %d reply bytes in %.3f s = %.0f bytes/s (the wire: 11520)\n", int(reply.size()), seconds,
-                reply.size() / seconds);
+    std::printf("paced line: %d of %lld reply bytes in %.3f s = %.0f bytes/s (the wire: 11520)\n", int(reply.size()),
+                expected, seconds, reply.size() / seconds);
+    return reply.size() == expected;
 }
 
 } // namespace
@@ -100,7 +115,14 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    const QStringList args = app.arguments().mid(1);
+    const bool smoke = args == QStringList {"--smoke"};
+    const bool quick = smoke || args == QStringList {"--quick"};
+    if (!args.isEmpty() && !quick) {
+        std::printf("usage: kv20-bench-fault-matrix [--quick | --smoke]\n");
+        return 2;
+    }
+    const int faults_each = smoke ? 2 : 1000;
     WindowOperator window;
     if (!window.ok()) {
         std::printf("the window could not be set up\n");
@@ -108,14 +130,16 @@ int main(int argc, char **argv)
     }
     const Operation *const operations[] = {&WindowOperator::wifi_query, &WindowOperator::cellular_query,
                                            &WindowOperator::audio_replacement, &WindowOperator::firmware_upgrade};
-    std::printf("| operation | fault | simulator options | the operator is left with | ms |\n|---|---|---|---|---|\n");
+    std::printf("| operation | fault | simulator options | the operator is left with | ms | run right |\n"
+                "|---|---|---|---|---|---|\n");
+    int wrong = 0;
     for (const Operation *op : operations)
-        for (const Fault &fault : query_faults)
-            print_case(window, *op, fault);
+        for (int i = 0; i < std::min<int>(faults_each, std::size(query_faults)); ++i)
+            wrong += print_case(window, *op, query_faults[i]) ? 0 : 1;
     for (const Operation *op : {operations[2], operations[3]})
-        for (const Fault &fault : download_faults)
-            if (!fault.long_wait || (!quick && op == operations[2]))
-                print_case(window, *op, fault);
-    print_pacing();
-    return 0;
+        for (int i = 0; i < std::min<int>(faults_each, std::size(download_faults)); ++i)
+            if (!download_faults[i].long_wait || (!quick && op == operations[2]))
+                wrong += print_case(window, *op, download_faults[i]) ? 0 : 1;
+    wrong += print_pacing() ? 0 : 1;
+    return wrong == 0 ? 0 : 1;
 }

@@ -78,7 +78,7 @@ WindowOperator::Outcome WindowOperator::run(const Operation &op, const QStringLi
     QElapsedTimer timer;
     timer.start();
     QTest::mouseClick(burn, Qt::LeftButton);
-    (void)QTest::qWaitFor([this] { return ended; }, timeout_ms);
+    outcome.ended = QTest::qWaitFor([this] { return ended; }, timeout_ms);
     outcome.elapsed_ms = timer.elapsed();
     // The window finishes its part (controls, close) in the same batch.
     QCoreApplication::processEvents();

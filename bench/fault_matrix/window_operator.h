@@ -31,6 +31,7 @@ public:
     struct Outcome
     {
         bool started = false;  // the simulator came up
+        bool ended = false;    // the window told its end within the time-out
         QString status;        // the status line at the end
         QString reason;        // for "下载失败", the status shown before it
         qint64 elapsed_ms = -1;
