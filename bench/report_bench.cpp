@@ -41,11 +41,9 @@ namespace {
 
 constexpr int lines = 3, stations_per_line = 4, ports = 4;
 
-namespace detail_text = journal_format::detail_text;
-const QString no_reply = journal_text(detail_text::no_reply);
-const QString details[] = {no_reply, journal_text(detail_text::no_acknowledgement),
-                           journal_text(detail_text::transfer_error) + "-4", journal_text(detail_text::unplugged),
-                           journal_text(detail_text::transfer_error) + "-1"};
+const OperationFailure no_reply = Failure::no_reply;
+const OperationFailure details[] = {no_reply, Failure::no_acknowledgement, {Failure::transfer_error, -4},
+                                    Failure::unplugged, {Failure::transfer_error, -1}};
 
 // One station's journal: `count` records of the modules that pass through
 // its hub, each queried, then sent the audio image (retested after a
@@ -63,7 +61,7 @@ bool write_station(const QString &path, long long count, int station, std::mt199
     std::uniform_int_distribution<int> percent(0, 99), detail(0, 4), jitter(0, 4000);
     // Within December, at the line's offset from UTC whatever this machine's zone.
     QDateTime clock(QDate(2026, 12, 6), QTime(6, 0), Qt::OffsetFromUTC, 8 * 3600);
-    const auto record = [&](int port, const char *operation, bool ok, const QString &why, qint64 duration) {
+    const auto record = [&](int port, const char *operation, bool ok, OperationFailure why, qint64 duration) {
         OperationRecord r;
         clock = clock.addMSecs(1500 + jitter(*random));
         r.started = clock;
@@ -85,7 +83,7 @@ bool write_station(const QString &path, long long count, int station, std::mt199
             r.image_sha256 = QByteArray(64, r.operation == QLatin1String("audio") ? '3' : 'a');
         }
         r.ok = ok;
-        r.detail = ok ? QString() : why;
+        r.failure = ok ? OperationFailure() : why;
         r.duration_ms = duration;
         r.record_id = QStringLiteral("%1-0000-4000-8000-%2").arg(station, 8, 16, QLatin1Char('0')).arg(written, 12, 10, QLatin1Char('0'));
         r.station = QStringLiteral("station%1").arg(station);
@@ -99,7 +97,7 @@ bool write_station(const QString &path, long long count, int station, std::mt199
     while (written < count) {
         ++module;
         const int port = module % ports;
-        record(port, "query", true, QString(), 150 + jitter(*random) / 40);
+        record(port, "query", true, OperationFailure(), 150 + jitter(*random) / 40);
         bool ok = false;
         for (int attempt = 0; attempt < 3 && !ok && written < count; ++attempt) {
             ok = percent(*random) >= (port == 3 && station % 5 == 0 ? 25 : 6);
