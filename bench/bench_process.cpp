@@ -1,6 +1,7 @@
 #include "bench/bench_process.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 
@@ -55,4 +56,13 @@ double percentile(std::vector<double> v, double share)
 const char *goal_verdict(bool right, bool met)
 {
     return !right ? "run wrong" : met ? "met" : "MISSED";
+}
+
+bool wait_for_output(QProcess &process, QByteArray *out, const char *needle, int timeout_ms)
+{
+    QElapsedTimer clock;
+    for (clock.start(); !out->contains(needle) && clock.elapsed() < timeout_ms && process.state() != QProcess::NotRunning;)
+        if (process.waitForReadyRead(100))
+            *out += process.readAllStandardOutput();
+    return out->contains(needle);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 
 #include <vector>
@@ -19,6 +20,9 @@ double log_time(const QByteArray &line);
 // A journal's records: its lines past the header, one record a line as the
 // writer keeps them; -1 when it cannot be read.
 qint64 journal_records(const QString &path);
+// Reads `process`'s standard output into *out until it holds `needle`, the
+// process ends, or timeout_ms pass; whether it came.
+bool wait_for_output(QProcess &process, QByteArray *out, const char *needle, int timeout_ms);
 // Nearest rank; 0 of nothing.
 double percentile(std::vector<double> v, double share);
 // A goal's verdict: "met" or "MISSED" for a run whose own check passed

@@ -239,15 +239,12 @@ bool stop_while_dropping(const QString &database, int runs)
             return false;
         cli.start(QStringLiteral(KV20_BIN_DIR "/kv20-cli"), {"watch", "query", "--json", "--db", url});
         QByteArray out;
-        QElapsedTimer clock;
-        for (clock.start(); !out.contains("\"result\"") && clock.elapsed() < 20000 && cli.state() != QProcess::NotRunning;)
-            if (cli.waitForReadyRead(100))
-                out += cli.readAllStandardOutput();
-        if (!out.contains("\"result\"")) {
+        if (!wait_for_output(cli, &out, "\"result\"", 20000)) {
             std::fprintf(stderr, "  no module served: %s\n", cli.readAllStandardError().constData());
             return false;
         }
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         ::kill(pid_t(cli.processId()), SIGTERM);
         if (!cli.waitForFinished(30000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 143) {
             std::fprintf(stderr, "  watch did not end with 143 within 30 s of SIGTERM: %s\n",

@@ -562,15 +562,12 @@ bool close_while_dropping(int runs)
             return false;
         station.start(QCoreApplication::applicationFilePath(), {"--station-process"});
         QByteArray out;
-        QElapsedTimer clock;
-        for (clock.start(); !out.contains("\"result\"") && clock.elapsed() < 20000 && station.state() != QProcess::NotRunning;)
-            if (station.waitForReadyRead(100))
-                out += station.readAllStandardOutput();
-        if (!out.contains("\"result\"")) {
+        if (!wait_for_output(station, &out, "\"result\"", 20000)) {
             std::fprintf(stderr, "no module served: %s\n", station.readAllStandardError().constData());
             return false;
         }
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         station.write("close\n");
         ended = station.waitForFinished(30000) && station.exitStatus() == QProcess::NormalExit
                 && station.exitCode() == 0 && ended;
@@ -625,21 +622,14 @@ bool report_behind(int records)
     station.setWorkingDirectory(dir.path());
     station.start(QCoreApplication::applicationFilePath(), {"--station-process"});
     QByteArray out;
-    QElapsedTimer clock;
-    const auto wait_for = [&](const char *event, int timeout_ms) {
-        for (clock.start(); !out.contains(event) && clock.elapsed() < timeout_ms && station.state() != QProcess::NotRunning;)
-            if (station.waitForReadyRead(100))
-                out += station.readAllStandardOutput();
-        return out.contains(event);
-    };
-    bool right = wait_for("\"ready\"", 20000);
+    bool right = wait_for_output(station, &out, "\"ready\"", 20000);
     station.write("report\n");
     QElapsedTimer made;
     made.start();
-    right = right && wait_for("\"report\"", 120000);
+    right = right && wait_for_output(station, &out, "\"report\"", 120000);
     const double made_s = double(made.nsecsElapsed()) / 1e9;
     station.write("end\n");
-    right = wait_for("\"stall\"", 20000) && right;
+    right = wait_for_output(station, &out, "\"stall\"", 20000) && right;
     station.waitForFinished(15000);
     QJsonObject stall, page;
     for (const QByteArray &line : out.split('\n')) {

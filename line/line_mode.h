@@ -40,7 +40,6 @@ public:
     LineMode(const ModuleSession::Request &request, const Journal &journal, QObject *parent = nullptr);
     ~LineMode() override;
 
-    const ModuleSession::Request &request_served() const { return request; }
     QString journal_path() const { return journal.path(); }
     // Every record kept is uploaded to this database as well, on a thread of
     // its own: an operation never waits for the database. Before watch() or

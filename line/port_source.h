@@ -3,7 +3,6 @@
 #include "discovery/port_rules.h"
 
 #include <QList>
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 
@@ -15,7 +14,6 @@ struct FoundPort
     ModulePort port;
     QString stamp;
 };
-Q_DECLARE_METATYPE(QList<FoundPort>)
 
 // Where line mode learns which module ports are present: the USB tree
 // (UsbPortSource), or a test's own list. A walk is asked for and answered
