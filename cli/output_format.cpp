@@ -52,14 +52,17 @@ QJsonObject result_json(const OperationRecord &r)
     return {{key(format::port), r.port},
             {QStringLiteral("event"), QStringLiteral("result")},
             {key(format::operation), r.operation},
-            {key(format::result), journal_text(r.ok ? format::result_ok : format::result_failed)},
+            {key(format::result), journal_text(result_word(r))},
             {key(format::detail), detail_of(r)},
             {key(format::device_number), r.device_number},
             {key(format::imei_or_mac), r.imei_or_mac},
             {key(format::iccid_or_audio_version), r.iccid_or_audio_version},
             {key(format::device_version), r.device_version},
             {key(format::image_sha256), QString::fromLatin1(r.image_sha256)},
-            {key(format::duration_ms), double(r.duration_ms)}};
+            {key(format::duration_ms), double(r.duration_ms)},
+            {key(format::operator_id), r.operator_id},
+            {key(format::work_order), r.work_order},
+            {key(format::again_of), r.earlier.record_id}};
 }
 
 QByteArray json_line(const QJsonObject &object)

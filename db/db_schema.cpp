@@ -41,6 +41,14 @@ std::vector<QByteArray> statements()
     };
     all.insert(all.end(), later.begin(), later.end());
     all.push_back("CREATE INDEX IF NOT EXISTS kv20_records_station_slot ON kv20_records (station, slot)");
+    // A table of version 2 knows only ok and failed.
+    all.push_back("ALTER TABLE kv20_records DROP CONSTRAINT IF EXISTS kv20_records_result_check");
+    all.push_back("ALTER TABLE kv20_records ADD CONSTRAINT kv20_records_result_check"
+                  " CHECK (result IN ('ok', 'failed', 'refused'))");
+    // Was this module served before, anywhere: the again policy asks it of
+    // every module that arrives, within a bound the line never waits past.
+    all.push_back("CREATE INDEX IF NOT EXISTS kv20_records_identity"
+                  " ON kv20_records (device_number, imei_or_mac, operation, utc_time) WHERE result = 'ok'");
     return all;
 }
 

@@ -13,10 +13,13 @@ class PgLink;
 // anew under the same name, whatever the URL that leads there.
 namespace db_schema {
 
-// 1: the records as the journal had them then; 2: their USB slot. The
+// 1: the records as the journal had them then; 2: their USB slot; 3: who
+// served them, the work order, product and recipe, the again policy's
+// finding, the result "refused", and an index on the module's identity for
+// the again policy's question. The
 // identity came later without a new version: programs of version 2 that do
 // not know it read and write the tables as before.
-inline constexpr int version = 2;
+inline constexpr int version = 3;
 
 // Creates or brings the tables and indexes up to this version and gives the
 // database its identity once; running it again changes nothing.

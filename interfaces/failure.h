@@ -17,10 +17,11 @@ enum class Failure {
     transfer_error,      // the XMODEM transmitter gave up: its code goes along
     interrupted,         // cancelled by the operator, or the program ended
     unplugged,           // line mode: the module left during the operation
+    done_before,         // refused: an ok record of it exists (the again policy's block)
 };
 // The last of them: the tables that hold a line for each check their length
 // against it.
-constexpr Failure last_failure = Failure::unplugged;
+constexpr Failure last_failure = Failure::done_before;
 
 // A failure with what it carries. Made from a Failure alone wherever no code
 // goes with it.

@@ -79,7 +79,18 @@ QString detail_of(const OperationRecord &record)
 {
     if (record.ok)
         return QString();
+    if (record.failure.kind == Failure::done_before && !record.earlier.record_id.isEmpty()) {
+        const OperationRecord::Earlier &e = record.earlier;
+        return (journal_words(record.failure) + QStringLiteral(" at %1 %2 %3").arg(e.station, e.place, e.time)).simplified();
+    }
     return record.failure ? journal_words(record.failure) : record.detail_read_back;
+}
+
+std::string_view result_word(const OperationRecord &record)
+{
+    if (record.ok)
+        return journal_format::result_ok;
+    return record.failure.kind == Failure::done_before ? journal_format::result_refused : journal_format::result_failed;
 }
 
 OperationRecord unstarted_operation(const QString &port, quint8 type, const QString &image, OperationFailure failure)
@@ -127,12 +138,18 @@ QByteArray field_of(const OperationRecord &r, journal_format::Column column)
     case f::image: return csv_field(r.image);
     case f::image_bytes: return image_read ? QByteArray::number(r.image_bytes) : QByteArray();
     case f::image_sha256: return image_read ? r.image_sha256 : QByteArray();
-    case f::result: return latin1(r.ok ? f::result_ok : f::result_failed);
+    case f::result: return latin1(result_word(r));
     case f::detail: return csv_field(detail_of(r));
     case f::duration_ms: return QByteArray::number(r.duration_ms);
     case f::record_id: return csv_field(r.record_id);
     case f::station: return csv_field(r.station);
     case f::slot: return csv_field(r.slot);
+    case f::operator_id: return csv_field(r.operator_id);
+    case f::work_order: return csv_field(r.work_order);
+    case f::product: return csv_field(r.product);
+    case f::recipe_sha256: return r.recipe_sha256;
+    case f::again_of: return csv_field(r.earlier.record_id);
+    case f::again_checked: return csv_field(r.again_checked);
     case f::column_count: break;
     }
     return QByteArray();

@@ -60,7 +60,8 @@ enum Column {
     image_bytes, image_sha256, result, detail, duration_ms,
     // Added later, at the end, so that an older journal's header is a
     // beginning of this one's.
-    record_id, station, slot, column_count
+    record_id, station, slot,
+    operator_id, work_order, product, recipe_sha256, again_of, again_checked, column_count
 };
 
 // One line a column, in the journal's order (the order of Column): its name
@@ -91,7 +92,7 @@ inline constexpr ColumnSpec columns[] = {
     {"image", true, 1, "text NOT NULL"},
     {"image_bytes", true, 1, "bigint"},
     {"image_sha256", true, 1, "text NOT NULL"},
-    {"result", true, 1, "text NOT NULL CHECK (result IN ('ok', 'failed'))"},
+    {"result", true, 1, "text NOT NULL CHECK (result IN ('ok', 'failed', 'refused'))"},
     {"detail", true, 1, "text NOT NULL"},
     {"duration_ms", true, 1, "bigint NOT NULL"},
     {"record_id", false, 1, "uuid PRIMARY KEY"},
@@ -99,6 +100,20 @@ inline constexpr ColumnSpec columns[] = {
     // Empty where the station did not know the slot, and for records
     // uploaded before the column: the report then goes by the port.
     {"slot", false, 2, "text NOT NULL DEFAULT ''"},
+    // Who served the module, for which work order and product, under which
+    // recipe (the SHA-256 of its file as read); empty where no one said (the
+    // window, a command line without --operator) and in older records.
+    {"operator", false, 3, "text NOT NULL DEFAULT ''"},
+    {"work_order", false, 3, "text NOT NULL DEFAULT ''"},
+    {"product", false, 3, "text NOT NULL DEFAULT ''"},
+    {"recipe_sha256", false, 3, "text NOT NULL DEFAULT ''"},
+    // The earlier ok record of the same service to the same module, where
+    // the again policy found one: a module served again (warn) or refused
+    // (block) names it.
+    {"again_of", false, 3, "uuid"},
+    // Where the again policy looked (again_checked_words); empty: it did
+    // not (allow).
+    {"again_checked", false, 3, "text NOT NULL DEFAULT ''"},
 };
 static_assert(sizeof columns / sizeof columns[0] == column_count, "a line for every column");
 
@@ -128,6 +143,18 @@ inline constexpr std::string_view operation_words[] = {"query", "audio", "firmwa
 
 inline constexpr std::string_view result_ok = "ok";
 inline constexpr std::string_view result_failed = "failed";
+// Not served: done before, and the again policy blocks it. Neither a pass
+// nor a failure. The three words are the result column's closed set.
+inline constexpr std::string_view result_refused = "refused";
+
+// The again_checked column's words: the journals alone (the station has no
+// database), the journals and the database, or the journals alone because
+// the database did not answer in time (other stations were not asked).
+namespace again_checked_words {
+inline constexpr std::string_view journals = "journals";
+inline constexpr std::string_view database = "journals and database";
+inline constexpr std::string_view unanswered = "journals only: the database did not answer";
+} // namespace again_checked_words
 
 // The detail of a failed record: why, in the journal's words.
 namespace detail_text {
@@ -140,6 +167,7 @@ inline constexpr std::string_view no_acknowledgement = "no acknowledgement";
 inline constexpr std::string_view transfer_error = "transfer error ";  // then the transmitter's code: -1, -2, -4
 inline constexpr std::string_view interrupted = "interrupted";
 inline constexpr std::string_view unplugged = "unplugged";
+inline constexpr std::string_view done_before = "done before";  // then " at " and where (the earlier record's)
 } // namespace detail_text
 
 // Each failure's words in the detail column, in the order of Failure: the
@@ -162,6 +190,7 @@ inline constexpr FailureWords failure_words[] = {
     {Failure::transfer_error, detail_text::transfer_error},
     {Failure::interrupted, detail_text::interrupted},
     {Failure::unplugged, detail_text::unplugged},
+    {Failure::done_before, detail_text::done_before},
 };
 constexpr bool failure_words_in_order()
 {
@@ -185,11 +214,14 @@ inline std::string detail_words(OperationFailure failure)
 
 // The failure a detail column's words name; nothing for words that name
 // none of them (an older journal's, a hand edit), which stay text. Only the
-// words detail_words writes name one: "transfer error 04" names none.
+// words detail_words writes name one: "transfer error 04" names none. A
+// refusal's words name it whatever place and time follow them.
 inline std::optional<OperationFailure> failure_named(std::string_view words)
 {
     for (const FailureWords &known : failure_words) {
         OperationFailure failure(known.failure);
+        if (known.failure == Failure::done_before && words.substr(0, known.words.size()) == known.words)
+            return failure;
         if (known.failure == Failure::transfer_error && words.substr(0, known.words.size()) == known.words) {
             const std::string_view code = words.substr(known.words.size());
             if (std::from_chars(code.data(), code.data() + code.size(), failure.code).ec != std::errc())

@@ -76,9 +76,10 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     if (!parse_journal_time(field(format::time), &out->time))
         return "no time";
     const std::string_view result_text = field(format::result);
-    if (result_text != format::result_ok && result_text != format::result_failed)
-        return "result neither ok nor failed";
+    if (result_text != format::result_ok && result_text != format::result_failed && result_text != format::result_refused)
+        return "result neither ok, failed nor refused";
     out->ok = result_text == format::result_ok;
+    out->refused = result_text == format::result_refused;
     if (!parse_journal_count(field(format::duration_ms), &out->duration_ms))
         return "no duration";
     out->image_bytes = -1;
@@ -98,6 +99,12 @@ const char *JournalColumns::parse(const JournalScanner::Row &row, JournalRow *ou
     out->detail = value(row, format::detail, &out->scratch[5]);
     out->station = value(row, format::station, &out->scratch[6]);
     out->slot = value(row, format::slot, &out->scratch[7]);
+    out->operator_id = value(row, format::operator_id, &out->scratch[8]);
+    out->work_order = value(row, format::work_order, &out->scratch[9]);
+    out->recipe_sha256 = value(row, format::recipe_sha256, &out->scratch[11]);
+    if (has(format::again_of) && !field(format::again_of).empty() && !format::canonical_uuid(field(format::again_of)))
+        return "again_of not a UUID";
+    out->again_of = value(row, format::again_of, &out->scratch[10]);
     return nullptr;
 }
 

@@ -17,10 +17,13 @@ struct JournalRow
     std::string_view port, operation, device_number, imei_or_mac, image, image_sha256, detail;
     std::string_view station;  // empty where the journal has no station column
     std::string_view slot;     // empty where unknown or the journal has no slot column
+    // Empty where no one said, or the journal has no such column.
+    std::string_view operator_id, work_order, recipe_sha256, again_of;
     qint64 image_bytes = -1;  // -1: none read
     bool ok = false;
+    bool refused = false;  // done before, not served: neither ok nor failed
     qint64 duration_ms = 0;
-    std::string scratch[8];  // holds the values that differ from their stored text
+    std::string scratch[12];  // holds the values that differ from their stored text
 };
 
 // The columns the report reads, in the order the database's copy gives them.
@@ -29,7 +32,8 @@ inline constexpr journal_format::Column report_columns[] = {
     journal_format::device_number, journal_format::imei_or_mac, journal_format::image,
     journal_format::image_bytes, journal_format::image_sha256, journal_format::result,
     journal_format::detail,      journal_format::duration_ms,  journal_format::station,
-    journal_format::slot,
+    journal_format::slot,        journal_format::operator_id,  journal_format::work_order,
+    journal_format::recipe_sha256, journal_format::again_of,
 };
 
 // A count as the journal writes it (image_bytes, duration_ms): decimal

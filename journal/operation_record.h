@@ -37,7 +37,28 @@ struct OperationRecord
     // The USB socket the module was in (ModulePort::slot); empty where
     // discovery could not say or the port was named by hand.
     QString slot;
+    // Who served it, for which work order and product, under which recipe
+    // (the SHA-256 of the recipe file as read, lower-case hex); empty where
+    // no one said.
+    QString operator_id;
+    QString work_order;
+    QString product;
+    QByteArray recipe_sha256;
+    // The again policy's finding: the earlier ok record of the same service
+    // to this module (its id empty: none found, or not looked for) and where
+    // it looked (journal_format::again_checked_words; empty: not at all).
+    struct Earlier
+    {
+        QString record_id;
+        QString station;
+        QString place;  // its slot, else its port
+        QString time;   // as its record has it
+    } earlier;
+    QString again_checked;
 };
+
+// The result column's word: ok, failed, or refused (done before, blocked).
+std::string_view result_word(const OperationRecord &record);
 
 // The operation column's word for an operation type (0, 1, 2).
 QString operation_name(quint8 type);

@@ -40,6 +40,11 @@ OperationRecord record_at(int n, const QString &station)
     // A station that knows slots names one for most records; a slot
     // outlives the port names its modules get.
     r.slot = station.isEmpty() || n % 5 == 0 ? QString() : QStringLiteral("1-1.%1").arg(n % 3 + 1);
+    if (!station.isEmpty() && n % 2) {
+        r.operator_id = QStringLiteral("op-%1").arg(n % 4);
+        r.work_order = QStringLiteral("WO-%1").arg(n % 3);
+        r.recipe_sha256 = QByteArray(64, 'b');
+    }
     return r;
 }
 
@@ -55,7 +60,8 @@ bool write_journal(const QString &path, const QString &station, int count, int f
     QByteArray bytes = "\xEF\xBB\xBF" + (older ? header.left(header.indexOf(",record_id")) + "\r\n" : header);
     for (int n = first; n < first + count; ++n) {
         const QByteArray row = Journal::record_row(record_at(n, older ? QString() : station));
-        bytes += older ? row.left(row.size() - 5) + "\r\n" : row;
+        // An older journal ends before record_id: its empty fields go.
+        bytes += older ? row.left(row.size() - 2 - (journal_format::column_count - journal_format::record_id)) + "\r\n" : row;
     }
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
@@ -225,6 +231,11 @@ void TestDbUpload::db_init_brings_an_older_schema_up_to_date_data()
     QTest::addColumn<int>("records_before");
     QTest::newRow("an empty database") << QStringList {} << 0;
     QTest::newRow("version 1 with a record") << version_1 << 1;
+    QStringList version_2 = version_1;
+    version_2.replaceInStrings("VALUES (1)", "VALUES (2)");
+    version_2.insert(3, "ALTER TABLE kv20_records ADD COLUMN slot text NOT NULL DEFAULT ''");
+    version_2 << "CREATE INDEX kv20_records_station_slot ON kv20_records (station, slot)";
+    QTest::newRow("version 2 with a record") << version_2 << 1;
 }
 
 // Init, then init again: the slot column is there, nothing else changed the
@@ -247,9 +258,11 @@ void TestDbUpload::db_init_brings_an_older_schema_up_to_date()
     const qint64 layout = db.number(layout_sql);
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     QCOMPARE(db.number(layout_sql), layout);
-    QCOMPARE(db.number("SELECT max(version) FROM kv20_schema"), qint64(2));
+    QCOMPARE(db.number("SELECT max(version) FROM kv20_schema"), qint64(3));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_schema"), qint64(1));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE slot = ''"), qint64(records_before));
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE operator = '' AND again_of IS NULL"), qint64(records_before));
+    QCOMPARE(db.number("SELECT count(*) FROM pg_indexes WHERE indexname = 'kv20_records_identity'"), qint64(1));
     QCOMPARE(db.number("SELECT count(*) FROM pg_indexes WHERE indexdef LIKE '%(station, slot)'"), qint64(1));
 
     QVERIFY(write_journal(dir.filePath("s1/kv20-journal.csv"), "s1", 30));
@@ -258,6 +271,21 @@ void TestDbUpload::db_init_brings_an_older_schema_up_to_date()
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE slot = ''"), qint64(records_before + 6));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE device_number LIKE 'DN-%' AND slot = '1-1.' || (split_part(device_number, '-', 2)::int % 3 + 1)"),
              qint64(24));
+    QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE operator = 'op-3' AND work_order = 'WO-0'"), qint64(3));
+
+    // A refusal, which an older table's result check did not allow, naming
+    // the record it was done in.
+    OperationRecord refused = record_at(31, "s1");
+    refused.ok = false;
+    refused.failure = Failure::done_before;
+    refused.earlier = {QUuid::createUuid().toString(QUuid::WithoutBraces), "s0", "1-1.2", "2026-12-05T18:00:00.000+08:00"};
+    refused.again_checked = "journals and database";
+    QFile refusals(dir.filePath("s1/kv20-journal.csv"));
+    QVERIFY(refusals.open(QIODevice::Append) && refusals.write(Journal::record_row(refused)) > 0);
+    refusals.close();
+    QCOMPARE(CliRun({"upload", "--db", db.url(), dir.filePath("s1/kv20-journal.csv")}, dir.path()).exit_code, 0);
+    QCOMPARE(QString::fromUtf8(db.value("SELECT result || ' ' || detail || ' ' || again_of FROM kv20_records WHERE device_number = 'DN-31'")),
+             "refused done before at s0 1-1.2 2026-12-05T18:00:00.000+08:00 " + refused.earlier.record_id);
 }
 
 void TestDbUpload::a_database_that_cannot_take_records_is_named_data()

@@ -210,7 +210,7 @@ void TestDbWatch::records_wait_while_the_server_is_stopped()
     QFile journal(w->dir.filePath("kv20-journal.csv"));
     QVERIFY(journal.open(QIODevice::WriteOnly));
     journal.write("\xEF\xBB\xBF" + Journal::header_row() + "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN,86,,,,,,ok,,10,"
-                  "6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913 or so,s1,\r\n");
+                  "6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913 or so,s1,,,,,,,\r\n");
     journal.close();
     QVERIFY(w->plug_in() && w->plug_in());
     w->start(db->url());

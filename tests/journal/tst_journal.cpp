@@ -137,7 +137,8 @@ void TestJournal::each_operation_leaves_its_record()
 
     const QByteArray raw = read_file(dir.filePath("kv20-journal.csv"));
     QVERIFY(raw.startsWith("\xEF\xBB\xBFtime,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,"
-                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot\r\n"));
+                           "device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot,"
+                           "operator,work_order,product,recipe_sha256,again_of,again_checked\r\n"));
     const QList<QStringList> records = read_csv(raw);
     QCOMPARE(records.size(), 2);
     const QStringList r = records.at(1);

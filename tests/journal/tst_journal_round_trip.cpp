@@ -40,6 +40,12 @@ OperationRecord record_of(const QString &value, int n)
     r.record_id = QStringLiteral("00000000-0000-4000-8000-%1").arg(n, 12, 10, QLatin1Char('0'));
     r.station = QStringLiteral("工位 %1").arg(n);
     r.slot = QStringLiteral("1-1.%1").arg(n % 7 + 1);
+    r.operator_id = short_value;
+    r.work_order = short_value + QString::number(n);
+    r.product = short_value;
+    r.recipe_sha256 = QByteArray(64, 'd');
+    r.earlier.record_id = QStringLiteral("00000000-0000-4000-9000-%1").arg(n, 12, 10, QLatin1Char('0'));
+    r.again_checked = short_value;
     return r;
 }
 
@@ -49,7 +55,8 @@ QStringList fields_of(const OperationRecord &r)
     return {r.started.toString(Qt::ISODateWithMs), r.tool, r.port, r.operation, r.device_number, r.imei_or_mac,
             r.iccid_or_audio_version, r.device_version, r.image, QString::number(r.image_bytes),
             QString::fromLatin1(r.image_sha256), QStringLiteral("failed"), r.detail_read_back, QString::number(r.duration_ms),
-            r.record_id, r.station, r.slot};
+            r.record_id, r.station, r.slot, r.operator_id, r.work_order, r.product,
+            QString::fromLatin1(r.recipe_sha256), r.earlier.record_id, r.again_checked};
 }
 
 QStringList original_fields(const QStringList &stored)
@@ -78,7 +85,8 @@ QList<QStringList> read_with_csv_reader(const QString &path)
 QStringList report_fields_of(const OperationRecord &r)
 {
     return {r.port, r.operation, r.device_number, r.imei_or_mac, r.image, QString::fromLatin1(r.image_sha256),
-            r.detail_read_back, QString::number(r.image_bytes), QString::number(r.duration_ms), r.ok ? "ok" : "failed"};
+            r.detail_read_back, QString::number(r.image_bytes), QString::number(r.duration_ms), r.ok ? "ok" : "failed",
+            r.operator_id, r.work_order, QString::fromLatin1(r.recipe_sha256), r.earlier.record_id};
 }
 
 QString text(std::string_view view)
@@ -104,7 +112,9 @@ QList<QStringList> read_with_report_reader(const QString &path)
             rows << QStringList {text(read.port), text(read.operation), text(read.device_number),
                                  text(read.imei_or_mac), text(read.image), text(read.image_sha256),
                                  text(read.detail), QString::number(read.image_bytes),
-                                 QString::number(read.duration_ms), read.ok ? "ok" : "failed"};
+                                 QString::number(read.duration_ms), read.ok ? "ok" : "failed",
+                                 text(read.operator_id), text(read.work_order), text(read.recipe_sha256),
+                                 text(read.again_of)};
     }
     return rows;
 }

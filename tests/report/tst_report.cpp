@@ -241,7 +241,7 @@ void TestReport::rows_read_or_named_data()
     const auto with_detail = [&](const QByteArray &detail) { return ok.left(ok.size() - 5) + detail + ",10\r\n"; };
     const QByteArray reply = "\"" + QByteArray("line of a reply\r\n").repeated(5000) + "\"";
     row("a line break inside quotes", "2026-12-06T06:00:00.000+08:00,cli,COM5,query,\"DN\r\n2\",86,,,,,,ok,,10\r\n"
-        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok, 2, {"4: result neither ok nor failed"});
+        "2026-12-06T06:00:00+08:00,cli,COM5,query,DN,86,,,,,,maybe,,10\r\n" + ok, 2, {"4: result neither ok, failed nor refused"});
     row("a record longer than 1 MiB", QByteArray((1 << 20) + 1, 'x') + "\r\n" + ok, 1, {"2: longer than 1 MiB"});
     row("blank lines and a header again", "\r\n" + older_header + ok + "\r\n", 1, {});
     row("foreign rows", "ab\"c\",\r\n2026-12-06,cli,COM5,query,DN,86,,,,,,ok,,10\r\n" + ok + ok.left(ok.size() - 2) + ",extra\r\n",
@@ -254,7 +254,7 @@ void TestReport::rows_read_or_named_data()
     const QByteArray stray = "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN\"x,86,,,,,,ok,,10\r\n";
     row("a stray quote in an older journal", ok + stray + ok + ok, 3, {"3: quotes out of place"});
     const QByteArray current = "\xEF\xBB\xBF" + Journal::header_row();
-    const auto with_id = [](const QByteArray &row, const char *id) { return row.left(row.size() - 2) + "," + id + ",s1,1-1\r\n"; };
+    const auto with_id = [](const QByteArray &row, const char *id) { return row.left(row.size() - 2) + "," + id + ",s1,1-1,op,WO,,,,\r\n"; };
     const char *id = "6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913";
     row("a stray quote, a record a line", current + with_id(ok, id) + with_id(stray, id) + with_id(ok, id), 2,
         {"3: quotes out of place"});
@@ -262,7 +262,7 @@ void TestReport::rows_read_or_named_data()
         {"2: record_id not a UUID"});
     row("a record longer than 1 MiB with line breaks in quotes",
         with_detail(QByteArray(1 << 20, 'x') + reply) + ok.left(ok.size() - 8) + "maybe,,10\r\n" + ok, 1,
-        {"2: longer than 1 MiB", "5003: result neither ok nor failed"});
+        {"2: longer than 1 MiB", "5003: result neither ok, failed nor refused"});
 }
 
 void TestReport::rows_read_or_named()

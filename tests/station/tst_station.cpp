@@ -420,7 +420,7 @@ void TestStation::records_reach_the_database_once()
     Bench b;
     QVERIFY(b.write("station.ini", recipe("query", QString(), QString(), {"1-1.1=A1", "1-1.2=A2"}, "url=" + url).toUtf8()));
     const QByteArray not_a_record = "2026-12-06T06:00:00.000+08:00,cli,COM5,query,DN,86,,,,,,ok,,10,"
-                                    "6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913 or so,s1,\r\n";
+                                    "6f1c2a47-3b52-4e0a-9d61-0f2a8c7be913 or so,s1,,,,,,,\r\n";
     QVERIFY(database != "up" || b.write("kv20-journal.csv", "\xEF\xBB\xBF" + Journal::header_row() + not_a_record));
     QVERIFY(b.start_sim({"--usb-port=1-1.1"}) && b.start_sim({"--usb-port=1-1.2"}));
     std::unique_ptr<Station> station = b.start_station(&error);
