@@ -54,13 +54,35 @@ bool read_rescan(const CommandLine &line, CliOptions *options, QString *error)
     return true;
 }
 
+// --operator and --work-order go into every record as given, surrounding
+// blanks aside; a control character would be a scanner's or a script's
+// mistake, never a name.
+bool read_served_by(const CommandLine &line, CliOptions *options, QString *error)
+{
+    for (const char *name : {"operator", "work-order"}) {
+        const QString value = line.value(name).trimmed();
+        for (const QChar c : value) {
+            if (c.category() == QChar::Other_Control) {
+                *error = QStringLiteral("--%1 holds a control character").arg(QLatin1String(name));
+                return false;
+            }
+        }
+        if (line.is_set(name) && value.isEmpty()) {
+            *error = QStringLiteral("--%1 takes a non-empty value").arg(QLatin1String(name));
+            return false;
+        }
+        (name[0] == 'o' ? options->operator_id : options->work_order) = value;
+    }
+    return true;
+}
+
 } // namespace
 
 bool read_operation_options(const CommandLine &line, CliOptions *options, QString *error)
 {
     options->json = line.is_set("json");
     return read_operation(line.command, line.positional, options, error) && read_variant(line, options, error)
-           && read_targets(line, options, error);
+           && read_targets(line, options, error) && read_served_by(line, options, error);
 }
 
 bool read_watch_options(const CommandLine &line, CliOptions *options, QString *error)
@@ -76,7 +98,7 @@ bool read_watch_options(const CommandLine &line, CliOptions *options, QString *e
     options->json = line.is_set("json");
     options->db_url = line.value("db");
     return read_operation(operation, line.positional.mid(1), options, error) && read_variant(line, options, error)
-           && read_rescan(line, options, error);
+           && read_rescan(line, options, error) && read_served_by(line, options, error);
 }
 
 quint8 CliOptions::operation_type() const

@@ -21,6 +21,8 @@ struct CliOptions
     bool cellular = true;   // --variant
     bool json = false;      // --json
     QString db_url;         // watch --db: where records are uploaded as well
+    QString operator_id;    // --operator: who serves the modules, into every record
+    QString work_order;     // --work-order
 
     // The worker's operation type for query, audio or firmware.
     quint8 operation_type() const;

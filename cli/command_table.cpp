@@ -18,6 +18,8 @@ const CliOption variant {"variant", "cellular|wifi",
                          "The identity query to run first: cellular (AT+INFO, AT+LVER) or wifi (AT+WSMAC, "
                          "AT+LVER, AT+SVER, AT+DEVSN).",
                          "cellular"};
+const CliOption operator_id {"operator", "ID", "Who serves the modules: into every record (operator column)."};
+const CliOption work_order {"work-order", "WO", "The work order served: into every record (work_order column)."};
 const CliOption database {"db", "URL", "The line's PostgreSQL database, a libpq connection URI."};
 
 const char one_shot_help[] =
@@ -83,18 +85,18 @@ const char upload_help[] =
 const std::vector<CliCommand> commands {
     {"list", "[--json]", "List the module ports discovery finds: port, device node, name, slot.", "",
      {json_lines}, run_list_command},
-    {"query", "[--port P]... [--all] [--variant cellular|wifi] [--json]",
+    {"query", "[--port P]... [--all] [--variant cellular|wifi] [--json]\n[--operator ID] [--work-order WO]",
      "Read each module's identity: device number, IMEI or MAC, versions.", one_shot_help,
-     {port, all, variant, json_lines}, run_operation_command},
-    {"audio", "IMAGE [--port P]... [--all]\n[--variant cellular|wifi] [--json]",
+     {port, all, variant, json_lines, operator_id, work_order}, run_operation_command},
+    {"audio", "IMAGE [--port P]... [--all]\n[--variant cellular|wifi] [--json]\n[--operator ID] [--work-order WO]",
      "Replace each module's audio image with IMAGE (AT+XUPDATE, XMODEM-1K).", one_shot_help,
-     {port, all, variant, json_lines}, run_operation_command},
-    {"firmware", "IMAGE [--port P]... [--all]\n[--variant cellular|wifi] [--json]",
+     {port, all, variant, json_lines, operator_id, work_order}, run_operation_command},
+    {"firmware", "IMAGE [--port P]... [--all]\n[--variant cellular|wifi] [--json]\n[--operator ID] [--work-order WO]",
      "Upgrade each module's firmware with IMAGE (AT+FOTA, XMODEM-1K).", one_shot_help,
-     {port, all, variant, json_lines}, run_operation_command},
-    {"watch", "query|audio IMAGE|firmware IMAGE\n[--variant cellular|wifi] [--json] [--rescan-ms N] [--db URL]",
+     {port, all, variant, json_lines, operator_id, work_order}, run_operation_command},
+    {"watch", "query|audio IMAGE|firmware IMAGE\n[--variant cellular|wifi] [--json] [--rescan-ms N] [--db URL]\n[--operator ID] [--work-order WO]",
      "Line mode: every module plugged in served once, until Ctrl-C.", watch_help,
-     {variant, json_lines,
+     {variant, json_lines, operator_id, work_order,
       {"rescan-ms", "N", "Look for modules every N ms besides the device-change events.", "2000"},
       {"db", "URL", "Upload each record to this database as well (kv20-cli upload --help)."}},
      run_watch_command},

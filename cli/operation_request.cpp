@@ -9,6 +9,8 @@ Failure prepare_request(const CliOptions &options, ModuleSession::Request *reque
     request->type = options.operation_type();
     request->image = options.image;
     request->cellular = options.cellular;
+    request->operator_id = options.operator_id;
+    request->work_order = options.work_order;
     if (options.watch) {
         // Tests shorten the time a module counts as the one served before;
         // nobody else needs to.

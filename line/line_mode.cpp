@@ -60,7 +60,7 @@ void LineMode::serve(const QList<ModuleSession::Target> &targets, LineModeView *
             continue;
         }
         OperationRecord record = unstarted_operation(target.port, request.type, request.image, refused);
-        record.tool = request.tool;
+        request.stamp(&record);
         record.slot = target.slot;
         const JournalOutcome kept = journal.append(record);
         view->finished(id, record, false, kept);

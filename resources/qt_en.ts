@@ -153,6 +153,10 @@
         <translation>Recipe %1: [%2] %3 is missing</translation>
     </message>
     <message>
+        <source>配方 %1：缺少 [recipe] image_sha256（image_sha256=%2）</source>
+        <translation>Recipe %1: [recipe] image_sha256 is missing (image_sha256=%2)</translation>
+    </message>
+    <message>
         <source>配方 %1：[database] url 不是 PostgreSQL 连接 URI（postgresql://USER@HOST:PORT/DATABASE）</source>
         <translation>Recipe %1: [database] url is not a PostgreSQL connection URI (postgresql://USER@HOST:PORT/DATABASE)</translation>
     </message>
@@ -232,6 +236,10 @@
         <translation>unplugged</translation>
     </message>
     <message>
+        <source>已做过</source>
+        <translation>already done</translation>
+    </message>
+    <message>
         <source>传输错误 %1</source>
         <translation>transfer error %1</translation>
     </message>
@@ -263,8 +271,12 @@
         <translation>Image: %1  %2 bytes  SHA-256 %3</translation>
     </message>
     <message>
-        <source>配方：%1</source>
-        <translation>Recipe: %1</translation>
+        <source>配方：%1（%2）</source>
+        <translation>Recipe: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>工单：%1</source>
+        <translation>Work order: %1</translation>
     </message>
     <message>
         <source>班次报告</source>

@@ -9,15 +9,15 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     , request(request)
     , worker(new MPThread(this))
 {
-    const QString port = target.port, tool = request.tool;
+    const QString port = target.port;
     const std::shared_ptr<ServedModules> served = request.served;
     const QByteArray sha256 = request.image_sha256;
     // The socket where the system names it (Windows gives a slot but no
     // USB device folder), else the port's name.
     const QString place = !target.place.isEmpty() ? target.place : !target.slot.isEmpty() ? target.slot : target.port;
     const QString slot = target.slot;
-    worker->set_record_sink([journal, port, tool, served, sha256, place, slot](OperationRecord record) {
-        record.tool = tool;
+    worker->set_record_sink([journal, port, request, served, sha256, place, slot](OperationRecord record) {
+        request.stamp(&record);
         record.port = port;
         record.slot = slot;
         // Known before the module can restart and come back.
@@ -41,6 +41,15 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     connect(worker, &MPThread::port_opened, this, &ModuleSession::on_port_opened);
     open_retry.setSingleShot(true);
     connect(&open_retry, &QTimer::timeout, this, &ModuleSession::try_open);
+}
+
+void ModuleSession::Request::stamp(OperationRecord *record) const
+{
+    record->tool = tool;
+    record->operator_id = operator_id;
+    record->work_order = work_order;
+    record->product = product;
+    record->recipe_sha256 = recipe_sha256;
 }
 
 ModuleSession::~ModuleSession()
@@ -118,7 +127,7 @@ void ModuleSession::on_finished()
         return;
     result = taken.first().record;
     result.port = target.port;
-    result.tool = request.tool;
+    request.stamp(&result);
     result.slot = target.slot;
     journal_result = taken.first().journal;
     already_done_ = taken.first().already_done;

@@ -51,6 +51,14 @@ public:
         // for this long before its record says so: a port that has just
         // appeared may still be held by a prober or its driver.
         int open_retry_ms = 0;
+        // Who serves the modules, for which work order and product, under
+        // which recipe (its file's SHA-256): into every record as it is.
+        QString operator_id;
+        QString work_order;
+        QString product;
+        QByteArray recipe_sha256;
+        // The request's own fields on a record: the tool, who, what for.
+        void stamp(OperationRecord *record) const;
     };
     static constexpr int open_retry_every_ms = 500;
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -26,7 +27,12 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     recipe->path = file;
     IniFile ini;
-    if (!read_ini(path, &ini)) {
+    // The bytes the recipe is served under: hashed where they are read, so
+    // that the records name what the station read, not a later edit.
+    QFile recipe_file(path);
+    if (recipe_file.open(QIODevice::ReadOnly))
+        recipe->recipe_sha256 = QCryptographicHash::hash(recipe_file.readAll(), QCryptographicHash::Sha256).toHex();
+    if (!recipe_file.isOpen() || !read_ini(path, &ini)) {
         *error = text("无法读取配方文件 %1").arg(file);
         return false;
     }
@@ -61,6 +67,8 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     if (sound != QLatin1String("on") && sound != QLatin1String("off"))
         return invalid("sound", sound);
     recipe->sound = sound == QLatin1String("on");
+    recipe->work_order = ini.values.value(QStringLiteral("recipe/work_order")).trimmed();
+    recipe->product = ini.values.value(QStringLiteral("recipe/product")).trimmed();
     // The order of [slots] is the order of the tiles.
     recipe->named_slots = ini.lines.value(QStringLiteral("slots"));
     const QString url_key = QStringLiteral("database/url");
@@ -90,8 +98,13 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     recipe->image_bytes = bytes.size();
     recipe->image_sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
     const QString wanted = ini.values.value(QStringLiteral("recipe/image_sha256")).toLower();
-    if (wanted.isEmpty())
-        return true;
+    // A station writes modules only with the image its recipe names by
+    // hash: a file replaced beside the recipe is never served unnoticed.
+    if (wanted.isEmpty()) {
+        *error = text("配方 %1：缺少 [recipe] image_sha256（image_sha256=%2）")
+                     .arg(file, QString::fromLatin1(recipe->image_sha256));
+        return false;
+    }
     if (!QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(wanted).hasMatch())
         return invalid("image_sha256", wanted);
     if (wanted.toLatin1() != recipe->image_sha256) {

@@ -15,6 +15,9 @@ struct Recipe
     QString image;         // absolute; empty for a query
     qint64 image_bytes = 0;
     QByteArray image_sha256;  // lower-case hex, of the image as read now
+    QByteArray recipe_sha256;  // lower-case hex, of the recipe file as read
+    QString work_order;    // [recipe] work_order, product: into every record
+    QString product;
     bool cellular = true;
     int target = 0;        // 0: no shift target
     bool sound = true;

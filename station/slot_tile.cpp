@@ -140,6 +140,7 @@ QString failure_words(OperationFailure failure)
     case Failure::transfer_error: return tr(QT_TRANSLATE_NOOP("SlotTile", "传输错误 %1")).arg(failure.code);
     case Failure::interrupted: return tr(QT_TRANSLATE_NOOP("SlotTile", "已中止"));
     case Failure::unplugged: return tr(QT_TRANSLATE_NOOP("SlotTile", "已拔出"));
+    case Failure::done_before: return tr(QT_TRANSLATE_NOOP("SlotTile", "已做过"));
     }
     return QString();
 }

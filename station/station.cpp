@@ -24,6 +24,9 @@ ModuleSession::Request request_of(const Recipe &recipe)
     request.tool = QStringLiteral("station");
     // The image as the recipe checked it: one changed since is refused.
     request.image_sha256 = recipe.image_sha256;
+    request.work_order = recipe.work_order;
+    request.product = recipe.product;
+    request.recipe_sha256 = recipe.recipe_sha256;
     bool set = false;
     // Tests shorten the time a module counts as the one served before.
     const int same_module_ms = qEnvironmentVariableIntValue("KV20_SAME_MODULE_MS", &set);

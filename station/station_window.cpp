@@ -99,7 +99,10 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     , recipe(recipe)
     , line(line)
 {
-    setWindowTitle(tr("KV20 工位"));
+    // The work order in the title: where the operator's eye meets it
+    // without a line taken from the tiles.
+    setWindowTitle(recipe.work_order.isEmpty() ? tr("KV20 工位") : tr("KV20 工位") + QStringLiteral(" — ")
+                                                                     + tr("工单：%1").arg(recipe.work_order));
     auto *layout = new QVBoxLayout(this);
     auto *heading = big_label(18, this);
     QString shown = tr("操作：%1").arg(operation_words(recipe.type));
@@ -108,7 +111,7 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
                  + tr("镜像：%1  %2 字节  SHA-256 %3")
                        .arg(QFileInfo(recipe.image).fileName(), QString::number(recipe.image_bytes),
                             QString::fromLatin1(recipe.image_sha256.left(12)));
-    shown += QStringLiteral("    ") + tr("配方：%1").arg(recipe.path);
+    shown += QStringLiteral("    ") + tr("配方：%1（%2）").arg(recipe.path, QString::fromLatin1(recipe.recipe_sha256.left(8)));
     heading->setText(shown);
     heading->setWordWrap(true);
     layout->addWidget(heading);

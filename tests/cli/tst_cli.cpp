@@ -1,6 +1,7 @@
 // kv20-cli as a script or an operator runs it: its own process against
 // simulated modules that share one fabricated device tree, judged by its exit
 // code, its output, the journal and what the modules received.
+#include "journal/journal_format.h"
 #include "tests/support/csv_reader.h"
 #include "tests/support/module_sim_process.h"
 
@@ -190,7 +191,7 @@ void TestCli::audio_on_three_modules_one_refusing()
     args[1] << "--nak-block=2" << "--nak-times=5";
     QVERIFY(b.start_sims(args));
 
-    QCOMPARE(b.run({"audio", b.dir.filePath("音频 文件.img"), "--all"}), 1);
+    QCOMPARE(b.run({"audio", b.dir.filePath("音频 文件.img"), "--all", "--operator", " op-17 ", "--work-order", "WO-9"}), 1);
     const QStringList out = b.out_lines();
     QVERIFY(out.contains(b.port(0) + ": ok"));
     QVERIFY(out.contains(b.port(1) + ": failed: transfer error -4"));
@@ -202,6 +203,8 @@ void TestCli::audio_on_three_modules_one_refusing()
         QCOMPARE(r.at(1), QStringLiteral("cli"));
         QCOMPARE(r.at(11), r.at(2) == b.port(1) ? QStringLiteral("failed") : QStringLiteral("ok"));
         QCOMPARE(r.at(8), b.dir.filePath("音频 文件.img"));
+        // Who and what for, on the failed record as on the others.
+        QCOMPARE(r.value(journal_format::operator_id) + ' ' + r.value(journal_format::work_order), "op-17 WO-9");
     }
 }
 
@@ -285,6 +288,10 @@ void TestCli::bad_input_sends_nothing_data()
     QTest::newRow("unknown command") << QStringList {"lst"} << 2 << "unknown command \"lst\"";
     QTest::newRow("unknown option") << QStringList {"query", "--speed", "9"} << 2 << "speed";
     QTest::newRow("unknown variant") << QStringList {"query", "--variant", "lte"} << 2 << "lte";
+    QTest::newRow("operator with a control character")
+        << QStringList {"query", "--all", "--operator", "op\x1b" "7"} << 2 << "--operator holds a control character";
+    QTest::newRow("empty work order") << QStringList {"query", "--all", "--work-order", " "} << 2
+                                      << "--work-order takes a non-empty value";
 }
 
 void TestCli::bad_input_sends_nothing()
@@ -403,7 +410,7 @@ void TestCli::watch_serves_each_plug_in_once()
     for (int i = 0; i < 5; ++i)
         args[i] << QString("--usb-port=1-1.%1").arg(i + 1);
     QVERIFY(b.start_sims(args.mid(0, 2)));
-    b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--rescan-ms", "50"});
+    b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--rescan-ms", "50", "--operator", "op-3"});
     const auto result = [](const char *outcome) {
         return [=](const QJsonObject &e) { return e["event"] == "result" && e["result"] == outcome; };
     };
@@ -438,9 +445,9 @@ void TestCli::watch_serves_each_plug_in_once()
     QCOMPARE(records.size(), 5);
     QStringList outcomes;
     for (const QStringList &r : records)
-        outcomes << r.at(2) + ' ' + r.value(16) + ' ' + r.at(12);
-    const QStringList expected {b.port(0) + " 1-1.1 ", b.port(1) + " 1-1.2 ", b.port(2) + " 1-1.3 unplugged",
-                                b.port(3) + " 1-1.4 ", b.port(4) + " 1-1.5 image changed"};
+        outcomes << r.at(2) + ' ' + r.value(16) + ' ' + r.value(journal_format::operator_id) + ' ' + r.at(12);
+    const QStringList expected {b.port(0) + " 1-1.1 op-3 ", b.port(1) + " 1-1.2 op-3 ", b.port(2) + " 1-1.3 op-3 unplugged",
+                                b.port(3) + " 1-1.4 op-3 ", b.port(4) + " 1-1.5 op-3 image changed"};
     QCOMPARE(QSet<QString>(outcomes.begin(), outcomes.end()), QSet<QString>(expected.begin(), expected.end()));
 }
 
@@ -540,12 +547,14 @@ void TestCli::trace_shows_the_layers_asked_for()
     QFETCH(QByteArray, rules);
     QFETCH(QString, layer);
     Bench b;
-    QVERIFY(b.write("image.bin", random_image(3000)));
+    const QByteArray image = random_image(3000);
+    QVERIFY(b.write("image.bin", image));
     QVERIFY(b.start_sims({{"--quiet"}}));
     qputenv("QT_LOGGING_RULES", rules);
     const bool station = trace.value(0) == "station";
     if (station) {
-        QVERIFY(b.write("station.ini", "[recipe]\noperation=audio\nimage=image.bin\nsound=off\n"));
+        QVERIFY(b.write("station.ini", "[recipe]\noperation=audio\nimage=image.bin\nsound=off\nimage_sha256="
+                                           + QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex() + "\n"));
         b.start_cli(trace.mid(1), KV20_BIN_DIR "/kv20-station");
         QTRY_COMPARE_WITH_TIMEOUT(b.journal().size(), 1, 20000);
         b.cli.kill();

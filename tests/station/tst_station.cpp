@@ -88,10 +88,15 @@ QString recipe(const QString &operation, const QString &image, const QString &sh
     QString text = "[recipe]\noperation=" + operation + "\nimage=" + image + "\nvariant=cellular\n";
     if (!sha256.isEmpty())
         text += "image_sha256=" + sha256 + "\n";
-    text += "target=10\nsound=off\n[slots]\n";
+    text += "target=10\nsound=off\nwork_order= WO-7 \nproduct=KV20-C\n[slots]\n";
     for (const QString &slot : named_slots)
         text += slot + "\n";
     return database.isEmpty() ? text : text + "[database]\n" + database + "\n";
+}
+
+QString sha256_of(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 QStringList tile_states(StationWindow *window)
@@ -198,6 +203,9 @@ void TestStation::refused_recipe_touches_nothing_data()
     QTest::newRow("missing image") << "audio" << "gone.bin" << "right" << "gone.bin cannot be read (image not found)" << "";
     QTest::newRow("unknown operation") << "flash" << "image.bin" << "right" << "[recipe] operation=flash is not valid" << "";
     QTest::newRow("no operation") << "" << "image.bin" << "right" << "[recipe] operation is missing" << "";
+    // The hash to copy in is in the message.
+    QTest::newRow("no SHA-256") << "firmware" << "image.bin" << "" << "[recipe] image_sha256 is missing (image_sha256="
+                                   + sha256_of(image_bytes(5000)) + ")" << "";
     QTest::newRow("SHA-256 not hex") << "audio" << "image.bin" << "9f86d0" << "[recipe] image_sha256=9f86d0 is not valid" << "";
     QTest::newRow("empty database url") << "audio" << "image.bin" << "right" << "[database] url is missing" << "url=";
     // Its value is not repeated: it may hold a password.
@@ -313,8 +321,18 @@ void TestStation::serves_each_slot()
 
     const QList<QStringList> journal = b.journal();
     QStringList kept;
+    const QString recipe_sha256 = sha256_of(read_file(b.dir.filePath("station.ini")));
+    const QList<QLabel *> labels = station->window()->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [&](const QLabel *l) {
+        return l->text().contains("(" + recipe_sha256.left(8) + ")");
+    }));
+    QVERIFY(station->window()->windowTitle().endsWith("WO-7"));
     for (const QStringList &r : journal) {
         QCOMPARE(r.value(tool_column), QString("station"));
+        // Made under this recipe, for its work order; nobody signed in by name.
+        QCOMPARE(r.value(journal_format::recipe_sha256) + ' ' + r.value(journal_format::work_order) + ' '
+                     + r.value(journal_format::product) + ' ' + r.value(journal_format::operator_id),
+                 recipe_sha256 + " WO-7 KV20-C ");
         kept << r.value(slot_column) + ' ' + r.value(detail_column);
     }
     QCOMPARE(QSet<QString>(kept.begin(), kept.end()), QSet<QString>(records.begin(), records.end()));
@@ -344,7 +362,7 @@ void TestStation::closing_while_serving_asks()
     Bench b;
     const QByteArray bytes = image_bytes(30000);
     QVERIFY(b.write("image.bin", bytes));
-    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", QString(), {"1-1.4=A1"}).toUtf8()));
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", sha256_of(bytes), {"1-1.4=A1"}).toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.4", "--pace"}));
     QString error;
     const std::unique_ptr<Station> station = b.start_station(&error);
@@ -467,7 +485,7 @@ void TestStation::shift_report_button()
     QFETCH(QString, figures);
     Bench b;
     QVERIFY(b.write("image.bin", image_bytes(20000)));
-    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", QString(), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", sha256_of(image_bytes(20000)), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
     for (QStringList args : sims) {
         args[0] = "--usb-port=" + args[0];
         QVERIFY(b.start_sim(args));
