@@ -162,13 +162,14 @@ check_audio() {
     local ok=0
     image_of image.bin 70000
     start_sim COM5 sim.log --save-image="$PWD/saved.bin" --strip-padding || return 1
-    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >out.txt
+    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" --operator op-7 --work-order WO-1 >out.txt
     expect "exit status" $? 0 || ok=1
     wait_for 5 grep -q "image saved" sim.log && cmp -s image.bin saved.bin || { say "  the image did not arrive byte for byte"; ok=1; }
     expect "journal columns" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" \
-        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot || ok=1
+        time,tool,port,operation,device_number,imei_or_mac,iccid_or_audio_version,device_version,image,image_bytes,image_sha256,result,detail,duration_ms,record_id,station,slot,operator,work_order,product,recipe_sha256,again_of,again_checked || ok=1
     expect "journal record" "$(journal_field 2-4),$(journal_field 9-13)" \
         "cli,COM5,audio,$(winpath "$PWD/image.bin"),70000,$(sha256sum <image.bin | cut -d' ' -f1),ok," || ok=1
+    expect "who and what for" "$(journal_field 18-19)" "op-7,WO-1" || ok=1
     return $ok
 }
 
@@ -176,7 +177,7 @@ check_audio_refused() {
     local ok=0
     image_of image.bin 70000
     start_sim COM5 sim.log --nak-block=2 --nak-times=5 || return 1
-    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" >out.txt
+    run_exe kv20-cli.exe audio "$(winpath "$PWD/image.bin")" --operator op-7 --work-order WO-1 >out.txt
     expect "exit status" $? 1 || ok=1
     expect "journal result" "$(journal_field 4),$(journal_field 12)" "audio,failed" || ok=1
     say "  detail: $(journal_field 13)"
@@ -273,7 +274,7 @@ check_journal_older() {
     older=(kv20-journal-older-*.csv)
     expect "journals set aside" "${#older[@]}" 1 || ok=1
     cmp -s before.csv "${older[0]}" || { say "  the older journal was not kept byte for byte"; ok=1; }
-    expect "new header" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" "$header,record_id,station,slot" || ok=1
+    expect "new header" "$(head -n 1 kv20-journal.csv | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')" "$header,record_id,station,slot,operator,work_order,product,recipe_sha256,again_of,again_checked" || ok=1
     run_exe kv20-cli.exe query >out.txt 2>err.txt
     expect "exit status, second query" $? 0 || ok=1
     expect "records in the new journal" "$(grep -c ',cli,COM5,query,.*,ok,' kv20-journal.csv)" 2 || ok=1
