@@ -97,6 +97,12 @@ bool read_watch_options(const CommandLine &line, CliOptions *options, QString *e
     options->watch = true;
     options->json = line.is_set("json");
     options->db_url = line.value("db");
+    options->again = line.value("again");
+    const QStringList policies {QStringLiteral("allow"), QStringLiteral("warn"), QStringLiteral("block")};
+    if (!policies.contains(options->again)) {
+        *error = QStringLiteral("--again takes allow, warn or block, not \"%1\"").arg(options->again);
+        return false;
+    }
     return read_operation(operation, line.positional.mid(1), options, error) && read_variant(line, options, error)
            && read_rescan(line, options, error) && read_served_by(line, options, error);
 }

@@ -23,6 +23,7 @@ struct CliOptions
     QString db_url;         // watch --db: where records are uploaded as well
     QString operator_id;    // --operator: who serves the modules, into every record
     QString work_order;     // --work-order
+    QString again = QStringLiteral("allow");  // watch --again
 
     // The worker's operation type for query, audio or firmware.
     quint8 operation_type() const;

@@ -3,6 +3,7 @@
 #include "protocol/download_session.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 
 Failure prepare_request(const CliOptions &options, ModuleSession::Request *request)
 {
@@ -20,6 +21,9 @@ Failure prepare_request(const CliOptions &options, ModuleSession::Request *reque
         // A port that has just appeared may still be probed by another
         // program or set up by its driver.
         request->open_retry_ms = 3000;
+        read_again_policy(options.again, &request->again);
+        if (request->again != AgainPolicy::allow)
+            request->done_before = std::make_shared<DoneBefore>(QDir::currentPath(), options.db_url);
     }
     if (options.command == CliOptions::query)
         return Failure::none;

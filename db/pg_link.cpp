@@ -123,9 +123,15 @@ int PgLink::socket() const
     return conn_ ? PQsocket(conn_) : -1;
 }
 
+void PgLink::limit_waits(int within_ms)
+{
+    limit_ms_ = within_ms > 0 ? now_ms() + within_ms : 0;
+}
+
 bool PgLink::expired() const
 {
-    return (deadline_ms_ > 0 && now_ms() >= deadline_ms_) || (give_up_ && give_up_());
+    return (deadline_ms_ > 0 && now_ms() >= deadline_ms_) || (limit_ms_ > 0 && now_ms() >= limit_ms_)
+           || (give_up_ && give_up_());
 }
 
 // Waits until the socket is ready for what libpq waits for, the deadline
@@ -139,9 +145,11 @@ bool PgLink::wait_ready(bool for_write, QString *error)
             *error = QStringLiteral("gave up waiting for the server");
             return false;
         }
-        const qint64 left = deadline_ms_ - now_ms();
+        const bool limited = limit_ms_ > 0 && limit_ms_ < deadline_ms_;
+        const qint64 left = (limited ? limit_ms_ : deadline_ms_) - now_ms();
         if (left <= 0) {
-            *error = QStringLiteral("no answer from the server within %1").arg(deadline_words_);
+            *error = limited ? QStringLiteral("no answer from the server within the time allowed")
+                             : QStringLiteral("no answer from the server within %1").arg(deadline_words_);
             return false;
         }
         const int socket = PQsocket(conn_);

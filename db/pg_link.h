@@ -43,6 +43,10 @@ public:
     bool connect(const QString &url, QString *error);
     bool connected() const;
     void disconnect();
+    // Every wait from now on (connect, statement) also ends within_ms from
+    // now, whatever the URL's and the statement's own bounds: for a question
+    // the line never waits longer for. 0: no such bound.
+    void limit_waits(int within_ms);
     // The connection's socket (tests read its options); -1 when none.
     int socket() const;
 
@@ -87,6 +91,7 @@ private:
     GiveUp give_up_;
     pg_conn *conn_ = nullptr;
     qint64 deadline_ms_ = 0;
+    qint64 limit_ms_ = 0;  // limit_waits(); 0: none
     QString deadline_words_;  // what ran out, for the message
     // How long a statement may take: KV20_DB_STATEMENT_WAIT_MS sets it for
     // tests, else default_statement_wait_ms.

@@ -163,7 +163,10 @@ void LineMode::count(const OperationRecord &record, bool already_done, const Jou
 {
     if (already_done) {
         ++counts_.already_done;
+    } else if (record.failure.kind == Failure::done_before) {
+        ++counts_.refused;
     } else {
+        counts_.again += record.ok && !record.earlier.record_id.isEmpty() ? 1 : 0;
         ++(record.ok ? counts_.ok : counts_.failed);
         results_at.append(clock.elapsed());
     }

@@ -13,6 +13,8 @@ struct LineCounts
     int ok = 0;
     int failed = 0;
     int already_done = 0;     // back from its update: no record
+    int refused = 0;          // done before, blocked by the again policy: neither ok nor failed
+    int again = 0;            // of ok: served again, the again policy warning
     int not_in_journal = 0;   // records that went to a side file, or nowhere
     int last_hour = 0;        // results (not "already done") in the last 60 minutes
 

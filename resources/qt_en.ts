@@ -240,6 +240,14 @@
         <translation>already done</translation>
     </message>
     <message>
+        <source>（未问其他工位）</source>
+        <translation>(other stations not asked)</translation>
+    </message>
+    <message>
+        <source>再次</source>
+        <translation>AGAIN</translation>
+    </message>
+    <message>
         <source>传输错误 %1</source>
         <translation>transfer error %1</translation>
     </message>

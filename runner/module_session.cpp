@@ -3,6 +3,8 @@
 #include "journal/operation_record.h"
 #include "worker/mpthread.h"
 
+#include <QUuid>
+
 ModuleSession::ModuleSession(const Target &target, const Request &request, const Journal &journal, QObject *parent)
     : QObject(parent)
     , target(target)
@@ -16,18 +18,33 @@ ModuleSession::ModuleSession(const Target &target, const Request &request, const
     // USB device folder), else the port's name.
     const QString place = !target.place.isEmpty() ? target.place : !target.slot.isEmpty() ? target.slot : target.port;
     const QString slot = target.slot;
-    worker->set_record_sink([journal, port, request, served, sha256, place, slot](OperationRecord record) {
+    const std::shared_ptr<DoneBefore> done_before = request.again != AgainPolicy::allow ? request.done_before : nullptr;
+    worker->set_record_sink([journal, port, request, served, sha256, place, slot, done_before](OperationRecord record) {
         request.stamp(&record);
         record.port = port;
         record.slot = slot;
         // Known before the module can restart and come back.
         if (served && record.ok)
             served->add(ServedModules::key(record, sha256), place, ServedModules::now_ms());
-        return journal.append(record);
+        if (record.record_id.isEmpty())
+            record.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (record.station.isEmpty())
+            record.station = journal.station();
+        const JournalOutcome kept = journal.append(record);
+        if (done_before)
+            done_before->add(record);
+        return kept;
     });
-    if (served) {
-        worker->set_identity_check([served, sha256, place](const OperationRecord &record) {
-            return served->contains(ServedModules::key(record, sha256), place, ServedModules::now_ms());
+    if (served || done_before) {
+        const AgainPolicy again = request.again;
+        worker->set_identity_check([served, sha256, place, done_before, again](OperationRecord &record) {
+            using Verdict = MPThread::IdentityVerdict;
+            if (served && served->contains(ServedModules::key(record, sha256), place, ServedModules::now_ms()))
+                return Verdict::served_just_now;
+            if (!done_before)
+                return Verdict::serve;
+            done_before->look_up(&record, sha256);
+            return again == AgainPolicy::block && !record.earlier.record_id.isEmpty() ? Verdict::refused : Verdict::serve;
         });
     }
     worker->set_image_check(sha256);

@@ -2,6 +2,7 @@
 
 #include "journal/journal.h"
 #include "journal/operation_record.h"
+#include "runner/done_before.h"
 #include "runner/served_modules.h"
 
 #include <QByteArray>
@@ -51,6 +52,11 @@ public:
         // for this long before its record says so: a port that has just
         // appeared may still be held by a prober or its driver.
         int open_retry_ms = 0;
+        // With `done_before` set and a policy other than allow, a module that
+        // had this service before (DoneBefore) is served and its record names
+        // the earlier one (warn), or it hears nothing more (block).
+        AgainPolicy again = AgainPolicy::allow;
+        std::shared_ptr<DoneBefore> done_before;
         // Who serves the modules, for which work order and product, under
         // which recipe (its file's SHA-256): into every record as it is.
         QString operator_id;

@@ -67,6 +67,9 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     if (sound != QLatin1String("on") && sound != QLatin1String("off"))
         return invalid("sound", sound);
     recipe->sound = sound == QLatin1String("on");
+    const QString again = ini.values.value(QStringLiteral("recipe/again"), QStringLiteral("allow"));
+    if (!read_again_policy(again, &recipe->again))
+        return invalid("again", again);
     recipe->work_order = ini.values.value(QStringLiteral("recipe/work_order")).trimmed();
     recipe->product = ini.values.value(QStringLiteral("recipe/product")).trimmed();
     // The order of [slots] is the order of the tiles.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runner/done_before.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -18,6 +20,7 @@ struct Recipe
     QByteArray recipe_sha256;  // lower-case hex, of the recipe file as read
     QString work_order;    // [recipe] work_order, product: into every record
     QString product;
+    AgainPolicy again = AgainPolicy::allow;  // [recipe] again
     bool cellular = true;
     int target = 0;        // 0: no shift target
     bool sound = true;

@@ -84,8 +84,18 @@ void SlotTile::show_result(const OperationRecord &record, bool already_done)
 {
     const QString device = record.device_number.isEmpty() ? QString() : record.device_number + QStringLiteral("  ");
     const QString took = tr("%1 秒").arg(double(record.duration_ms) / 1000.0, 0, 'f', 1);
+    // Where the earlier record was made, and whether other stations were
+    // asked at all.
+    const OperationRecord::Earlier &e = record.earlier;
+    QString earlier = QStringLiteral("%1 %2 %3").arg(e.station, e.place, e.time).simplified();
+    if (record.again_checked == journal_text(journal_format::again_checked_words::unanswered))
+        earlier += QStringLiteral("  ") + tr("（未问其他工位）");
     if (already_done)
         set_state(State::already_done, QStringLiteral("↻ ") + tr("已完成"), device);
+    else if (record.failure.kind == Failure::done_before)
+        set_state(State::refused, QStringLiteral("⊘ ") + tr("已完成"), device + earlier);
+    else if (record.ok && !e.record_id.isEmpty())
+        set_state(State::pass, QStringLiteral("✔ ") + tr("再次"), device + took + QStringLiteral("  ") + earlier);
     else if (record.ok)
         set_state(State::pass, QStringLiteral("✔ ") + tr("通过"), device + took);
     else
@@ -108,13 +118,14 @@ void SlotTile::set_state(State state, const QString &word, const QString &detail
     case State::pass: background = QColor(0x2e, 0x9d, 0x46); break;
     case State::fail: background = QColor(0xc6, 0x28, 0x28); break;
     case State::already_done: background = QColor(0x3a, 0x6e, 0xb5); break;
+    case State::refused: background = QColor(0x6a, 0x3d, 0x9a); break;
     case State::downloading:
     case State::identifying: background = QColor(0xf2, 0xc9, 0x4c); break;
     case State::waiting: background = QColor(0xdd, 0xdd, 0xdd); break;
     }
     QPalette colours = palette();
     colours.setColor(QPalette::Window, background);
-    const bool dark = state == State::pass || state == State::fail || state == State::already_done;
+    const bool dark = state != State::waiting && state != State::identifying && state != State::downloading;
     colours.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
     setPalette(colours);
 }

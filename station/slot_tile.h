@@ -16,7 +16,8 @@ class SlotTile : public QFrame
     Q_OBJECT
 
 public:
-    enum class State { waiting, identifying, downloading, pass, fail, already_done };
+    // refused: done before, and the again policy blocks it.
+    enum class State { waiting, identifying, downloading, pass, fail, already_done, refused };
 
     explicit SlotTile(const QString &name, QWidget *parent = nullptr);
 

@@ -5,6 +5,7 @@
 #include "runner/served_modules.h"
 #include "station/station_window.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStandardPaths>
@@ -15,7 +16,7 @@ namespace {
 // Without device-change events, how often to look for modules.
 constexpr int rescan_ms = 1000;
 
-ModuleSession::Request request_of(const Recipe &recipe)
+ModuleSession::Request request_of(const Recipe &recipe, const Journal &journal)
 {
     ModuleSession::Request request;
     request.type = recipe.type;
@@ -27,6 +28,9 @@ ModuleSession::Request request_of(const Recipe &recipe)
     request.work_order = recipe.work_order;
     request.product = recipe.product;
     request.recipe_sha256 = recipe.recipe_sha256;
+    request.again = recipe.again;
+    if (recipe.again != AgainPolicy::allow)
+        request.done_before = std::make_shared<DoneBefore>(QFileInfo(journal.path()).absolutePath(), recipe.database_url);
     bool set = false;
     // Tests shorten the time a module counts as the one served before.
     const int same_module_ms = qEnvironmentVariableIntValue("KV20_SAME_MODULE_MS", &set);
@@ -53,7 +57,7 @@ Station::Station(const Recipe &recipe)
     // directory's disk full) goes to the user's data folder, on another
     // disk as often as not.
     , journal(Journal::default_path, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-    , line_(std::make_unique<LineMode>(request_of(recipe), journal))
+    , line_(std::make_unique<LineMode>(request_of(recipe, journal), journal))
     , window_(std::make_unique<StationWindow>(recipe, line_.get()))
 {
     // The window is gone within 2 s of its close, whatever the database does:

@@ -244,7 +244,16 @@ void MPThread::run_request()
     }
     emit mac_done(true);
 
-    if (identity_check && identity_check(record)) {
+    const IdentityVerdict verdict = identity_check ? identity_check(record) : IdentityVerdict::serve;
+    if (verdict == IdentityVerdict::refused) {
+        record.failure = Failure::done_before;
+        const JournalOutcome journal = keep_record(record);
+        end_request();
+        emit burn_done(false);
+        hand_over(record, journal);
+        return;
+    }
+    if (verdict == IdentityVerdict::served_just_now) {
         running_record = nullptr;
         record.ok = true;
         {

@@ -53,10 +53,13 @@ public:
     void set_image_check(const QByteArray &sha256) { image_check = sha256; }
     // Set before start() by a front end that serves each module once: called
     // on the worker thread with the record as the identity query left it,
-    // before the download command. True: the module has had this operation
-    // already; it hears nothing more and the operation ends without a
-    // record of its own (FinishedOperation::already_done).
-    using IdentityCheck = std::function<bool(const OperationRecord &)>;
+    // before the download command; it may add to the record what it found.
+    // served_just_now: the module has had this operation already (back in
+    // its place after it); it hears nothing more and the operation ends
+    // without a record of its own (FinishedOperation::already_done).
+    // refused: it hears nothing more, and its record fails as done_before.
+    enum class IdentityVerdict { serve, served_just_now, refused };
+    using IdentityCheck = std::function<IdentityVerdict(OperationRecord &)>;
     void set_identity_check(IdentityCheck check) { identity_check = std::move(check); }
     // Thread-safe, and never waits, unlike open_serial_port: the worker opens
     // the port between operations, then posts the operation `then` itself,

@@ -132,6 +132,8 @@ private slots:
     void watch_serves_each_plug_in_once();
     void watch_serves_each_module_once_data();
     void watch_serves_each_module_once();
+    void watch_again_policy_data();
+    void watch_again_policy();
     void trace_shows_the_layers_asked_for_data();
     void trace_shows_the_layers_asked_for();
 };
@@ -524,6 +526,49 @@ void TestCli::watch_serves_each_module_once()
 // An audio replacement on a module found by discovery: standard error holds
 // the trace of the layers asked for (every line of them, at least one), and
 // nothing else; QT_LOGGING_RULES comes after --trace, as Qt documents.
+void TestCli::watch_again_policy_data()
+{
+    QTest::addColumn<QString>("again");
+    QTest::addColumn<bool>("same_image");  // the module had this image before, else another
+    QTest::addColumn<int>("downloads");    // AT+XUPDATE commands the module hears in all
+    QTest::addColumn<QString>("result");   // of the watch's record
+    QTest::addColumn<bool>("names_it");    // its again_of names the earlier record
+    QTest::newRow("block") << "block" << true << 1 << "refused" << true;
+    QTest::newRow("warn") << "warn" << true << 2 << "ok" << true;
+    QTest::newRow("allow") << "allow" << true << 2 << "ok" << false;
+    QTest::newRow("block, another image before") << "block" << false << 2 << "ok" << false;
+}
+
+// A module served before in this folder's journals, by identity, operation
+// and image: written to again, named, or left alone, as the policy says.
+void TestCli::watch_again_policy()
+{
+    QFETCH(QString, again);
+    QFETCH(bool, same_image);
+    QFETCH(int, downloads);
+    QFETCH(QString, result);
+    QFETCH(bool, names_it);
+    Bench b;
+    QVERIFY(b.write("image.bin", random_image(4000)) && b.write("other.bin", random_image(4000)));
+    QVERIFY(b.start_sims({{"--usb-port=1-1.1", "--devno=DN-AGAIN", "--imei=860000000000031"}}));
+    QCOMPARE(b.run({"audio", b.dir.filePath(same_image ? "image.bin" : "other.bin"), "--port", b.port(0)}), 0);
+    b.start_cli({"watch", "audio", b.dir.filePath("image.bin"), "--json", "--again", again});
+    QVERIFY(b.wait_for_events([](const QJsonObject &e) { return e["event"] == "result"; }, 1));
+    ::kill(pid_t(b.cli.processId()), SIGINT);
+    QVERIFY(b.cli.waitForFinished(5000));
+    QCOMPARE(b.cli.exitCode(), 130);
+    QCOMPARE(b.sims.at(0)->stderr_log().count("command AT+XUPDATE"), downloads);
+    const QList<QStringList> records = b.journal();
+    QCOMPARE(records.size(), 2);
+    const QStringList &earlier = records.at(0), &now = records.at(1);
+    QCOMPARE(now.at(journal_format::result), result);
+    QCOMPARE(now.at(journal_format::again_of), names_it ? earlier.at(journal_format::record_id) : QString());
+    QCOMPARE(now.at(journal_format::again_checked), again == "allow" ? QString() : QString("journals"));
+    if (result == "refused")
+        QCOMPARE(now.at(journal_format::detail), "done before at " + earlier.at(journal_format::station) + ' '
+                                                     + earlier.at(journal_format::port) + ' ' + earlier.at(journal_format::time));
+}
+
 void TestCli::trace_shows_the_layers_asked_for_data()
 {
     QTest::addColumn<QStringList>("trace");

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "journal/operation_record.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class PgLink;
+
+// What a station does with a module that had this service before, anywhere
+// on the line: serve it as any other (allow), serve it and say so (warn), or
+// identify it and write nothing to it (block).
+enum class AgainPolicy { allow, warn, block };
+// "allow", "warn" or "block"; false for anything else.
+bool read_again_policy(const QString &word, AgainPolicy *policy);
+
+// Whether a module was served before: an ok record of the same operation
+// (and, for a download, the same image SHA-256) for the same identity
+// (device number and IMEI/MAC both equal), in this station's journals or,
+// with a database, in the line's records from any station and any day.
+// Thread-safe: every worker thread asks it for its own module.
+class DoneBefore
+{
+public:
+    // The most the database is waited for, per module: then the journals
+    // alone decide, and the record says so.
+    static constexpr int database_wait_ms = 300;
+    // After the database did not answer, it is not asked again for this
+    // long: a line of modules arriving behind a dead network is decided
+    // from the journals at once, not 300 ms each.
+    static constexpr int database_rest_ms = 5000;
+
+    // Reads the ok records of the journals in `journal_folder` (the journal,
+    // its side files, the older journals) once; `database_url` empty: no
+    // database.
+    DoneBefore(const QString &journal_folder, const QString &database_url);
+    ~DoneBefore();
+
+    // Sets record->earlier (the latest such record; empty id: none) and
+    // record->again_checked (where it looked).
+    void look_up(OperationRecord *record, const QByteArray &image_sha256);
+    // A record just kept: an ok one counts from now on.
+    void add(const OperationRecord &record);
+
+private:
+    static QString key(const QString &operation, const QString &device_number, const QString &imei_or_mac,
+                       const QString &image_sha256);
+    bool ask_database(const OperationRecord &record, const QByteArray &image_sha256, OperationRecord::Earlier *found);
+
+    std::mutex mutex;
+    QHash<QString, OperationRecord::Earlier> journal_records;
+    QString url;
+    // Connections not in use: each lookup takes one for its own thread.
+    std::vector<std::unique_ptr<PgLink>> idle_links;
+    qint64 rest_until_ms = 0;
+};
