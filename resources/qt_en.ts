@@ -311,6 +311,10 @@
         <translation>OK %1    FAILED %2    ALREADY DONE %3    LAST HOUR %4</translation>
     </message>
     <message>
+        <source>再次 %1    已拒绝 %2</source>
+        <translation>AGAIN %1    REFUSED %2</translation>
+    </message>
+    <message>
         <source>距目标 %1</source>
         <translation>TO TARGET %1</translation>
     </message>

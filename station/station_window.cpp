@@ -230,6 +230,9 @@ void StationWindow::counts(const LineCounts &counts)
                        .arg(counts.failed)
                        .arg(counts.already_done)
                        .arg(counts.last_hour);
+    // Counted apart: a refused module is neither a pass nor a failure.
+    if (recipe.again != AgainPolicy::allow)
+        text += QStringLiteral("    ") + tr("再次 %1    已拒绝 %2").arg(counts.again).arg(counts.refused);
     if (recipe.target > 0)
         text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - counts.ok));
     counters->setText(text);

@@ -3,6 +3,7 @@
 // USB tree; judged by the tiles' texts, the journal and what the modules
 // received.
 #include "db/db_schema.h"
+#include "db/pg_link.h"
 #include "line/line_mode.h"
 #include "station/slot_tile.h"
 #include "station/station.h"
@@ -23,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTranslator>
+#include <QUuid>
 #include <QtTest>
 
 #include <csignal>
@@ -185,6 +187,8 @@ private slots:
     void shift_report_button();
     void banner_while_journal_refuses_data();
     void banner_while_journal_refuses();
+    void done_before_blocks_across_stations_data();
+    void done_before_blocks_across_stations();
     void failures_in_words_data();
     void failures_in_words();
     void result_sounds_data();
@@ -602,6 +606,80 @@ void TestStation::banner_while_journal_refuses()
     // A record kept nowhere stays: the window has its last copy.
     QCOMPARE(station->window()->banner_text(), file.isEmpty() ? banner : QString());
     QCOMPARE(b.journal().value(0).value(slot_column), QString("1-1.2"));
+}
+
+void TestStation::done_before_blocks_across_stations_data()
+{
+    QTest::addColumn<QString>("database");  // up: the earlier record is another station's, in it;
+                                            // drops: it is this station's journal's, the database out of reach
+    QTest::addColumn<QString>("checked");   // the record's again_checked
+    QTest::addColumn<QString>("where");     // what the tile says of the earlier record
+    QTest::newRow("another station, in the database") << "up" << "journals and database" << "line1 工位1 1-1.9";
+    QTest::newRow("this station's journal, the database out of reach")
+        << "drops" << "journals only: the database did not answer" << "(other stations not asked)";
+}
+
+// A module served before is identified and written nothing: from another
+// station's record in the line's database, or, when the database does not
+// answer, from this station's own journal, within the database's bound.
+void TestStation::done_before_blocks_across_stations()
+{
+    QFETCH(QString, database);
+    QFETCH(QString, checked);
+    QFETCH(QString, where);
+    if (database == "up" && TestDatabase::server_url().isEmpty())
+        QSKIP("no test server (KV20_TEST_DB_URL; scripts/test-db.sh starts one)");
+    Bench b;
+    const QByteArray bytes = image_bytes(8000);
+    QVERIFY(b.write("image.bin", bytes));
+    OperationRecord earlier;
+    earlier.started = QDateTime::currentDateTime().addDays(-3);
+    earlier.tool = "station";
+    earlier.port = "ttyACM4";
+    earlier.operation = "audio";
+    earlier.device_number = "DN-BACK";
+    earlier.imei_or_mac = "860000000000049";
+    earlier.image_sha256 = sha256_of(bytes).toLatin1();
+    earlier.image_bytes = bytes.size();
+    earlier.ok = true;
+    earlier.station = "line1 工位1";
+    earlier.slot = "1-1.9";
+    earlier.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    TestDatabase db;
+    BlackHole black_hole;
+    QString error, url = QStringLiteral("postgresql://kv20@127.0.0.1:%1/kv20").arg(black_hole.port());
+    if (database == "up") {
+        QVERIFY2(db.create(&error), qPrintable(error));
+        PgLink link;
+        QVERIFY2(link.connect(db.url(), &error) && db_schema::init(&link, &error), qPrintable(error));
+        url = db.url();
+        // The other station's folder, uploaded to the line's database.
+        QTemporaryDir other;
+        QVERIFY(Journal(other.filePath("kv20-journal.csv")).append(earlier).in_journal);
+        QCOMPARE(CliRun({"upload", "--db", url, other.filePath("kv20-journal.csv")}, other.path()).exit_code, 0);
+    } else {
+        QVERIFY(Journal(b.dir.filePath("kv20-journal.csv")).append(earlier).in_journal);
+    }
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", sha256_of(bytes), {"1-1.1=A1"}, "url=" + url)
+                                       .replace("[slots]", "again=block\n[slots]")
+                                       .toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.1", "--devno=DN-BACK", "--imei=860000000000049"}));
+    std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 20000);
+    QVERIFY(!b.sims.at(0)->stderr_log().contains("AT+XUPDATE"));
+    const QString tile = station->window()->tiles().at(0)->shown_text();
+    QVERIFY2(tile.contains("ALREADY DONE") && tile.contains(where), qPrintable(tile));
+    const QStringList refused = b.journal().last();
+    QCOMPARE(refused.at(result_column), QString("refused"));
+    QCOMPARE(refused.at(journal_format::again_of), earlier.record_id);
+    QCOMPARE(refused.at(journal_format::again_checked), checked);
+    // Well within the URL's own connect bound (10 s): the database's 300 ms.
+    QVERIFY2(refused.at(journal_format::duration_ms).toInt() < 2000, qPrintable(refused.at(journal_format::duration_ms)));
+    QVERIFY2(station->window()->counters_text().contains("FAILED 0") && station->window()->counters_text().contains("REFUSED 1")
+                 && station->window()->counters_text().contains("TO TARGET 10"),
+             qPrintable(station->window()->counters_text()));
 }
 
 void TestStation::failures_in_words_data()
