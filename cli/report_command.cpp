@@ -48,6 +48,7 @@ ExitCode run_report_command(const CommandLine &line)
 
     ShiftTally tally(bounded[0], bounds[0], bounded[1], bounds[1]);
     tally.only_stations(line.values("station"));
+    tally.only_served_by(line.values("operator"), line.values("work-order"));
     if (line.is_set("db")) {
         const QString url = line.value("db");
         PgLink link;

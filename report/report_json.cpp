@@ -31,6 +31,16 @@ QJsonObject slot_json(const ShiftFigures::Slot &s, bool with_port)
     return o;
 }
 
+QJsonArray served_by_json(const QVector<ShiftFigures::ServedBy> &served)
+{
+    QJsonArray rows;
+    for (const auto &b : served)
+        rows.append(QJsonObject {{"name", b.name}, {"records", number(b.records)}, {"ok", number(b.ok)},
+                                 {"yield_pct", percent(b.ok, b.records)}, {"refused", number(b.refused)},
+                                 {"again", number(b.again)}});
+    return rows;
+}
+
 } // namespace
 
 QByteArray report_json(const ShiftFigures &f)
@@ -92,6 +102,10 @@ QByteArray report_json(const ShiftFigures &f)
         {"yield", yields},
         {"throughput", throughput},
         {"failed_records", number(f.failed_records)},
+        {"refused_records", number(f.refused_records)},
+        {"again_records", number(f.again_records)},
+        {"operators", served_by_json(f.operators)},
+        {"work_orders", served_by_json(f.work_orders)},
         {"failures", failures},
         {"failed_modules", QJsonObject {{"count", number(f.failed_modules)}, {"modules", failed_modules}}},
         {"stations", stations},

@@ -129,6 +129,23 @@ QByteArray report_text(const ShiftFigures &f)
             out += QStringLiteral("  ... and %1 more\n").arg(f.failed_modules - quint64(f.failed_module_rows.size()));
     }
     out += QStringLiteral("\nYield of all operations: %1\n").arg(percent_text(f.ok_records, f.records));
+    if (f.refused_records > 0 || f.again_records > 0)
+        out += QStringLiteral("Done before: %1 refused (not served, in no yield), %2 served again\n")
+                   .arg(f.refused_records)
+                   .arg(f.again_records);
+    // Only where some record names an operator or a work order.
+    for (const auto &[title, served] : {std::make_pair(QStringLiteral("operator"), &f.operators),
+                                        std::make_pair(QStringLiteral("work order"), &f.work_orders)}) {
+        if (served->isEmpty() || (served->size() == 1 && served->first().name.isEmpty()))
+            continue;
+        QList<QStringList> rows {{title, num + QStringLiteral("records"), num + QStringLiteral("yield"),
+                                  num + QStringLiteral("refused"), num + QStringLiteral("again")}};
+        for (const auto &b : *served)
+            rows << QStringList {b.name.isEmpty() ? QStringLiteral("(none)") : one_line(b.name),
+                                 num + QString::number(b.records), num + percent_text(b.ok, b.records),
+                                 num + QString::number(b.refused), num + QString::number(b.again)};
+        out += QLatin1Char('\n') + columns(rows);
+    }
     out += slot_lines(f.stations, false) + slot_lines(f.ports, true);
     if (!f.images.isEmpty()) {
         QList<QStringList> rows {{QStringLiteral("image"), QStringLiteral("sha256"), num + QStringLiteral("bytes"),

@@ -37,6 +37,10 @@ struct ShiftFigures
         QStringList stations;
     };
     struct Unreadable { QString file; qint64 line = 0; QString reason; };
+    // Who served, or for which work order ("" where the records name none):
+    // records, ok ones, and those counted apart, refused (done before, not
+    // served) and done again (ok, naming an earlier record).
+    struct ServedBy { QString name; quint64 records = 0, ok = 0, refused = 0, again = 0; };
     // A module whose last record of an operation in the range failed, as
     // that record says (the latest such).
     struct FailedModule
@@ -50,6 +54,10 @@ struct ShiftFigures
     bool range_given = false;
     qint64 from_wall_ms = 0, to_wall_ms = 0;  // the buckets' span, [from, to)
     quint64 records = 0, ok_records = 0, modules = 0, without_identity = 0;
+    // Neither a pass nor a failure: not among the records above, nor in any
+    // yield. Done again is among the ok records.
+    quint64 refused_records = 0, again_records = 0;
+    QVector<ServedBy> operators, work_orders;  // by name
     QVector<Count> operations;  // by records, most first
     QVector<Yield> yields;      // "all" first
     qint64 bucket_ms = 0;       // an hour, or a day over a long range

@@ -56,6 +56,40 @@ void ShiftTally::only_stations(const QStringList &names)
         station_counted_[size_t(i)] = names.isEmpty() || names.contains(station_names_.at(i));
 }
 
+void ShiftTally::only_served_by(const QStringList &operators, const QStringList &work_orders)
+{
+    for (const QString &name : operators)
+        only_operators_.push_back(name.toStdString());
+    for (const QString &name : work_orders)
+        only_work_orders_.push_back(name.toStdString());
+}
+
+namespace {
+
+bool among(const std::vector<std::string> &names, std::string_view name)
+{
+    return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
+}
+
+void count_served_by(Interner *keys, std::vector<ShiftFigures::ServedBy> *tallies, std::string_view name,
+                     const JournalRow &row)
+{
+    bool added = false;
+    const int index = keys->id(name, &added);
+    if (added)
+        tallies->push_back({text_of(name)});
+    ShiftFigures::ServedBy &t = (*tallies)[size_t(index)];
+    if (row.refused) {
+        ++t.refused;
+        return;
+    }
+    ++t.records;
+    t.ok += row.ok;
+    t.again += row.ok && !row.again_of.empty();
+}
+
+} // namespace
+
 int ShiftTally::station_index(std::string_view name)
 {
     bool added = false;
@@ -92,8 +126,17 @@ const char *ShiftTally::add(const JournalRow &row, int file)
     // A record names its station where its journal has the column; before
     // that, the journal's folder does.
     const int station = row.station.empty() ? file_station_[size_t(file)] : station_index(row.station);
-    if (!station_counted_[size_t(station)])
+    if (!station_counted_[size_t(station)] || !among(only_operators_, row.operator_id)
+        || !among(only_work_orders_, row.work_order))
         return nullptr;
+    count_served_by(&operator_keys_, &operators_, row.operator_id, row);
+    count_served_by(&work_order_keys_, &work_orders_, row.work_order, row);
+    // A refused module was not served: no pass, no failure, no duration.
+    if (row.refused) {
+        ++refused_;
+        return nullptr;
+    }
+    again_ += row.ok && !row.again_of.empty();
     bool added = false;
     // A module's track keeps its operation in 16 bits; this tool writes three.
     const int operation = operations_.id(row.operation, &added, 0xffff);
@@ -270,6 +313,14 @@ ShiftFigures ShiftTally::figures() const
     f.ok_records = ok_records_;
     f.modules = module_tracks_.size();
     f.without_identity = without_identity_;
+    f.refused_records = refused_;
+    f.again_records = again_;
+    const auto by_name = [](std::vector<ShiftFigures::ServedBy> tallies) {
+        std::sort(tallies.begin(), tallies.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
+        return QVector<ShiftFigures::ServedBy>(tallies.begin(), tallies.end());
+    };
+    f.operators = by_name(operators_);
+    f.work_orders = by_name(work_orders_);
     for (int i = 0; i < operations_.size(); ++i)
         f.operations.append({text_of(operations_.text(i)), operation_records_[size_t(i)]});
     by_count(&f.operations);

@@ -43,6 +43,9 @@ public:
 
     // Only records of these stations count; empty: every station's.
     void only_stations(const QStringList &names);
+    // Only records served by these operators, for these work orders; empty:
+    // every one's.
+    void only_served_by(const QStringList &operators, const QStringList &work_orders);
     // `station`: of the file's records that name none.
     int add_file(const QString &path, const QString &station);
     // Null, or why the record cannot be taken (an unreadable row).
@@ -125,4 +128,8 @@ private:
     std::unordered_set<quint64> more_images_written_;  // track + 1 << 32 | image, past a track's first
     std::map<qint64, quint64> hour_operations_;
     QVector<ShiftFigures::Unreadable> unreadable_rows_;
+    std::vector<std::string> only_operators_, only_work_orders_;
+    quint64 refused_ = 0, again_ = 0;
+    Interner operator_keys_, work_order_keys_;
+    std::vector<ShiftFigures::ServedBy> operators_, work_orders_;
 };

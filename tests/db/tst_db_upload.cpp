@@ -514,7 +514,7 @@ void TestDbUpload::the_database_report_is_the_journals_report_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("records");  // that the report counts
     QTest::addColumn<QString>("first_station");
-    QTest::newRow("every record") << QStringList {} << 7045 << "s1 工位";
+    QTest::newRow("every record") << QStringList {} << 7046 << "s1 工位";
     // Records 7 s apart from 2026-12-06T06:00 on, numbered from 100000: the
     // range starts inside the first station's journal, ends in the second's.
     QTest::newRow("a range") << QStringList {"--from", "2026-12-14T08:28", "--to", "2026-12-14T12:00"} << 1817
@@ -522,6 +522,9 @@ void TestDbUpload::the_database_report_is_the_journals_report_data()
     QTest::newRow("two stations") << QStringList {"--station", "s1 工位", "--station", "s3"} << 43 << "s1 工位";
     QTest::newRow("the station of an older journal") << QStringList {"--station", "s3"} << 3 << "s3";
     QTest::newRow("no such station") << QStringList {"--station", "s9"} << 0 << "";
+    // Odd records name op-(n % 4) and WO-(n % 3).
+    QTest::newRow("an operator") << QStringList {"--operator", "op-1"} << 1763 << "s1 工位";
+    QTest::newRow("a work order") << QStringList {"--work-order", "WO-2"} << 1174 << "s1 工位";
 }
 
 // Three stations' journals, one from before stations had a column: uploaded,
@@ -550,6 +553,17 @@ void TestDbUpload::the_database_report_is_the_journals_report()
         r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         other_tools.write(Journal::record_row(r).replace(0, 29, time));
     }
+    // A module refused as done before, and one served again: op-1's, the
+    // refused one for WO-2.
+    OperationRecord refused = record_at(5, "s2 工位"), again = record_at(9, "s2 工位");
+    refused.ok = false;
+    refused.failure = Failure::done_before;
+    again.ok = true;
+    for (OperationRecord *r : {&refused, &again}) {
+        r->earlier = {QUuid::createUuid().toString(QUuid::WithoutBraces), "s1 工位", "1-1.1", "2026-12-05T18:00:00.000+08:00"};
+        r->operator_id = "op-1";
+        other_tools.write(Journal::record_row(*r));
+    }
     other_tools.close();
     QVERIFY(write_journal(journals[2], QString(), 3, 0, true));
     QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals, dir.path()).exit_code, 0);
@@ -561,6 +575,10 @@ void TestDbUpload::the_database_report_is_the_journals_report()
     QJsonObject files = QJsonDocument::fromJson(from_files.out).object();
     QJsonObject database = QJsonDocument::fromJson(from_db.out).object();
     QCOMPARE(files.value("records").toInt(), records);
+    // The refusal counted apart, in no yield; the module served again among the records.
+    const bool with_both = options.isEmpty() || options.contains("op-1");
+    QCOMPARE(files.value("refused_records").toInt(), with_both ? 1 : options.contains("WO-2") ? 1 : 0);
+    QCOMPARE(files.value("again_records").toInt(), with_both ? 1 : 0);
     const QJsonArray sources = database.take("files").toArray();
     QCOMPARE(sources.size(), 1);
     QCOMPARE(sources[0].toObject().value("records").toInt(), records);
