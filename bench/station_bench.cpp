@@ -196,6 +196,8 @@ int station_process(int argc, char **argv)
     QDesktopServices::setUrlHandler("file", &pages, "open_url");
     ReportingView view(station->window());
     station->start(&view);
+    // As an operator's scan would: the modules are served from now on.
+    station->line()->set_operator(QStringLiteral("bench"));
     station->window()->resize(1366, 768);
     emit_line({{"event", "ready"}, {"platform", QGuiApplication::platformName()}});
     since_start.start();

@@ -125,8 +125,28 @@ void LineMode::arrive(const FoundPort &found)
 {
     const ModulePort &port = found.port;
     const int id = next_id++;
+    const ModuleSession::Target target {port.port, port.node, port.usb_device, port.slot};
+    if (holding) {
+        present.insert(port.port, {nullptr, id, found.stamp, true, target});
+        return;
+    }
     view->arrival(id, port.port, port.slot, operation_name(request.type));
-    present.insert(port.port, {start_session({port.port, port.node, port.usb_device, port.slot}, id), id, found.stamp});
+    present.insert(port.port, {start_session(target, id), id, found.stamp, false, target});
+}
+
+void LineMode::set_operator(const QString &id)
+{
+    request.operator_id = id;
+    holding = id.isEmpty();
+    if (holding || stopping || !view)
+        return;
+    for (Plug &plug : present) {
+        if (!plug.held)
+            continue;
+        plug.held = false;
+        view->arrival(plug.id, plug.target.port, plug.target.slot, operation_name(request.type));
+        plug.session = start_session(plug.target, plug.id);
+    }
 }
 
 void LineMode::depart(const QString &port)
@@ -136,7 +156,9 @@ void LineMode::depart(const QString &port)
         plug.session->cancel(Failure::unplugged);
         unplaced.append(plug.session);
     }
-    view->departure(plug.id);
+    // A module that waited for a sign-in was never shown.
+    if (!plug.held)
+        view->departure(plug.id);
 }
 
 void LineMode::on_session_finished(ModuleSession *session, int id)

@@ -55,6 +55,11 @@ public:
     // Cancels every running operation; finished() follows once each has
     // kept its record and the upload has had its time.
     void stop();
+    // Who serves from now on: into the records of the modules that arrive
+    // from now on. Empty: nobody; a module that arrives waits, untouched,
+    // until someone is set (a station before its sign-in). Modules already
+    // being served keep the operator they were started under.
+    void set_operator(const QString &id);
     const LineCounts &counts() const { return counts_; }
     // Some module is being served (or its record still being kept).
     bool serving() const;
@@ -98,6 +103,9 @@ private:
         ModuleSession *session = nullptr;
         int id = -1;
         QString stamp;
+        // Arrived while nobody was signed in: served once someone is.
+        bool held = false;
+        ModuleSession::Target target {};
     };
     QMap<QString, Plug> present;
     // Sessions of serve(), and operations cancelled because their port
@@ -108,5 +116,6 @@ private:
     QList<qint64> results_at;  // of the last hour, oldest first (a steady clock)
     QElapsedTimer clock;
     bool once = false;  // serve(): ends when the last target has its record
+    bool holding = false;
     bool stopping = false, ended = false;
 };

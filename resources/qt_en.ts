@@ -255,6 +255,10 @@
 <context>
     <name>StationWindow</name>
     <message>
+        <source>请先登录</source>
+        <translation>SIGN IN FIRST</translation>
+    </message>
+    <message>
         <source>KV20 工位</source>
         <translation>KV20 Station</translation>
     </message>
@@ -325,6 +329,37 @@
     <message>
         <source>仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？</source>
         <translation>Modules are still being served. Closing cancels their operations (their records are kept). Close?</translation>
+    </message>
+</context>
+<context>
+    <name>SignInBar</name>
+    <message>
+        <source>扫描或输入工号，按回车登录</source>
+        <translation>Scan or type your id, then Enter</translation>
+    </message>
+    <message>
+        <source>退出登录</source>
+        <translation>Sign out</translation>
+    </message>
+    <message>
+        <source>工号 %1 未登记，不能登录</source>
+        <translation>Id %1 is not listed: not signed in</translation>
+    </message>
+    <message>
+        <source>操作员：%1</source>
+        <translation>Operator: %1</translation>
+    </message>
+    <message>
+        <source>操作员：%1（%2）</source>
+        <translation>Operator: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>操作员：%1  退出中：等待正在进行的模块</source>
+        <translation>Operator: %1  signing out: waiting for the module being served</translation>
+    </message>
+    <message>
+        <source>未登录：请扫描工牌</source>
+        <translation>Nobody signed in: scan your badge</translation>
     </message>
 </context>
 </TS>

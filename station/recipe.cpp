@@ -74,6 +74,8 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
     recipe->product = ini.values.value(QStringLiteral("recipe/product")).trimmed();
     // The order of [slots] is the order of the tiles.
     recipe->named_slots = ini.lines.value(QStringLiteral("slots"));
+    for (const auto &listed : ini.lines.value(QStringLiteral("operators")))
+        recipe->operators.insert(listed.first.trimmed(), listed.second.trimmed());
     const QString url_key = QStringLiteral("database/url");
     recipe->database_url = ini.values.value(url_key);
     if (ini.values.contains(url_key) && recipe->database_url.isEmpty())

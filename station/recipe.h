@@ -3,6 +3,7 @@
 #include "runner/done_before.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -30,6 +31,8 @@ struct Recipe
     // [slots]: a position on the USB tree and its name, in the file's order,
     // the order of the tiles.
     QList<QPair<QString, QString>> named_slots;
+    // [operators]: id = name, the ids that may sign in; empty: any id.
+    QHash<QString, QString> operators;
 };
 
 // False with the operator's message (naming the file and the key) when the

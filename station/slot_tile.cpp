@@ -104,6 +104,12 @@ void SlotTile::show_result(const OperationRecord &record, bool already_done)
                       + device + took);
 }
 
+void SlotTile::show_note(const QString &note)
+{
+    if (state_ == State::waiting)
+        detail_label->setText(note);
+}
+
 void SlotTile::set_state(State state, const QString &word, const QString &detail)
 {
     state_label->setText(word);

@@ -28,6 +28,8 @@ public:
     int module() const { return module_; }
     void show_progress(qint64 bytes, qint64 total);
     void show_result(const OperationRecord &record, bool already_done);
+    // Why a waiting tile waits (nobody signed in); empty: no note.
+    void show_note(const QString &note);
     // What the operator reads, line by line: for tests and screenshots.
     QString shown_text() const;
 

@@ -82,5 +82,7 @@ void Station::start(LineModeView *view)
     window_->setGeometry(
         QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window_->sizeHint().boundedTo(room.size()), room));
     window_->show();
+    // Nobody signed in yet: the modules wait, untouched.
+    line_->set_operator(QString());
     line_->watch(&ports, rescan_ms, view ? view : window_.get());
 }

@@ -7,6 +7,7 @@
 #include "report/shift_tally.h"
 #include "journal/station_name.h"
 #include "station/result_sound.h"
+#include "station/sign_in_bar.h"
 #include "station/slot_tile.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -119,6 +120,21 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     auto *row = new QHBoxLayout;
     counters = big_label(22, this);
     row->addWidget(counters, 1);
+    // Beside the counters rather than a row of its own: the tiles keep
+    // their height.
+    sign_in = new SignInBar(recipe.operators, this);
+    row->addWidget(sign_in, 1);
+    connect(sign_in, &SignInBar::signed_in, this, [this](const QString &id) {
+        this->line->set_operator(id);
+        note_tiles(QString());
+    });
+    connect(sign_in, &SignInBar::sign_out_asked, this, [this] {
+        // No module that arrives from now on is served; the one being
+        // served ends under its operator.
+        this->line->set_operator(QString());
+        signing_out = true;
+        sign_out_if_idle();
+    });
     report_button = new QPushButton(tr("班次报告"), this);
     connect(report_button, &QPushButton::clicked, this, &StationWindow::open_report);
     row->addWidget(report_button);
@@ -145,6 +161,7 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     for (const auto &named : recipe.named_slots)
         add_tile(named.first, named.second);
     counts(LineCounts());
+    note_tiles(tr("请先登录"));
 }
 
 SlotTile *StationWindow::add_tile(const QString &slot, const QString &name)
@@ -187,6 +204,9 @@ void StationWindow::finished(int id, const OperationRecord &record, bool done_be
 {
     if (SlotTile *tile = by_module.value(id))
         tile->show_result(record, done_before);
+    // Line mode counts the module as served until this call has returned.
+    if (signing_out)
+        QMetaObject::invokeMethod(this, &StationWindow::sign_out_if_idle, Qt::QueuedConnection);
     if (!done_before) {
         if (recipe.sound)
             play_result_sound(record.ok);
@@ -220,6 +240,26 @@ void StationWindow::show_banner(const JournalOutcome &kept)
 // The tile keeps its result until the next module arrives in the slot, and a
 // module pulled out mid-transfer still has its result (unplugged) to show.
 void StationWindow::departure(int) {}
+
+void StationWindow::sign_out_if_idle()
+{
+    if (!signing_out || line->serving())
+        return;
+    signing_out = false;
+    sign_in->signed_out();
+    note_tiles(tr("请先登录"));
+}
+
+void StationWindow::note_tiles(const QString &note)
+{
+    for (SlotTile *tile : qAsConst(tiles_))
+        tile->show_note(note);
+}
+
+QString StationWindow::sign_in_text() const
+{
+    return sign_in->shown_text();
+}
 
 void StationWindow::notice(const QString &) {}
 

@@ -39,6 +39,7 @@ public:
     QString counters_text() const;
     QString banner_text() const;
     QString backlog_text() const;
+    QString sign_in_text() const;
 
     void arrival(int id, const QString &port, const QString &slot, const QString &operation) override;
     void progress(int id, qint64 bytes, qint64 total) override;
@@ -59,6 +60,9 @@ protected:
 
 private:
     SlotTile *add_tile(const QString &slot, const QString &name);
+    // Every waiting tile says why it waits (empty: nothing to say).
+    void note_tiles(const QString &note);
+    void sign_out_if_idle();
     void lay_out_tiles();
     void show_banner(const JournalOutcome &kept);
     void fit_banner();
@@ -72,6 +76,8 @@ private:
     LineMode *line;
     QLabel *counters, *backlog_label;
     QPushButton *report_button;
+    class SignInBar *sign_in;
+    bool signing_out = false;
     // The shift report is written on a thread of its own: a shift's journal
     // takes seconds to read, and the window goes on drawing meanwhile. The
     // window's end tells a report being written that nobody waits for it.

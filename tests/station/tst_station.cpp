@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
 #include <QCryptographicHash>
 #include <QMessageBox>
 #include <QPushButton>
@@ -64,10 +65,21 @@ struct Bench
     std::unique_ptr<Station> start_station(QString *error) const
     {
         std::unique_ptr<Station> station = Station::open(dir.filePath("station.ini"), error);
-        if (station)
+        if (station) {
             station->start();
+            if (!operator_id.isEmpty())
+                sign_in(station.get(), operator_id);
+        }
         return station;
     }
+    // Typed, or scanned, into the sign-in field: the keys, then Enter.
+    static void sign_in(Station *station, const QString &id)
+    {
+        auto *field = station->window()->findChild<QLineEdit *>("operator_id");
+        QTest::keyClicks(field, id);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QString operator_id = "op-1";
     bool announce(const QByteArray &line)
     {
         QFile fifo(dir.filePath("events"));
@@ -187,6 +199,9 @@ private slots:
     void shift_report_button();
     void banner_while_journal_refuses_data();
     void banner_while_journal_refuses();
+    void nothing_touched_before_sign_in_data();
+    void nothing_touched_before_sign_in();
+    void sign_out_waits_for_the_module_served();
     void done_before_blocks_across_stations_data();
     void done_before_blocks_across_stations();
     void failures_in_words_data();
@@ -333,10 +348,10 @@ void TestStation::serves_each_slot()
     QVERIFY(station->window()->windowTitle().endsWith("WO-7"));
     for (const QStringList &r : journal) {
         QCOMPARE(r.value(tool_column), QString("station"));
-        // Made under this recipe, for its work order; nobody signed in by name.
+        // Made under this recipe, for its work order, by the one signed in.
         QCOMPARE(r.value(journal_format::recipe_sha256) + ' ' + r.value(journal_format::work_order) + ' '
                      + r.value(journal_format::product) + ' ' + r.value(journal_format::operator_id),
-                 recipe_sha256 + " WO-7 KV20-C ");
+                 recipe_sha256 + " WO-7 KV20-C op-1");
         kept << r.value(slot_column) + ' ' + r.value(detail_column);
     }
     QCOMPARE(QSet<QString>(kept.begin(), kept.end()), QSet<QString>(records.begin(), records.end()));
@@ -606,6 +621,79 @@ void TestStation::banner_while_journal_refuses()
     // A record kept nowhere stays: the window has its last copy.
     QCOMPARE(station->window()->banner_text(), file.isEmpty() ? banner : QString());
     QCOMPARE(b.journal().value(0).value(slot_column), QString("1-1.2"));
+}
+
+void TestStation::nothing_touched_before_sign_in_data()
+{
+    QTest::addColumn<QString>("operators");  // [operators] lines
+    QTest::addColumn<QStringList>("typed");  // one sign-in attempt each, the last one taken
+    QTest::addColumn<QString>("refusal");    // what the bar said after the first, if refused
+    QTest::addColumn<QString>("shown");      // what it says once signed in
+    QTest::newRow("keys, then Enter") << "" << QStringList {"  op-7 "} << "" << "Operator: op-7";
+    QTest::newRow("an unlisted id refused, a listed one taken")
+        << "op-7 = 张三" << QStringList {"op-9", "op-7"} << "Id op-9 is not listed: not signed in"
+        << "Operator: op-7 (张三)";
+}
+
+// Until someone is signed in, a module in its slot hears nothing and its
+// tile says why; the record of the first one served names who signed in.
+void TestStation::nothing_touched_before_sign_in()
+{
+    QFETCH(QString, operators);
+    QFETCH(QStringList, typed);
+    QFETCH(QString, refusal);
+    QFETCH(QString, shown);
+    Bench b;
+    b.operator_id.clear();
+    QVERIFY(b.write("station.ini", (recipe("query", QString(), QString(), {"1-1.1=A1"}) + "[operators]\n" + operators + "\n").toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.1"}));
+    QString error;
+    std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    for (const QString &id : typed.mid(0, typed.size() - 1)) {
+        Bench::sign_in(station.get(), id);
+        QCOMPARE(station->window()->sign_in_text(), refusal);
+    }
+    QVERIFY(station->window()->tiles().at(0)->shown_text().endsWith("SIGN IN FIRST"));
+    // Time enough for a walk to find it and serve it, were anyone signed in.
+    QTest::qWait(1500);
+    QVERIFY(!b.sims.at(0)->stderr_log().contains("command"));
+    Bench::sign_in(station.get(), typed.last());
+    QCOMPARE(station->window()->sign_in_text(), shown);
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 20000);
+    QCOMPARE(b.journal().size(), 1);
+    QCOMPARE(b.journal().at(0).value(journal_format::operator_id), QString("op-7"));
+}
+
+// A sign-out (the button, or the same badge again) takes effect once the
+// module being served has its record, under the operator it started with;
+// a module plugged in meanwhile waits for the next operator.
+void TestStation::sign_out_waits_for_the_module_served()
+{
+    Bench b;
+    const QByteArray bytes = image_bytes(30000);
+    QVERIFY(b.write("image.bin", bytes));
+    QVERIFY(b.write("station.ini", recipe("audio", "image.bin", sha256_of(bytes), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.1", "--pace"}));
+    QString error;
+    std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(b.sims.at(0)->stderr_log().contains("block 2 "), 10000);
+    Bench::sign_in(station.get(), "op-1");  // the same badge again
+    QVERIFY(station->window()->sign_in_text().contains("signing out"));
+    QVERIFY(b.start_sim({"--usb-port=1-1.2"}) && b.announce("add"));
+    QTRY_COMPARE_WITH_TIMEOUT(station->window()->sign_in_text(), QString("Nobody signed in: scan your badge"), 20000);
+    QCOMPARE(b.journal().size(), 1);
+    QCOMPARE(b.journal().at(0).value(journal_format::operator_id) + ' ' + b.journal().at(0).value(result_column),
+             QString("op-1 ok"));
+    // Time enough for a walk to find it and serve it, were anyone signed in.
+    QTest::qWait(1500);
+    QVERIFY(!b.sims.at(1)->stderr_log().contains("command"));
+    QVERIFY(station->window()->tiles().at(1)->shown_text().endsWith("SIGN IN FIRST"));
+    Bench::sign_in(station.get(), "op-2");
+    QTRY_COMPARE_WITH_TIMEOUT(b.journal().size(), 2, 20000);
+    QCOMPARE(b.journal().at(1).value(journal_format::operator_id), QString("op-2"));
 }
 
 void TestStation::done_before_blocks_across_stations_data()

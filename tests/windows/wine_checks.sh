@@ -387,11 +387,16 @@ check_station() {
     "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& $(winpath "$app/kv20-station.exe") 2>station.log" & pid=$!
     find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 'KV20 工位' | head -n 1); [ -n "$wid" ]; }
     wait_for 30 find_window || { say "  no window"; kill "$pid"; return 1; }
+    # Signed in as an operator does: the id typed into the window, then Enter
+    # (a scanner types the same way). Until then no module is touched.
+    xdotool windowfocus --sync "$wid" 2>/dev/null
+    xdotool type --delay 40 'op-7' && xdotool key Return
     served() { [ "$(journal_rows kv20-journal.csv tool 2>/dev/null | grep -c '^station$')" -ge ${#ports[@]} ]; }
     wait_for 30 served || { say "  not every module served: $(journal_rows kv20-journal.csv port,result,detail | paste -sd' ')"; ok=1; }
     expect "journal: tool, port, slot, device number, result, detail" \
         "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result,detail | grep -v ',COM6,' | sort | paste -sd' ')" \
         "station,COM11,2-1,DN-COM11,ok, station,COM12,hub5-2,,failed,no reply station,COM5,1-4,DN-COM5,ok," || ok=1
+    expect "operator in every record" "$(journal_rows kv20-journal.csv tool,operator | sort -u | paste -sd' ')" "station,op-7" || ok=1
     # The located modules in the first tiles, as named; the empty slots
     # waiting; the ports discovery cannot place last. A named slot that
     # discovery did not place would wait beside a tile of its port.
