@@ -320,7 +320,7 @@ void TestReport::figures_whatever_the_order_of_records()
         for (int i = 0; i < records.size(); ++i) {
             const QByteArrayList f = records.at(reversed ? records.size() - 1 - i : i).split(',');
             body += "2026-12-06T" + f[0] + ":00.000+08:00,cli,COM5," + f[1] + ",DN,86,,," + f[2] + ",10," + f[3] + ","
-                    + f[4] + "," + (f[4] == "ok" ? "" : "no reply") + ",10,,,\r\n";
+                    + f[4] + "," + (f[4] == "ok" ? "" : "no reply") + ",10,,,,,,,,,\r\n";
         }
         QVERIFY(append(order_dir.filePath("kv20-journal.csv"), body));
         const QJsonObject got = figures_of(order_dir.filePath("kv20-journal.csv"), JournalScanner::default_read_bytes);
