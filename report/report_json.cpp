@@ -28,6 +28,8 @@ QJsonObject slot_json(const ShiftFigures::Slot &s, bool with_port)
                    {"p95_ms", double(s.p95_ms)}, {"below", s.below}};
     if (with_port)
         o.insert(s.by_slot ? "slot" : "port", s.port);
+    else
+        o.insert("refused", number(s.refused));
     return o;
 }
 
@@ -37,7 +39,11 @@ QJsonArray served_by_json(const QVector<ShiftFigures::ServedBy> &served)
     for (const auto &b : served)
         rows.append(QJsonObject {{"name", b.name}, {"records", number(b.records)}, {"ok", number(b.ok)},
                                  {"yield_pct", percent(b.ok, b.records)}, {"refused", number(b.refused)},
-                                 {"again", number(b.again)}});
+                                 {"again", number(b.again)}, {"modules", number(b.modules)},
+                                 {"first_pass", number(b.first_pass)}, {"final", number(b.final_pass)},
+                                 {"first_pass_pct", percent(b.first_pass, b.modules)},
+                                 {"final_pct", percent(b.final_pass, b.modules)}, {"hours", number(b.hours)},
+                                 {"modules_per_hour", std::round(10 * b.modules_per_hour()) / 10}});
     return rows;
 }
 
@@ -45,7 +51,8 @@ QJsonArray served_by_json(const QVector<ShiftFigures::ServedBy> &served)
 
 QByteArray report_json(const ShiftFigures &f)
 {
-    QJsonArray files, operations, yields, buckets, failures, stations, ports, images, unreadable_rows, failed_modules;
+    QJsonArray files, operations, yields, buckets, failures, stations, ports, images, unreadable_rows, failed_modules,
+        made_under;
     for (const auto &file : f.files)
         files.append(QJsonObject {{"path", file.path}, {"station", file.station}, {"records", number(file.records)},
                                   {"unreadable", number(file.unreadable)}});
@@ -80,6 +87,10 @@ QByteArray report_json(const ShiftFigures &f)
         failed_modules.append(QJsonObject {{"device_number", m.device_number}, {"imei_or_mac", m.imei_or_mac},
                                            {"operation", m.operation}, {"detail", m.detail}, {"station", m.station},
                                            {m.by_slot ? "slot" : "port", m.port}, {"time", wall_iso(m.wall_ms)}});
+    for (const auto &m : f.made_under)
+        made_under.append(QJsonObject {{"station", m.station}, {"recipe_sha256", m.recipe_sha256},
+                                       {"image_sha256", m.image_sha256}, {"records", number(m.records)},
+                                       {"first", wall_iso(m.first_wall_ms)}, {"last", wall_iso(m.last_wall_ms)}});
     for (const auto &u : f.unreadable_rows)
         unreadable_rows.append(QJsonObject {{"file", u.file}, {"line", double(u.line)}, {"reason", u.reason}});
 
@@ -111,6 +122,7 @@ QByteArray report_json(const ShiftFigures &f)
         {"stations", stations},
         {"ports", ports},
         {"images", images},
+        {"made_under", made_under},
         {"unreadable", QJsonObject {{"count", number(f.unreadable)}, {"rows", unreadable_rows}}},
     };
     return QJsonDocument(report).toJson(QJsonDocument::Compact) + '\n';

@@ -61,13 +61,19 @@ QString one_line(const QString &text)
 QString slot_lines(const QVector<ShiftFigures::Slot> &slots, bool ports)
 {
     QList<QStringList> rows {{ports ? QStringLiteral("slot / port") : QStringLiteral("station"), num + QStringLiteral("operations"),
-                              num + QStringLiteral("yield"), num + QStringLiteral("median ms"), num + QStringLiteral("p95 ms"), QString()}};
-    for (const auto &s : slots)
+                              num + QStringLiteral("yield"), num + QStringLiteral("median ms"), num + QStringLiteral("p95 ms")}};
+    if (!ports)
+        rows[0] << num + QStringLiteral("refused");
+    rows[0] << QString();
+    for (const auto &s : slots) {
         rows << QStringList {one_line(ports ? s.station + QStringLiteral(" / ") + place_text(s.port, s.by_slot) : s.station),
                              num + QString::number(s.operations),
                              num + percent_text(s.ok, s.operations),
-                             num + QString::number(s.median_ms), num + QString::number(s.p95_ms),
-                             s.below ? QStringLiteral("LOW") : QString()};
+                             num + QString::number(s.median_ms), num + QString::number(s.p95_ms)};
+        if (!ports)
+            rows.last() << num + QString::number(s.refused);
+        rows.last() << (s.below ? QStringLiteral("LOW") : QString());
+    }
     return columns(rows);
 }
 
@@ -138,11 +144,15 @@ QByteArray report_text(const ShiftFigures &f)
                                         std::make_pair(QStringLiteral("work order"), &f.work_orders)}) {
         if (served->isEmpty() || (served->size() == 1 && served->first().name.isEmpty()))
             continue;
-        QList<QStringList> rows {{title, num + QStringLiteral("records"), num + QStringLiteral("yield"),
-                                  num + QStringLiteral("refused"), num + QStringLiteral("again")}};
+        QList<QStringList> rows {{title, num + QStringLiteral("modules"), num + QStringLiteral("first pass"),
+                                  num + QStringLiteral("final"), num + QStringLiteral("an hour"),
+                                  num + QStringLiteral("records"), num + QStringLiteral("refused"),
+                                  num + QStringLiteral("again")}};
         for (const auto &b : *served)
             rows << QStringList {b.name.isEmpty() ? QStringLiteral("(none)") : one_line(b.name),
-                                 num + QString::number(b.records), num + percent_text(b.ok, b.records),
+                                 num + QString::number(b.modules), num + percent_text(b.first_pass, b.modules),
+                                 num + percent_text(b.final_pass, b.modules),
+                                 num + QString::number(b.modules_per_hour(), 'f', 1), num + QString::number(b.records),
                                  num + QString::number(b.refused), num + QString::number(b.again)};
         out += QLatin1Char('\n') + columns(rows);
     }
@@ -154,6 +164,15 @@ QByteArray report_text(const ShiftFigures &f)
             rows << QStringList {one_line(i.operation + QLatin1Char(' ') + i.names.join(QStringLiteral(", "))),
                                  one_line(i.sha256.left(12)), num + QString::number(i.bytes),
                                  num + QString::number(i.modules), one_line(i.stations.join(QStringLiteral(", ")))};
+        out += QLatin1Char('\n') + columns(rows);
+    }
+    if (!f.made_under.isEmpty()) {
+        QList<QStringList> rows {{QStringLiteral("made under"), QStringLiteral("recipe"), QStringLiteral("image"),
+                                  num + QStringLiteral("records"), QStringLiteral("first"), QStringLiteral("last")}};
+        const auto digest = [](const QString &sha) { return sha.isEmpty() ? QStringLiteral("-") : one_line(sha.left(12)); };
+        for (const auto &m : f.made_under)
+            rows << QStringList {one_line(m.station), digest(m.recipe_sha256), digest(m.image_sha256),
+                                 num + QString::number(m.records), wall_text(m.first_wall_ms), wall_text(m.last_wall_ms)};
         out += QLatin1Char('\n') + columns(rows);
     }
     if (!f.unreadable_rows.isEmpty()) {

@@ -26,6 +26,7 @@ struct ShiftFigures
         qint64 median_ms = 0, p95_ms = 0;
         bool below = false;  // yield more than 10 points below the whole's
         bool by_slot = false;  // `port` is the slot's name
+        quint64 refused = 0;   // of a station: done before, not served
     };
     struct Image
     {
@@ -39,8 +40,26 @@ struct ShiftFigures
     struct Unreadable { QString file; qint64 line = 0; QString reason; };
     // Who served, or for which work order ("" where the records name none):
     // records, ok ones, and those counted apart, refused (done before, not
-    // served) and done again (ok, naming an earlier record).
-    struct ServedBy { QString name; quint64 records = 0, ok = 0, refused = 0, again = 0; };
+    // served) and done again (ok, naming an earlier record). A module counts
+    // for the operator and the work order of its first record, with its
+    // first-pass and final result as in the yield of all operations; its
+    // hours are the hours in which their records fall.
+    struct ServedBy
+    {
+        QString name;
+        quint64 records = 0, ok = 0, refused = 0, again = 0;
+        quint64 modules = 0, first_pass = 0, final_pass = 0, hours = 0;
+        double modules_per_hour() const { return hours ? double(modules) / double(hours) : 0; }
+    };
+    // What a station's records were made under: the recipe file's SHA-256
+    // and the image's, either one empty where the records have none; a
+    // recipe changed during the range shows as a second row.
+    struct MadeUnder
+    {
+        QString station, recipe_sha256, image_sha256;
+        quint64 records = 0;
+        qint64 first_wall_ms = 0, last_wall_ms = 0;
+    };
     // A module whose last record of an operation in the range failed, as
     // that record says (the latest such).
     struct FailedModule
@@ -68,6 +87,7 @@ struct ShiftFigures
     quint64 failed_records = 0;
     QVector<Slot> stations, ports;
     QVector<Image> images;
+    QVector<MadeUnder> made_under;  // by station, then by first record
     quint64 failed_modules = 0;
     QVector<FailedModule> failed_module_rows;  // the first few by time
     quint64 unreadable = 0;

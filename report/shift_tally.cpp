@@ -71,21 +71,25 @@ bool among(const std::vector<std::string> &names, std::string_view name)
     return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
 }
 
-void count_served_by(Interner *keys, std::vector<ShiftFigures::ServedBy> *tallies, std::string_view name,
-                     const JournalRow &row)
+// The index of the operator or work order `name`.
+int count_served_by(Interner *keys, std::vector<ShiftFigures::ServedBy> *tallies,
+                    std::unordered_set<quint64> *hours, std::string_view name, const JournalRow &row)
 {
     bool added = false;
     const int index = keys->id(name, &added);
     if (added)
         tallies->push_back({text_of(name)});
     ShiftFigures::ServedBy &t = (*tallies)[size_t(index)];
+    if (hours->insert(quint64(index) << 32 | quint32(floor_to(row.time.wall_ms, hour_ms) / hour_ms)).second)
+        ++t.hours;
     if (row.refused) {
         ++t.refused;
-        return;
+        return index;
     }
     ++t.records;
     t.ok += row.ok;
     t.again += row.ok && !row.again_of.empty();
+    return index;
 }
 
 } // namespace
@@ -129,11 +133,15 @@ const char *ShiftTally::add(const JournalRow &row, int file)
     if (!station_counted_[size_t(station)] || !among(only_operators_, row.operator_id)
         || !among(only_work_orders_, row.work_order))
         return nullptr;
-    count_served_by(&operator_keys_, &operators_, row.operator_id, row);
-    count_served_by(&work_order_keys_, &work_orders_, row.work_order, row);
+    const Owner owner {count_served_by(&operator_keys_, &operators_, &operator_hours_, row.operator_id, row),
+                       count_served_by(&work_order_keys_, &work_orders_, &work_order_hours_, row.work_order, row)};
+    add_made_under(row, station);
     // A refused module was not served: no pass, no failure, no duration.
     if (row.refused) {
         ++refused_;
+        if (station_refused_.size() <= size_t(station))
+            station_refused_.resize(size_t(station) + 1);
+        ++station_refused_[size_t(station)];
         return nullptr;
     }
     again_ += row.ok && !row.again_of.empty();
@@ -181,8 +189,41 @@ const char *ShiftTally::add(const JournalRow &row, int file)
     if (row.device_number.empty() && row.imei_or_mac.empty())
         ++without_identity_;
     else
-        add_to_module(row, operation, image, detail, port);
+        add_to_module(row, operation, image, detail, port, owner);
     return nullptr;
+}
+
+void ShiftTally::add_made_under(const JournalRow &row, int station)
+{
+    if (row.recipe_sha256.empty() && row.image_sha256.empty())
+        return;
+    made_under_key_.assign(reinterpret_cast<const char *>(&station), sizeof station)
+        .append(row.recipe_sha256)
+        .append(1, '\0')
+        .append(row.image_sha256);
+    bool added = false;
+    const int index = made_under_keys_.id(made_under_key_, &added);
+    if (added) {
+        made_under_.push_back({0, row.time.instant_ms, row.time.wall_ms, row.time.instant_ms, row.time.wall_ms});
+        made_under_station_.push_back(station);
+    }
+    MadeUnderTally &t = made_under_[size_t(index)];
+    ++t.records;
+    // The earliest and latest by the instant; a tie by the wall time, so
+    // that any order of the records gives the same figures.
+    const auto instant = std::make_pair(row.time.instant_ms, row.time.wall_ms);
+    if (instant < std::make_pair(t.first_instant, t.first_wall))
+        std::tie(t.first_instant, t.first_wall) = instant;
+    if (instant > std::make_pair(t.last_instant, t.last_wall))
+        std::tie(t.last_instant, t.last_wall) = instant;
+}
+
+bool ShiftTally::owner_before(Owner a, Owner b) const
+{
+    return std::make_pair(std::string_view(operator_keys_.text(a.served_by)),
+                          std::string_view(work_order_keys_.text(a.work_order)))
+           < std::make_pair(std::string_view(operator_keys_.text(b.served_by)),
+                            std::string_view(work_order_keys_.text(b.work_order)));
 }
 
 int ShiftTally::add_image(const JournalRow &row, int operation, int station)
@@ -225,7 +266,7 @@ int ShiftTally::add_image(const JournalRow &row, int operation, int station)
     return image;
 }
 
-void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, int detail, int slot)
+void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, int detail, int slot, Owner owner)
 {
     const quint32 module = identities_.find_or_add(row.device_number, row.imei_or_mac);
     if (module == module_tracks_.size())
@@ -241,6 +282,7 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
     const bool first_record = link == 0;
     if (first_record) {
         tracks_.emplace_back();
+        track_owners_.emplace_back();
         link = quint32(tracks_.size());
         tracks_.back().operation = quint16(operation);
         tracks_.back().retested = false;
@@ -250,12 +292,16 @@ void ShiftTally::add_to_module(const JournalRow &row, int operation, int image, 
     // Records of one module and operation in the same millisecond: which
     // counts as first or last follows from what they say, not from which was
     // read first; a failure counts as both the earlier and the later.
+    Owner &first_owner = track_owners_[link - 1];
     if (first_record || instant < track.first_instant
         || (instant == track.first_instant
-            && (row.ok != track.first_ok ? !row.ok : offset < track.first_offset))) {
+            && (row.ok != track.first_ok ? !row.ok
+                                         : offset != track.first_offset ? offset < track.first_offset
+                                                                        : owner_before(owner, first_owner)))) {
         track.first_instant = instant;
         track.first_offset = offset;
         track.first_ok = row.ok;
+        first_owner = owner;
     }
     if (first_record || instant > track.last_instant
         || (instant == track.last_instant && later_than_last(track, row.ok, detail, slot, offset))) {
@@ -315,12 +361,6 @@ ShiftFigures ShiftTally::figures() const
     f.without_identity = without_identity_;
     f.refused_records = refused_;
     f.again_records = again_;
-    const auto by_name = [](std::vector<ShiftFigures::ServedBy> tallies) {
-        std::sort(tallies.begin(), tallies.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
-        return QVector<ShiftFigures::ServedBy>(tallies.begin(), tallies.end());
-    };
-    f.operators = by_name(operators_);
-    f.work_orders = by_name(work_orders_);
     for (int i = 0; i < operations_.size(); ++i)
         f.operations.append({text_of(operations_.text(i)), operation_records_[size_t(i)]});
     by_count(&f.operations);
@@ -330,23 +370,39 @@ ShiftFigures ShiftTally::figures() const
     by_count(&f.failures);
     f.unreadable = unreadable_;
     f.unreadable_rows = unreadable_rows_;
-    fill_yields(&f);
+    std::vector<ShiftFigures::ServedBy> operators = operators_, work_orders = work_orders_;
+    fill_yields(&f, &operators, &work_orders);
+    const auto by_name = [](std::vector<ShiftFigures::ServedBy> &tallies) {
+        std::sort(tallies.begin(), tallies.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
+        return QVector<ShiftFigures::ServedBy>(tallies.begin(), tallies.end());
+    };
+    f.operators = by_name(operators);
+    f.work_orders = by_name(work_orders);
     fill_buckets(&f);
     fill_slots(&f);
     fill_images(&f);
+    fill_made_under(&f);
     fill_failed_modules(&f);
     return f;
 }
 
-void ShiftTally::fill_yields(ShiftFigures *f) const
+void ShiftTally::fill_yields(ShiftFigures *f, std::vector<ShiftFigures::ServedBy> *operators,
+                             std::vector<ShiftFigures::ServedBy> *work_orders) const
 {
     std::vector<ShiftFigures::Yield> by_operation(size_t(operations_.size()));
     ShiftFigures::Yield all;
     all.operation = QStringLiteral("all");
     for (const quint32 head : module_tracks_) {
         bool first_pass = true, final_pass = true, retested = false;
+        quint32 first = head;
         for (quint32 link = head; link != 0; link = tracks_[link - 1].next) {
             const Track &t = tracks_[link - 1];
+            const Track &earliest = tracks_[first - 1];
+            if (std::make_pair(t.first_instant, t.first_offset) < std::make_pair(earliest.first_instant, earliest.first_offset)
+                || (std::make_pair(t.first_instant, t.first_offset)
+                        == std::make_pair(earliest.first_instant, earliest.first_offset)
+                    && owner_before(track_owners_[link - 1], track_owners_[first - 1])))
+                first = link;
             ShiftFigures::Yield &y = by_operation[t.operation];
             ++y.modules;
             y.first_pass += t.first_ok;
@@ -360,6 +416,12 @@ void ShiftTally::fill_yields(ShiftFigures *f) const
         all.first_pass += first_pass;
         all.final_pass += final_pass;
         all.retests += retested;
+        const Owner owner = track_owners_[first - 1];
+        for (ShiftFigures::ServedBy *by : {&(*operators)[size_t(owner.served_by)], &(*work_orders)[size_t(owner.work_order)]}) {
+            ++by->modules;
+            by->first_pass += first_pass;
+            by->final_pass += final_pass;
+        }
     }
     f->yields.append(all);
     for (const ShiftFigures::Count &operation : f->operations) {
@@ -428,12 +490,16 @@ void ShiftTally::fill_slots(ShiftFigures *f) const
     const auto figures_of = [whole](const QString &station, const QString &port, const SlotTally &slot) {
         ShiftFigures::Slot s {station, port, slot.operations, slot.ok, slot.durations.percentile(50),
                               slot.durations.percentile(95), false};
-        s.below = 100.0 * double(slot.ok) / double(slot.operations) < whole - below_points;
+        s.below = slot.operations > 0 && 100.0 * double(slot.ok) / double(slot.operations) < whole - below_points;
         return s;
     };
-    for (int i = 0; i < station_names_.size(); ++i)
-        if (stations_[size_t(i)].operations > 0)
+    for (int i = 0; i < station_names_.size(); ++i) {
+        const quint64 refused = size_t(i) < station_refused_.size() ? station_refused_[size_t(i)] : 0;
+        if (stations_[size_t(i)].operations > 0 || refused > 0) {
             f->stations.append(figures_of(station_names_.at(i), QString(), stations_[size_t(i)]));
+            f->stations.last().refused = refused;
+        }
+    }
     for (int i = 0; i < port_keys_.size(); ++i) {
         f->ports.append(figures_of(station_names_.at(port_station_[size_t(i)]), place_name(i), ports_[size_t(i)]));
         f->ports.last().by_slot = place_by_slot(i);
@@ -473,6 +539,21 @@ void ShiftTally::fill_images(ShiftFigures *f) const
         if (a.operation != b.operation)
             return a.operation < b.operation;
         return a.modules != b.modules ? a.modules > b.modules : a.sha256 < b.sha256;
+    });
+}
+
+void ShiftTally::fill_made_under(ShiftFigures *f) const
+{
+    for (int i = 0; i < made_under_keys_.size(); ++i) {
+        const std::string_view key = std::string_view(made_under_keys_.text(i)).substr(sizeof(int));
+        const size_t zero = key.find('\0');
+        const MadeUnderTally &t = made_under_[size_t(i)];
+        f->made_under.append({station_names_.at(made_under_station_[size_t(i)]), text_of(key.substr(0, zero)),
+                              text_of(key.substr(zero + 1)), t.records, t.first_wall, t.last_wall});
+    }
+    std::sort(f->made_under.begin(), f->made_under.end(), [](const auto &a, const auto &b) {
+        return std::tie(a.station, a.first_wall_ms, a.recipe_sha256, a.image_sha256)
+               < std::tie(b.station, b.first_wall_ms, b.recipe_sha256, b.image_sha256);
     });
 }
 

@@ -73,6 +73,11 @@ private:
         quint16 operation = 0;
         bool first_ok : 1, last_ok : 1, retested : 1;
     };
+    // Who served a track's first record and for which work order (indexes
+    // into operators_ and work_orders_), beside the track: a module counts
+    // for those of its first record.
+    struct Owner { qint32 served_by = 0, work_order = 0; };
+    struct MadeUnderTally { quint64 records = 0; qint64 first_instant = 0, first_wall = 0, last_instant = 0, last_wall = 0; };
     struct ImageTally
     {
         int operation = 0;  // of its earliest record
@@ -85,15 +90,22 @@ private:
     };
 
     int station_index(std::string_view name);
-    void add_to_module(const JournalRow &row, int operation, int image, int detail, int slot);
+    void add_to_module(const JournalRow &row, int operation, int image, int detail, int slot, Owner owner);
+    void add_made_under(const JournalRow &row, int station);
+    // Whether `a` names an earlier owner than `b` where nothing else tells
+    // their records apart: by name, not by which was read first.
+    bool owner_before(Owner a, Owner b) const;
     int add_image(const JournalRow &row, int operation, int station);
-    void fill_yields(ShiftFigures *f) const;
+    // Also the modules and their yields of each operator and work order.
+    void fill_yields(ShiftFigures *f, std::vector<ShiftFigures::ServedBy> *operators,
+                     std::vector<ShiftFigures::ServedBy> *work_orders) const;
     void fill_buckets(ShiftFigures *f) const;
     void fill_slots(ShiftFigures *f) const;
     // A place's slot or port name, and which of the two it is.
     QString place_name(int place) const;
     bool place_by_slot(int place) const;
     void fill_images(ShiftFigures *f) const;
+    void fill_made_under(ShiftFigures *f) const;
     void fill_failed_modules(ShiftFigures *f) const;
     // Of the module's operations whose last record failed, the one that
     // failed last; null when each ended ok.
@@ -125,6 +137,7 @@ private:
     IdentityTable identities_;
     std::vector<quint32> module_tracks_;  // first track + 1 of each module
     std::deque<Track> tracks_;  // grows without copying what it holds
+    std::deque<Owner> track_owners_;
     std::unordered_set<quint64> more_images_written_;  // track + 1 << 32 | image, past a track's first
     std::map<qint64, quint64> hour_operations_;
     QVector<ShiftFigures::Unreadable> unreadable_rows_;
@@ -132,4 +145,12 @@ private:
     quint64 refused_ = 0, again_ = 0;
     Interner operator_keys_, work_order_keys_;
     std::vector<ShiftFigures::ServedBy> operators_, work_orders_;
+    // Hours with records, by operator and by work order: index << 32 | hour.
+    std::unordered_set<quint64> operator_hours_, work_order_hours_;
+    std::vector<quint64> station_refused_;
+    // Station (4 bytes), recipe digest, a 0, image digest.
+    Interner made_under_keys_;
+    std::string made_under_key_;
+    std::vector<MadeUnderTally> made_under_;
+    std::vector<int> made_under_station_;
 };

@@ -32,19 +32,24 @@ struct Row
     const char *detail;  // null: ok
     qint64 ms;
     const char *slot = "";
+    const char *operator_id = "", *work_order = "", *recipe = "";
 };
+const char recipe_1[] = "c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1";
+const char recipe_2[] = "e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2e2";
 
 // Four modules pass first time (A, C, F, G), B after a retest, D twice
 // failed, E failed with markup in its fields, H queried, failed its download
 // and was queried again; one record without identity. Hours 06 to 10, 09 empty.
+// op-1 served A and B's failure for WO-1, op-2 B's retest (WO-1) and C (WO-2),
+// station1 changing its recipe before C.
 // Durations are exact in the report's histogram. odd%2.csv and hostile.csv
 // stand apart: a "%1" in a name, markup in every field shown.
 const Row rows[] = {
-    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150, "1-1.2"},
-    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000, "1-1.2"},
-    {"line2/station1/kv20-journal.csv", "06:20", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, "no acknowledgement", 5000},
-    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600, "1-1.3"},
-    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960, "1-1.3"},
+    {"line2/station1/kv20-journal.csv", "06:05", "ttyACM0", "query", "DN-A", "8600A", "", "", -1, nullptr, 150, "1-1.2", "op-1", "WO-1", recipe_1},
+    {"line2/station1/kv20-journal.csv", "06:10", "ttyACM0", "audio", "DN-A", "8600A", "/srv/images/sound.img", sound, 1000, nullptr, 40000, "1-1.2", "op-1", "WO-1", recipe_1},
+    {"line2/station1/kv20-journal.csv", "06:20", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, "no acknowledgement", 5000, "", "op-1", "WO-1", recipe_1},
+    {"line2/station1/kv20-journal.csv", "06:40", "ttyACM1", "audio", "DN-B", "8600B", "/srv/images/sound.img", sound, 1000, nullptr, 41600, "1-1.3", "op-2", "WO-1", recipe_1},
+    {"line2/station1/kv20-journal.csv", "07:05", "ttyACM0", "audio", "DN-C", "8600C", "C:\\images\\sound.img", sound, 1000, nullptr, 40960, "1-1.3", "op-2", "WO-2", recipe_2},
     {"line2/station1/kv20-journal.csv", "07:30", "ttyACM1", "audio", "", "", "/srv/images/sound.img", sound, 1000, "no reply", 16000},
     {"line2/station2/kv20-journal.csv", "07:10", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 30000, "2-1"},
     {"line2/station2/kv20-journal.csv", "07:20", "ttyACM0", "audio", "=D4", "8600D", "/srv/images/sound.img", sound, 1000, "transfer error -4", 31008, "2-1"},
@@ -89,6 +94,9 @@ bool write_fixture(const QDir &dir)
         record.detail_read_back = QString::fromUtf8(r.detail);
         record.duration_ms = r.ms;
         record.slot = QString::fromUtf8(r.slot);
+        record.operator_id = QString::fromUtf8(r.operator_id);
+        record.work_order = QString::fromUtf8(r.work_order);
+        record.recipe_sha256 = r.recipe;
         if (!append(dir.filePath(r.file), Journal::record_row(record)))
             return false;
     }
@@ -186,9 +194,9 @@ void TestReport::figures_as_the_journals_imply_data()
          "detail":"cable <loose> & \"reseated\", 'twice'","station":"station2","port":"ttyACM0","time":"2026-12-06T08:15"},
         {"device_number":"DN-H","imei_or_mac":"8600H","operation":"audio","detail":"transfer error -2","station":"station3","port":"COM5","time":"2026-12-06T10:40"}]})");
     QTest::newRow("stations") << "stations" << QByteArray(R"([
-        {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"below":false},
-        {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"below":true},
-        {"station":"station3","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"below":false}])");
+        {"station":"station1","operations":6,"ok":4,"yield_pct":66.7,"median_ms":16000,"p95_ms":41600,"refused":0,"below":false},
+        {"station":"station2","operations":4,"ok":1,"yield_pct":25,"median_ms":30000,"p95_ms":90112,"refused":0,"below":true},
+        {"station":"station3","operations":5,"ok":4,"yield_pct":80,"median_ms":160,"p95_ms":39040,"refused":0,"below":false}])");
     // A slot where the record names one, whatever port its module got
     // (1-1.3); the port where it names none (station1's ttyACM1).
     QTest::newRow("slots and ports") << "ports" << QByteArray(R"([
@@ -203,6 +211,31 @@ void TestReport::figures_as_the_journals_imply_data()
         {"sha256":")") + sound + R"(","operation":"audio","names":["sound.img"],"more_names":false,"bytes":1000,"modules":3,"ok":3,"failed":5,"stations":["station1"]},
         {"sha256":")" + old_sound + R"(","operation":"audio","names":["提示音-旧.img"],"more_names":false,"bytes":900,"modules":1,"ok":1,"failed":1,"stations":["station3"]},
         {"sha256":")" + firmware + R"(","operation":"firmware","names":["fw.bin"],"more_names":false,"bytes":2000,"modules":1,"ok":1,"failed":0,"stations":["station2"]}])");
+    // A module counts for whoever served its first record: B for op-1;
+    // op-1's records fall in one hour, op-2's in two.
+    QTest::newRow("operators") << "operators" << QByteArray(R"([
+        {"name":"","records":10,"ok":5,"yield_pct":50,"refused":0,"again":0,"modules":5,"first_pass":2,"final":2,
+         "first_pass_pct":40,"final_pct":40,"hours":3,"modules_per_hour":1.7},
+        {"name":"op-1","records":3,"ok":2,"yield_pct":66.7,"refused":0,"again":0,"modules":2,"first_pass":1,"final":2,
+         "first_pass_pct":50,"final_pct":100,"hours":1,"modules_per_hour":2},
+        {"name":"op-2","records":2,"ok":2,"yield_pct":100,"refused":0,"again":0,"modules":1,"first_pass":1,"final":1,
+         "first_pass_pct":100,"final_pct":100,"hours":2,"modules_per_hour":0.5}])");
+    QTest::newRow("work orders") << "work_orders" << QByteArray(R"([
+        {"name":"","records":10,"ok":5,"yield_pct":50,"refused":0,"again":0,"modules":5,"first_pass":2,"final":2,
+         "first_pass_pct":40,"final_pct":40,"hours":3,"modules_per_hour":1.7},
+        {"name":"WO-1","records":4,"ok":3,"yield_pct":75,"refused":0,"again":0,"modules":2,"first_pass":1,"final":2,
+         "first_pass_pct":50,"final_pct":100,"hours":1,"modules_per_hour":2},
+        {"name":"WO-2","records":1,"ok":1,"yield_pct":100,"refused":0,"again":0,"modules":1,"first_pass":1,"final":1,
+         "first_pass_pct":100,"final_pct":100,"hours":1,"modules_per_hour":1}])");
+    // The recipe changed before C; the record without identity has none.
+    QTest::newRow("made under") << "made_under" << QByteArray(R"([
+        {"station":"station1","recipe_sha256":")" + QByteArray(recipe_1) + R"(","image_sha256":"","records":1,"first":"2026-12-06T06:05","last":"2026-12-06T06:05"},
+        {"station":"station1","recipe_sha256":")" + recipe_1 + R"(","image_sha256":")" + sound + R"(","records":3,"first":"2026-12-06T06:10","last":"2026-12-06T06:40"},
+        {"station":"station1","recipe_sha256":")" + recipe_2 + R"(","image_sha256":")" + sound + R"(","records":1,"first":"2026-12-06T07:05","last":"2026-12-06T07:05"},
+        {"station":"station1","recipe_sha256":"","image_sha256":")" + sound + R"(","records":1,"first":"2026-12-06T07:30","last":"2026-12-06T07:30"},
+        {"station":"station2","recipe_sha256":"","image_sha256":")" + sound + R"(","records":3,"first":"2026-12-06T07:10","last":"2026-12-06T08:15"},
+        {"station":"station2","recipe_sha256":"","image_sha256":")" + firmware + R"(","records":1,"first":"2026-12-06T07:15","last":"2026-12-06T07:15"},
+        {"station":"station3","recipe_sha256":"","image_sha256":")" + old_sound + R"(","records":2,"first":"2026-12-06T10:31","last":"2026-12-06T10:40"}])");
     QTest::newRow("unreadable") << "unreadable" << QByteArray(R"({"count":2,"rows":[
         {"file":"line2/station1/kv20-journal.csv","line":8,"reason":"cut off at the end of the file"},
         {"file":"line2/station2/kv20-journal-unsaved-20261206-071500.csv","line":3,"reason":"too few fields"}]})");
