@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include "interfaces/flash_parameter.h"
+#include "runner/done_before.h"
 
 namespace {
 
@@ -98,8 +99,8 @@ bool read_watch_options(const CommandLine &line, CliOptions *options, QString *e
     options->json = line.is_set("json");
     options->db_url = line.value("db");
     options->again = line.value("again");
-    const QStringList policies {QStringLiteral("allow"), QStringLiteral("warn"), QStringLiteral("block")};
-    if (!policies.contains(options->again)) {
+    AgainPolicy policy;
+    if (!read_again_policy(options->again, &policy)) {
         *error = QStringLiteral("--again takes allow, warn or block, not \"%1\"").arg(options->again);
         return false;
     }

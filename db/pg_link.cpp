@@ -128,12 +128,6 @@ void PgLink::limit_waits(int within_ms)
     limit_ms_ = within_ms > 0 ? now_ms() + within_ms : 0;
 }
 
-bool PgLink::expired() const
-{
-    return (deadline_ms_ > 0 && now_ms() >= deadline_ms_) || (limit_ms_ > 0 && now_ms() >= limit_ms_)
-           || (give_up_ && give_up_());
-}
-
 // Waits until the socket is ready for what libpq waits for, the deadline
 // passes or give_up says so. libpq is never asked to go on after a wait
 // that ran out: it would take a socket still connecting for a connected one

@@ -84,7 +84,6 @@ public:
 
 private:
     bool wait_ready(bool for_write, QString *error);
-    bool expired() const;
     QString scrubbed(QString message) const;
     Result failed(Result result);
 

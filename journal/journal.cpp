@@ -39,19 +39,6 @@ QByteArray csv_field(const QString &value)
     return bytes;
 }
 
-// Local time with its offset, never "Z", so that records from machines in
-// different zones still sort and compare.
-QString local_time(const QDateTime &time)
-{
-    const int offset = time.offsetFromUtc();
-    const int minutes = qAbs(offset) / 60;
-    return time.toString(QLatin1String(latin1(journal_format::time_format)))
-           + QStringLiteral("%1%2:%3")
-                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
 QByteArray join_row(const QList<QByteArray> &fields)
 {
     QByteArray row;
@@ -111,6 +98,19 @@ Journal::Journal(QString path, QString last_resort_folder)
 {
 }
 
+// Local time with its offset, never "Z", so that records from machines in
+// different zones still sort and compare.
+QString Journal::time_text(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return time.toString(QLatin1String(latin1(journal_format::time_format)))
+           + QStringLiteral("%1%2:%3")
+                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 QByteArray Journal::header_row()
 {
     QList<QByteArray> fields;
@@ -127,7 +127,7 @@ QByteArray field_of(const OperationRecord &r, journal_format::Column column)
     namespace f = journal_format;
     const bool image_read = r.image_bytes >= 0;
     switch (column) {
-    case f::time: return csv_field(local_time(r.started));
+    case f::time: return csv_field(Journal::time_text(r.started));
     case f::tool: return csv_field(r.tool);
     case f::port: return csv_field(r.port);
     case f::operation: return csv_field(r.operation);

@@ -62,6 +62,8 @@ public:
     // The header row and one record as they stand in the file, CR LF ended.
     static QByteArray header_row();
     static QByteArray record_row(const OperationRecord &record);
+    // A time as the journal's time column has it.
+    static QString time_text(const QDateTime &time);
 
 private:
     QString path_;

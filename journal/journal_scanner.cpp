@@ -9,6 +9,13 @@ bool JournalScanner::open(const QString &path, QString *error)
         *error = file_.errorString();
         return false;
     }
+    // A device or a pipe in a journal's place (a full disk simulated with
+    // /dev/full, a FIFO) would be read for ever: a journal is a file.
+    if (file_.isSequential()) {
+        file_.close();
+        *error = QStringLiteral("not a file (a device or a pipe)");
+        return false;
+    }
     buffer_.resize(2 * read_bytes_);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "journal/journal_time.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -131,7 +132,7 @@ QStringList wrapped(const QString &text, double line_width, int max_lines)
 Markup throughput_chart(const ShiftFigures &f)
 {
     const bool daily = f.bucket_ms > hour_ms;
-    Markup svg = svg_open("throughput", daily ? QStringLiteral("Modules by date") : QStringLiteral("Modules per hour"));
+    Markup svg = svg_open("throughput", daily ? QCoreApplication::translate("ShiftReportPage", "Modules by date") : QCoreApplication::translate("ShiftReportPage", "Modules per hour"));
     const double right = width - 26, plot_w = right - left, plot_h = height - top - bottom;
     const int count = f.buckets.size();
     quint64 max = 0;
@@ -149,7 +150,7 @@ Markup throughput_chart(const ShiftFigures &f)
         const QString when = wall_text(b.start_wall_ms);
         svg.open("rect", {{"class", i == f.busiest ? QStringLiteral("bar busiest") : QStringLiteral("bar")}, {"x", n(x)},
                           {"y", n(top + plot_h - h)}, {"width", n(slot - gap)}, {"height", n(h)}})
-            .element("title", QStringLiteral("%1%2: %3 modules, %4 operations")
+            .element("title", QCoreApplication::translate("ShiftReportPage", "%1%2: %3 modules, %4 operations")
                                   .arg(daily ? when.left(10) : when,
                                        daily ? QString() : QStringLiteral("–") + wall_text(b.start_wall_ms + hour_ms).mid(11, 5),
                                        grouped(b.modules), grouped(b.operations)))
@@ -170,7 +171,7 @@ Markup throughput_chart(const ShiftFigures &f)
 
 Markup pareto_chart(const ShiftFigures &f, int max_bars)
 {
-    Markup svg = svg_open("pareto", QStringLiteral("Failures by detail, most first"));
+    Markup svg = svg_open("pareto", QCoreApplication::translate("ShiftReportPage", "Failures by detail, most first"));
     const double right = width - left, plot_w = right - left, plot_h = height - top - bottom;
     const int count = std::min(f.failures.size(), max_bars);
     const quint64 scale_top = count_axis(&svg, count ? f.failures[0].count : 0, right);
@@ -185,7 +186,7 @@ Markup pareto_chart(const ShiftFigures &f, int max_bars)
         cumulative += c.count;
         const double centre = left + (i + 0.5) * slot, h = plot_h * double(c.count) / double(scale_top);
         const QString name = QString::number(i + 1) + QStringLiteral(". ")
-                             + (c.name.isEmpty() ? QStringLiteral("(no detail)") : c.name);
+                             + (c.name.isEmpty() ? QCoreApplication::translate("ShiftReportPage", "(no detail)") : c.name);
         svg.open("rect", {{"class", "bar pareto"}, {"x", n(centre - bar / 2)}, {"y", n(top + plot_h - h)}, {"width", n(bar)},
                           {"height", n(h)}})
             .element("title", name + QStringLiteral(": ") + grouped(c.count))

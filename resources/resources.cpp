@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 // Q_INIT_RESOURCE / Q_CLEANUP_RESOURCE must be used outside any namespace;
@@ -17,7 +18,7 @@ void kv20_unregister_resources()
     Q_CLEANUP_RESOURCE(kv20);
 }
 
-void kv20_install_texts(QApplication &app)
+bool kv20_install_texts(QApplication &app)
 {
     // The form names its face as a Chinese system lists it, 黑体. Where it is
     // known only by its English name, or missing, Qt would take the first
@@ -26,6 +27,37 @@ void kv20_install_texts(QApplication &app)
     QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("SimHei"), QStringLiteral("Microsoft YaHei"),
                                                        QStringLiteral("WenQuanYi Micro Hei")});
     auto *translator = new QTranslator(&app);
-    translator->load(QStringLiteral("qt_en"));
+    const bool english = translator->load(QStringLiteral("qt_en"));
     app.installTranslator(translator);
+    return english;
+}
+
+static void init_chinese_bundle()
+{
+    Q_INIT_RESOURCE(kv20_zh);
+}
+
+void kv20_install_chinese_catalogues(QObject *owner)
+{
+    static const bool registered = (init_chinese_bundle(), true);
+    Q_UNUSED(registered);
+    auto *pages = new QTranslator(owner);
+    if (pages->load(QStringLiteral(":/kv20/i18n/report_zh_CN.qm")))
+        QCoreApplication::installTranslator(pages);
+    // Beside the programs in the Windows zip and MSI; Qt's own folder on
+    // Linux (Debian's qttranslations5-l10n).
+    auto *qt = new QTranslator(owner);
+    for (const QString &folder : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                                  QLibraryInfo::location(QLibraryInfo::TranslationsPath)}) {
+        if (qt->load(QStringLiteral("qtbase_zh_CN"), folder)) {
+            QCoreApplication::installTranslator(qt);
+            break;
+        }
+    }
+}
+
+void kv20_install_station_texts(QApplication &app)
+{
+    if (!kv20_install_texts(app))
+        kv20_install_chinese_catalogues(&app);
 }

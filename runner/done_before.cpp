@@ -3,26 +3,15 @@
 #include "db/pg_link.h"
 #include "db/station_journals.h"
 #include "journal/journal_reader.h"
+#include "journal/journal.h"
 #include "journal/station_name.h"
-
-#include <chrono>
+#include "runner/served_modules.h"
 
 namespace {
-
-qint64 steady_ms()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 QString text(std::string_view view)
 {
     return QString::fromUtf8(view.data(), int(view.size()));
-}
-
-QString checked_words(std::string_view words)
-{
-    return journal_text(words);
 }
 
 // The latest ok record of the service to the module, asked through the
@@ -63,8 +52,11 @@ DoneBefore::DoneBefore(const QString &journal_folder, const QString &database_ur
             earlier.station = row.station.empty() ? here : text(row.station);
             earlier.place = text(row.slot.empty() ? row.port : row.slot);
             earlier.time = text(reader.columns().value(reader.row(), journal_format::time, &scratch));
-            journal_records.insert(key(text(row.operation), text(row.device_number), text(row.imei_or_mac),
-                                       text(row.image_sha256)),
+            OperationRecord identity;
+            identity.operation = text(row.operation);
+            identity.device_number = text(row.device_number);
+            identity.imei_or_mac = text(row.imei_or_mac);
+            journal_records.insert(ServedModules::key(identity, QByteArray(row.image_sha256.data(), int(row.image_sha256.size()))),
                                    earlier);
         }
     }
@@ -72,27 +64,16 @@ DoneBefore::DoneBefore(const QString &journal_folder, const QString &database_ur
 
 DoneBefore::~DoneBefore() = default;
 
-QString DoneBefore::key(const QString &operation, const QString &device_number, const QString &imei_or_mac,
-                        const QString &image_sha256)
-{
-    // Each field behind its length: no two identities make the same key.
-    QString key;
-    for (const QString &field : {operation, device_number, imei_or_mac, image_sha256})
-        key += QString::number(field.size()) + QLatin1Char(':') + field;
-    return key;
-}
-
 void DoneBefore::add(const OperationRecord &record)
 {
-    if (!record.ok || record.device_number.isEmpty() || record.imei_or_mac.isEmpty())
+    const QString key = ServedModules::key(record, record.image_sha256);
+    if (!record.ok || key.isEmpty())
         return;
     const OperationRecord::Earlier kept {record.record_id, record.station,
                                          record.slot.isEmpty() ? record.port : record.slot,
-                                         record.started.toString(Qt::ISODateWithMs)};
+                                         Journal::time_text(record.started)};
     std::lock_guard<std::mutex> locker(mutex);
-    journal_records.insert(key(record.operation, record.device_number, record.imei_or_mac,
-                               QString::fromLatin1(record.image_sha256)),
-                           kept);
+    journal_records.insert(key, kept);
 }
 
 void DoneBefore::look_up(OperationRecord *record, const QByteArray &image_sha256)
@@ -100,24 +81,23 @@ void DoneBefore::look_up(OperationRecord *record, const QByteArray &image_sha256
     record->earlier = {};
     if (record->device_number.isEmpty() || record->imei_or_mac.isEmpty()) {
         // A module that does not name itself is never taken for another.
-        record->again_checked = checked_words(journal_format::again_checked_words::journals);
+        record->again_checked = journal_text(journal_format::again_checked_words::journals);
         return;
     }
     {
         std::lock_guard<std::mutex> locker(mutex);
-        record->earlier = journal_records.value(
-            key(record->operation, record->device_number, record->imei_or_mac, QString::fromLatin1(image_sha256)));
+        record->earlier = journal_records.value(ServedModules::key(*record, image_sha256));
     }
     if (url.isEmpty()) {
-        record->again_checked = checked_words(journal_format::again_checked_words::journals);
+        record->again_checked = journal_text(journal_format::again_checked_words::journals);
         return;
     }
     OperationRecord::Earlier elsewhere;
     if (!ask_database(*record, image_sha256, &elsewhere)) {
-        record->again_checked = checked_words(journal_format::again_checked_words::unanswered);
+        record->again_checked = journal_text(journal_format::again_checked_words::unanswered);
         return;
     }
-    record->again_checked = checked_words(journal_format::again_checked_words::database);
+    record->again_checked = journal_text(journal_format::again_checked_words::database);
     // The database's record where the journals have none; the journal's
     // own where both have one (it may not be uploaded yet, and it is ours).
     if (record->earlier.record_id.isEmpty())
@@ -130,7 +110,7 @@ bool DoneBefore::ask_database(const OperationRecord &record, const QByteArray &i
     std::unique_ptr<PgLink> link;
     {
         std::lock_guard<std::mutex> locker(mutex);
-        if (steady_ms() < rest_until_ms)
+        if (ServedModules::now_ms() < rest_until_ms)
             return false;
         if (!idle_links.empty()) {
             link = std::move(idle_links.back());
@@ -151,7 +131,7 @@ bool DoneBefore::ask_database(const OperationRecord &record, const QByteArray &i
     link->limit_waits(0);
     std::lock_guard<std::mutex> locker(mutex);
     if (!answered) {
-        rest_until_ms = steady_ms() + database_rest_ms;
+        rest_until_ms = ServedModules::now_ms() + database_rest_ms;
         return false;
     }
     if (!r.rows.empty()) {

@@ -48,11 +48,10 @@ public:
     void add(const OperationRecord &record);
 
 private:
-    static QString key(const QString &operation, const QString &device_number, const QString &imei_or_mac,
-                       const QString &image_sha256);
     bool ask_database(const OperationRecord &record, const QByteArray &image_sha256, OperationRecord::Earlier *found);
 
     std::mutex mutex;
+    // By ServedModules::key.
     QHash<QString, OperationRecord::Earlier> journal_records;
     QString url;
     // Connections not in use: each lookup takes one for its own thread.

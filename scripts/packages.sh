@@ -2,7 +2,7 @@
 # scripts beside it; installs only what is missing.
 kv20_packages=(
   cmake g++ make pkg-config
-  qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
+  qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
   libudev-dev
   lrzsz socat
   xvfb xdotool x11-utils libx11-dev imagemagick fonts-wqy-microhei

@@ -13,8 +13,9 @@ int main(int argc, char **argv)
 {
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     QApplication app(argc, argv);
-    // The same face and catalogue as the window's, found the same way.
-    kv20_install_texts(app);
+    // The same face and catalogue as the window's, found the same way; in
+    // Chinese, Qt's own buttons and the report page as well.
+    kv20_install_station_texts(app);
 
     // kv20-station [--trace LAYER[,LAYER]] [RECIPE]: without --trace, no
     // layer's trace at all (discovery alone would write several lines a

@@ -19,7 +19,6 @@ class SignInBar : public QWidget
 public:
     explicit SignInBar(const QHash<QString, QString> &operators, QWidget *parent = nullptr);
 
-    QString operator_id() const { return signed_in_; }
     // What the bar says (tests and screenshots).
     QString shown_text() const;
     // The sign-out asked for has taken effect.

@@ -9,6 +9,7 @@
 #include "station/result_sound.h"
 #include "station/sign_in_bar.h"
 #include "station/slot_tile.h"
+#include "station/work_order_passes.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCloseEvent>
@@ -100,6 +101,9 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *pare
     , recipe(recipe)
     , line(line)
 {
+    if (recipe.target > 0 && !recipe.work_order.isEmpty())
+        work_order_passes = std::make_unique<WorkOrderPasses>(QFileInfo(line->journal_path()).absolutePath(),
+                                                              recipe.work_order, operation_name(recipe.type));
     // The work order in the title: where the operator's eye meets it
     // without a line taken from the tiles.
     setWindowTitle(recipe.work_order.isEmpty() ? tr("KV20 工位") : tr("KV20 工位") + QStringLiteral(" — ")
@@ -204,6 +208,10 @@ void StationWindow::finished(int id, const OperationRecord &record, bool done_be
 {
     if (SlotTile *tile = by_module.value(id))
         tile->show_result(record, done_before);
+    if (work_order_passes && !done_before) {
+        work_order_passes->add(record);
+        counts(last_counts);
+    }
     // Line mode counts the module as served until this call has returned.
     if (signing_out)
         QMetaObject::invokeMethod(this, &StationWindow::sign_out_if_idle, Qt::QueuedConnection);
@@ -273,8 +281,12 @@ void StationWindow::counts(const LineCounts &counts)
     // Counted apart: a refused module is neither a pass nor a failure.
     if (recipe.again != AgainPolicy::allow)
         text += QStringLiteral("    ") + tr("再次 %1    已拒绝 %2").arg(counts.again).arg(counts.refused);
+    // With a work order, the target counts its modules passed on this
+    // station, before this start as well; without, this start's passes.
+    last_counts = counts;
+    const int passed = work_order_passes ? work_order_passes->count() : counts.ok;
     if (recipe.target > 0)
-        text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - counts.ok));
+        text += QStringLiteral("    ") + tr("距目标 %1").arg(qMax(0, recipe.target - passed));
     counters->setText(text);
 }
 

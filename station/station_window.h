@@ -74,6 +74,9 @@ private:
 
     const Recipe recipe;
     LineMode *line;
+    // With a work order and a target: what the target counts.
+    std::unique_ptr<class WorkOrderPasses> work_order_passes;
+    LineCounts last_counts;
     QLabel *counters, *backlog_label;
     QPushButton *report_button;
     class SignInBar *sign_in;

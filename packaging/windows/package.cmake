@@ -5,7 +5,7 @@
 #     the Qt and MinGW runtime DLLs they load,
 #     libpq.dll with the OpenSSL DLLs it loads (libssl-3-x64, libcrypto-3-x64),
 #     platforms/qwindows.dll, styles/qwindowsvistastyle.dll,
-#     translations/qt_en.qm, README.txt, licenses/
+#     translations/qt_en.qm and qtbase_zh_CN.qm, README.txt, licenses/
 #
 # The version the programs, the zip and the installer carry: the project's,
 # unless KV20_WINDOWS_VERSION names another (the wine checks build an older
@@ -83,6 +83,14 @@ install(CODE "
 # and for a double-click that is the programs' folder, so a catalogue beside
 # them would make every operator's form English.
 install(FILES ${CMAKE_BINARY_DIR}/bin/qt_en.qm DESTINATION translations)
+# Qt's own buttons and dialogs in Chinese for the station (Qt 5.15's, from
+# Debian's qttranslations5-l10n, the kit's version): the station loads it
+# from translations beside it unless the English catalogue is in use.
+find_file(kv20_qtbase_zh qtbase_zh_CN.qm PATHS /usr/share/qt5/translations NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT kv20_qtbase_zh)
+  message(FATAL_ERROR "qtbase_zh_CN.qm not found: apt-get install qttranslations5-l10n")
+endif()
+install(FILES ${kv20_qtbase_zh} DESTINATION translations)
 install(FILES windows/README.txt DESTINATION .)
 # Beside the programs, where an engineer copies it to station.ini: the
 # station reads its recipe from its working directory.

@@ -381,6 +381,8 @@ void TestReport::exit_status_and_message_data()
     QTest::newRow("no such file") << all + QStringList {"missing.csv"} << 2 << "" << "missing.csv: no such file";
     QTest::newRow("a folder") << QStringList {"a-folder"} << 2 << "" << "a-folder: a folder, not a journal";
     QTest::newRow("binary") << QStringList {"binary.bin"} << 2 << "" << "binary.bin: not a results journal";
+    // Read for ever, were it read: a journal is a file.
+    QTest::newRow("a device") << QStringList {"/dev/zero"} << 2 << "" << "/dev/zero: cannot be read: not a file";
     QTest::newRow("from after to") << all + QStringList {"--from", "2026-12-06T09:00", "--to", "2026-12-06T08:00"} << 2
                                    << "" << "--from 2026-12-06T09:00 is not before --to 2026-12-06T08:00";
     QTest::newRow("bad time") << all + QStringList {"--to", "yesterday"} << 2 << ""

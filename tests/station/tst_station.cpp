@@ -5,6 +5,7 @@
 #include "db/db_schema.h"
 #include "db/pg_link.h"
 #include "line/line_mode.h"
+#include "resources/resources.h"
 #include "station/slot_tile.h"
 #include "station/station.h"
 #include "station/station_window.h"
@@ -147,20 +148,44 @@ QString cut_off(StationWindow *window)
 
 // Clicks `answer` on the question the window asks, once it shows; stops
 // asking when `owner` goes.
-void answer_question(QMessageBox::StandardButton answer, QString *asked, QObject *owner)
+// `buttons`: the box's buttons as the operator reads them.
+void answer_question(QMessageBox::StandardButton answer, QString *asked, QObject *owner, QStringList *buttons = nullptr)
 {
     auto *poll = new QTimer(owner);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer, asked] {
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, asked, buttons] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
         // As the operator reads it: markup would be drawn, not shown.
         *asked = (box->textFormat() == Qt::PlainText ? "" : "(as markup) ") + box->text();
+        for (QAbstractButton *b : box->buttons())
+            if (buttons)
+                *buttons << b->text();
         box->button(answer)->click();
         poll->deleteLater();
     });
     poll->start(20);
 }
+
+// The station as it speaks by default, Chinese, for as long as it lives:
+// the English catalogue out, the station's Chinese ones in.
+struct InChinese
+{
+    InChinese(QTranslator *english, bool wanted) : english(wanted ? english : nullptr)
+    {
+        if (!wanted)
+            return;
+        QApplication::removeTranslator(english);
+        kv20_install_chinese_catalogues(&catalogues);
+    }
+    ~InChinese()
+    {
+        if (english)
+            QApplication::installTranslator(english);
+    }
+    QTranslator *english;
+    QObject catalogues;  // removed with it
+};
 
 } // namespace
 
@@ -202,6 +227,7 @@ private slots:
     void nothing_touched_before_sign_in_data();
     void nothing_touched_before_sign_in();
     void sign_out_waits_for_the_module_served();
+    void target_counts_its_work_order();
     void done_before_blocks_across_stations_data();
     void done_before_blocks_across_stations();
     void failures_in_words_data();
@@ -369,15 +395,20 @@ void TestStation::closing_while_serving_asks_data()
 {
     QTest::addColumn<bool>("serving");  // closed during the download, else after its result
     QTest::addColumn<bool>("yes");
-    QTest::newRow("no: the download goes on") << true << false;
-    QTest::newRow("yes: cancelled on the wire, its record kept") << true << true;
-    QTest::newRow("nothing being served: closed at once, no question") << false << false;
+    QTest::addColumn<bool>("chinese");
+    QTest::newRow("no: the download goes on") << true << false << false;
+    QTest::newRow("yes: cancelled on the wire, its record kept") << true << true << false;
+    // Qt's own Yes and No from Qt's catalogue, not English beside Chinese.
+    QTest::newRow("no, asked in Chinese") << true << false << true;
+    QTest::newRow("nothing being served: closed at once, no question") << false << false << false;
 }
 
 void TestStation::closing_while_serving_asks()
 {
     QFETCH(bool, serving);
     QFETCH(bool, yes);
+    QFETCH(bool, chinese);
+    const InChinese language(&english, chinese);
     Bench b;
     const QByteArray bytes = image_bytes(30000);
     QVERIFY(b.write("image.bin", bytes));
@@ -393,7 +424,8 @@ void TestStation::closing_while_serving_asks()
     else
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 30000);
     QString asked;
-    answer_question(yes ? QMessageBox::Yes : QMessageBox::No, &asked, station->window());
+    QStringList buttons;
+    answer_question(yes ? QMessageBox::Yes : QMessageBox::No, &asked, station->window(), &buttons);
     station->window()->close();
     if (!serving) {
         QTRY_VERIFY_WITH_TIMEOUT(!station->window()->isVisible(), 5000);
@@ -403,7 +435,10 @@ void TestStation::closing_while_serving_asks()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), 5000);
-    QVERIFY2(asked.startsWith("Modules are still being served"), qPrintable(asked));
+    QVERIFY2(asked.startsWith(chinese ? "仍有模组正在处理" : "Modules are still being served"), qPrintable(asked));
+    buttons.sort();
+    const QStringList yes_no = chinese ? QStringList {"否(&N)", "是(&Y)"} : QStringList {"&No", "&Yes"};
+    QCOMPARE(buttons, yes_no);
     if (!yes) {
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 30000);
         QVERIFY(station->window()->isVisible());
@@ -491,9 +526,11 @@ void TestStation::shift_report_button_data()
 {
     QTest::addColumn<QList<QStringList>>("sims");  // each simulator's arguments, its slot first
     QTest::addColumn<QString>("figures");          // modules, records, failed records; empty: no page
+    QTest::addColumn<bool>("chinese");
     QTest::newRow("a pass and a refused block")
-        << QList<QStringList> {{"1-1.1"}, {"1-1.2", "--nak-block=2", "--nak-times=20"}} << "2 2 1";
-    QTest::newRow("nothing served: no journal to report") << QList<QStringList> {} << "";
+        << QList<QStringList> {{"1-1.1"}, {"1-1.2", "--nak-block=2", "--nak-times=20"}} << "2 2 1" << false;
+    QTest::newRow("a pass, the page in Chinese") << QList<QStringList> {{"1-1.1"}} << "1 1 0" << true;
+    QTest::newRow("nothing served: no journal to report") << QList<QStringList> {} << "" << false;
 }
 
 // The button writes the page from the station's journal and hands it to the
@@ -502,6 +539,8 @@ void TestStation::shift_report_button()
 {
     QFETCH(QList<QStringList>, sims);
     QFETCH(QString, figures);
+    QFETCH(bool, chinese);
+    const InChinese language(&english, chinese);
     Bench b;
     QVERIFY(b.write("image.bin", image_bytes(20000)));
     QVERIFY(b.write("station.ini", recipe("audio", "image.bin", sha256_of(image_bytes(20000)), {"1-1.1=A1", "1-1.2=A2"}).toUtf8()));
@@ -521,7 +560,7 @@ void TestStation::shift_report_button()
     if (figures.isEmpty())
         answer_question(QMessageBox::Ok, &warned, station->window());
     const QList<QPushButton *> buttons = station->window()->findChildren<QPushButton *>();
-    auto button = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *p) { return p->text() == "Shift report"; });
+    auto button = std::find_if(buttons.begin(), buttons.end(), [&](QPushButton *p) { return p->text() == (chinese ? "班次报告" : "Shift report"); });
     QVERIFY(button != buttons.end());
     (*button)->click();
     // Written on a thread of its own: the button is back once it is done.
@@ -551,7 +590,10 @@ void TestStation::shift_report_button()
         failed += r.value(result_column) == "failed";
     }
     QCOMPARE(QString("%1 %2 %3").arg(modules.size()).arg(journal.size()).arg(failed), figures);
-    QCOMPARE(tiles.value("modules") + ' ' + tiles.value("records") + ' ' + tiles.value("failed records"), figures);
+    const QStringList labels = chinese ? QStringList {"模块", "记录", "失败记录"} : QStringList {"modules", "records", "failed records"};
+    QCOMPARE(tiles.value(labels[0]) + ' ' + tiles.value(labels[1]) + ' ' + tiles.value(labels[2]), figures);
+    QVERIFY(html.contains(chinese ? "<html lang=\"zh-CN\">" : "<html lang=\"en\">"));
+    QCOMPARE(html.contains("<h2>良率</h2>"), chinese);
 }
 
 void TestStation::banner_while_journal_refuses_data()
@@ -694,6 +736,39 @@ void TestStation::sign_out_waits_for_the_module_served()
     Bench::sign_in(station.get(), "op-2");
     QTRY_COMPARE_WITH_TIMEOUT(b.journal().size(), 2, 20000);
     QCOMPARE(b.journal().at(1).value(journal_format::operator_id), QString("op-2"));
+}
+
+// The target counts the modules passed for the recipe's work order (WO-7),
+// before this start as well: a module twice, a failure, another work
+// order's pass and another operation's count as they should.
+void TestStation::target_counts_its_work_order()
+{
+    Bench b;
+    Journal before(b.dir.filePath("kv20-journal.csv"));
+    struct Earlier { const char *device, *work_order, *operation; bool ok; };
+    for (const Earlier &e : {Earlier {"DN-1", "WO-7", "query", true}, Earlier {"DN-1", "WO-7", "query", true},
+                             Earlier {"DN-2", "WO-7", "query", true}, Earlier {"DN-3", "WO-7", "query", false},
+                             Earlier {"DN-4", "WO-8", "query", true}, Earlier {"DN-5", "WO-7", "audio", true}}) {
+        OperationRecord r;
+        r.started = QDateTime::currentDateTime().addSecs(-3600);
+        r.tool = "station";
+        r.port = "ttyACM0";
+        r.operation = e.operation;
+        r.device_number = e.device;
+        r.imei_or_mac = "860000000000001";
+        r.ok = e.ok;
+        r.work_order = e.work_order;
+        QVERIFY(before.append(r).in_journal);
+    }
+    QVERIFY(b.write("station.ini", recipe("query", QString(), QString(), {"1-1.1=A1"}).toUtf8()));
+    QString error;
+    const std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    QVERIFY2(station->window()->counters_text().contains("TO TARGET 8"), qPrintable(station->window()->counters_text()));
+    QSignalSpy results(station->window(), &StationWindow::result_shown);
+    QVERIFY(b.start_sim({"--usb-port=1-1.1"}) && b.announce("add"));
+    QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 20000);
+    QVERIFY2(station->window()->counters_text().contains("TO TARGET 7"), qPrintable(station->window()->counters_text()));
 }
 
 void TestStation::done_before_blocks_across_stations_data()

@@ -84,7 +84,7 @@ image_of() { head -c "$(($2 - 1))" /dev/urandom >"$1" && printf '\x5a' >>"$1"; }
 check_package() {
     local ok=0 dll pe name
     [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
-    for name in kv20-tool.exe kv20-cli.exe kv20-station.exe station.ini.example translations/qt_en.qm README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
+    for name in kv20-tool.exe kv20-cli.exe kv20-station.exe station.ini.example translations/{qt_en.qm,qtbase_zh_CN.qm} README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
         libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll licenses/{PostgreSQL-COPYRIGHT,OpenSSL-LICENSE.txt,debian-copyright-postgresql-15,debian-copyright-openssl}; do
         [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
     done
