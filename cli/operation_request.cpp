@@ -1,5 +1,7 @@
 #include "cli/operation_request.h"
 
+#include "db/station_journals.h"
+#include "journal/station_name.h"
 #include "protocol/download_session.h"
 
 #include <QCryptographicHash>
@@ -22,8 +24,11 @@ Failure prepare_request(const CliOptions &options, ModuleSession::Request *reque
         // program or set up by its driver.
         request->open_retry_ms = 3000;
         read_again_policy(options.again, &request->again);
-        if (request->again != AgainPolicy::allow)
-            request->done_before = std::make_shared<DoneBefore>(QDir::currentPath(), options.db_url);
+        if (request->again != AgainPolicy::allow) {
+            auto done_before = std::make_shared<DoneBefore>(station_name(QDir::currentPath()), options.db_url);
+            read_ok_records(QDir::currentPath(), [&](const JournalReader &reader) { done_before->take(reader); });
+            request->done_before = done_before;
+        }
     }
     if (options.command == CliOptions::query)
         return Failure::none;

@@ -1,6 +1,7 @@
 #include "db/station_journals.h"
 
 #include "journal/journal_format.h"
+#include "journal/journal_reader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,4 +19,19 @@ QStringList station_journals(const QString &folder)
             journals << dir.filePath(name);
     }
     return journals;
+}
+
+void read_ok_records(const QString &folder, const std::function<void(const JournalReader &)> &take)
+{
+    for (const QString &path : station_journals(folder)) {
+        JournalReader reader;
+        QString error;
+        if (!reader.open(path, &error))
+            continue;
+        const char *reason = nullptr;
+        while (reader.next(&reason)) {
+            if (!reason && reader.record().ok)
+                take(reader);
+        }
+    }
 }

@@ -26,7 +26,7 @@ QString figure_header(const char *english)
 
 QString page_place(const QString &name, bool by_slot)
 {
-    return (by_slot ? words("slot %1") : words("port %1")).arg(name);
+    return place_text(name, by_slot, words("slot %1"), words("port %1"));
 }
 
 constexpr int pareto_bars = 12;

@@ -96,10 +96,12 @@ struct ShiftFigures
     double yield_pct() const { return records ? 100.0 * double(ok_records) / double(records) : 0; }
 };
 
-// "slot 1-1.4.2" or "port ttyACM0": which of the two names a place.
-inline QString place_text(const QString &name, bool by_slot)
+// "slot 1-1.4.2" or "port ttyACM0": which of the two names a place. A page
+// in another language gives its own words for both.
+inline QString place_text(const QString &name, bool by_slot, const QString &slot_words = QStringLiteral("slot %1"),
+                          const QString &port_words = QStringLiteral("port %1"))
 {
-    return (by_slot ? QStringLiteral("slot ") : QStringLiteral("port ")) + name;
+    return (by_slot ? slot_words : port_words).arg(name);
 }
 
 constexpr int below_points = 10;

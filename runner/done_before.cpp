@@ -1,10 +1,8 @@
 #include "runner/done_before.h"
 
 #include "db/pg_link.h"
-#include "db/station_journals.h"
 #include "journal/journal_reader.h"
 #include "journal/journal.h"
-#include "journal/station_name.h"
 #include "runner/served_modules.h"
 
 namespace {
@@ -32,34 +30,29 @@ bool read_again_policy(const QString &word, AgainPolicy *policy)
     return true;
 }
 
-DoneBefore::DoneBefore(const QString &journal_folder, const QString &database_url)
-    : url(database_url)
+DoneBefore::DoneBefore(const QString &here, const QString &database_url)
+    : here(here), url(database_url)
 {
-    const QString here = station_name(journal_folder);
-    for (const QString &path : station_journals(journal_folder)) {
-        JournalReader reader;
-        QString error;
-        if (!reader.open(path, &error))
-            continue;
-        const char *reason = nullptr;
-        std::string scratch;
-        while (reader.next(&reason)) {
-            const JournalRow &row = reader.record();
-            if (reason || !row.ok || row.device_number.empty() || row.imei_or_mac.empty())
-                continue;
-            OperationRecord::Earlier earlier;
-            earlier.record_id = text(reader.columns().value(reader.row(), journal_format::record_id, &scratch));
-            earlier.station = row.station.empty() ? here : text(row.station);
-            earlier.place = text(row.slot.empty() ? row.port : row.slot);
-            earlier.time = text(reader.columns().value(reader.row(), journal_format::time, &scratch));
-            OperationRecord identity;
-            identity.operation = text(row.operation);
-            identity.device_number = text(row.device_number);
-            identity.imei_or_mac = text(row.imei_or_mac);
-            journal_records.insert(ServedModules::key(identity, QByteArray(row.image_sha256.data(), int(row.image_sha256.size()))),
-                                   earlier);
-        }
-    }
+}
+
+void DoneBefore::take(const JournalReader &reader)
+{
+    const JournalRow &row = reader.record();
+    if (row.device_number.empty() || row.imei_or_mac.empty())
+        return;
+    std::string scratch;
+    OperationRecord::Earlier earlier;
+    earlier.record_id = text(reader.columns().value(reader.row(), journal_format::record_id, &scratch));
+    earlier.station = row.station.empty() ? here : text(row.station);
+    earlier.place = text(row.slot.empty() ? row.port : row.slot);
+    earlier.time = text(reader.columns().value(reader.row(), journal_format::time, &scratch));
+    OperationRecord identity;
+    identity.operation = text(row.operation);
+    identity.device_number = text(row.device_number);
+    identity.imei_or_mac = text(row.imei_or_mac);
+    const QString key = ServedModules::key(identity, QByteArray(row.image_sha256.data(), int(row.image_sha256.size())));
+    std::lock_guard<std::mutex> locker(mutex);
+    journal_records.insert(key, earlier);
 }
 
 DoneBefore::~DoneBefore() = default;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+class JournalReader;
 class PgLink;
 
 // What a station does with a module that had this service before, anywhere
@@ -35,11 +36,14 @@ public:
     // from the journals at once, not 300 ms each.
     static constexpr int database_rest_ms = 5000;
 
-    // Reads the ok records of the journals in `journal_folder` (the journal,
-    // its side files, the older journals) once; `database_url` empty: no
-    // database.
-    DoneBefore(const QString &journal_folder, const QString &database_url);
+    // `here`: the station a journal row without one was kept by;
+    // `database_url` empty: no database.
+    DoneBefore(const QString &here, const QString &database_url);
     ~DoneBefore();
+
+    // An ok record read back from this station's journals (see
+    // read_ok_records), before any module is looked up.
+    void take(const JournalReader &reader);
 
     // Sets record->earlier (the latest such record; empty id: none) and
     // record->again_checked (where it looked).
@@ -53,7 +57,7 @@ private:
     std::mutex mutex;
     // By ServedModules::key.
     QHash<QString, OperationRecord::Earlier> journal_records;
-    QString url;
+    QString here, url;
     // Connections not in use: each lookup takes one for its own thread.
     std::vector<std::unique_ptr<PgLink>> idle_links;
     qint64 rest_until_ms = 0;

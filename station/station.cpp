@@ -1,9 +1,12 @@
 #include "station/station.h"
 
+#include "db/station_journals.h"
+#include "journal/station_name.h"
 #include "line/line_mode.h"
 #include "line/usb_port_source.h"
 #include "runner/served_modules.h"
 #include "station/station_window.h"
+#include "station/work_order_passes.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -16,7 +19,7 @@ namespace {
 // Without device-change events, how often to look for modules.
 constexpr int rescan_ms = 1000;
 
-ModuleSession::Request request_of(const Recipe &recipe, const Journal &journal)
+ModuleSession::Request request_of(const Recipe &recipe, const std::shared_ptr<DoneBefore> &done_before)
 {
     ModuleSession::Request request;
     request.type = recipe.type;
@@ -29,8 +32,7 @@ ModuleSession::Request request_of(const Recipe &recipe, const Journal &journal)
     request.product = recipe.product;
     request.recipe_sha256 = recipe.recipe_sha256;
     request.again = recipe.again;
-    if (recipe.again != AgainPolicy::allow)
-        request.done_before = std::make_shared<DoneBefore>(QFileInfo(journal.path()).absolutePath(), recipe.database_url);
+    request.done_before = done_before;
     bool set = false;
     // Tests shorten the time a module counts as the one served before.
     const int same_module_ms = qEnvironmentVariableIntValue("KV20_SAME_MODULE_MS", &set);
@@ -39,6 +41,35 @@ ModuleSession::Request request_of(const Recipe &recipe, const Journal &journal)
     // or set up by its driver.
     request.open_retry_ms = 3000;
     return request;
+}
+
+std::shared_ptr<DoneBefore> done_before_of(const Recipe &recipe, const QString &folder)
+{
+    if (recipe.again == AgainPolicy::allow)
+        return nullptr;
+    return std::make_shared<DoneBefore>(station_name(folder), recipe.database_url);
+}
+
+// The target counts the work order's modules, when the recipe names both.
+std::unique_ptr<WorkOrderPasses> passes_of(const Recipe &recipe)
+{
+    if (recipe.target <= 0 || recipe.work_order.isEmpty())
+        return nullptr;
+    return std::make_unique<WorkOrderPasses>(recipe.work_order, operation_name(recipe.type));
+}
+
+// The records kept before this start, read once for all that want them.
+std::unique_ptr<WorkOrderPasses> read_at_start(const Recipe &recipe, const QString &folder, DoneBefore *done_before)
+{
+    std::unique_ptr<WorkOrderPasses> passes = passes_of(recipe);
+    if (done_before || passes)
+        read_ok_records(folder, [&](const JournalReader &reader) {
+            if (done_before)
+                done_before->take(reader);
+            if (passes)
+                passes->take(reader);
+        });
+    return passes;
 }
 
 } // namespace
@@ -57,8 +88,10 @@ Station::Station(const Recipe &recipe)
     // directory's disk full) goes to the user's data folder, on another
     // disk as often as not.
     , journal(Journal::default_path, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-    , line_(std::make_unique<LineMode>(request_of(recipe, journal), journal))
-    , window_(std::make_unique<StationWindow>(recipe, line_.get()))
+    , done_before(done_before_of(recipe, QFileInfo(journal.path()).absolutePath()))
+    , line_(std::make_unique<LineMode>(request_of(recipe, done_before), journal))
+    , window_(std::make_unique<StationWindow>(
+          recipe, line_.get(), read_at_start(recipe, QFileInfo(journal.path()).absolutePath(), done_before.get())))
 {
     // The window is gone within 2 s of its close, whatever the database does:
     // line mode gives a batch on its way 1.5 s of it, from the close on.

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class DoneBefore;
 class LineMode;
 class LineModeView;
 class StationWindow;
@@ -35,6 +36,7 @@ private:
     Recipe recipe;
     Journal journal;
     UsbPortSource ports;
+    std::shared_ptr<DoneBefore> done_before;
     std::unique_ptr<LineMode> line_;
     std::unique_ptr<StationWindow> window_;
 };

@@ -96,14 +96,13 @@ QString write_shift_report(const QString &journal, QString *page_path)
 
 } // namespace
 
-StationWindow::StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent)
+StationWindow::StationWindow(const Recipe &recipe, LineMode *line, std::unique_ptr<WorkOrderPasses> passes,
+                             QWidget *parent)
     : QWidget(parent)
     , recipe(recipe)
     , line(line)
+    , work_order_passes(std::move(passes))
 {
-    if (recipe.target > 0 && !recipe.work_order.isEmpty())
-        work_order_passes = std::make_unique<WorkOrderPasses>(QFileInfo(line->journal_path()).absolutePath(),
-                                                              recipe.work_order, operation_name(recipe.type));
     // The work order in the title: where the operator's eye meets it
     // without a line taken from the tiles.
     setWindowTitle(recipe.work_order.isEmpty() ? tr("KV20 工位") : tr("KV20 工位") + QStringLiteral(" — ")

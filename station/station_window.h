@@ -32,7 +32,10 @@ class StationWindow : public QWidget, public LineModeView
     Q_OBJECT
 
 public:
-    StationWindow(const Recipe &recipe, LineMode *line, QWidget *parent = nullptr);
+    // `passes`: what the target counts, when the recipe names a work order
+    // (null: this start's passes).
+    StationWindow(const Recipe &recipe, LineMode *line, std::unique_ptr<class WorkOrderPasses> passes,
+                  QWidget *parent = nullptr);
     ~StationWindow() override;
 
     QList<SlotTile *> tiles() const { return tiles_; }

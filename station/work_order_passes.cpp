@@ -1,6 +1,5 @@
 #include "station/work_order_passes.h"
 
-#include "db/station_journals.h"
 #include "journal/journal_reader.h"
 #include "runner/served_modules.h"
 
@@ -13,30 +12,23 @@ QString text(std::string_view view)
 
 } // namespace
 
-WorkOrderPasses::WorkOrderPasses(const QString &journal_folder, const QString &work_order, const QString &operation)
-    : work_order(work_order), operation(operation)
+WorkOrderPasses::WorkOrderPasses(const QString &work_order, const QString &operation)
+    : work_order(work_order), operation(operation), wanted_order(work_order.toUtf8()), wanted_operation(operation.toUtf8())
 {
-    const QByteArray wanted_order = work_order.toUtf8(), wanted_operation = operation.toUtf8();
-    for (const QString &path : station_journals(journal_folder)) {
-        JournalReader reader;
-        QString error;
-        if (!reader.open(path, &error))
-            continue;
-        const char *reason = nullptr;
-        while (reader.next(&reason)) {
-            const JournalRow &row = reader.record();
-            if (reason || !row.ok || row.work_order != wanted_order.constData()
-                || row.operation != wanted_operation.constData())
-                continue;
-            OperationRecord identity;
-            identity.operation = operation;
-            identity.device_number = text(row.device_number);
-            identity.imei_or_mac = text(row.imei_or_mac);
-            const QString key = ServedModules::key(identity, QByteArray());
-            if (!key.isEmpty())
-                modules.insert(key);
-        }
-    }
+}
+
+void WorkOrderPasses::take(const JournalReader &reader)
+{
+    const JournalRow &row = reader.record();
+    if (row.work_order != wanted_order.constData() || row.operation != wanted_operation.constData())
+        return;
+    OperationRecord identity;
+    identity.operation = operation;
+    identity.device_number = text(row.device_number);
+    identity.imei_or_mac = text(row.imei_or_mac);
+    const QString key = ServedModules::key(identity, QByteArray());
+    if (!key.isEmpty())
+        modules.insert(key);
 }
 
 void WorkOrderPasses::add(const OperationRecord &record)

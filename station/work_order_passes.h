@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+class JournalReader;
+
 // The modules that passed the recipe's operation for its work order, from
 // this station's journals and as they pass: what the shift's target counts
 // when the recipe names a work order. A module served again counts once,
@@ -12,15 +14,18 @@
 class WorkOrderPasses
 {
 public:
-    // Reads the journals in `journal_folder` (the journal, its side files,
-    // the older journals) once.
-    WorkOrderPasses(const QString &journal_folder, const QString &work_order, const QString &operation);
+    WorkOrderPasses(const QString &work_order, const QString &operation);
 
+    // An ok record read back from this station's journals (see
+    // read_ok_records).
+    void take(const JournalReader &reader);
     // A record just kept: an ok one of the work order counts from now on.
     void add(const OperationRecord &record);
     int count() const { return int(modules.size()); }
 
 private:
     QString work_order, operation;
+    // As the journal's rows hold them.
+    QByteArray wanted_order, wanted_operation;
     QSet<QString> modules;  // by ServedModules::key, without the image
 };
