@@ -100,19 +100,27 @@ void DoneBefore::look_up(OperationRecord *record, const QByteArray &image_sha256
 bool DoneBefore::ask_database(const OperationRecord &record, const QByteArray &image_sha256,
                               OperationRecord::Earlier *found)
 {
+    const qint64 give_up_ms = ServedModules::now_ms() + database_wait_ms;
     std::unique_ptr<PgLink> link;
     {
-        std::lock_guard<std::mutex> locker(mutex);
-        if (ServedModules::now_ms() < rest_until_ms)
+        std::unique_lock<std::mutex> locker(mutex);
+        // Waiting for a connection another module is using counts within
+        // the bound.
+        const bool one_free = link_returned.wait_for(locker, std::chrono::milliseconds(database_wait_ms), [this] {
+            return ServedModules::now_ms() < rest_until_ms || !idle_links.empty() || links < most_links;
+        });
+        if (!one_free || ServedModules::now_ms() < rest_until_ms)
             return false;
         if (!idle_links.empty()) {
             link = std::move(idle_links.back());
             idle_links.pop_back();
+        } else {
+            ++links;
         }
     }
     if (!link)
         link = std::make_unique<PgLink>();
-    link->limit_waits(database_wait_ms);
+    link->limit_waits(int(qMax<qint64>(1, give_up_ms - ServedModules::now_ms())));
     QString error;
     bool answered = link->connected() || link->connect(url, &error);
     PgLink::Result r;
@@ -124,6 +132,10 @@ bool DoneBefore::ask_database(const OperationRecord &record, const QByteArray &i
     link->limit_waits(0);
     std::lock_guard<std::mutex> locker(mutex);
     if (!answered) {
+        // A connection that did not answer in time is dropped: its next
+        // answer would be this question's.
+        --links;
+        link_returned.notify_all();
         rest_until_ms = ServedModules::now_ms() + database_rest_ms;
         return false;
     }
@@ -133,5 +145,6 @@ bool DoneBefore::ask_database(const OperationRecord &record, const QByteArray &i
                   QString::fromUtf8(row[3])};
     }
     idle_links.push_back(std::move(link));
+    link_returned.notify_one();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -35,6 +36,12 @@ public:
     // long: a line of modules arriving behind a dead network is decided
     // from the journals at once, not 300 ms each.
     static constexpr int database_rest_ms = 5000;
+    // The most connections one station keeps to the database: a lookup
+    // takes well under a millisecond once connected, while each connection
+    // costs a handshake (TLS, password) and a server process. Thirty-two
+    // modules arriving at once share them rather than opening thirty-two,
+    // and a line of stations stays within the server's max_connections.
+    static constexpr int most_links = 4;
 
     // `here`: the station a journal row without one was kept by;
     // `database_url` empty: no database.
@@ -55,10 +62,12 @@ private:
     bool ask_database(const OperationRecord &record, const QByteArray &image_sha256, OperationRecord::Earlier *found);
 
     std::mutex mutex;
+    std::condition_variable link_returned;
     // By ServedModules::key.
     QHash<QString, OperationRecord::Earlier> journal_records;
     QString here, url;
     // Connections not in use: each lookup takes one for its own thread.
     std::vector<std::unique_ptr<PgLink>> idle_links;
+    int links = 0;  // idle or in use
     qint64 rest_until_ms = 0;
 };

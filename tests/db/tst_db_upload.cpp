@@ -4,6 +4,7 @@
 // answering or are not set up, databases emptied, restored or made anew
 // under a saved position, journals edited, and rows that are no records.
 #include "journal/journal.h"
+#include "runner/done_before.h"
 #include "tests/db/test_database.h"
 #include "tests/support/black_hole.h"
 
@@ -13,6 +14,9 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -132,6 +136,7 @@ private slots:
     void db_init_brings_an_older_schema_up_to_date();
     void the_database_report_is_the_journals_report_data();
     void the_database_report_is_the_journals_report();
+    void a_hub_arriving_at_once_shares_few_connections();
 };
 
 void TestDbUpload::init()
@@ -595,3 +600,50 @@ void TestDbUpload::the_database_report_is_the_journals_report()
 
 QTEST_GUILESS_MAIN(TestDbUpload)
 #include "tst_db_upload.moc"
+
+// Thirty-two modules asking at the same moment whether they were served
+// before: each gets the database's answer, through a handful of connections
+// rather than one each (a line of stations would pass max_connections).
+void TestDbUpload::a_hub_arriving_at_once_shares_few_connections()
+{
+    QTemporaryDir dir;
+    TestDatabase db;
+    QString error;
+    QVERIFY2(db.create(&error), qPrintable(error));
+    const CliRun init({"db", "init", "--db", db.url()}, dir.path());
+    QVERIFY2(init.exit_code == 0, init.err);
+    PgLink link;
+    QVERIFY2(link.connect(db.url(), &error), qPrintable(error));
+    QVERIFY(link.exec("INSERT INTO kv20_records (time, tool, port, operation, device_number, imei_or_mac,"
+                      " iccid_or_audio_version, device_version, image, image_sha256, result, detail, duration_ms,"
+                      " record_id, station, slot, wall_time, utc_time) VALUES ('2026-12-07T08:00:00.000', 'station',"
+                      " 'ttyACM0', 'audio', 'DN-EVEN', '861230', '', '', 'a.img', 'aa', 'ok', '', 1, gen_random_uuid(),"
+                      " 'station-a', '1-1.2', now(), now())")
+                .ok);
+    link.disconnect();
+    DoneBefore done_before(QStringLiteral("station-b"), db.url());
+    constexpr int modules = 32;
+    std::vector<OperationRecord> records(modules);
+    std::vector<std::thread> threads;
+    std::atomic<int> waiting {modules};
+    for (int i = 0; i < modules; ++i) {
+        records[size_t(i)].operation = QStringLiteral("audio");
+        records[size_t(i)].device_number = i % 2 ? QStringLiteral("DN-%1").arg(i) : QStringLiteral("DN-EVEN");
+        records[size_t(i)].imei_or_mac = i % 2 ? QStringLiteral("86123%1").arg(i) : QStringLiteral("861230");
+        threads.emplace_back([&, i] {
+            // All at once, as a full hub at a station's start.
+            for (--waiting; waiting > 0;)
+                std::this_thread::yield();
+            done_before.look_up(&records[size_t(i)], "aa");
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (int i = 0; i < modules; ++i) {
+        QCOMPARE(records[size_t(i)].again_checked, journal_text(journal_format::again_checked_words::database));
+        QCOMPARE(records[size_t(i)].earlier.station, i % 2 ? QString() : QStringLiteral("station-a"));
+    }
+    const QByteArray name = db.name().toUtf8();
+    const qint64 open = db.value("SELECT count(*) - 1 FROM pg_stat_activity WHERE datname = $1", {name}).toLongLong();
+    QVERIFY2(open >= 1 && open <= DoneBefore::most_links, qPrintable(QString::number(open)));
+}
