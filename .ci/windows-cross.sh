@@ -17,7 +17,8 @@
 #
 # The kits: KV20_WINDOWS_QT_KIT, else ../shared/windows-qt/qt5.15.8-mingw64.tar.xz
 # beside the repository; KV20_WINDOWS_LIBPQ_KIT, else libpq15-mingw64.tar.xz
-# beside the Qt kit (libpq with OpenSSL, prebuilt: never built here). Without
+# beside the Qt kit (libpq with OpenSSL, prebuilt: never built here);
+# KV20_WINDOWS_QRENCODE_KIT, else qrencode-mingw64.tar.xz beside it. Without
 # the Qt kit every object still compiles against a stand-in for Qt
 # (cmake/qt5-standin, Debian's Qt headers; libpq's from its kit or the
 # host's), nothing links, and
@@ -29,6 +30,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=${1:-$repo/build-win}
 kit=${KV20_WINDOWS_QT_KIT:-$repo/../shared/windows-qt/qt5.15.8-mingw64.tar.xz}
 pq_kit=${KV20_WINDOWS_LIBPQ_KIT:-$(dirname "$kit")/libpq15-mingw64.tar.xz}
+qr_kit=${KV20_WINDOWS_QRENCODE_KIT:-$(dirname "$kit")/qrencode-mingw64.tar.xz}
 linux_build=${KV20_LINUX_BUILD:-$repo/build}
 wine_timeout=${KV20_WINE_TIMEOUT:-300}
 jobs=${KV20_CROSS_JOBS:-$(nproc)}
@@ -75,8 +77,10 @@ if [ -f "$kit" ]; then
     prefix=$(unpack_kit "$kit" "$out/qt-kit" lib/cmake/Qt5/Qt5Config.cmake)
     [ -f "$pq_kit" ] || fail "no Windows libpq kit at $pq_kit (KV20_WINDOWS_LIBPQ_KIT names another)"
     pq_prefix=$(unpack_kit "$pq_kit" "$out/libpq-kit" include/libpq-fe.h)
+    [ -f "$qr_kit" ] || fail "no Windows libqrencode kit at $qr_kit (KV20_WINDOWS_QRENCODE_KIT names another)"
+    qr_prefix=$(unpack_kit "$qr_kit" "$out/qrencode-kit" include/qrencode.h)
     host_qt_libs=$(qmake -query QT_INSTALL_LIBS 2>/dev/null || echo /usr/lib/x86_64-linux-gnu)
-    qt_args=(-DCMAKE_PREFIX_PATH="$prefix;$pq_prefix" -DQt5LinguistTools_DIR="$host_qt_libs/cmake/Qt5LinguistTools")
+    qt_args=(-DCMAKE_PREFIX_PATH="$prefix;$pq_prefix;$qr_prefix" -DQt5LinguistTools_DIR="$host_qt_libs/cmake/Qt5LinguistTools")
 else
     $in_ci && fail "no Windows Qt kit at $kit (KV20_WINDOWS_QT_KIT names another)"
     say "the Windows program needs the Qt kit $kit (or KV20_WINDOWS_QT_KIT);"

@@ -13,6 +13,7 @@ kv20_packages=(
   dpkg-dev fakeroot file lintian udev gzip man-db
   chromium
   postgresql libpq-dev
+  libqrencode-dev zbar-tools poppler-utils
 )
 
 kv20_install_packages() {

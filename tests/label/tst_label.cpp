@@ -1,0 +1,231 @@
+// A passed module's label: what [label] accepts, the ZPL a printer gets, and
+// the PNG a folder printer writes, its QR code read back by zbarimg.
+#include "journal/ini_file.h"
+#include "journal/operation_record.h"
+#include "label/label_content.h"
+#include "label/label_drawing.h"
+#include "label/zpl_label.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+OperationRecord passed_record(bool cellular)
+{
+    OperationRecord r;
+    r.started = QDateTime(QDate(2026, 12, 8), QTime(9, 30));
+    r.operation = QStringLiteral("audio");
+    r.device_number = QStringLiteral("KV20-DN-000501");
+    r.imei_or_mac = cellular ? QStringLiteral("860000000000501") : QStringLiteral("A4:CF:12:00:05:01");
+    r.iccid_or_audio_version = cellular ? QStringLiteral("89860000000000000501") : QStringLiteral("AUD-2.4.1");
+    r.device_version = QStringLiteral("KV20-FW-1.0.7");
+    r.slot = QStringLiteral("1-1.3");
+    r.station = QStringLiteral("line2 工位3");
+    r.work_order = QStringLiteral("WO-1207");
+    r.operator_id = QStringLiteral("op-7");
+    r.record_id = QStringLiteral("3f2a1c4e-9b7d-4e21-8a55-0c6b1d2e3f40");
+    r.ok = true;
+    return r;
+}
+
+bool settings_of(const QByteArray &label_section, LabelSettings *settings, QString *error, const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("station.ini"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("[recipe]\noperation=query\n" + label_section) < 0)
+        return false;
+    file.close();
+    IniFile ini;
+    return read_ini(path, &ini) && read_label_settings(ini, path, settings, error);
+}
+
+} // namespace
+
+class TestLabel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void label_section_read_data();
+    void label_section_read();
+    void zpl_job_says_the_record_data();
+    void zpl_job_says_the_record();
+    void png_qr_code_reads_back_as_the_record_data();
+    void png_qr_code_reads_back_as_the_record();
+};
+
+void TestLabel::label_section_read_data()
+{
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QString>("error");  // empty: read; else a part of the message
+    QTest::addColumn<QString>("read");   // what was read, in short
+    QTest::newRow("no [label]") << QByteArray() << QString() << "none";
+    QTest::newRow("zpl, port by default") << QByteArray("[label]\nprinter=zpl://10.0.0.9\n") << QString()
+                                          << "zpl 10.0.0.9:9100 removal 400x240 4 lines";
+    QTest::newRow("zpl, its port, at pass")
+        << QByteArray("[label]\nprinter=zpl://printer.line2:6101\nwhen=pass\nwidth_mm=60\nheight_mm=40\ndpi=300\n"
+                      "line=DN {device_number}\nline=WO {work_order} / {operator}\n")
+        << QString() << "zpl printer.line2:6101 pass 709x472 2 lines";
+    QTest::newRow("folder, both files") << QByteArray("[label]\nprinter=folder:labels\nfiles=png,pdf\n") << QString()
+                                        << "folder labels png pdf";
+    QTest::newRow("queue") << QByteArray("[label]\nprinter=queue:Zebra_ZD421\n") << QString() << "queue Zebra_ZD421";
+    QTest::newRow("no printer") << QByteArray("[label]\nwhen=pass\n") << "[label] printer=" << QString();
+    QTest::newRow("port out of range") << QByteArray("[label]\nprinter=zpl://p:70000\n") << "printer=zpl://p:70000"
+                                       << QString();
+    QTest::newRow("when, a wrong word") << QByteArray("[label]\nprinter=zpl://p\nwhen=later\n") << "when=later"
+                                        << QString();
+    QTest::newRow("dpi too fine") << QByteArray("[label]\nprinter=zpl://p\ndpi=1200\n") << "dpi=1200" << QString();
+    QTest::newRow("a field that is not") << QByteArray("[label]\nprinter=zpl://p\nline=SN {serial}\n") << "{serial}"
+                                         << QString();
+    // At 203 dpi a QR code's module would be one dot: no scanner reads it.
+    QTest::newRow("too low for the QR code") << QByteArray("[label]\nprinter=zpl://p\nwidth_mm=25\nheight_mm=15\n")
+                                             << "height_mm=15" << QString();
+    QTest::newRow("files, a wrong kind") << QByteArray("[label]\nprinter=folder:x\nfiles=jpg\n") << "files=jpg" << QString();
+}
+
+void TestLabel::label_section_read()
+{
+    QFETCH(QByteArray, section);
+    QFETCH(QString, error);
+    QFETCH(QString, read);
+    QTemporaryDir dir;
+    LabelSettings s;
+    QString message;
+    const bool ok = settings_of(section, &s, &message, dir);
+    if (!error.isEmpty()) {
+        QVERIFY2(!ok && message.contains(error), qPrintable(message));
+        return;
+    }
+    QVERIFY2(ok, qPrintable(message));
+    QString got;
+    switch (s.printer) {
+    case LabelSettings::Printer::none: got = QStringLiteral("none"); break;
+    case LabelSettings::Printer::zpl:
+        got = QStringLiteral("zpl %1:%2 %3 %4x%5 %6 lines")
+                  .arg(s.host)
+                  .arg(s.port)
+                  .arg(s.when == LabelSettings::When::pass ? "pass" : "removal")
+                  .arg(s.width_dots())
+                  .arg(s.height_dots())
+                  .arg(s.lines.size());
+        break;
+    case LabelSettings::Printer::queue: got = QStringLiteral("queue ") + s.queue; break;
+    case LabelSettings::Printer::folder:
+        got = QStringLiteral("folder %1%2%3")
+                  .arg(QDir(dir.path()).relativeFilePath(s.folder), s.png ? " png" : "", s.pdf ? " pdf" : "");
+        break;
+    }
+    QCOMPARE(got, read);
+}
+
+void TestLabel::zpl_job_says_the_record_data()
+{
+    QTest::addColumn<QString>("device_number");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QByteArrayList>("field_data");  // each ^FD's data, in order
+    QTest::newRow("as configured by default")
+        << QStringLiteral("KV20-DN-000501") << QStringList()
+        << QByteArrayList {"QA,DN:KV20-DN-000501_0AIMEI:860000000000501_0AICCID:89860000000000000501"
+                           "_0AREC:3f2a1c4e-9b7d-4e21-8a55-0c6b1d2e3f40",
+                           "KV20-DN-000501", "860000000000501", "89860000000000000501", "2026-12-08"};
+    // A module's answer with ZPL's command characters in it prints as text.
+    QTest::newRow("command characters in an answer")
+        << QStringLiteral("DN^XZ~JA_1") << QStringList {"SN {device_number}"}
+        << QByteArrayList {"QA,DN:DN_5EXZ_7EJA_5F1_0AIMEI:860000000000501_0AICCID:89860000000000000501"
+                           "_0AREC:3f2a1c4e-9b7d-4e21-8a55-0c6b1d2e3f40",
+                           "SN DN_5EXZ_7EJA_5F1"};
+    QTest::newRow("UTF-8 text, a line break in an answer")
+        << QStringLiteral("DN\r\n42") << QStringList {"{station} {device_number}", "{work_order}/{operator} {slot}"}
+        << QByteArrayList {"QA,DN:DN  42_0AIMEI:860000000000501_0AICCID:89860000000000000501"
+                           "_0AREC:3f2a1c4e-9b7d-4e21-8a55-0c6b1d2e3f40",
+                           "line2 工位3 DN  42", "WO-1207/op-7 1-1.3"};
+}
+
+void TestLabel::zpl_job_says_the_record()
+{
+    QFETCH(QString, device_number);
+    QFETCH(QStringList, lines);
+    QFETCH(QByteArrayList, field_data);
+    QTemporaryDir dir;
+    LabelSettings settings;
+    QString error;
+    QByteArray section = "[label]\nprinter=zpl://p\n";
+    for (const QString &line : lines)
+        section += "line=" + line.toUtf8() + '\n';
+    QVERIFY2(settings_of(section, &settings, &error, dir), qPrintable(error));
+    OperationRecord record = passed_record(true);
+    record.device_number = device_number;
+    const QByteArray job = zpl_label(label_content(settings, record, true), settings);
+    QVERIFY2(job.startsWith("^XA\n^CI28\n^PW400\n^LL240\n") && job.endsWith("^XZ\n"), job.constData());
+    // One command a '^': no field data a printer could take for another.
+    const QRegularExpression command(QStringLiteral("^\\^(XA|CI|PW|LL|LH|FO|BQ|A0|FB|FH|FD|FS|XZ)"));
+    for (const QByteArray &part : job.split('^').mid(1))
+        QVERIFY2(command.match(QLatin1Char('^') + QString::fromUtf8(part)).hasMatch(), part.constData());
+    QByteArrayList data;
+    for (const QByteArray &field : job.split('^')) {
+        if (field.startsWith("FD"))
+            data << field.mid(2);
+    }
+    QCOMPARE(data, field_data);
+    QVERIFY2(job.contains("^BQN,2,"), job.constData());
+}
+
+void TestLabel::png_qr_code_reads_back_as_the_record_data()
+{
+    QTest::addColumn<bool>("cellular");
+    QTest::addColumn<QByteArray>("section");
+    QTest::newRow("cellular, 203 dpi, 50 x 30 mm") << true << QByteArray("[label]\nprinter=folder:labels\n");
+    QTest::newRow("Wi-Fi, 300 dpi, lines in Chinese")
+        << false << QByteArray("[label]\nprinter=folder:labels\ndpi=300\nline=设备 {device_number}\nline=工位 {station}\n");
+    QTest::newRow("a PDF, as pdftoppm renders it")
+        << true << QByteArray("[label]\nprinter=folder:labels\nfiles=pdf\n");
+    QTest::newRow("a stamp, 25 x 15 mm at 300 dpi")
+        << true << QByteArray("[label]\nprinter=folder:labels\nwidth_mm=25\nheight_mm=15\ndpi=300\n");
+}
+
+void TestLabel::png_qr_code_reads_back_as_the_record()
+{
+    QFETCH(bool, cellular);
+    QFETCH(QByteArray, section);
+    const QString zbarimg = QStandardPaths::findExecutable(QStringLiteral("zbarimg"));
+    if (zbarimg.isEmpty())
+        QSKIP("no zbarimg (Debian's zbar-tools)");
+    QTemporaryDir dir;
+    LabelSettings settings;
+    QString error;
+    QVERIFY2(settings_of(section, &settings, &error, dir), qPrintable(error));
+    const OperationRecord record = passed_record(cellular);
+    QVERIFY2(write_label_files(label_content(settings, record, cellular), settings, record.record_id, &error), qPrintable(error));
+    QString png = QDir(settings.folder).filePath(record.record_id + QStringLiteral(".png"));
+    if (settings.pdf) {
+        QVERIFY(!QFileInfo::exists(png));
+        const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+        if (pdftoppm.isEmpty())
+            QSKIP("no pdftoppm (Debian's poppler-utils)");
+        const QString page = dir.filePath(QStringLiteral("page"));
+        QCOMPARE(QProcess::execute(pdftoppm, {QStringLiteral("-r"), QString::number(settings.dpi), QStringLiteral("-png"),
+                                              QStringLiteral("-singlefile"), png.chopped(4) + QStringLiteral(".pdf"), page}),
+                 0);
+        png = page + QStringLiteral(".png");
+    }
+    const QImage image(png);
+    // A PDF's page is the label's millimetres, which pdftoppm rounds its own way.
+    QVERIFY2(qAbs(image.width() - settings.width_dots()) <= (settings.pdf ? 1 : 0)
+                 && qAbs(image.height() - settings.height_dots()) <= (settings.pdf ? 1 : 0),
+             qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
+    QProcess reader;
+    reader.start(zbarimg, {QStringLiteral("-q"), QStringLiteral("--raw"), png});
+    QVERIFY(reader.waitForFinished(30000));
+    QCOMPARE(reader.exitCode(), 0);
+    const QString read = QString::fromUtf8(reader.readAllStandardOutput()).chopped(1);  // zbarimg ends with LF
+    const QString expected = cellular ? QStringLiteral("DN:%1\nIMEI:%2\nICCID:%3\nREC:%4")
+                                      : QStringLiteral("DN:%1\nMAC:%2\nAUDIO:%3\nREC:%4");
+    QCOMPARE(read, expected.arg(record.device_number, record.imei_or_mac, record.iccid_or_audio_version, record.record_id));
+}
+
+QTEST_MAIN(TestLabel)
+#include "tst_label.moc"
