@@ -55,6 +55,7 @@ bool read_label_settings(const IniFile &ini, const QString &recipe_path, LabelSe
     };
 
     const QString printer = value("printer");
+    settings->printer_name = printer;
     static const QRegularExpression zpl(QStringLiteral("^zpl://([^:/\\s]+)(?::(\\d{1,5}))?/?$"));
     const QRegularExpressionMatch to_zpl = zpl.match(printer);
     if (to_zpl.hasMatch()) {

@@ -11,6 +11,7 @@ struct LabelSettings
 {
     enum class Printer { none, zpl, queue, folder };
     Printer printer = Printer::none;
+    QString printer_name;  // as [label] printer has it
     QString host;        // zpl://HOST:PORT
     quint16 port = 9100;
     QString queue;       // queue:NAME, a printer queue of the system

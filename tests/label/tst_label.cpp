@@ -4,12 +4,16 @@
 #include "journal/operation_record.h"
 #include "label/label_content.h"
 #include "label/label_drawing.h"
+#include "label/label_queue.h"
 #include "label/zpl_label.h"
+#include "label/zpl_printer.h"
+#include "tests/support/zpl_printer_sim.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 
 namespace {
@@ -43,6 +47,54 @@ bool settings_of(const QByteArray &label_section, LabelSettings *settings, QStri
     return read_ini(path, &ini) && read_label_settings(ini, path, settings, error);
 }
 
+LabelSettings zpl_settings(quint16 port, LabelSettings::When when = LabelSettings::When::removal)
+{
+    LabelSettings s;
+    s.printer = LabelSettings::Printer::zpl;
+    s.printer_name = QStringLiteral("zpl://127.0.0.1:%1").arg(port);
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    s.when = when;
+    s.lines = QStringList {QStringLiteral("{device_number}"), QStringLiteral("{imei_or_mac}")};
+    return s;
+}
+
+// A pass of module `name`: its device number and IMEI say which it is.
+OperationRecord pass_of(const QString &name)
+{
+    OperationRecord r = passed_record(true);
+    r.device_number = QStringLiteral("DN-") + name;
+    r.imei_or_mac = QStringLiteral("86000000000") + name;
+    r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return r;
+}
+
+// The device numbers of the jobs, in the order they arrived.
+QStringList printed_modules(const ZplPrinterSim &printer)
+{
+    QStringList modules;
+    for (const QByteArray &job : printer.jobs) {
+        const int at = job.indexOf("^FDDN-");
+        modules << QString::fromUtf8(job.mid(at + 3, job.indexOf("^FS", at) - at - 3));
+    }
+    return modules;
+}
+
+// The label journal's events, as "event DN" lines.
+QStringList label_events(const QString &folder)
+{
+    QFile file(QDir(folder).filePath(QStringLiteral("kv20-labels.csv")));
+    QStringList events;
+    if (!file.open(QIODevice::ReadOnly))
+        return events;
+    file.readLine();
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().split(',');
+        events << QString::fromUtf8(fields.value(2) + ' ' + fields.value(6));
+    }
+    return events;
+}
+
 } // namespace
 
 class TestLabel : public QObject
@@ -56,6 +108,11 @@ private slots:
     void zpl_job_says_the_record();
     void png_qr_code_reads_back_as_the_record_data();
     void png_qr_code_reads_back_as_the_record();
+    void labels_print_for_passes_as_they_leave_data();
+    void labels_print_for_passes_as_they_leave();
+    void a_printer_away_keeps_its_labels_data();
+    void a_printer_away_keeps_its_labels();
+    void a_label_owed_prints_once_after_a_restart();
 };
 
 void TestLabel::label_section_read_data()
@@ -225,6 +282,125 @@ void TestLabel::png_qr_code_reads_back_as_the_record()
     const QString expected = cellular ? QStringLiteral("DN:%1\nIMEI:%2\nICCID:%3\nREC:%4")
                                       : QStringLiteral("DN:%1\nMAC:%2\nAUDIO:%3\nREC:%4");
     QCOMPARE(read, expected.arg(record.device_number, record.imei_or_mac, record.iccid_or_audio_version, record.record_id));
+}
+
+void TestLabel::labels_print_for_passes_as_they_leave_data()
+{
+    QTest::addColumn<bool>("at_pass");
+    QTest::addColumn<QStringList>("events");  // "ok|failed|refused|back MODULE NAME", "leave MODULE", "reprint"
+    QTest::addColumn<QStringList>("printed");
+    QTest::addColumn<QStringList>("journal");
+    QTest::newRow("removal: as each leaves, not as it passes")
+        << false << QStringList {"ok 1 A", "ok 2 B", "leave 2", "leave 1"} << QStringList {"DN-B", "DN-A"}
+        << QStringList {"waiting DN-B", "printed DN-B", "waiting DN-A", "printed DN-A"};
+    QTest::newRow("pass: at once") << true << QStringList {"ok 1 A", "ok 2 B"} << QStringList {"DN-A", "DN-B"}
+                                   << QStringList {"waiting DN-A", "printed DN-A", "waiting DN-B", "printed DN-B"};
+    // Only the last module passed: nothing comes before its label.
+    QTest::newRow("failed, refused, back from its update, unplugged: none")
+        << false << QStringList {"failed 1 A", "leave 1", "refused 2 B", "leave 2", "back 3 C", "leave 3", "ok 4 D", "leave 5", "leave 4"}
+        << QStringList {"DN-D"} << QStringList {"waiting DN-D", "printed DN-D"};
+    QTest::newRow("a reprint, marked") << false << QStringList {"ok 1 A", "leave 1", "reprint"}
+                                       << QStringList {"DN-A", "DN-A"}
+                                       << QStringList {"waiting DN-A", "printed DN-A", "reprinted DN-A"};
+}
+
+void TestLabel::labels_print_for_passes_as_they_leave()
+{
+    QFETCH(bool, at_pass);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, printed);
+    QFETCH(QStringList, journal);
+    QTemporaryDir dir;
+    ZplPrinterSim printer;
+    LabelQueue queue(zpl_settings(printer.port(), at_pass ? LabelSettings::When::pass : LabelSettings::When::removal),
+                     true, dir.path());
+    for (const QString &event : events) {
+        const QStringList words = event.split(QLatin1Char(' '));
+        if (words[0] == QLatin1String("leave")) {
+            queue.departed(words[1].toInt());
+        } else if (words[0] == QLatin1String("reprint")) {
+            QTRY_VERIFY(!queue.state().last_record_id.isEmpty());
+            QVERIFY(queue.reprint());
+        } else {
+            OperationRecord record = pass_of(words[2]);
+            record.ok = words[0] == QLatin1String("ok") || words[0] == QLatin1String("back");
+            if (words[0] == QLatin1String("failed"))
+                record.failure = OperationFailure {Failure::unplugged};
+            if (words[0] == QLatin1String("refused"))
+                record.failure = OperationFailure {Failure::done_before};
+            queue.finished(words[1].toInt(), record, words[0] == QLatin1String("back"));
+        }
+    }
+    QTRY_COMPARE(printer.jobs.size(), printed.size());
+    QTRY_COMPARE(queue.state().waiting, 0);
+    QCOMPARE(printed_modules(printer), printed);
+    QCOMPARE(label_events(dir.path()), journal);
+    QVERIFY2(printer.jobs[0].contains("^FD86000000000"), printer.jobs[0].constData());
+}
+
+void TestLabel::a_printer_away_keeps_its_labels_data()
+{
+    QTest::addColumn<QString>("away");
+    QTest::addColumn<int>("problem");
+    QTest::newRow("paper out") << "paper out" << int(PrintResult::paper_out);
+    QTest::newRow("head open") << "head open" << int(PrintResult::head_open);
+    QTest::newRow("paused") << "paused" << int(PrintResult::paused);
+    QTest::newRow("no answer") << "silent" << int(PrintResult::no_answer);
+}
+
+// The station is told why, nothing is lost, and the label prints once when
+// the printer is back.
+void TestLabel::a_printer_away_keeps_its_labels()
+{
+    QFETCH(QString, away);
+    QFETCH(int, problem);
+    QTemporaryDir dir;
+    ZplPrinterSim printer;
+    printer.paper_out = away == QLatin1String("paper out");
+    printer.head_open = away == QLatin1String("head open");
+    printer.paused = away == QLatin1String("paused");
+    printer.silent = away == QLatin1String("silent");
+    LabelQueue queue(zpl_settings(printer.port()), true, dir.path());
+    queue.finished(1, pass_of(QStringLiteral("A")), false);
+    queue.departed(1);
+    QTRY_COMPARE_WITH_TIMEOUT(int(queue.state().problem.problem), problem, 2 * ZplPrinter::wait_ms);
+    QCOMPARE(queue.state().waiting, 1);
+    QCOMPARE(label_events(dir.path()), QStringList {"waiting DN-A"});
+    printer.paper_out = printer.head_open = printer.paused = printer.silent = false;
+    QTRY_COMPARE_WITH_TIMEOUT(queue.state().waiting, 0, LabelQueue::retry_ms + 3 * ZplPrinter::wait_ms);
+    QCOMPARE(int(queue.state().problem.problem), int(PrintResult::none));
+    QTRY_COMPARE(printer.jobs.size(), 1);
+    QCOMPARE(label_events(dir.path()), (QStringList {"waiting DN-A", "printed DN-A"}));
+}
+
+void TestLabel::a_label_owed_prints_once_after_a_restart()
+{
+    QTemporaryDir dir;
+    ZplPrinterSim printer;
+    printer.paper_out = true;
+    {
+        LabelQueue queue(zpl_settings(printer.port()), true, dir.path());
+        queue.finished(1, pass_of(QStringLiteral("A")), false);
+        queue.departed(1);
+        // Closed with a passed module still in its slot: its label is owed.
+        queue.finished(2, pass_of(QStringLiteral("B")), false);
+        QTRY_COMPARE(int(queue.state().problem.problem), int(PrintResult::paper_out));
+    }
+    // A crash cut the journal's last line short.
+    QFile journal(QDir(dir.path()).filePath(QStringLiteral("kv20-labels.csv")));
+    QVERIFY(journal.open(QIODevice::Append));
+    journal.write("2026-12-08T10:00:00.000+08:00,3f2a1c4e");
+    journal.close();
+    printer.paper_out = false;
+    {
+        LabelQueue queue(zpl_settings(printer.port()), true, dir.path());
+        QCOMPARE(queue.state().waiting, 2);
+        QTRY_COMPARE(queue.state().waiting, 0);
+    }
+    QCOMPARE(printed_modules(printer), (QStringList {"DN-A", "DN-B"}));
+    LabelQueue after(zpl_settings(printer.port()), true, dir.path());
+    QCOMPARE(after.state().waiting, 0);
+    QCOMPARE(LabelJournal(dir.path()).owed().size(), 0);
 }
 
 QTEST_MAIN(TestLabel)

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "label/label_content.h"
+#include "label/label_journal.h"
+#include "label/label_printer.h"
+#include "label/label_settings.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QObject>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// A station's labels: due when a passed module leaves its slot (or at once,
+// [label] when=pass), kept in the label journal before they print, printed
+// one at a time on a thread of its own, and, while the printer is away,
+// asked again every retry_ms, so that a label prints once when it is back.
+// Labels a restart found owed print first. Nothing prints for a failed or
+// refused module, nor for one back from its update (no new record).
+class LabelQueue
+{
+public:
+    static constexpr int retry_ms = 2000;
+
+    enum class Status { at_removal, waiting, printed, reprinted };
+    struct State
+    {
+        PrintResult problem;      // the printer's, as its last label found it
+        int waiting = 0;          // due and not printed
+        QString last_record_id;   // the label printed last
+        QHash<QString, Status> labels;  // by the pass's record id, this run's and those owed
+    };
+
+    // `journal_folder`: where the records' journal is, and the label journal
+    // beside it. The printer is [label]'s unless a test gives its own.
+    LabelQueue(const LabelSettings &settings, bool cellular, const QString &journal_folder,
+               std::unique_ptr<LabelPrinter> printer = nullptr);
+    // Labels still waiting for their module to leave are due from now: kept
+    // in the label journal, they print at the next start.
+    ~LabelQueue();
+
+    // Every module's result, from line mode.
+    void finished(int module, const OperationRecord &record, bool already_done);
+    void departed(int module);
+    // Prints `record_id`'s label again (the last label printed, when empty),
+    // marked as a reprint in the label journal; false when there is none.
+    bool reprint(const QString &record_id = QString());
+
+    State state() const;
+    LabelContent content_of(const OperationRecord &record) const;
+    // `method` of `context` is invoked, queued and without arguments, after
+    // each change of the state.
+    void notify(QObject *context, const char *method);
+
+private:
+    struct Label
+    {
+        OperationRecord record;
+        bool reprint = false;
+        bool journalled = false;  // its waiting event is in the label journal
+    };
+    void due(Label label);
+    void run();
+    void changed();
+
+    const LabelSettings settings;
+    const bool cellular;
+    const LabelJournal journal;
+    std::unique_ptr<LabelPrinter> printer;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Label> queue;
+    QHash<int, OperationRecord> at_removal;  // by module id
+    QHash<QString, OperationRecord> printed;  // what a reprint prints
+    State state_;
+    bool stopping = false;
+    QPointer<QObject> context;
+    QByteArray method;
+    std::thread thread;
+};
