@@ -227,6 +227,8 @@ JournalOutcome Journal::append(const OperationRecord &record) const
         named.station = station_;
     const QByteArray row = record_row(named);
     JournalOutcome outcome;
+    outcome.record_id = named.record_id;
+    outcome.station = named.station;
     const QString refused = traced_append(path_, preamble, row);
     outcome.in_journal = refused.isEmpty();
     if (outcome.in_journal) {

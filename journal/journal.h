@@ -17,6 +17,9 @@ struct JournalOutcome
     // nowhere: its last copy is the operator's.
     QString unsaved;
     QStringList notices;      // for the log pane or standard error, in order
+    // The record's id and station as kept (the journal gives both where the
+    // record had none).
+    QString record_id, station;
 };
 
 // The results journal: kv20-journal.csv, one CSV record per operation,

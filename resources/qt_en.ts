@@ -172,6 +172,18 @@
         <source>配方 %1：镜像 %2 的 SHA-256 是 %3，不是 [recipe] image_sha256 的 %4</source>
         <translation>Recipe %1: the image %2 has SHA-256 %3, not %4 as [recipe] image_sha256 says</translation>
     </message>
+    <message>
+        <source>配方 %1：[label] %2=%3 无效</source>
+        <translation>Recipe %1: [label] %2=%3 is not valid</translation>
+    </message>
+    <message>
+        <source>配方 %1：[label] line=%2：没有字段 {%3}（可用：%4）</source>
+        <translation>Recipe %1: [label] line=%2: there is no field {%3} (there are: %4)</translation>
+    </message>
+    <message>
+        <source>配方 %1：[label] height_mm=%2 放不下二维码（%3 dpi 时至少 %4 mm）</source>
+        <translation>Recipe %1: [label] height_mm=%2 leaves no room for the QR code (at %3 dpi at least %4 mm)</translation>
+    </message>
 </context>
 <context>
     <name>SlotTile</name>
@@ -329,6 +341,54 @@
     <message>
         <source>仍有模组正在处理。关闭将中止这些操作（记录会保存）。确定关闭吗？</source>
         <translation>Modules are still being served. Closing cancels their operations (their records are kept). Close?</translation>
+    </message>
+    <message>
+        <source>重打标签</source>
+        <translation>Reprint label</translation>
+    </message>
+    <message>
+        <source>标签预览</source>
+        <translation>Label preview</translation>
+    </message>
+    <message>
+        <source>标签：取出时打印</source>
+        <translation>LABEL: AS IT LEAVES</translation>
+    </message>
+    <message>
+        <source>标签：等待打印</source>
+        <translation>LABEL: WAITING</translation>
+    </message>
+    <message>
+        <source>标签：已打印</source>
+        <translation>LABEL: PRINTED</translation>
+    </message>
+    <message>
+        <source>标签：已重打</source>
+        <translation>LABEL: REPRINTED</translation>
+    </message>
+    <message>
+        <source>缺纸</source>
+        <translation>paper out</translation>
+    </message>
+    <message>
+        <source>打印头打开</source>
+        <translation>head open</translation>
+    </message>
+    <message>
+        <source>已暂停</source>
+        <translation>paused</translation>
+    </message>
+    <message>
+        <source>无应答</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>无法打印</source>
+        <translation>cannot print</translation>
+    </message>
+    <message>
+        <source>标签打印机 %1：%2（%3）。%4 张标签等待打印，打印机恢复后打印。</source>
+        <translation>Label printer %1: %2 (%3). %4 labels wait, to print when the printer is back.</translation>
     </message>
 </context>
 <context>

@@ -147,6 +147,12 @@ void ModuleSession::on_finished()
     request.stamp(&result);
     result.slot = target.slot;
     journal_result = taken.first().journal;
+    // As the journal keeps it: what names the record elsewhere (a label,
+    // the database) is the same.
+    if (result.record_id.isEmpty())
+        result.record_id = journal_result.record_id;
+    if (result.station.isEmpty())
+        result.station = journal_result.station;
     already_done_ = taken.first().already_done;
     finished_ = true;
     worker->close_serial_port();

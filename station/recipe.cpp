@@ -86,6 +86,9 @@ bool read_recipe(const QString &path, Recipe *recipe, QString *error)
         return false;
     }
 
+    if (!read_label_settings(ini, path, &recipe->label, error))
+        return false;
+
     if (recipe->type == operation::device_query)
         return true;
     const QString image = ini.values.value(QStringLiteral("recipe/image"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "label/label_settings.h"
 #include "runner/done_before.h"
 
 #include <QByteArray>
@@ -33,6 +34,8 @@ struct Recipe
     QList<QPair<QString, QString>> named_slots;
     // [operators]: id = name, the ids that may sign in; empty: any id.
     QHash<QString, QString> operators;
+    // [label]: a label for every pass; printer none: no labels.
+    LabelSettings label;
 };
 
 // False with the operator's message (naming the file and the key) when the

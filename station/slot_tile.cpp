@@ -41,6 +41,8 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
     state_label = label(44, true, this);
     detail_label = label(18, false, this);
     detail_label->setWordWrap(true);
+    label_label = label(18, true, this);
+    label_label->hide();
     // A state word longer than the tile (a translation's) wraps, and never
     // widens the tile: sixteen of them must fit on the screen. The longest
     // word keeps its line up to 296 px: four such tiles with their frames,
@@ -56,7 +58,7 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
         widest = qMax(widest, state_label->fontMetrics().horizontalAdvance(word));
     state_label->setMinimumWidth(qMin(widest + 8, 296));
     name_label->setText(name);
-    for (QLabel *l : {name_label, state_label, detail_label})
+    for (QLabel *l : {name_label, state_label, detail_label, label_label})
         layout->addWidget(l);
     set_state(State::waiting, tr("等待"), QString());
 }
@@ -64,6 +66,7 @@ SlotTile::SlotTile(const QString &name, QWidget *parent)
 void SlotTile::arrive(int id)
 {
     module_ = id;
+    show_label(QString());
     set_state(State::identifying, tr("识别中"), QString());
 }
 
@@ -110,6 +113,12 @@ void SlotTile::show_note(const QString &note)
         detail_label->setText(note);
 }
 
+void SlotTile::show_label(const QString &text)
+{
+    label_label->setText(text);
+    label_label->setVisible(!text.isEmpty());
+}
+
 void SlotTile::set_state(State state, const QString &word, const QString &detail)
 {
     state_label->setText(word);
@@ -138,7 +147,10 @@ void SlotTile::set_state(State state, const QString &word, const QString &detail
 
 QString SlotTile::shown_text() const
 {
-    return QStringList {name_label->text(), state_label->text(), detail_label->text()}.join(QLatin1Char('\n'));
+    QStringList lines {name_label->text(), state_label->text(), detail_label->text()};
+    if (!label_label->text().isEmpty())
+        lines << label_label->text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString failure_words(OperationFailure failure)

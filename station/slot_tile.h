@@ -30,6 +30,9 @@ public:
     void show_result(const OperationRecord &record, bool already_done);
     // Why a waiting tile waits (nobody signed in); empty: no note.
     void show_note(const QString &note);
+    // What became of the last pass's label; empty: nothing to say (no
+    // labels, or a module that did not pass). Kept until the next arrival.
+    void show_label(const QString &text);
     // What the operator reads, line by line: for tests and screenshots.
     QString shown_text() const;
 
@@ -41,7 +44,7 @@ private:
     int module_ = -1;
     int shown_percent = -1;
     bool coloured = false;
-    QLabel *name_label, *state_label, *detail_label;
+    QLabel *name_label, *state_label, *detail_label, *label_label;
 };
 
 // A failure in the operator's words (the journal keeps its own); empty for

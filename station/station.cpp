@@ -2,6 +2,7 @@
 
 #include "db/station_journals.h"
 #include "journal/station_name.h"
+#include "label/label_queue.h"
 #include "line/line_mode.h"
 #include "line/usb_port_source.h"
 #include "runner/served_modules.h"
@@ -89,9 +90,13 @@ Station::Station(const Recipe &recipe)
     // disk as often as not.
     , journal(Journal::default_path, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
     , done_before(done_before_of(recipe, QFileInfo(journal.path()).absolutePath()))
+    , labels(recipe.label.enabled()
+                 ? std::make_unique<LabelQueue>(recipe.label, recipe.cellular, QFileInfo(journal.path()).absolutePath())
+                 : nullptr)
     , line_(std::make_unique<LineMode>(request_of(recipe, done_before), journal))
     , window_(std::make_unique<StationWindow>(
-          recipe, line_.get(), read_at_start(recipe, QFileInfo(journal.path()).absolutePath(), done_before.get())))
+          recipe, line_.get(), read_at_start(recipe, QFileInfo(journal.path()).absolutePath(), done_before.get()),
+          labels.get()))
 {
     // The window is gone within 2 s of its close, whatever the database does:
     // line mode gives a batch on its way 1.5 s of it, from the close on.

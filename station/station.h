@@ -7,6 +7,7 @@
 #include <memory>
 
 class DoneBefore;
+class LabelQueue;
 class LineMode;
 class LineModeView;
 class StationWindow;
@@ -37,6 +38,9 @@ private:
     Journal journal;
     UsbPortSource ports;
     std::shared_ptr<DoneBefore> done_before;
+    // Before the window, which tells it of every result, and after line mode
+    // in its end: the window and line mode are gone before it.
+    std::unique_ptr<LabelQueue> labels;
     std::unique_ptr<LineMode> line_;
     std::unique_ptr<StationWindow> window_;
 };

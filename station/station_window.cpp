@@ -6,6 +6,8 @@
 #include "report/report_page.h"
 #include "report/shift_tally.h"
 #include "journal/station_name.h"
+#include "label/label_drawing.h"
+#include "label/label_queue.h"
 #include "station/result_sound.h"
 #include "station/sign_in_bar.h"
 #include "station/slot_tile.h"
@@ -14,10 +16,12 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -97,11 +101,12 @@ QString write_shift_report(const QString &journal, QString *page_path)
 } // namespace
 
 StationWindow::StationWindow(const Recipe &recipe, LineMode *line, std::unique_ptr<WorkOrderPasses> passes,
-                             QWidget *parent)
+                             LabelQueue *labels, QWidget *parent)
     : QWidget(parent)
     , recipe(recipe)
     , line(line)
     , work_order_passes(std::move(passes))
+    , labels(labels)
 {
     // The work order in the title: where the operator's eye meets it
     // without a line taken from the tiles.
@@ -141,6 +146,17 @@ StationWindow::StationWindow(const Recipe &recipe, LineMode *line, std::unique_p
     report_button = new QPushButton(tr("班次报告"), this);
     connect(report_button, &QPushButton::clicked, this, &StationWindow::open_report);
     row->addWidget(report_button);
+    if (labels) {
+        reprint_button = new QPushButton(tr("重打标签"), this);
+        reprint_button->setEnabled(false);
+        connect(reprint_button, &QPushButton::clicked, this, [this] { this->labels->reprint(); });
+        row->addWidget(reprint_button);
+        preview_button = new QPushButton(tr("标签预览"), this);
+        preview_button->setEnabled(false);
+        connect(preview_button, &QPushButton::clicked, this, &StationWindow::preview_label);
+        row->addWidget(preview_button);
+        labels->notify(this, "labels_changed");
+    }
     report_waiter = std::make_shared<ReportWaiter>();
     report_waiter->window = this;
     layout->addLayout(row);
@@ -195,6 +211,7 @@ void StationWindow::arrival(int id, const QString &port, const QString &slot, co
     by_module.remove(tile->module());
     by_module.insert(id, tile);
     tile->arrive(id);
+    tile_label.remove(tile);
 }
 
 void StationWindow::progress(int id, qint64 bytes, qint64 total)
@@ -205,8 +222,18 @@ void StationWindow::progress(int id, qint64 bytes, qint64 total)
 
 void StationWindow::finished(int id, const OperationRecord &record, bool done_before, const JournalOutcome &kept)
 {
-    if (SlotTile *tile = by_module.value(id))
+    SlotTile *tile = by_module.value(id);
+    if (tile)
         tile->show_result(record, done_before);
+    if (labels) {
+        labels->finished(id, record, done_before);
+        if (tile && record.ok && !done_before) {
+            tile_label.insert(tile, record.record_id);
+            last_pass = record;
+            preview_button->setEnabled(true);
+            labels_changed();
+        }
+    }
     if (work_order_passes && !done_before) {
         work_order_passes->add(record);
         counts(last_counts);
@@ -229,10 +256,15 @@ void StationWindow::show_banner(const JournalOutcome &kept)
 {
     if (!kept.unsaved.isEmpty())
         unsaved << kept.unsaved;
-    QStringList lines;
     const QString journal = QDir::toNativeSeparators(QFileInfo(line->journal_path()).absoluteFilePath());
-    if (!kept.in_journal && !kept.kept_in.isEmpty())
-        lines << tr("记录无法写入日志 %1。最近一条记录保存在 %2").arg(journal, kept.kept_in);
+    kept_elsewhere = !kept.in_journal && !kept.kept_in.isEmpty()
+                         ? tr("记录无法写入日志 %1。最近一条记录保存在 %2").arg(journal, kept.kept_in)
+                         : QString();
+    QStringList lines;
+    if (!printer_problem.isEmpty())
+        lines << printer_problem;
+    if (!kept_elsewhere.isEmpty())
+        lines << kept_elsewhere;
     if (!unsaved.isEmpty())
         lines << tr("以下记录未能写入日志 %1，也未能写入任何文件。请复制并保存：").arg(journal) << unsaved;
     if (lines.isEmpty()) {
@@ -246,7 +278,58 @@ void StationWindow::show_banner(const JournalOutcome &kept)
 
 // The tile keeps its result until the next module arrives in the slot, and a
 // module pulled out mid-transfer still has its result (unplugged) to show.
-void StationWindow::departure(int) {}
+void StationWindow::departure(int id)
+{
+    if (labels)
+        labels->departed(id);
+}
+
+void StationWindow::labels_changed()
+{
+    const LabelQueue::State state = labels->state();
+    const auto words = [this](LabelQueue::Status status) {
+        switch (status) {
+        case LabelQueue::Status::at_removal: return tr("标签：取出时打印");
+        case LabelQueue::Status::waiting: return tr("标签：等待打印");
+        case LabelQueue::Status::printed: return tr("标签：已打印");
+        case LabelQueue::Status::reprinted: return tr("标签：已重打");
+        }
+        return QString();
+    };
+    for (auto it = tile_label.begin(); it != tile_label.end(); ++it) {
+        if (state.labels.contains(it.value()))
+            it.key()->show_label(words(state.labels.value(it.value())));
+    }
+    reprint_button->setEnabled(!state.last_record_id.isEmpty());
+    QString problem;
+    if (state.waiting > 0 && !state.problem.printed()) {
+        const QHash<int, QString> problems {
+            {PrintResult::paper_out, tr("缺纸")},      {PrintResult::head_open, tr("打印头打开")},
+            {PrintResult::paused, tr("已暂停")},       {PrintResult::no_answer, tr("无应答")},
+            {PrintResult::refused, tr("无法打印")},
+        };
+        problem = tr("标签打印机 %1：%2（%3）。%4 张标签等待打印，打印机恢复后打印。")
+                      .arg(recipe.label.printer_name, problems.value(state.problem.problem), state.problem.detail)
+                      .arg(state.waiting);
+    }
+    if (problem == printer_problem)
+        return;
+    printer_problem = problem;
+    JournalOutcome kept;
+    kept.in_journal = kept_elsewhere.isEmpty();
+    show_banner(kept);
+}
+
+void StationWindow::preview_label()
+{
+    QDialog preview(this);
+    preview.setWindowTitle(tr("标签预览"));
+    auto *layout = new QVBoxLayout(&preview);
+    auto *picture = new QLabel(&preview);
+    picture->setPixmap(QPixmap::fromImage(label_image(labels->content_of(last_pass), recipe.label)));
+    layout->addWidget(picture);
+    preview.exec();
+}
 
 void StationWindow::sign_out_if_idle()
 {

@@ -34,8 +34,9 @@ class StationWindow : public QWidget, public LineModeView
 public:
     // `passes`: what the target counts, when the recipe names a work order
     // (null: this start's passes).
+    // `labels`: a label for every pass ([label]); null: none.
     StationWindow(const Recipe &recipe, LineMode *line, std::unique_ptr<class WorkOrderPasses> passes,
-                  QWidget *parent = nullptr);
+                  class LabelQueue *labels = nullptr, QWidget *parent = nullptr);
     ~StationWindow() override;
 
     QList<SlotTile *> tiles() const { return tiles_; }
@@ -74,6 +75,10 @@ private:
     // report_waiter: the call itself carries nothing (ThreadSanitizer cannot
     // see the locking of Qt's event queue).
     Q_INVOKABLE void report_written();
+    // The label queue's state changed (queued from its thread, carrying
+    // nothing, as report_written).
+    Q_INVOKABLE void labels_changed();
+    void preview_label();
 
     const Recipe recipe;
     LineMode *line;
@@ -96,6 +101,12 @@ private:
     std::shared_ptr<ReportWaiter> report_waiter;
     QTextEdit *banner;
     QStringList unsaved;  // records kept nowhere, as the journal would hold them
+    QString kept_elsewhere;  // where the last record went, when not to the journal
+    QString printer_problem;  // the label printer's, while labels wait for it
+    class LabelQueue *labels;
+    QPushButton *reprint_button = nullptr, *preview_button = nullptr;
+    QHash<SlotTile *, QString> tile_label;  // the record id of each tile's pass, whose label it shows
+    OperationRecord last_pass;  // the label the preview shows
     QGridLayout *grid;
     QList<SlotTile *> tiles_;
     QHash<QString, SlotTile *> by_slot;

@@ -15,6 +15,7 @@
 #include "tests/support/csv_reader.h"
 #include "tests/station/x_bells.h"
 #include "tests/support/module_sim_process.h"
+#include "tests/support/zpl_printer_sim.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -234,6 +235,8 @@ private slots:
     void failures_in_words();
     void result_sounds_data();
     void result_sounds();
+    void label_prints_as_the_passed_module_leaves_data();
+    void label_prints_as_the_passed_module_leaves();
 };
 
 void TestStation::refused_recipe_touches_nothing_data()
@@ -917,3 +920,57 @@ void TestStation::result_sounds()
 
 QTEST_MAIN(TestStation)
 #include "tst_station.moc"
+
+void TestStation::label_prints_as_the_passed_module_leaves_data()
+{
+    QTest::addColumn<QString>("printer");
+    QTest::newRow("a ZPL printer") << "zpl";
+    QTest::newRow("a folder, its PNG read back") << "folder";
+}
+
+// A pass's label comes out as its module is pulled out of its slot, and says
+// which module it is; a failed module beside it gets none.
+void TestStation::label_prints_as_the_passed_module_leaves()
+{
+    QFETCH(QString, printer);
+    const QString zbarimg = QStandardPaths::findExecutable("zbarimg");
+    if (printer == "folder" && zbarimg.isEmpty())
+        QSKIP("no zbarimg (Debian's zbar-tools)");
+    Bench b;
+    ZplPrinterSim zpl;
+    QVERIFY(b.write("station.ini", (recipe("query", "", "", {"1-1.3=B1", "1-1.2=B2"}) + "[label]\nprinter="
+                                    + (printer == "zpl" ? QString("zpl://127.0.0.1:%1").arg(zpl.port()) : QString("folder:labels"))
+                                    + "\nline={device_number}\nline={imei_or_mac}\n").toUtf8()));
+    QVERIFY(b.start_sim({"--usb-port=1-1.3"}));
+    QVERIFY(b.start_sim({"--usb-port=1-1.2", "--unplug-reply-bytes=3"}));
+    QString error;
+    const std::unique_ptr<Station> station = b.start_station(&error);
+    QVERIFY2(station, qPrintable(error));
+    SlotTile *passed = station->window()->tiles().at(0);
+    QTRY_VERIFY_WITH_TIMEOUT(passed->shown_text().endsWith("LABEL: AS IT LEAVES"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(station->window()->tiles().at(1)->state() == SlotTile::State::fail, 20000);
+    QCOMPARE(zpl.jobs.size(), 0);
+    for (auto &sim : b.sims) {
+        sim->stop();
+        QVERIFY(b.announce("remove"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(passed->shown_text().endsWith("LABEL: PRINTED"), 10000);
+    QStringList pass;
+    for (const QStringList &r : b.journal())
+        pass = r.value(result_column) == "ok" ? r : pass;
+    QVERIFY(!station->window()->tiles().at(1)->shown_text().contains("LABEL"));
+    if (printer == "zpl") {
+        QCOMPARE(zpl.jobs.size(), 1);
+        QVERIFY2(zpl.jobs[0].contains("^FD" + pass.value(journal_format::device_number).toUtf8() + "^FS")
+                     && zpl.jobs[0].contains("^FD" + pass.value(journal_format::imei_or_mac).toUtf8() + "^FS"),
+                 zpl.jobs[0].constData());
+        return;
+    }
+    QProcess reader;
+    reader.start(zbarimg, {"-q", "--raw", b.dir.filePath("labels/" + pass.value(journal_format::record_id) + ".png")});
+    QVERIFY(reader.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(reader.readAllStandardOutput()),
+             QString("DN:%1\nIMEI:%2\nICCID:%3\nREC:%4\n")
+                 .arg(pass.value(journal_format::device_number), pass.value(journal_format::imei_or_mac),
+                      pass.value(journal_format::iccid_or_audio_version), pass.value(journal_format::record_id)));
+}
