@@ -4,6 +4,7 @@
 #     kv20-tool.exe, kv20-cli.exe, kv20-station.exe, station.ini.example,
 #     the Qt and MinGW runtime DLLs they load,
 #     libpq.dll with the OpenSSL DLLs it loads (libssl-3-x64, libcrypto-3-x64),
+#     libqrencode.dll (the station's labels),
 #     platforms/qwindows.dll, styles/qwindowsvistastyle.dll,
 #     translations/qt_en.qm and qtbase_zh_CN.qm, README.txt, licenses/
 #
@@ -68,6 +69,14 @@ find_package(PostgreSQL REQUIRED)
 get_filename_component(kv20_libpq_prefix ${PostgreSQL_LIBRARY} DIRECTORY)
 get_filename_component(kv20_libpq_prefix ${kv20_libpq_prefix} DIRECTORY)
 list(APPEND kv20_runtime_folders ${kv20_libpq_prefix}/bin)
+# libqrencode (the station's labels) from its kit's bin folder, likewise.
+find_library(QRENCODE_LIBRARY qrencode)
+if(NOT QRENCODE_LIBRARY)
+  message(FATAL_ERROR "No Windows build of libqrencode: put the unpacked qrencode-mingw64 kit into CMAKE_PREFIX_PATH")
+endif()
+get_filename_component(kv20_qrencode_prefix ${QRENCODE_LIBRARY} DIRECTORY)
+get_filename_component(kv20_qrencode_prefix ${kv20_qrencode_prefix} DIRECTORY)
+list(APPEND kv20_runtime_folders ${kv20_qrencode_prefix}/bin)
 list(REMOVE_DUPLICATES kv20_runtime_folders)
 
 install(CODE "
@@ -100,6 +109,9 @@ if(EXISTS ${kv20_qt_prefix}/licenses)
   install(DIRECTORY ${kv20_qt_prefix}/licenses/ DESTINATION licenses)
 endif()
 install(DIRECTORY ${kv20_libpq_prefix}/licenses/ DESTINATION licenses)
+# LGPL 2.1 or later, linked dynamically: the DLL beside the programs may be
+# replaced.
+install(DIRECTORY ${kv20_qrencode_prefix}/licenses/ DESTINATION licenses)
 
 set(CPACK_PACKAGE_NAME kv20-tool)
 set(CPACK_PACKAGE_VERSION ${kv20_version})

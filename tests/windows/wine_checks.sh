@@ -85,7 +85,8 @@ check_package() {
     local ok=0 dll pe name
     [ "$(unzip -Z1 "$zip" | cut -d/ -f1 | sort -u | wc -l)" = 1 ] || { say "  the zip has more than one top folder"; ok=1; }
     for name in kv20-tool.exe kv20-cli.exe kv20-station.exe station.ini.example translations/{qt_en.qm,qtbase_zh_CN.qm} README.txt licenses/{NOTICE.txt,LICENSE.LGPL3,LICENSE.GPL3,gcc-mingw-w64.copyright,mingw-w64.copyright,zlib.LICENSE,libpng.LICENSE,pcre2.LICENCE,harfbuzz.COPYING} \
-        libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll licenses/{PostgreSQL-COPYRIGHT,OpenSSL-LICENSE.txt,debian-copyright-postgresql-15,debian-copyright-openssl}; do
+        libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll licenses/{PostgreSQL-COPYRIGHT,OpenSSL-LICENSE.txt,debian-copyright-postgresql-15,debian-copyright-openssl} \
+        libqrencode.dll licenses/qrencode-COPYING; do
         [ -f "$app/$name" ] || { say "  missing: $name"; ok=1; }
     done
     expect "plugins" "$(cd "$app" && echo */*.dll)" "platforms/qwindows.dll styles/qwindowsvistastyle.dll" || ok=1
@@ -382,7 +383,7 @@ check_station() {
     done
     placed=${#slots[@]}
     for ((i = 1; ${#slots[@]} + ${#ports[@]} - placed < 16; i++)); do slots+=("3-$i"); done
-    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\nsound=on\r\n[slots]\r\n' >station.ini
+    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\nsound=on\r\n[label]\r\nprinter=folder:labels\r\nwhen=pass\r\n[slots]\r\n' >station.ini
     for i in "${!slots[@]}"; do printf '%s=%s\r\n' "${slots[i]}" "${names[i]}" >>station.ini; done
     "$wine" cmd /c "set QT_FORCE_STDERR_LOGGING=1&& $(winpath "$app/kv20-station.exe") 2>station.log" & pid=$!
     find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 'KV20 工位' | head -n 1); [ -n "$wid" ]; }
@@ -397,6 +398,18 @@ check_station() {
         "$(journal_rows kv20-journal.csv tool,port,slot,device_number,result,detail | grep -v ',COM6,' | sort | paste -sd' ')" \
         "station,COM11,2-1,DN-COM11,ok, station,COM12,hub5-2,,failed,no reply station,COM5,1-4,DN-COM5,ok," || ok=1
     expect "operator in every record" "$(journal_rows kv20-journal.csv tool,operator | sort -u | paste -sd' ')" "station,op-7" || ok=1
+    # The folder printer: a PNG for every pass, whose QR code a decoder of
+    # its own reads back as the record's fields.
+    local passes labelled=() id dn imei iccid
+    passes=$(journal_rows kv20-journal.csv tool,result | grep -c '^station,ok$')
+    all_labels() { [ "$(ls labels/*.png 2>/dev/null | wc -l)" -ge "$passes" ]; }
+    wait_for 10 all_labels || { say "  labels: $(ls labels 2>&1 | paste -sd' ')"; ok=1; }
+    while IFS=, read -r id dn imei iccid; do
+        labelled+=("$dn")
+        expect "the QR code of $dn's label" "$(zbarimg -q --raw "labels/$id.png" 2>/dev/null)" \
+            "$(printf 'DN:%s\nIMEI:%s\nICCID:%s\nREC:%s' "$dn" "$imei" "$iccid" "$id")" || ok=1
+    done < <(journal_rows kv20-journal.csv record_id,device_number,imei_or_mac,iccid_or_audio_version,tool,result | sed -n 's/,station,ok$//p')
+    [ "${#labelled[@]}" -gt 0 ] || { say "  no pass to label"; ok=1; }
     # The located modules in the first tiles, as named; the empty slots
     # waiting; the ports discovery cannot place last. A named slot that
     # discovery did not place would wait beside a tile of its port.
