@@ -132,6 +132,8 @@ QString cut_off(StationWindow *window)
     for (SlotTile *tile : window->tiles()) {
         QRect above;
         for (QLabel *label : tile->findChildren<QLabel *>()) {
+            if (label->isHidden())
+                continue;
             const QRect at = label->geometry();
             if (at.height() < label->fontMetrics().height() || at.intersects(above) || !tile->contentsRect().contains(at))
                 cut << QString("%1: %2 px at y %3 of %4").arg(label->text()).arg(at.height()).arg(at.y()).arg(tile->height());
