@@ -26,6 +26,7 @@
 //   kv20-bench-db [--records N] [--served N] [--stops N] [--keep 1]   (defaults:
 //       1000000; 2000 served; 10 stops; 0 skips any; --keep 1 leaves the
 //       million's journals and database for a closer look and serves none)
+#include "bench/bench_database.h"
 #include "bench/bench_process.h"
 #include "db/pg_link.h"
 #include "journal/journal.h"
@@ -277,19 +278,10 @@ int main(int argc, char **argv)
         else if (QByteArray(argv[i]) == "--keep")
             keep = QByteArray(argv[i + 1]) == "1";
     }
-    const QString server = qEnvironmentVariable("KV20_TEST_DB_URL");
-    if (server.isEmpty()) {
-        std::fprintf(stderr, "KV20_TEST_DB_URL names no server (source scripts/test-db.sh; kv20_test_db_start DIR)\n");
-        return 77;
-    }
     PgLink admin;
-    QString error;
-    const QString name = QStringLiteral("kv20_bench_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    if (!admin.connect(server, &error) || !admin.exec(("CREATE DATABASE " + name).toUtf8().constData()).ok) {
-        std::fprintf(stderr, "no database on %s: %s\n", qPrintable(PgLink::describe(server)), qPrintable(error));
-        return 1;
-    }
-    const QString url = server.left(server.lastIndexOf(QLatin1Char('/')) + 1) + name;
+    QString name, url;
+    if (const int refused = make_bench_database(&admin, &name, &url))
+        return refused;
     int failures = 0;
     if (size > 0) {
         QTemporaryDir dir;

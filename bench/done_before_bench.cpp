@@ -5,8 +5,8 @@
 // that has just arrived in their slot, all 32 at the same moment, round after
 // round, against a database of --records records (default 1,000,000) made by
 // twelve stations:
-//   - the first round: a station just started, every slot opening its
-//     connection to the server (goal: p99 under 50 ms for all of it);
+//   - the first round: a station just started, its connections to the
+//     server opened as the slots ask (goal: p99 under 50 ms for all of it);
 //   - the rounds after: connections kept (goal: p99 under 50 ms).
 // Half the modules asked about had the audio image, a quarter had it fail,
 // a quarter are new; every answer is checked against what the records imply,
@@ -16,6 +16,7 @@
 // scripts/test-db.sh starts the server.
 //
 //   kv20-bench-done-before [--records N] [--rounds N]   (defaults: 1000000; 60)
+#include "bench/bench_database.h"
 #include "bench/bench_process.h"
 #include "db/db_schema.h"
 #include "db/pg_link.h"
@@ -168,22 +169,14 @@ int main(int argc, char **argv)
             rounds = QByteArray(argv[i + 1]).toInt();
     }
     rounds = qMax(rounds, 2);
-    const QString server = qEnvironmentVariable("KV20_TEST_DB_URL");
-    if (server.isEmpty()) {
-        std::fprintf(stderr, "KV20_TEST_DB_URL names no server (source scripts/test-db.sh; kv20_test_db_start DIR)\n");
-        return 77;
-    }
     PgLink admin;
-    QString error;
-    const QString name = QStringLiteral("kv20_bench_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    if (!admin.connect(server, &error) || !admin.exec(("CREATE DATABASE " + name).toUtf8().constData()).ok) {
-        std::fprintf(stderr, "no database on %s: %s\n", qPrintable(PgLink::describe(server)), qPrintable(error));
-        return 1;
-    }
-    const QString url = server.left(server.lastIndexOf(QLatin1Char('/')) + 1) + name;
+    QString name, url;
+    if (const int refused = make_bench_database(&admin, &name, &url))
+        return refused;
     bool right = false, met_cold = false, met_warm = false;
     {
         PgLink link;
+        QString error;
         QElapsedTimer clock;
         clock.start();
         right = link.connect(url, &error) && db_schema::init(&link, &error) && link.exec(fill_sql(records)).ok
@@ -203,7 +196,7 @@ int main(int argc, char **argv)
         for (int r = 1; r < rounds; ++r)
             later.insert(later.end(), hub.of(r).begin(), hub.of(r).end());
         std::printf("%d modules arriving at once, %d rounds, the audio image's check:\n", slot_count, rounds);
-        const bool first_right = report("first round (each slot connects)", hub.of(0), &met_cold);
+        const bool first_right = report("first round (the connections opened)", hub.of(0), &met_cold);
         right = report("rounds after", later, &met_warm) && first_right;
     }
     admin.exec(("DROP DATABASE " + name).toUtf8().constData());
