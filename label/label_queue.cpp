@@ -14,7 +14,7 @@ LabelQueue::LabelQueue(const LabelSettings &settings, bool cellular, const QStri
 {
     for (const LabelEvent &owed : journal.owed()) {
         queue.push_back({owed.record, false, true});
-        state_.labels.insert(owed.record.record_id, Status::waiting);
+        state_.labels[owed.record.record_id] = Status::waiting;
     }
     state_.waiting = int(queue.size());
     thread = std::thread([this] { run(); });
@@ -82,7 +82,7 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
     {
         std::lock_guard<std::mutex> locker(mutex);
         at_removal.insert(module, record);
-        state_.labels.insert(record.record_id, Status::at_removal);
+        state_.labels[record.record_id] = Status::at_removal;
     }
     changed();
 }
@@ -121,7 +121,7 @@ void LabelQueue::due(Label label)
             return;
         queue.push_back(label);
         state_.waiting = int(queue.size());
-        state_.labels.insert(label.record.record_id, Status::waiting);
+        state_.labels[label.record.record_id] = Status::waiting;
     }
     wake.notify_all();
     changed();
@@ -174,7 +174,7 @@ void LabelQueue::run()
             queue.pop_front();
             printed.insert(label.record.record_id, label.record);
             state_.last_record_id = label.record.record_id;
-            state_.labels.insert(label.record.record_id, label.reprint ? Status::reprinted : Status::printed);
+            state_.labels[label.record.record_id] = label.reprint ? Status::reprinted : Status::printed;
         } else {
             ask_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(retry_ms);
         }

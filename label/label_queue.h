@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,7 +33,10 @@ public:
         PrintResult problem;      // the printer's, as its last label found it
         int waiting = 0;          // due and not printed
         QString last_record_id;   // the label printed last
-        QHash<QString, Status> labels;  // by the pass's record id, this run's and those owed
+        // By the pass's record id, this run's and those owed. A container
+        // copied whole: one shared with the queue's thread and changed there
+        // would race with the window reading its copy.
+        std::map<QString, Status> labels;
     };
 
     // `journal_folder`: where the records' journal is, and the label journal

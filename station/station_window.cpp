@@ -297,8 +297,9 @@ void StationWindow::labels_changed()
         return QString();
     };
     for (auto it = tile_label.begin(); it != tile_label.end(); ++it) {
-        if (state.labels.contains(it.value()))
-            it.key()->show_label(words(state.labels.value(it.value())));
+        const auto found = state.labels.find(it.value());
+        if (found != state.labels.end())
+            it.key()->show_label(words(found->second));
     }
     reprint_button->setEnabled(!state.last_record_id.isEmpty());
     QString problem;
