@@ -37,10 +37,20 @@ QString label_field(const OperationRecord &record, const QString &name)
     return value.trimmed();
 }
 
+QString label_number(const LabelSettings &settings, const QString &record_id)
+{
+    if (settings.when != LabelSettings::When::pass || record_id.isEmpty())
+        return QString();
+    return QLatin1Char('#') + record_id.left(6).toUpper();
+}
+
 LabelContent label_content(const LabelSettings &settings, const OperationRecord &record, bool cellular)
 {
     static const QRegularExpression field(QStringLiteral("\\{([^{}]*)\\}"));
     LabelContent content;
+    const QString number = label_number(settings, label_field(record, QStringLiteral("record_id")));
+    if (!number.isEmpty())
+        content.lines << number;
     for (const QString &line : settings.lines) {
         QString shown;
         int from = 0;

@@ -21,4 +21,9 @@ struct LabelContent
 QString label_field(const OperationRecord &record, const QString &name);
 
 // `cellular`: the recipe's variant, which names the record's identity fields.
+// With [label] when=pass, "#" and the record id's first six characters: the
+// label's first line, and on the tile, so that the operator matches a label
+// printed at once to its module. Empty otherwise.
+QString label_number(const LabelSettings &settings, const QString &record_id);
+
 LabelContent label_content(const LabelSettings &settings, const OperationRecord &record, bool cellular);

@@ -12,7 +12,15 @@ LabelQueue::LabelQueue(const LabelSettings &settings, bool cellular, const QStri
     , journal(journal_folder)
     , printer(given ? std::move(given) : make_label_printer(settings))
 {
-    for (const LabelEvent &owed : journal.owed()) {
+    const QDateTime now = QDateTime::currentDateTime();
+    for (LabelEvent owed : journal.owed()) {
+        if (owed.time.secsTo(now) > give_up_after_s) {
+            owed.kind = LabelEvent::given_up;
+            owed.time = now;
+            owed.detail = QStringLiteral("owed longer than %1 h").arg(give_up_after_s / 3600);
+            journal.append(owed);
+            continue;
+        }
         queue.push_back({owed.record, false, true});
         state_.labels[owed.record.record_id] = Status::waiting;
     }

@@ -26,6 +26,10 @@ class LabelQueue
 {
 public:
     static constexpr int retry_ms = 2000;
+    // A label owed longer than a shift when the station starts is given up,
+    // not printed: its module is long gone, and a label nobody can match is
+    // worse than none. The label journal says so, and the report lists it.
+    static constexpr qint64 give_up_after_s = 12 * 3600;
 
     enum class Status { at_removal, waiting, printed, reprinted };
     struct State

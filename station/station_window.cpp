@@ -6,6 +6,7 @@
 #include "report/report_page.h"
 #include "report/shift_tally.h"
 #include "journal/station_name.h"
+#include "label/label_content.h"
 #include "label/label_drawing.h"
 #include "label/label_queue.h"
 #include "station/result_sound.h"
@@ -299,7 +300,7 @@ void StationWindow::labels_changed()
     for (auto it = tile_label.begin(); it != tile_label.end(); ++it) {
         const auto found = state.labels.find(it.value());
         if (found != state.labels.end())
-            it.key()->show_label(words(found->second));
+            it.key()->show_label((words(found->second) + QLatin1Char(' ') + label_number(recipe.label, it.value())).trimmed());
     }
     reprint_button->setEnabled(!state.last_record_id.isEmpty());
     QString problem;

@@ -334,6 +334,9 @@ void TestLabel::labels_print_for_passes_as_they_leave()
     QTRY_COMPARE(printer.jobs.size(), printed.size());
     QTRY_COMPARE(queue.state().waiting, 0);
     QCOMPARE(printed_modules(printer), printed);
+    // Printed at once, a label's first line is its number, on the tile too.
+    for (const QByteArray &job : printer.jobs)
+        QCOMPARE(QRegularExpression("\\^FD#[0-9A-F]{6}\\^FS").match(QString::fromUtf8(job)).hasMatch(), at_pass);
     QCOMPARE(label_events(dir.path()), journal);
     QVERIFY2(printer.jobs[0].contains("^FD86000000000"), printer.jobs[0].constData());
 }
@@ -398,9 +401,16 @@ void TestLabel::a_label_owed_prints_once_after_a_restart()
         QTRY_COMPARE(queue.state().waiting, 0);
     }
     QCOMPARE(printed_modules(printer), (QStringList {"DN-A", "DN-B"}));
+    // One owed since the day before: given up, not printed.
+    LabelEvent old;
+    old.time = QDateTime::currentDateTime().addDays(-1);
+    old.record = pass_of(QStringLiteral("C"));
+    QVERIFY(LabelJournal(dir.path()).append(old).isEmpty());
     LabelQueue after(zpl_settings(printer.port()), true, dir.path());
     QCOMPARE(after.state().waiting, 0);
     QCOMPARE(LabelJournal(dir.path()).owed().size(), 0);
+    QCOMPARE(label_events(dir.path()).filter("DN-C"), (QStringList {"waiting DN-C", "given up DN-C"}));
+    QCOMPARE(printer.jobs.size(), 2);
 }
 
 QTEST_MAIN(TestLabel)
