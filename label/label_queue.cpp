@@ -37,7 +37,11 @@ LabelQueue::~LabelQueue()
     wake.notify_all();
     thread.join();
     // The thread has ended: what it did not print is as it left it.
-    std::vector<OperationRecord> left(at_removal.begin(), at_removal.end());
+    std::vector<OperationRecord> left;
+    for (const AtRemoval &waiting : at_removal)
+        left.push_back(waiting.record);
+    for (const auto &back : restarting)
+        left.push_back(back.second.record);
     for (const Label &label : queue) {
         if (!label.journalled && !label.reprint)
             left.push_back(label.record);
@@ -77,8 +81,33 @@ void LabelQueue::changed()
         QMetaObject::invokeMethod(to, slot.constData(), Qt::QueuedConnection);
 }
 
+namespace {
+
+QString place_of(const OperationRecord &record)
+{
+    return record.slot.isEmpty() ? record.port : record.slot;
+}
+
+} // namespace
+
 void LabelQueue::finished(int module, const OperationRecord &record, bool already_done)
 {
+    {
+        std::unique_lock<std::mutex> locker(mutex);
+        const auto back = restarting.find(place_of(record));
+        if (back != restarting.end()) {
+            const OperationRecord before = back->second.record;
+            restarting.erase(back);
+            if (already_done && record.device_number == before.device_number && record.imei_or_mac == before.imei_or_mac) {
+                // Back from its restart: the same module, its label due as it leaves.
+                at_removal.insert(module, {before, false});
+                return;
+            }
+            // Another module in its place: the one before was pulled out.
+            locker.unlock();
+            due({before, false, false});
+        }
+    }
     // A module back from its update has no new record; a refused one was
     // not served; a failed one has nothing to be labelled with.
     if (already_done || !record.ok || record.record_id.isEmpty())
@@ -89,7 +118,7 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
     }
     {
         std::lock_guard<std::mutex> locker(mutex);
-        at_removal.insert(module, record);
+        at_removal.insert(module, {record, record.operation != QLatin1String("query")});
         state_.labels[record.record_id] = Status::at_removal;
     }
     changed();
@@ -97,14 +126,21 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
 
 void LabelQueue::departed(int module)
 {
-    OperationRecord record;
+    AtRemoval left;
     {
         std::lock_guard<std::mutex> locker(mutex);
         if (!at_removal.contains(module))
             return;
-        record = at_removal.take(module);
+        left = at_removal.take(module);
+        if (left.restarts) {
+            restarting[place_of(left.record)] = {left.record, std::chrono::steady_clock::now()
+                                                                  + std::chrono::milliseconds(restart_wait_ms)};
+        }
     }
-    due({record, false, false});
+    if (left.restarts)
+        wake.notify_all();
+    else
+        due({left.record, false, false});
 }
 
 bool LabelQueue::reprint(const QString &record_id)
@@ -143,15 +179,40 @@ LabelQueue::State LabelQueue::state() const
 
 void LabelQueue::run()
 {
-    auto ask_at = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    auto ask_at = Clock::now();
     std::unique_lock<std::mutex> locker(mutex);
-    for (;;) {
-        wake.wait(locker, [&] { return stopping || !queue.empty(); });
-        if (stopping)
-            return;
-        // The printer was away: asked again at its time, or at a stop.
-        if (std::chrono::steady_clock::now() < ask_at) {
-            wake.wait_until(locker, ask_at, [&] { return stopping; });
+    while (!stopping) {
+        const auto now = Clock::now();
+        // A module not back from its restart in time was pulled out.
+        auto wake_at = Clock::time_point::max();
+        bool moved = false;
+        for (auto it = restarting.begin(); it != restarting.end();) {
+            if (it->second.until <= now) {
+                queue.push_back({it->second.record, false, false});
+                state_.labels[it->second.record.record_id] = Status::waiting;
+                it = restarting.erase(it);
+                moved = true;
+            } else {
+                wake_at = std::min(wake_at, it->second.until);
+                ++it;
+            }
+        }
+        if (moved) {
+            state_.waiting = int(queue.size());
+            locker.unlock();
+            changed();
+            locker.lock();
+            continue;
+        }
+        // The printer was away: asked again at its time.
+        if (queue.empty() || now < ask_at) {
+            if (!queue.empty())
+                wake_at = std::min(wake_at, ask_at);
+            if (wake_at == Clock::time_point::max())
+                wake.wait(locker);
+            else
+                wake.wait_until(locker, wake_at);
             continue;
         }
         Label &front = queue.front();
@@ -184,7 +245,7 @@ void LabelQueue::run()
             state_.last_record_id = label.record.record_id;
             state_.labels[label.record.record_id] = label.reprint ? Status::reprinted : Status::printed;
         } else {
-            ask_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(retry_ms);
+            ask_at = Clock::now() + std::chrono::milliseconds(retry_ms);
         }
         state_.waiting = int(queue.size());
         locker.unlock();

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QObject>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -30,6 +31,13 @@ public:
     // not printed: its module is long gone, and a label nobody can match is
     // worse than none. The label journal says so, and the report lists it.
     static constexpr qint64 give_up_after_s = 12 * 3600;
+    // A module restarts to apply an image: its port goes and comes back about
+    // a second later, in the same slot, which is no removal. After a download
+    // the module's departure holds its label this long; back in its slot
+    // (its identity, nothing written: already done) it is the same module,
+    // whose label prints when it leaves again. Another module in its place,
+    // or none by then: it was pulled out, and the label is due.
+    static constexpr int restart_wait_ms = 5000;
 
     enum class Status { at_removal, waiting, printed, reprinted };
     struct State
@@ -83,7 +91,18 @@ private:
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::deque<Label> queue;
-    QHash<int, OperationRecord> at_removal;  // by module id
+    struct AtRemoval
+    {
+        OperationRecord record;
+        bool restarts = false;  // a download's: its next departure may be its restart
+    };
+    QHash<int, AtRemoval> at_removal;  // by module id
+    struct Restarting
+    {
+        OperationRecord record;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::map<QString, Restarting> restarting;  // by its slot (else port)
     QHash<QString, OperationRecord> printed;  // what a reprint prints
     State state_;
     bool stopping = false;

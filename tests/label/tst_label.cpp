@@ -59,12 +59,15 @@ LabelSettings zpl_settings(quint16 port, LabelSettings::When when = LabelSetting
     return s;
 }
 
-// A pass of module `name`: its device number and IMEI say which it is.
+// A query's pass of module `name` ("B@A": module B in A's slot): its device
+// number and IMEI say which it is.
 OperationRecord pass_of(const QString &name)
 {
     OperationRecord r = passed_record(true);
-    r.device_number = QStringLiteral("DN-") + name;
-    r.imei_or_mac = QStringLiteral("86000000000") + name;
+    r.operation = QStringLiteral("query");
+    r.device_number = QStringLiteral("DN-") + name.section(QLatin1Char('@'), 0, 0);
+    r.imei_or_mac = QStringLiteral("86000000000") + name.section(QLatin1Char('@'), 0, 0);
+    r.slot = QStringLiteral("1-1.") + name.section(QLatin1Char('@'), -1);
     r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     return r;
 }
@@ -287,7 +290,10 @@ void TestLabel::png_qr_code_reads_back_as_the_record()
 void TestLabel::labels_print_for_passes_as_they_leave_data()
 {
     QTest::addColumn<bool>("at_pass");
-    QTest::addColumn<QStringList>("events");  // "ok|failed|refused|back MODULE NAME", "leave MODULE", "reprint"
+    // "ok|download|failed|refused|back MODULE NAME", "leave MODULE", "reprint";
+    // ok: a query's pass, download: an image's (the module restarts), back:
+    // a module back from its update.
+    QTest::addColumn<QStringList>("events");
     QTest::addColumn<QStringList>("printed");
     QTest::addColumn<QStringList>("journal");
     QTest::newRow("removal: as each leaves, not as it passes")
@@ -299,6 +305,15 @@ void TestLabel::labels_print_for_passes_as_they_leave_data()
     QTest::newRow("failed, refused, back from its update, unplugged: none")
         << false << QStringList {"failed 1 A", "leave 1", "refused 2 B", "leave 2", "back 3 C", "leave 3", "ok 4 D", "leave 5", "leave 4"}
         << QStringList {"DN-D"} << QStringList {"waiting DN-D", "printed DN-D"};
+    // Its restart is no removal: it prints when it leaves for good.
+    QTest::newRow("a download's restart, then its removal")
+        << false << QStringList {"download 1 A", "leave 1", "back 2 A", "ok 3 B", "leave 3", "leave 2"}
+        << QStringList {"DN-B", "DN-A"} << QStringList {"waiting DN-B", "printed DN-B", "waiting DN-A", "printed DN-A"};
+    QTest::newRow("a download pulled out before its restart")
+        << false << QStringList {"download 1 A", "leave 1"} << QStringList {"DN-A"} << QStringList {"waiting DN-A", "printed DN-A"};
+    QTest::newRow("another module in a download's place")
+        << false << QStringList {"download 1 A", "leave 1", "ok 2 B@A", "leave 2"} << QStringList {"DN-A", "DN-B"}
+        << QStringList {"waiting DN-A", "printed DN-A", "waiting DN-B", "printed DN-B"};
     QTest::newRow("a reprint, marked") << false << QStringList {"ok 1 A", "leave 1", "reprint"}
                                        << QStringList {"DN-A", "DN-A"}
                                        << QStringList {"waiting DN-A", "printed DN-A", "reprinted DN-A"};
@@ -323,7 +338,10 @@ void TestLabel::labels_print_for_passes_as_they_leave()
             QVERIFY(queue.reprint());
         } else {
             OperationRecord record = pass_of(words[2]);
-            record.ok = words[0] == QLatin1String("ok") || words[0] == QLatin1String("back");
+            record.ok = words[0] == QLatin1String("ok") || words[0] == QLatin1String("download")
+                        || words[0] == QLatin1String("back");
+            if (words[0] == QLatin1String("download"))
+                record.operation = QStringLiteral("audio");
             if (words[0] == QLatin1String("failed"))
                 record.failure = OperationFailure {Failure::unplugged};
             if (words[0] == QLatin1String("refused"))
@@ -331,7 +349,7 @@ void TestLabel::labels_print_for_passes_as_they_leave()
             queue.finished(words[1].toInt(), record, words[0] == QLatin1String("back"));
         }
     }
-    QTRY_COMPARE(printer.jobs.size(), printed.size());
+    QTRY_COMPARE_WITH_TIMEOUT(printer.jobs.size(), printed.size(), LabelQueue::restart_wait_ms + 5000);
     QTRY_COMPARE(queue.state().waiting, 0);
     QCOMPARE(printed_modules(printer), printed);
     // Printed at once, a label's first line is its number, on the tile too.
