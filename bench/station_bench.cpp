@@ -26,6 +26,12 @@
 // --report-behind N: the Shift report button pressed with a journal of N
 // records behind it: how long the page takes, and how late the window's
 // events are meanwhile (goal: p99 under 16 ms while the report is made).
+// --labels: the recipe prints a label for every pass, as its module leaves
+// its slot, to a ZPL printer simulated here (every module restarting after
+// its download, as real ones do); once every module has its result all are
+// pulled out at once: the time from each module's removal to its label job
+// at the printer (goal: p99 under 300 ms), and the event-loop stall with
+// labels on.
 // --waves N: once every module of a wave has its last result, each slot's
 // module is pulled out and a fresh one (a new identity) plugged in, N waves
 // in all, so that the station's RSS after each wave tells whether it stays
@@ -37,6 +43,7 @@
 #include "station/station_window.h"
 #include "tests/support/black_hole.h"
 #include "tests/support/module_sim_process.h"
+#include "tests/support/zpl_printer_sim.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -236,8 +243,9 @@ struct Module
 class Run
 {
 public:
-    Run(int slot_count, int image_kib, int waves, const QString &screenshot, bool chinese)
-        : slot_count(slot_count), image_kib(image_kib), waves(waves), screenshot(screenshot), chinese(chinese) {}
+    Run(int slot_count, int image_kib, int waves, const QString &screenshot, bool chinese, bool labels)
+        : slot_count(slot_count), image_kib(image_kib), waves(waves), screenshot(screenshot), chinese(chinese),
+          labels(labels) {}
     bool run();
     bool report();
 
@@ -250,8 +258,9 @@ private:
     // slower lines (downloading), 13-15 stay empty (waiting).
     QStringList sim_args(int i, Module *m)
     {
-        QStringList args {"--plug-in-on-signal", "--device-tree=" + dir.filePath("sys"), "--usb-port=" + chain(i)};
-        m->restarts = screenshot.isEmpty() ? i % 5 == 2 : i == 6 || i == 7;
+        QStringList args {"--plug-in-on-signal", "--device-tree=" + dir.filePath("sys"), "--usb-port=" + chain(i),
+                          QStringLiteral("--devno=BENCH-%1-%2").arg(wave).arg(i)};
+        m->restarts = labels || (screenshot.isEmpty() ? i % 5 == 2 : i == 6 || i == 7);
         if (m->restarts)
             args << QStringLiteral("--restart-after-download=%1").arg(restart_ms);
         if (screenshot.isEmpty() || i < 10) {
@@ -299,6 +308,13 @@ private:
     std::vector<long> rss_after_wave;
     const QString screenshot;
     const bool chinese;
+    const bool labels;
+    ZplPrinterSim printer;
+    QHash<QByteArray, double> removed_s;  // by device number: when its module was pulled out
+    std::vector<double> label_ms;         // removal to its job, a label each
+    int label_jobs = 0, labels_twice = 0;
+    QSet<QByteArray> labelled;
+    bool pulled_out = false;
     QTemporaryDir dir;
     QProcess station;
     QElapsedTimer clock;
@@ -310,7 +326,14 @@ private:
     double served_ms = 0, started_s = 0, plugged_in_s = 0, first_result_s = 0;
     ProcFigures at_start, at_end;
     QJsonObject shot;
-    bool ending = false;
+    bool ending = false, ended_once = false;
+    int modules_index(const Module *m) const
+    {
+        for (int i = 0; i < slot_count; ++i)
+            if (chain(i) == m->slot)
+                return i;
+        return -1;
+    }
 };
 
 bool Run::prepare()
@@ -323,6 +346,20 @@ bool Run::prepare()
                          .arg(slot_count);
     for (int i = 0; i < slot_count; ++i)
         recipe += chain(i) + '=' + slot_name(i) + '\n';
+    if (labels) {
+        recipe += QStringLiteral("[label]\nprinter=zpl://127.0.0.1:%1\n").arg(printer.port());
+        printer.on_job = [this](const QByteArray &job) {
+            const int at = job.indexOf("^FDBENCH-");
+            const QByteArray device = job.mid(at + 3, job.indexOf("^FS", at) - at - 3);
+            ++label_jobs;
+            labels_twice += labelled.contains(device) ? 1 : 0;
+            labelled.insert(device);
+            if (removed_s.contains(device))
+                label_ms.push_back(1000 * (double(clock.nsecsElapsed()) / 1e9 - removed_s.value(device)));
+            if (label_jobs >= removed_s.size() && pulled_out)
+                end();
+        };
+    }
     QFile image_file(dir.filePath("image.bin")), recipe_file(dir.filePath("station.ini"));
     return image_file.open(QIODevice::WriteOnly) && image_file.write(image) == image.size() && image_file.flush()
            && recipe_file.open(QIODevice::WriteOnly) && recipe_file.write(recipe.toUtf8()) > 0 && recipe_file.flush()
@@ -398,6 +435,27 @@ void Run::maybe_end()
     }
     ending = true;
     at_end = proc_figures(station.processId());
+    if (labels) {
+        // All at once, as a hub's worth of modules is taken off the bench.
+        for (auto &m : modules) {
+            if (!m->sim)
+                continue;
+            on_sim_log(m.get());
+            QObject::disconnect(m->logging);
+            bool passed = false;
+            for (const QJsonObject &r : qAsConst(m->results))
+                passed = passed || (r["ok"].toBool() && !r["already_done"].toBool());
+            if (passed)
+                removed_s.insert(QStringLiteral("BENCH-%1-%2").arg(m->wave).arg(modules_index(m.get())).toUtf8(),
+                                 double(clock.nsecsElapsed()) / 1e9);
+            m->sim.reset();
+        }
+        pulled_out = true;
+        QTimer::singleShot(30000, &station, [this] { end(); });
+        if (label_jobs >= removed_s.size())
+            end();
+        return;
+    }
     if (screenshot.isEmpty())
         end();
     else  // the last result painted first
@@ -406,6 +464,9 @@ void Run::maybe_end()
 
 void Run::end()
 {
+    if (ended_once)
+        return;
+    ended_once = true;
     station.write("end\n");
     QTimer::singleShot(15000, &station, [this] { station.kill(); });
 }
@@ -536,7 +597,15 @@ bool Run::report()
         std::printf("  screenshot                : %s %s: the screen's %dx%d, the window %dx%d (whole in its -window.png)\n",
                     qPrintable(screenshot), shot["saved"].toBool() ? "saved" : "NOT saved", shot["screen_width"].toInt(),
                     shot["screen_height"].toInt(), shot["window_width"].toInt(), shot["window_height"].toInt());
-    return doubled == 0 && missed == 0 && records == ok + failed;
+    bool labels_right = true;
+    if (labels) {
+        labels_right = label_jobs == removed_s.size() && labels_twice == 0 && int(label_ms.size()) == label_jobs;
+        std::printf("  removal to label job      : median %.1f ms, p99 %.1f ms, max %.1f ms, of %d labels for %d passes "
+                    "pulled out at once, %d twice   (goal: p99 under 300 ms): %s\n",
+                    percentile(label_ms, 0.5), percentile(label_ms, 0.99), percentile(label_ms, 1), label_jobs,
+                    int(removed_s.size()), labels_twice, goal_verdict(labels_right, percentile(label_ms, 0.99) < 300));
+    }
+    return doubled == 0 && missed == 0 && records == ok + failed && labels_right;
 }
 
 // The window's close to the station's end, `runs` times, while its upload
@@ -669,6 +738,7 @@ int main(int argc, char **argv)
     QString screenshot;
     // The station's own language, for a screenshot in the texts operators read by default.
     const bool chinese = args.removeAll("--chinese") > 0;
+    const bool labels = args.removeAll("--labels") > 0;
     bool usable = args.size() % 2 == 0;
     for (; usable && !args.isEmpty(); args = args.mid(2)) {
         if (args.at(0) == "--screenshot")
@@ -684,15 +754,17 @@ int main(int argc, char **argv)
         else
             usable = args.at(0) == "--image-kib" && (image_kib = args.at(1).toInt()) > 0;
     }
+    // Every label of the run is timed from the one removal of all modules.
+    usable = usable && !(labels && waves > 1);
     if (!usable) {
-        std::fprintf(stderr, "usage: kv20-bench-station [--modules N] [--image-kib N] [--waves N] | --screenshot FILE.png [--chinese] | --close-dropping N | --report-behind N\n");
+        std::fprintf(stderr, "usage: kv20-bench-station [--modules N] [--image-kib N] [--waves N] [--labels] | --screenshot FILE.png [--chinese] | --close-dropping N | --report-behind N\n");
         return 2;
     }
     if (closes > 0)
         return close_while_dropping(closes) ? 0 : 1;
     if (report_records > 0)
         return report_behind(report_records) ? 0 : 1;
-    Run run(screenshot.isEmpty() ? modules : 16, image_kib, screenshot.isEmpty() ? waves : 1, screenshot, chinese);
+    Run run(screenshot.isEmpty() ? modules : 16, image_kib, screenshot.isEmpty() ? waves : 1, screenshot, chinese, labels);
     const bool completed = run.run();
     return run.report() && completed ? 0 : 1;
 }

@@ -94,6 +94,16 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
 {
     {
         std::unique_lock<std::mutex> locker(mutex);
+        // Line mode may see a quick restart as a new module without the old
+        // one's departure: a label still waiting for a module that left its
+        // place is the restart's, or the place's next module's.
+        for (auto it = at_removal.begin(); it != at_removal.end(); ++it) {
+            if (it.key() != module && place_of(it->record) == place_of(record)) {
+                restarting[place_of(record)] = {it->record, std::chrono::steady_clock::now()};
+                at_removal.erase(it);
+                break;
+            }
+        }
         const auto back = restarting.find(place_of(record));
         if (back != restarting.end()) {
             const OperationRecord before = back->second.record;

@@ -309,6 +309,10 @@ void TestLabel::labels_print_for_passes_as_they_leave_data()
     QTest::newRow("a download's restart, then its removal")
         << false << QStringList {"download 1 A", "leave 1", "back 2 A", "ok 3 B", "leave 3", "leave 2"}
         << QStringList {"DN-B", "DN-A"} << QStringList {"waiting DN-B", "printed DN-B", "waiting DN-A", "printed DN-A"};
+    // Line mode may see a quick restart as a new module, without a departure.
+    QTest::newRow("a download's restart seen as a new module")
+        << false << QStringList {"download 1 A", "back 2 A", "ok 3 B", "leave 3", "leave 2"} << QStringList {"DN-B", "DN-A"}
+        << QStringList {"waiting DN-B", "printed DN-B", "waiting DN-A", "printed DN-A"};
     QTest::newRow("a download pulled out before its restart")
         << false << QStringList {"download 1 A", "leave 1"} << QStringList {"DN-A"} << QStringList {"waiting DN-A", "printed DN-A"};
     QTest::newRow("another module in a download's place")

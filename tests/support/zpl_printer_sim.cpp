@@ -23,8 +23,11 @@ ZplPrinterSim::ZplPrinterSim()
             connect(client, &QTcpSocket::disconnected, this, [this, client, received] {
                 *received += client->readAll();
                 const int start = received->indexOf("^XA"), end = received->lastIndexOf("^XZ");
-                if (start >= 0 && end > start)
+                if (start >= 0 && end > start) {
                     jobs << received->mid(start, end + 3 - start);
+                    if (on_job)
+                        on_job(jobs.last());
+                }
                 delete received;
                 client->deleteLater();
             });

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QTcpServer>
 
+#include <functional>
+
 // A label printer's raw port on 127.0.0.1, on the test's event loop: it
 // answers ~HS with the state set here and keeps every job (^XA … ^XZ) that
 // arrives whole. `silent`: connections are taken and never answered.
@@ -18,6 +20,8 @@ public:
     bool paper_out = false, paused = false, head_open = false, silent = false;
     QByteArrayList jobs;
     int status_asked = 0;
+    // Called as each job has arrived whole (a benchmark times it).
+    std::function<void(const QByteArray &job)> on_job;
 
 private:
     QTcpServer server;
