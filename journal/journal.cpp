@@ -25,9 +25,9 @@ QByteArray latin1(std::string_view text)
     return QByteArray(text.data(), int(text.size()));
 }
 
-// The stored value (no raw line break, no live formula), quoted by RFC 4180
-// where it holds a comma or a quote: quotes doubled.
-QByteArray csv_field(const QString &value)
+} // namespace
+
+QByteArray Journal::csv_field(const QString &value)
 {
     const QByteArray utf8 = value.toUtf8();
     const std::string stored = journal_format::stored_value(std::string_view(utf8.constData(), size_t(utf8.size())));
@@ -38,6 +38,8 @@ QByteArray csv_field(const QString &value)
     }
     return bytes;
 }
+
+namespace {
 
 QByteArray join_row(const QList<QByteArray> &fields)
 {
@@ -127,29 +129,29 @@ QByteArray field_of(const OperationRecord &r, journal_format::Column column)
     namespace f = journal_format;
     const bool image_read = r.image_bytes >= 0;
     switch (column) {
-    case f::time: return csv_field(Journal::time_text(r.started));
-    case f::tool: return csv_field(r.tool);
-    case f::port: return csv_field(r.port);
-    case f::operation: return csv_field(r.operation);
-    case f::device_number: return csv_field(r.device_number);
-    case f::imei_or_mac: return csv_field(r.imei_or_mac);
-    case f::iccid_or_audio_version: return csv_field(r.iccid_or_audio_version);
-    case f::device_version: return csv_field(r.device_version);
-    case f::image: return csv_field(r.image);
+    case f::time: return Journal::csv_field(Journal::time_text(r.started));
+    case f::tool: return Journal::csv_field(r.tool);
+    case f::port: return Journal::csv_field(r.port);
+    case f::operation: return Journal::csv_field(r.operation);
+    case f::device_number: return Journal::csv_field(r.device_number);
+    case f::imei_or_mac: return Journal::csv_field(r.imei_or_mac);
+    case f::iccid_or_audio_version: return Journal::csv_field(r.iccid_or_audio_version);
+    case f::device_version: return Journal::csv_field(r.device_version);
+    case f::image: return Journal::csv_field(r.image);
     case f::image_bytes: return image_read ? QByteArray::number(r.image_bytes) : QByteArray();
     case f::image_sha256: return image_read ? r.image_sha256 : QByteArray();
     case f::result: return latin1(result_word(r));
-    case f::detail: return csv_field(detail_of(r));
+    case f::detail: return Journal::csv_field(detail_of(r));
     case f::duration_ms: return QByteArray::number(r.duration_ms);
-    case f::record_id: return csv_field(r.record_id);
-    case f::station: return csv_field(r.station);
-    case f::slot: return csv_field(r.slot);
-    case f::operator_id: return csv_field(r.operator_id);
-    case f::work_order: return csv_field(r.work_order);
-    case f::product: return csv_field(r.product);
+    case f::record_id: return Journal::csv_field(r.record_id);
+    case f::station: return Journal::csv_field(r.station);
+    case f::slot: return Journal::csv_field(r.slot);
+    case f::operator_id: return Journal::csv_field(r.operator_id);
+    case f::work_order: return Journal::csv_field(r.work_order);
+    case f::product: return Journal::csv_field(r.product);
     case f::recipe_sha256: return r.recipe_sha256;
-    case f::again_of: return csv_field(r.earlier.record_id);
-    case f::again_checked: return csv_field(r.again_checked);
+    case f::again_of: return Journal::csv_field(r.earlier.record_id);
+    case f::again_checked: return Journal::csv_field(r.again_checked);
     case f::column_count: break;
     }
     return QByteArray();

@@ -67,6 +67,9 @@ public:
     static QByteArray record_row(const OperationRecord &record);
     // A time as the journal's time column has it.
     static QString time_text(const QDateTime &time);
+    // One value as a journal row holds it: stored (no raw line break, no
+    // live formula), quoted by RFC 4180 where it holds a comma or a quote.
+    static QByteArray csv_field(const QString &value);
 
 private:
     QString path_;

@@ -18,16 +18,6 @@ QString text(std::string_view view)
     return QString::fromUtf8(view.data(), int(view.size()));
 }
 
-QByteArray csv_field(const QString &value)
-{
-    const QByteArray utf8 = value.toUtf8();
-    const std::string stored = journal_format::stored_value(std::string_view(utf8.constData(), size_t(utf8.size())));
-    QByteArray bytes(stored.data(), int(stored.size()));
-    if (bytes.contains(',') || bytes.contains('"'))
-        bytes = '"' + bytes.replace("\"", "\"\"") + '"';
-    return bytes;
-}
-
 QString *field_of(OperationRecord &r, int column)
 {
     QString *fields[] = {nullptr, &r.record_id, nullptr, nullptr, nullptr, nullptr, &r.device_number, &r.imei_or_mac,
@@ -70,7 +60,7 @@ QByteArray LabelJournal::event_row(const LabelEvent &event)
         case 5: value = Journal::time_text(record.started); break;
         default: value = *field_of(record, c);
         }
-        row += (c ? "," : "") + csv_field(value);
+        row += (c ? "," : "") + Journal::csv_field(value);
     }
     return row + QByteArray(journal_format::line_end.data(), int(journal_format::line_end.size()));
 }
