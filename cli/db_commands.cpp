@@ -4,8 +4,10 @@
 #include "cli/output_format.h"
 #include "db/db_schema.h"
 #include "db/journal_upload.h"
+#include "db/label_upload.h"
 #include "db/pg_link.h"
 #include "db/station_journals.h"
+#include "journal/label_journal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -49,7 +51,7 @@ ExitCode run_upload_command(const CommandLine &line)
     QString error;
     QStringList journals = line.positional;
     if (journals.isEmpty())
-        journals = station_journals(QDir::currentPath());
+        journals = station_journals(QDir::currentPath()) + LabelJournal::files_in(QDir::currentPath());
     for (const QString &path : journals) {
         if (!QFileInfo(path).isFile()) {
             complain(QStringLiteral("%1: no such journal").arg(path));
@@ -64,10 +66,16 @@ ExitCode run_upload_command(const CommandLine &line)
     upload.link = &link;
     upload.database = identity;
     upload.unreadable = [](const QString &row) { complain(QStringLiteral("unreadable row: ") + row); };
-    UploadCounts counts;
+    LabelUpload labels;
+    labels.link = &link;
+    labels.database = identity;
+    UploadCounts counts, label_counts;
+    int label_files = 0;
     bool all_sent = true;
     for (const QString &path : journals) {
-        if (!upload.run(path, &counts, &error)) {
+        const bool of_labels = LabelJournal::is_label_file(path);
+        label_files += of_labels ? 1 : 0;
+        if (!(of_labels ? labels.run(path, &label_counts, &error) : upload.run(path, &counts, &error))) {
             complain(link.connected() ? QStringLiteral("%1: not all sent: %2").arg(path, error)
                                       : QStringLiteral("%1: not all sent: database %2: %3").arg(path, PgLink::describe(url), error));
             all_sent = false;
@@ -79,9 +87,15 @@ ExitCode run_upload_command(const CommandLine &line)
             .arg(counts.sent)
             .arg(counts.already_there)
             .arg(counts.unreadable)
-            .arg(journals.size())
+            .arg(journals.size() - label_files)
             .arg(shown_text(PgLink::describe(url))));
+    if (label_files > 0)
+        say(QStringLiteral("label events: %1 sent, %2 already there, %3 unreadable (%4 label journals)")
+                .arg(label_counts.sent)
+                .arg(label_counts.already_there)
+                .arg(label_counts.unreadable)
+                .arg(label_files));
     if (output_lost())
         return output_gone;
-    return all_sent && counts.unreadable == 0 ? all_ok : failed;
+    return all_sent && counts.unreadable == 0 && label_counts.unreadable == 0 ? all_ok : failed;
 }

@@ -14,6 +14,7 @@
 #include "report/shift_tally.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -57,17 +58,29 @@ ExitCode run_report_command(const CommandLine &line)
         const bool read = link.connect(url, &error) && db_schema::check(&link, &identity, &error)
                           && read_database_records(&link, bounded[0], bounds[0], bounded[1], bounds[1],
                                                    line.values("station"), &tally,
-                                                   tally.add_file(PgLink::describe(url), QString()), &error);
+                                                   tally.add_file(PgLink::describe(url), QString()), &error)
+                          && read_database_label_events(&link, bounded[0], bounds[0], bounded[1], bounds[1],
+                                                        line.values("station"), &tally, &error);
         if (!read) {
             complain(QStringLiteral("database %1: %2").arg(PgLink::describe(url), error));
             return failed;
         }
     }
+    QStringList folders;
     for (const QString &path : journals) {
         QString error;
         if (!read_journal(path, station_of_journal_path(path), &tally, &error)) {
             complain(error);
             return usage;
+        }
+        // The labels of a journal's passes are beside it, once a folder.
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!folders.contains(folder)) {
+            folders << folder;
+            if (!read_label_journals(folder, &tally, &error)) {
+                complain(error);
+                return usage;
+            }
         }
     }
     const ShiftFigures figures = tally.figures();

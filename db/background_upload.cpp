@@ -3,8 +3,10 @@
 #include "db/db_log.h"
 #include "db/db_schema.h"
 #include "db/journal_upload.h"
+#include "db/label_upload.h"
 #include "db/pg_link.h"
 #include "db/station_journals.h"
+#include "journal/label_journal.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -88,11 +90,21 @@ struct BackgroundUpload::Shared
             std::lock_guard<std::mutex> lock(mutex);
             sending = on;
         };
-        for (const QString &journal : station_journals(folder)) {
+        LabelUpload labels;
+        labels.link = link;
+        labels.database = *identity;
+        labels.stop = upload.stop;
+        labels.sending = upload.sending;
+        // The records first: a label's events name a pass already sent.
+        QStringList files = station_journals(folder);
+        const int label_files_from = files.size();
+        files += LabelJournal::files_in(folder);
+        for (int i = 0; i < files.size(); ++i) {
             UploadCounts counts;
             QString error;
-            if (!upload.run(journal, &counts, &error))
-                return link->connected() ? QStringLiteral("%1: %2").arg(journal, error)
+            const bool sent = i < label_files_from ? upload.run(files[i], &counts, &error) : labels.run(files[i], &counts, &error);
+            if (!sent)
+                return link->connected() ? QStringLiteral("%1: %2").arg(files[i], error)
                                          : QStringLiteral("database %1: %2").arg(PgLink::describe(url), error);
         }
         return problem;

@@ -2,6 +2,7 @@
 
 #include "db/pg_link.h"
 #include "journal/journal_row.h"
+#include "journal/label_journal.h"
 #include "report/shift_tally.h"
 
 #include <QDateTime>
@@ -44,19 +45,10 @@ QByteArray text_array(const QStringList &names)
 {
     if (names.isEmpty())
         return QByteArray();
-    QByteArray array = "{";
-    for (const QString &name : names) {
-        if (array.size() > 1)
-            array += ',';
-        array += '"';
-        for (const char c : name.toUtf8()) {
-            if (c == '"' || c == '\\')
-                array += '\\';
-            array += c;
-        }
-        array += '"';
-    }
-    return array + '}';
+    std::vector<QByteArray> values;
+    for (const QString &name : names)
+        values.push_back(name.toUtf8());
+    return PgLink::text_array(values);
 }
 
 // One line of COPY's text format into its fields: tabs between them, \\N for
@@ -135,4 +127,32 @@ bool read_database_records(PgLink *link, bool from_given, qint64 from_wall_ms, b
     if (!r.ok)
         *error = r.error;
     return r.ok;
+}
+
+bool read_database_label_events(PgLink *link, bool from_given, qint64 from_wall_ms, bool to_given, qint64 to_wall_ms,
+                                const QStringList &stations, ShiftTally *tally, QString *error)
+{
+    QByteArray names;
+    for (const std::string_view column : label_journal_format::columns)
+        names += (names.isEmpty() ? "" : ", ") + QByteArray(column.data(), int(column.size()))
+                 + (column == "record_id" ? "::text" : "");
+    const QByteArray sql = "SELECT " + names
+                           + " FROM kv20_label_events"
+                             " WHERE ($1::timestamp IS NULL OR record_wall_time >= $1::timestamp)"
+                             " AND ($2::timestamp IS NULL OR record_wall_time < $2::timestamp)"
+                             " AND ($3::text[] IS NULL OR station = ANY($3::text[]))";
+    const PgLink::Result r =
+        link->exec(sql.constData(), {timestamp(from_given, from_wall_ms), timestamp(to_given, to_wall_ms), text_array(stations)});
+    if (!r.ok) {
+        *error = r.error;
+        return false;
+    }
+    QStringList values;
+    for (const std::vector<QByteArray> &row : r.rows) {
+        values.clear();
+        for (const QByteArray &value : row)
+            values << QString::fromUtf8(value);
+        tally->add_label_event(values);
+    }
+    return true;
 }

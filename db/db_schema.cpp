@@ -2,6 +2,7 @@
 
 #include "db/pg_link.h"
 #include "journal/journal_format.h"
+#include "journal/label_journal.h"
 
 #include <QUuid>
 
@@ -49,6 +50,17 @@ std::vector<QByteArray> statements()
     // every module that arrives, within a bound the line never waits past.
     all.push_back("CREATE INDEX IF NOT EXISTS kv20_records_identity"
                   " ON kv20_records (device_number, imei_or_mac, operation, utc_time) WHERE result = 'ok'");
+    // The label journal's events, keyed by the pass, the event and its
+    // instant: a resend adds nothing. Its columns are the label journal's,
+    // as written, then the instants and the pass's local time that the
+    // report's range compares against.
+    QByteArray labels = "CREATE TABLE IF NOT EXISTS kv20_label_events (";
+    for (const std::string_view column : label_journal_format::columns)
+        labels += bytes(column) + (column == "record_id" ? " uuid NOT NULL, " : " text NOT NULL, ");
+    labels += "event_time timestamptz NOT NULL, record_wall_time timestamp, uploaded_at timestamptz NOT NULL DEFAULT now(),"
+              " PRIMARY KEY (record_id, event, event_time))";
+    all.push_back(labels);
+    all.push_back("CREATE INDEX IF NOT EXISTS kv20_label_events_record_wall_time ON kv20_label_events (record_wall_time)");
     return all;
 }
 

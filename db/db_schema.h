@@ -18,8 +18,9 @@ namespace db_schema {
 // finding, the result "refused", and an index on the module's identity for
 // the again policy's question. The
 // identity came later without a new version: programs of version 2 that do
-// not know it read and write the tables as before.
-inline constexpr int version = 3;
+// not know it read and write the tables as before. 4: kv20_label_events,
+// the label journals' events.
+inline constexpr int version = 4;
 
 // Creates or brings the tables and indexes up to this version and gives the
 // database its identity once; running it again changes nothing.

@@ -38,9 +38,10 @@ QByteArray sha256(std::string_view bytes)
         .toHex();
 }
 
-// The SHA-256 of the file's bytes from `start` to `end`; empty when they
-// cannot be read.
-QByteArray sha256_of(const QString &path, qint64 start, qint64 end)
+
+} // namespace
+
+QByteArray JournalRecords::sha256_of(const QString &path, qint64 start, qint64 end)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || !file.seek(start) || file.size() < end)
@@ -55,8 +56,6 @@ QByteArray sha256_of(const QString &path, qint64 start, qint64 end)
     }
     return hash.result().toHex();
 }
-
-} // namespace
 
 bool JournalRecords::open(const QString &path, QString *error)
 {

@@ -61,6 +61,9 @@ public:
     qint64 count_from(const Place &from, const std::function<bool()> &stop = {});
     // Whether the bytes from `start` to `end` still hash to `sha256`.
     bool holds(qint64 start, qint64 end, const QByteArray &sha256) const;
+    // The SHA-256 (hex) of a file's bytes from `start` to `end`; empty when
+    // they cannot be read.
+    static QByteArray sha256_of(const QString &path, qint64 start, qint64 end);
 
 private:
     QString path_;

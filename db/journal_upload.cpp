@@ -41,19 +41,11 @@ QByteArray insert_sql()
 QByteArray array_literal(const std::vector<JournalRecords::Record> &records,
                          const std::function<const QByteArray &(const JournalRecords::Record &)> &value)
 {
-    QByteArray array = "{";
-    for (size_t i = 0; i < records.size(); ++i) {
-        if (i > 0)
-            array += ',';
-        array += '"';
-        for (const char c : value(records[i])) {
-            if (c == '"' || c == '\\')
-                array += '\\';
-            array += c;
-        }
-        array += '"';
-    }
-    return array + '}';
+    std::vector<QByteArray> values;
+    values.reserve(records.size());
+    for (const JournalRecords::Record &record : records)
+        values.push_back(value(record));
+    return PgLink::text_array(values);
 }
 
 std::vector<QByteArray> batch_parameters(const std::vector<JournalRecords::Record> &records)

@@ -411,3 +411,20 @@ QString PgLink::describe(const QString &url)
     PQconninfoFree(options);
     return parts.isEmpty() ? QStringLiteral("(libpq's defaults)") : parts.join(QLatin1Char(' '));
 }
+
+QByteArray PgLink::text_array(const std::vector<QByteArray> &values)
+{
+    QByteArray array = "{";
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            array += ',';
+        array += '"';
+        for (const char c : values[i]) {
+            if (c == '"' || c == '\\')
+                array += '\\';
+            array += c;
+        }
+        array += '"';
+    }
+    return array + '}';
+}

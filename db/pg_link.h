@@ -76,6 +76,9 @@ public:
     // Where `url` leads, for messages: host, port, database and user as
     // libpq resolves them, never the password.
     static QString describe(const QString &url);
+    // A text[] parameter's literal: each value quoted, its quotes and
+    // backslashes escaped.
+    static QByteArray text_array(const std::vector<QByteArray> &values);
     // Why `url` is not used, in words that never repeat it (it may hold a
     // password): libpq cannot read it, or it would read a password in it as
     // something else (an @ or / not percent-encoded); empty when it is fine.

@@ -73,13 +73,26 @@ bool UploadPosition::save(const QString &journal, QString *error) const
 
 bool UploadPosition::fits(const JournalRecords &records) const
 {
-    const JournalRecords::Place start = records.start();
-    if (place.offset < start.offset)
+    return fits_with(records.start().offset, [&records](qint64 start, qint64 end, const QByteArray &sha256) {
+        return records.holds(start, end, sha256);
+    });
+}
+
+bool UploadPosition::fits(const QString &file, qint64 rows_start) const
+{
+    return fits_with(rows_start, [&file](qint64 start, qint64 end, const QByteArray &sha256) {
+        return !sha256.isEmpty() && JournalRecords::sha256_of(file, start, end) == sha256;
+    });
+}
+
+bool UploadPosition::fits_with(qint64 rows_start, const std::function<bool(qint64, qint64, const QByteArray &)> &holds) const
+{
+    if (place.offset < rows_start)
         return false;
-    if (place.offset > start.offset && !records.holds(place.last_start, place.offset, place.last_sha256))
+    if (place.offset > rows_start && !holds(place.last_start, place.offset, place.last_sha256))
         return false;
     for (const JournalRecords::Unreadable &u : unreadable) {
-        if (u.end > place.offset || !records.holds(u.start, u.end, u.sha256))
+        if (u.end > place.offset || !holds(u.start, u.end, u.sha256))
             return false;
     }
     return true;

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // How far a journal's records are in one database: a file beside the
 // journal, <journal>.uploaded, replaced whole (written aside, flushed,
 // renamed) and only after the database committed the records before that
@@ -35,4 +37,9 @@ struct UploadPosition
     bool save(const QString &journal, QString *error) const;
     // Whether the journal's bytes are still those it names.
     bool fits(const JournalRecords &records) const;
+    // The same of any file whose rows start at `rows_start`.
+    bool fits(const QString &file, qint64 rows_start) const;
+
+private:
+    bool fits_with(qint64 rows_start, const std::function<bool(qint64, qint64, const QByteArray &)> &holds) const;
 };

@@ -5,9 +5,22 @@
 
 #include <chrono>
 
+namespace {
+
+int wait_from_environment(const char *name, int otherwise)
+{
+    bool set = false;
+    const int ms = qEnvironmentVariableIntValue(name, &set);
+    return set && ms > 0 ? ms : otherwise;
+}
+
+} // namespace
+
 LabelQueue::LabelQueue(const LabelSettings &settings, bool cellular, const QString &journal_folder,
                        std::unique_ptr<LabelPrinter> given)
-    : settings(settings)
+    : retry_after_ms(wait_from_environment("KV20_LABEL_RETRY_MS", retry_ms))
+    , restart_hold_ms(wait_from_environment("KV20_LABEL_RESTART_WAIT_MS", restart_wait_ms))
+    , settings(settings)
     , cellular(cellular)
     , journal(journal_folder)
     , printer(given ? std::move(given) : make_label_printer(settings))
@@ -36,12 +49,9 @@ LabelQueue::~LabelQueue()
     }
     wake.notify_all();
     thread.join();
-    // The thread has ended: what it did not print is as it left it.
-    std::vector<OperationRecord> left;
-    for (const AtRemoval &waiting : at_removal)
-        left.push_back(waiting.record);
-    for (const auto &back : restarting)
-        left.push_back(back.second.record);
+    // The thread has ended: what it did not print is as it left it. Labels
+    // waiting for their module are in the journal since their pass.
+    std::vector<OperationRecord> left(to_keep.begin(), to_keep.end());
     for (const Label &label : queue) {
         if (!label.journalled && !label.reprint)
             left.push_back(label.record);
@@ -115,7 +125,7 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
             }
             // Another module in its place: the one before was pulled out.
             locker.unlock();
-            due({before, false, false});
+            due({before, false, true});
         }
     }
     // A module back from its update has no new record; a refused one was
@@ -129,8 +139,10 @@ void LabelQueue::finished(int module, const OperationRecord &record, bool alread
     {
         std::lock_guard<std::mutex> locker(mutex);
         at_removal.insert(module, {record, record.operation != QLatin1String("query")});
+        to_keep.push_back(record);
         state_.labels[record.record_id] = Status::at_removal;
     }
+    wake.notify_all();
     changed();
 }
 
@@ -144,13 +156,13 @@ void LabelQueue::departed(int module)
         left = at_removal.take(module);
         if (left.restarts) {
             restarting[place_of(left.record)] = {left.record, std::chrono::steady_clock::now()
-                                                                  + std::chrono::milliseconds(restart_wait_ms)};
+                                                                  + std::chrono::milliseconds(restart_hold_ms)};
         }
     }
     if (left.restarts)
         wake.notify_all();
     else
-        due({left.record, false, false});
+        due({left.record, false, true});
 }
 
 bool LabelQueue::reprint(const QString &record_id)
@@ -199,7 +211,7 @@ void LabelQueue::run()
         bool moved = false;
         for (auto it = restarting.begin(); it != restarting.end();) {
             if (it->second.until <= now) {
-                queue.push_back({it->second.record, false, false});
+                queue.push_back({it->second.record, false, true});
                 state_.labels[it->second.record.record_id] = Status::waiting;
                 it = restarting.erase(it);
                 moved = true;
@@ -207,6 +219,19 @@ void LabelQueue::run()
                 wake_at = std::min(wake_at, it->second.until);
                 ++it;
             }
+        }
+        if (!to_keep.empty()) {
+            const OperationRecord record = to_keep.front();
+            locker.unlock();
+            LabelEvent event;
+            event.time = QDateTime::currentDateTime();
+            event.printer = settings.printer_name;
+            event.detail = QStringLiteral("at its removal");
+            event.record = record;
+            journal.append(event);
+            locker.lock();
+            to_keep.pop_front();
+            continue;
         }
         if (moved) {
             state_.waiting = int(queue.size());
@@ -255,7 +280,7 @@ void LabelQueue::run()
             state_.last_record_id = label.record.record_id;
             state_.labels[label.record.record_id] = label.reprint ? Status::reprinted : Status::printed;
         } else {
-            ask_at = Clock::now() + std::chrono::milliseconds(retry_ms);
+            ask_at = Clock::now() + std::chrono::milliseconds(retry_after_ms);
         }
         state_.waiting = int(queue.size());
         locker.unlock();

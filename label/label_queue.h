@@ -1,7 +1,7 @@
 #pragma once
 
 #include "label/label_content.h"
-#include "label/label_journal.h"
+#include "journal/label_journal.h"
 #include "label/label_printer.h"
 #include "label/label_settings.h"
 
@@ -38,6 +38,10 @@ public:
     // whose label prints when it leaves again. Another module in its place,
     // or none by then: it was pulled out, and the label is due.
     static constexpr int restart_wait_ms = 5000;
+    // Both as the station runs them; KV20_LABEL_RETRY_MS and
+    // KV20_LABEL_RESTART_WAIT_MS shorten them for tests.
+    const int retry_after_ms;
+    const int restart_hold_ms;
 
     enum class Status { at_removal, waiting, printed, reprinted };
     struct State
@@ -91,6 +95,10 @@ private:
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::deque<Label> queue;
+    // Passes whose waiting event the thread is yet to write: a label is in
+    // the label journal from its pass on, so that a station that dies before
+    // its module leaves still owes it, and the report sees it unprinted.
+    std::deque<OperationRecord> to_keep;
     struct AtRemoval
     {
         OperationRecord record;

@@ -32,6 +32,12 @@ void LineMode::upload_to(const QString &url)
     connect(this, &LineMode::record_kept, this, [this] { upload->record_added(); });
 }
 
+void LineMode::upload_soon()
+{
+    if (upload)
+        upload->record_added();
+}
+
 void LineMode::watch(PortSource *port_source, int rescan_ms, LineModeView *line_view)
 {
     view = line_view;

@@ -45,6 +45,9 @@ public:
     // its own: an operation never waits for the database. Before watch() or
     // serve().
     void upload_to(const QString &url);
+    // Something else was kept beside the records (a label's event): the
+    // upload goes over the folder again soon.
+    void upload_soon();
     // Serves what `ports` finds now, then follows its changes, looking again
     // every rescan_ms besides.
     void watch(PortSource *ports, int rescan_ms, LineModeView *view);

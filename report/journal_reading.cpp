@@ -1,5 +1,7 @@
 #include "report/journal_reading.h"
 
+#include "journal/label_journal.h"
+
 #include "journal/journal_reader.h"
 #include "report/shift_tally.h"
 
@@ -21,4 +23,20 @@ bool read_journal(const QString &path, const QString &station, ShiftTally *tally
         return false;
     }
     return true;
+}
+
+bool read_label_journals(const QString &folder, ShiftTally *tally, QString *error)
+{
+    bool all = true;
+    for (const QString &file : LabelJournal::files_in(folder)) {
+        const bool read = LabelJournal::read_rows(file, 0, 1, [tally](const QStringList &values, const JournalScanner::Row &) {
+            tally->add_label_event(values);
+            return true;
+        });
+        if (!read) {
+            *error = QStringLiteral("%1: cannot be read").arg(file);
+            all = false;
+        }
+    }
+    return all;
 }

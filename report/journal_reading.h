@@ -14,3 +14,8 @@ class ShiftTally;
 // station's file would mislead.
 bool read_journal(const QString &path, const QString &station, ShiftTally *tally, QString *error,
                   size_t read_bytes = JournalScanner::default_read_bytes);
+
+// The label journal and its side files in `folder` into the tally: what
+// became of the labels of its passes. A file that cannot be read is passed
+// over; false when one was, with *error naming it.
+bool read_label_journals(const QString &folder, ShiftTally *tally, QString *error);

@@ -87,6 +87,11 @@ QByteArray report_json(const ShiftFigures &f)
         failed_modules.append(QJsonObject {{"device_number", m.device_number}, {"imei_or_mac", m.imei_or_mac},
                                            {"operation", m.operation}, {"detail", m.detail}, {"station", m.station},
                                            {m.by_slot ? "slot" : "port", m.port}, {"time", wall_iso(m.wall_ms)}});
+    QJsonArray unlabelled;
+    for (const auto &u : f.unlabelled_rows)
+        unlabelled.append(QJsonObject {{"device_number", u.device_number}, {"imei_or_mac", u.imei_or_mac},
+                                       {"station", u.station}, {"slot", u.slot}, {"time", wall_iso(u.wall_ms)},
+                                       {"label", u.given_up ? "given up" : "waiting"}, {"detail", u.detail}});
     for (const auto &m : f.made_under)
         made_under.append(QJsonObject {{"station", m.station}, {"recipe_sha256", m.recipe_sha256},
                                        {"image_sha256", m.image_sha256}, {"records", number(m.records)},
@@ -119,6 +124,8 @@ QByteArray report_json(const ShiftFigures &f)
         {"work_orders", served_by_json(f.work_orders)},
         {"failures", failures},
         {"failed_modules", QJsonObject {{"count", number(f.failed_modules)}, {"modules", failed_modules}}},
+        {"labels", QJsonObject {{"passes", number(f.label_passes)}, {"never_printed", number(f.unlabelled)},
+                                {"unprinted", unlabelled}}},
         {"stations", stations},
         {"ports", ports},
         {"images", images},

@@ -387,6 +387,33 @@ void made_under_section(Markup *page, const ShiftFigures &f)
         .close("section");
 }
 
+// The passes whose label never printed: modules that left without the
+// label that ties them to their record. Only where stations print labels.
+void label_section(Markup *page, const ShiftFigures &f)
+{
+    if (f.label_passes == 0)
+        return;
+    page->open("section").element("h2", words("Labels"));
+    if (f.unlabelled == 0) {
+        page->element("p", words("Every one of the %1 passes with a label due had it printed.").arg(grouped(f.label_passes)))
+            .close("section");
+        return;
+    }
+    QList<Row> rows;
+    for (const auto &u : f.unlabelled_rows)
+        rows << Row {u.device_number, u.imei_or_mac, wall_text(u.wall_ms),
+                     u.given_up ? words("given up: %1").arg(u.detail) : words("waiting"),
+                     u.station + QStringLiteral(" / ") + page_place(u.slot, true)};
+    page->element("h3", words("%1 of %2 passes whose label never printed%3")
+                            .arg(grouped(f.unlabelled), grouped(f.label_passes),
+                                 f.unlabelled > quint64(rows.size()) ? words(" (the first %1 by time)").arg(rows.size())
+                                                                     : QString()));
+    table(page, {20, 20, 16, 24, 20},
+          {words("device number"), words("IMEI or MAC"), words("pass"), words("label"), words("station / slot or port")},
+          rows);
+    page->close("section");
+}
+
 void image_section(Markup *page, const ShiftFigures &f)
 {
     page->open("section").element("h2", words("Images"));
@@ -498,6 +525,7 @@ QByteArray report_page(const ShiftFigures &f, const QDateTime &made)
     page.close("section").literal("\n");
     served_by_section(&page, f);
     made_under_section(&page, f);
+    label_section(&page, f);
     image_section(&page, f);
     files_section(&page, f);
     page.open("footer")

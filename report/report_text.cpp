@@ -134,6 +134,20 @@ QByteArray report_text(const ShiftFigures &f)
         if (f.failed_modules > quint64(f.failed_module_rows.size()))
             out += QStringLiteral("  ... and %1 more\n").arg(f.failed_modules - quint64(f.failed_module_rows.size()));
     }
+    if (f.label_passes > 0) {
+        out += QStringLiteral("\nLabels: %1 of %2 passes' labels never printed\n").arg(f.unlabelled).arg(f.label_passes);
+        if (f.unlabelled > 0) {
+            QList<QStringList> rows {{QStringLiteral("label never printed"), QStringLiteral("imei/mac"),
+                                      QStringLiteral("pass"), QStringLiteral("label"), QStringLiteral("where")}};
+            for (const auto &u : f.unlabelled_rows)
+                rows << QStringList {one_line(u.device_number), one_line(u.imei_or_mac), wall_text(u.wall_ms),
+                                     one_line(u.given_up ? QStringLiteral("given up: ") + u.detail : QStringLiteral("waiting")),
+                                     one_line(u.station + QStringLiteral(" / ") + place_text(u.slot, true))};
+            out += columns(rows);
+            if (f.unlabelled > quint64(f.unlabelled_rows.size()))
+                out += QStringLiteral("  ... and %1 more\n").arg(f.unlabelled - quint64(f.unlabelled_rows.size()));
+        }
+    }
     out += QStringLiteral("\nYield of all operations: %1\n").arg(percent_text(f.ok_records, f.records));
     if (f.refused_records > 0 || f.again_records > 0)
         out += QStringLiteral("Done before: %1 refused (not served, in no yield), %2 served again\n")

@@ -69,6 +69,15 @@ struct ShiftFigures
         bool by_slot = false;  // `port` is the slot's name
     };
 
+    // A pass whose label never printed, as its label journal last said.
+    struct Unlabelled
+    {
+        QString device_number, imei_or_mac, station, slot;
+        bool given_up = false;
+        QString detail;
+        qint64 wall_ms = 0;  // the pass's
+    };
+
     QVector<FileFigures> files;
     bool range_given = false;
     qint64 from_wall_ms = 0, to_wall_ms = 0;  // the buckets' span, [from, to)
@@ -90,6 +99,10 @@ struct ShiftFigures
     QVector<MadeUnder> made_under;  // by station, then by first record
     quint64 failed_modules = 0;
     QVector<FailedModule> failed_module_rows;  // the first few by time
+    // Passes whose label fell due (stations with [label]) and those of them
+    // whose label never printed: waiting still, or given up.
+    quint64 label_passes = 0, unlabelled = 0;
+    QVector<Unlabelled> unlabelled_rows;  // the first few by the pass's time
     quint64 unreadable = 0;
     QVector<Unreadable> unreadable_rows;  // the first few
 

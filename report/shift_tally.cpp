@@ -1,9 +1,13 @@
 #include "report/shift_tally.h"
 
+#include "journal/label_journal.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
 #include <tuple>
+
+namespace L = label_journal_format;
 
 int Interner::id(std::string_view key, bool *added, int limit)
 {
@@ -120,6 +124,20 @@ void ShiftTally::add_unreadable(int file, qint64 line, const char *reason)
     ++files_[file].unreadable;
     if (unreadable_rows_.size() < unreadable_rows_kept)
         unreadable_rows_.append({files_[file].path, line, QString::fromLatin1(reason)});
+}
+
+void ShiftTally::add_label_event(const QStringList &values)
+{
+    JournalTime time;
+    if (!parse_journal_time(values[L::record_time].toStdString(), &time))
+        return;
+    const qint64 wall = time.wall_ms;
+    if ((from_given_ && wall < from_) || (to_given_ && wall >= to_))
+        return;
+    if ((!only_stations_.isEmpty() && !only_stations_.contains(values[L::station]))
+        || !among(only_operators_, values[L::operator_id].toStdString()) || !among(only_work_orders_, values[L::work_order].toStdString()))
+        return;
+    labels_.add(values, wall);
 }
 
 const char *ShiftTally::add(const JournalRow &row, int file)
@@ -383,6 +401,7 @@ ShiftFigures ShiftTally::figures() const
     fill_images(&f);
     fill_made_under(&f);
     fill_failed_modules(&f);
+    labels_.fill(&f);
     return f;
 }
 

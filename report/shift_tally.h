@@ -2,6 +2,7 @@
 
 #include "report/duration_histogram.h"
 #include "report/identity_table.h"
+#include "report/label_tally.h"
 #include "journal/journal_row.h"
 #include "report/shift_figures.h"
 
@@ -51,6 +52,10 @@ public:
     // Null, or why the record cannot be taken (an unreadable row).
     const char *add(const JournalRow &row, int file);
     void add_unreadable(int file, qint64 line, const char *reason);
+    // A label journal's event (its values by label_journal_format::columns),
+    // counted when its pass falls in the range and is of the stations,
+    // operators and work orders asked for.
+    void add_label_event(const QStringList &values);
 
     ShiftFigures figures() const;
 
@@ -153,4 +158,5 @@ private:
     std::string made_under_key_;
     std::vector<MadeUnderTally> made_under_;
     std::vector<int> made_under_station_;
+    LabelTally labels_;
 };

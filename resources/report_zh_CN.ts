@@ -372,5 +372,33 @@
         <source>Modules per hour</source>
         <translation>每小时模块数</translation>
     </message>
+    <message>
+        <source>Labels</source>
+        <translation>标签</translation>
+    </message>
+    <message>
+        <source>Every one of the %1 passes with a label due had it printed.</source>
+        <translation>应打标签的 %1 个合格记录的标签均已打印。</translation>
+    </message>
+    <message>
+        <source>given up: %1</source>
+        <translation>已放弃：%1</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>等待打印</translation>
+    </message>
+    <message>
+        <source>%1 of %2 passes whose label never printed%3</source>
+        <translation>%2 个合格记录中有 %1 个标签从未打印%3</translation>
+    </message>
+    <message>
+        <source>pass</source>
+        <translation>合格时间</translation>
+    </message>
+    <message>
+        <source>label</source>
+        <translation>标签</translation>
+    </message>
 </context>
 </TS>

@@ -89,7 +89,8 @@ QString write_shift_report(const QString &journal, QString *page_path)
 {
     ShiftTally tally(false, 0, false, 0);
     QString error;
-    if (!read_journal(journal, station_of_journal_path(journal), &tally, &error))
+    if (!read_journal(journal, station_of_journal_path(journal), &tally, &error)
+        || !read_label_journals(QFileInfo(journal).absolutePath(), &tally, &error))
         return error;
     *page_path = QFileInfo(journal).absolutePath() + QStringLiteral("/kv20-shift-report.html");
     QSaveFile file(*page_path);
@@ -288,6 +289,9 @@ void StationWindow::departure(int id)
 void StationWindow::labels_changed()
 {
     const LabelQueue::State state = labels->state();
+    // A label printed or owed is an event in the label journal to upload.
+    if (line)
+        line->upload_soon();
     const auto words = [this](LabelQueue::Status status) {
         switch (status) {
         case LabelQueue::Status::at_removal: return tr("标签：取出时打印");

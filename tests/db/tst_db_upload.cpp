@@ -263,7 +263,7 @@ void TestDbUpload::db_init_brings_an_older_schema_up_to_date()
     const qint64 layout = db.number(layout_sql);
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     QCOMPARE(db.number(layout_sql), layout);
-    QCOMPARE(db.number("SELECT max(version) FROM kv20_schema"), qint64(3));
+    QCOMPARE(db.number("SELECT max(version) FROM kv20_schema"), qint64(4));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_schema"), qint64(1));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE slot = ''"), qint64(records_before));
     QCOMPARE(db.number("SELECT count(*) FROM kv20_records WHERE operator = '' AND again_of IS NULL"), qint64(records_before));

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "journal/journal_scanner.h"
 #include "journal/operation_record.h"
 
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <string_view>
 
 // kv20-labels.csv, beside the records' journal: one line a label event, under
@@ -21,6 +23,11 @@ inline constexpr std::string_view side_file_prefix = "kv20-labels-unsaved-";
 inline constexpr std::string_view columns[] = {
     "time", "record_id", "event", "printer", "detail", "record_time", "device_number", "imei_or_mac",
     "iccid_or_audio_version", "device_version", "slot", "station", "work_order", "product", "operator"};
+// Where each is among the columns.
+enum Column {
+    time, record_id, event, printer, detail, record_time, device_number, imei_or_mac, iccid_or_audio_version,
+    device_version, slot, station, work_order, product, operator_id
+};
 inline constexpr std::string_view event_words[] = {"waiting", "printed", "reprinted", "given up"};
 } // namespace label_journal_format
 
@@ -53,6 +60,26 @@ public:
 
     static QByteArray header_row();
     static QByteArray event_row(const LabelEvent &event);
+
+    // The label journal and its side files in `folder`, the journal first.
+    static QStringList files_in(const QString &folder);
+    // Whether a file's name is the label journal's or one of its side files'.
+    static bool is_label_file(const QString &path);
+    // The event rows of one file from `from_offset` (the start of line
+    // `from_line`; 0: the file's start) on, each as its original values by
+    // label_journal_format::columns and the row it stands in. Rows cut short,
+    // too long, not CSV or naming no event (the header a side file was
+    // pasted in with) are passed over; `take` returning false stops. False
+    // when the file cannot be read.
+    static bool read_rows(const QString &file, qint64 from_offset, qint64 from_line,
+                          const std::function<bool(const QStringList &values, const JournalScanner::Row &row)> &take);
+    // The index of an event word in label_journal_format::event_words, or -1.
+    static int kind_of(const QString &word);
+    // An event as its row's values say; kind, time and the pass's fields.
+    static LabelEvent event_of(const QStringList &values);
+    // Where the event rows of a file start: just past its header; -1 when
+    // the file cannot be read.
+    static qint64 rows_start(const QString &file, qint64 *line);
 
 private:
     QString path_;

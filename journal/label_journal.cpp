@@ -1,4 +1,4 @@
-#include "label/label_journal.h"
+#include "journal/label_journal.h"
 
 #include "journal/journal.h"
 #include "journal/journal_file.h"
@@ -10,6 +10,8 @@
 #include <QHash>
 
 #include <algorithm>
+
+namespace L = label_journal_format;
 
 namespace {
 
@@ -80,61 +82,124 @@ QString LabelJournal::append(const LabelEvent &event) const
         .arg(QDir::toNativeSeparators(path_), refused, QDir::toNativeSeparators(side_path_), side_refused);
 }
 
+QStringList LabelJournal::files_in(const QString &folder)
+{
+    const QDir dir(folder);
+    QStringList files;
+    if (QFileInfo(dir.filePath(text(label_journal_format::file_name))).isFile())
+        files << dir.filePath(text(label_journal_format::file_name));
+    const QString side_pattern = text(label_journal_format::side_file_prefix) + QLatin1Char('*') + text(journal_format::side_file_suffix);
+    for (const QString &name : dir.entryList({side_pattern}, QDir::Files, QDir::Name))
+        files << dir.filePath(name);
+    return files;
+}
+
+bool LabelJournal::is_label_file(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return name == text(label_journal_format::file_name) || name.startsWith(text(label_journal_format::side_file_prefix));
+}
+
+namespace {
+
+// The header's columns by label_journal_format::columns, -1 where absent;
+// empty when the file has no header row.
+std::vector<int> column_index(JournalScanner *scanner, JournalScanner::Row *row)
+{
+    std::vector<int> index;
+    if (!scanner->next(row) || row->torn || row->too_long || row->bad_quotes)
+        return index;
+    for (const std::string_view column : label_journal_format::columns) {
+        const auto at = std::find(row->fields.begin(), row->fields.end(), column);
+        index.push_back(at == row->fields.end() ? -1 : int(at - row->fields.begin()));
+    }
+    return index;
+}
+
+} // namespace
+
+qint64 LabelJournal::rows_start(const QString &file, qint64 *line)
+{
+    JournalScanner scanner;
+    QString error;
+    if (!scanner.open(file, &error))
+        return -1;
+    scanner.set_lines_are_records(true);
+    JournalScanner::Row row;
+    if (column_index(&scanner, &row).empty()) {
+        *line = 1;
+        return 0;
+    }
+    *line = row.line + row.lines;
+    return row.end;
+}
+
+bool LabelJournal::read_rows(const QString &file, qint64 from_offset, qint64 from_line,
+                             const std::function<bool(const QStringList &, const JournalScanner::Row &)> &take)
+{
+    JournalScanner scanner;
+    QString error;
+    if (!scanner.open(file, &error))
+        return false;
+    scanner.set_lines_are_records(true);
+    JournalScanner::Row row;
+    const std::vector<int> index = column_index(&scanner, &row);
+    if (index.empty())
+        return scanner.read_error().isEmpty();
+    if (from_offset > row.end && !scanner.seek(from_offset, from_line))
+        return false;
+    std::string scratch;
+    QStringList values;
+    while (scanner.next(&row)) {
+        if (row.torn || row.too_long || row.bad_quotes)
+            continue;
+        values.clear();
+        for (const int at : index)
+            values << (at < 0 || at >= int(row.fields.size())
+                           ? QString()
+                           : text(journal_format::original_value(row.fields[size_t(at)], &scratch)));
+        if (kind_of(values[L::event]) < 0)
+            continue;
+        if (!take(values, row))
+            break;
+    }
+    return scanner.read_error().isEmpty();
+}
+
+int LabelJournal::kind_of(const QString &word)
+{
+    const std::string w = word.toStdString();
+    const auto *words = std::begin(label_journal_format::event_words);
+    const auto *found = std::find(words, std::end(label_journal_format::event_words), w);
+    return found == std::end(label_journal_format::event_words) ? -1 : int(found - words);
+}
+
+LabelEvent LabelJournal::event_of(const QStringList &values)
+{
+    LabelEvent event;
+    event.kind = LabelEvent::Kind(kind_of(values[L::event]));
+    event.time = QDateTime::fromString(values[L::time], Qt::ISODateWithMs);
+    event.printer = values[L::printer];
+    event.detail = values[L::detail];
+    event.record.started = QDateTime::fromString(values[L::record_time], Qt::ISODateWithMs);
+    for (int c = 6; c < int(std::size(label_journal_format::columns)); ++c)
+        *field_of(event.record, c) = values[c];
+    event.record.record_id = values[L::record_id];
+    event.record.ok = true;
+    return event;
+}
+
 QList<LabelEvent> LabelJournal::owed() const
 {
-    const QFileInfo journal(path_);
-    QStringList files;
-    if (journal.isFile())
-        files << path_;
-    const QString side_pattern = text(label_journal_format::side_file_prefix) + QLatin1Char('*') + text(journal_format::side_file_suffix);
-    for (const QString &name : journal.absoluteDir().entryList({side_pattern}, QDir::Files, QDir::Name))
-        files << journal.absoluteDir().filePath(name);
     // Every event, then by time: a file that did not take a line sent it to
     // a side file, so a pass's waiting and its printing may stand in two.
     std::vector<LabelEvent> events;
-    for (const QString &file : files) {
-        JournalScanner scanner;
-        QString error;
-        if (!scanner.open(file, &error))
-            continue;
-        scanner.set_lines_are_records(true);
-        JournalScanner::Row row;
-        std::vector<int> index;  // column -> field, -1: absent
-        std::string scratch;
-        while (scanner.next(&row)) {
-            if (row.torn || row.too_long || row.bad_quotes)
-                continue;
-            if (index.empty()) {
-                for (const std::string_view column : label_journal_format::columns) {
-                    const auto at = std::find(row.fields.begin(), row.fields.end(), column);
-                    index.push_back(at == row.fields.end() ? -1 : int(at - row.fields.begin()));
-                }
-                continue;
-            }
-            const auto value = [&](int column) {
-                const int at = index[size_t(column)];
-                return at < 0 || at >= int(row.fields.size())
-                           ? QString()
-                           : text(journal_format::original_value(row.fields[size_t(at)], &scratch));
-            };
-            LabelEvent event;
-            const QString word = value(2);
-            const auto *words = std::begin(label_journal_format::event_words);
-            const auto found = std::find(words, std::end(label_journal_format::event_words), word.toStdString());
-            if (found == std::end(label_journal_format::event_words))
-                continue;
-            event.kind = LabelEvent::Kind(found - words);
-            event.time = QDateTime::fromString(value(0), Qt::ISODateWithMs);
-            event.printer = value(3);
-            event.detail = value(4);
-            event.record.started = QDateTime::fromString(value(5), Qt::ISODateWithMs);
-            for (int c = 6; c < int(std::size(label_journal_format::columns)); ++c)
-                *field_of(event.record, c) = value(c);
-            event.record.record_id = value(1);
-            event.record.ok = true;
-            if (!event.record.record_id.isEmpty())
-                events.push_back(event);
-        }
+    for (const QString &file : files_in(QFileInfo(path_).absolutePath())) {
+        read_rows(file, 0, 1, [&events](const QStringList &values, const JournalScanner::Row &) {
+            if (!values[L::record_id].isEmpty())
+                events.push_back(event_of(values));
+            return true;
+        });
     }
     // Within a millisecond a label falls due before it prints.
     std::stable_sort(events.begin(), events.end(), [](const LabelEvent &a, const LabelEvent &b) {
