@@ -4,6 +4,7 @@
 // answering or are not set up, databases emptied, restored or made anew
 // under a saved position, journals edited, and rows that are no records.
 #include "journal/journal.h"
+#include "journal/label_journal.h"
 #include "runner/done_before.h"
 #include "tests/db/test_database.h"
 #include "tests/support/black_hole.h"
@@ -39,7 +40,12 @@ OperationRecord record_at(int n, const QString &station)
     // What the database's text, its arrays and its copy must carry as it is.
     if (n % 7 == 0)
         r.device_version = QStringLiteral("\uFEFF\x1b]0;t\x07 '=1 \"a,b\" C:\\fw {x} 工位");
-    r.record_id = station.isEmpty() ? QString() : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The same for the same station and number, so that a label journal
+    // can name a journal's passes.
+    r.record_id = station.isEmpty() ? QString()
+                                    : QUuid::createUuidV5(QUuid(QStringLiteral("{0c5f3d0e-53a4-4d2f-9e51-2b1c7a9e6d10}")),
+                                                          station + QString::number(n))
+                                          .toString(QUuid::WithoutBraces);
     r.station = station;
     // A station that knows slots names one for most records; a slot
     // outlives the port names its modules get.
@@ -68,6 +74,44 @@ bool write_journal(const QString &path, const QString &station, int count, int f
         bytes += older ? row.left(row.size() - 2 - (journal_format::column_count - journal_format::record_id)) + "\r\n" : row;
     }
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The label journal in `folder` for the ok records among `count` from
+// `first` (as write_journal makes them), one kind of pass by n % 4: its
+// label never printed (0), printed and reprinted (1), given up (2), printed
+// (3), that printing kept in a side file; `torn`: the last line cut short.
+// Returns how many events it holds.
+int write_labels(const QString &folder, const QString &station, int count, int first = 0, bool torn = false)
+{
+    QByteArray journal = "\xEF\xBB\xBF" + LabelJournal::header_row(), side = journal;
+    int events = 0;
+    for (int n = first; n < first + count; ++n) {
+        LabelEvent event;
+        event.record = record_at(n, station);
+        if (!event.record.ok)
+            continue;
+        event.time = event.record.started.addSecs(5);
+        event.printer = QStringLiteral("zpl://127.0.0.1:9100");
+        journal += LabelJournal::event_row(event);
+        ++events;
+        for (const LabelEvent::Kind kind : n % 4 == 1 ? std::vector<LabelEvent::Kind> {LabelEvent::printed, LabelEvent::reprinted}
+                                           : n % 4 == 2 ? std::vector<LabelEvent::Kind> {LabelEvent::given_up}
+                                           : n % 4 == 3 ? std::vector<LabelEvent::Kind> {LabelEvent::printed}
+                                                        : std::vector<LabelEvent::Kind> {}) {
+            event.kind = kind;
+            event.time = event.time.addSecs(1);
+            event.detail = kind == LabelEvent::given_up ? QStringLiteral("owed longer than 12 h") : QString();
+            (n % 4 == 3 && kind == LabelEvent::printed ? side : journal) += LabelJournal::event_row(event);
+            ++events;
+        }
+    }
+    if (torn)
+        journal += "2026-12-14T09:00:00.000+08:00,3f2a1c4e";
+    QFile file(QDir(folder).filePath("kv20-labels.csv")), side_file(QDir(folder).filePath("kv20-labels-unsaved-20261214-083000.csv"));
+    return file.open(QIODevice::WriteOnly) && file.write(journal) == journal.size() && side_file.open(QIODevice::WriteOnly)
+                   && side_file.write(side) == side.size()
+               ? events
+               : -1;
 }
 
 // The journal's lines changed as in an editor, the file written anew.
@@ -407,12 +451,19 @@ void TestDbUpload::a_position_that_does_not_hold_is_dropped()
         QCOMPARE(CliRun({"db", "init", "--db", url}, dir.path(), environment).exit_code, 0);
     const QString journal = dir.filePath("kv20-journal.csv");
     QVERIFY(write_journal(journal, "s1", 30));
-    QVERIFY(CliRun({"upload", "--db", first}, dir.path(), environment).out.contains(summary(30, 0, 0)));
+    const int label_events = write_labels(dir.path(), "s1", 30);
+    const CliRun upload({"upload", "--db", first}, dir.path(), environment);
+    QVERIFY2(upload.out.contains(summary(30, 0, 0)) && upload.out.contains("label events: " + summary(label_events, 0, 0)),
+             upload.out + upload.err);
 
-    if (change == QLatin1String("emptied"))
+    if (change == QLatin1String("emptied")) {
         QCOMPARE(db.number("WITH d AS (DELETE FROM kv20_records RETURNING 1) SELECT count(*) FROM d"), 30);
-    if (change == QLatin1String("restored"))
+        QCOMPARE(db.number("WITH d AS (DELETE FROM kv20_label_events RETURNING 1) SELECT count(*) FROM d"), label_events);
+    }
+    if (change == QLatin1String("restored")) {
         QCOMPARE(db.number("WITH d AS (DELETE FROM kv20_records WHERE duration_ms >= 40020 RETURNING 1) SELECT count(*) FROM d"), 10);
+        QVERIFY(db.number("WITH d AS (DELETE FROM kv20_label_events WHERE device_number >= 'DN-20' RETURNING 1) SELECT count(*) FROM d") > 0);
+    }
     if (change == QLatin1String("anew")) {
         QVERIFY2(db.recreate(&error), qPrintable(error));
         QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
@@ -421,12 +472,21 @@ void TestDbUpload::a_position_that_does_not_hold_is_dropped()
         QVERIFY(edit_lines(journal, [](QList<QByteArray> *lines) { lines->removeAt(25); }));  // past the first 4 KiB
         for (int n = 30; n < 34; ++n)
             QVERIFY(Journal(journal).append(record_at(n, "s1")).in_journal);
+        // The label journal's first event gone, two appended.
+        QVERIFY(edit_lines(dir.filePath("kv20-labels.csv"), [](QList<QByteArray> *lines) { lines->removeAt(1); }));
+        LabelEvent later;
+        for (int n : {31, 32}) {
+            later.record = record_at(n, "s1");
+            later.time = later.record.started;
+            QVERIFY(LabelJournal(dir.path()).append(later).isEmpty());
+        }
     }
     const CliRun again({"upload", "--db", second}, dir.path(), environment);
     QCOMPARE(again.exit_code, 0);
     const TestDatabase &target = change == QLatin1String("service") ? other : db;
     QCOMPARE(target.number("SELECT count(*) FROM kv20_records"), qint64(records));
     QCOMPARE(target.number("SELECT count(DISTINCT record_id) FROM kv20_records"), qint64(records));
+    QCOMPARE(target.number("SELECT count(*) FROM kv20_label_events"), label_events + (change == QLatin1String("edited") ? 2 : 0));
 }
 
 void TestDbUpload::unreadable_rows_cost_only_themselves_data()
@@ -571,7 +631,12 @@ void TestDbUpload::the_database_report_is_the_journals_report()
     }
     other_tools.close();
     QVERIFY(write_journal(journals[2], QString(), 3, 0, true));
-    QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals, dir.path()).exit_code, 0);
+    // Labels of s1's passes and of s2's first 200 records, s1's last line torn.
+    QVERIFY(write_labels(dir.filePath("s1"), "s1 工位", 40, 100000, true) > 0);
+    QVERIFY(write_labels(dir.filePath("s2"), "s2 工位", 200, 100040) > 0);
+    const QStringList label_files {dir.filePath("s1/kv20-labels.csv"), dir.filePath("s1/kv20-labels-unsaved-20261214-083000.csv"),
+                                   dir.filePath("s2/kv20-labels.csv"), dir.filePath("s2/kv20-labels-unsaved-20261214-083000.csv")};
+    QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals + label_files, dir.path()).exit_code, 0);
 
     const CliRun from_files(QStringList {"report", "--json"} + options + journals, dir.path());
     const CliRun from_db(QStringList {"report", "--json", "--db", db.url()} + options, dir.path());
@@ -584,6 +649,22 @@ void TestDbUpload::the_database_report_is_the_journals_report()
     const bool with_both = options.isEmpty() || options.contains("op-1");
     QCOMPARE(files.value("refused_records").toInt(), with_both ? 1 : options.contains("WO-2") ? 1 : 0);
     QCOMPARE(files.value("again_records").toInt(), with_both ? 1 : 0);
+    // Of 27 + 133 passes with labels, those never printed or given up (n % 4 of 0 or 2).
+    const QJsonObject labels = files.value("labels").toObject();
+    if (options.isEmpty()) {
+        QCOMPARE(labels.value("passes").toInt(), 160);
+        QCOMPARE(labels.value("never_printed").toInt(), 80);
+        const QJsonObject first = labels.value("unprinted").toArray().at(0).toObject();
+        QCOMPARE(first.value("device_number").toString(), QString("DN-100000"));
+        QCOMPARE(first.value("label").toString(), QString("waiting"));
+        // The third, 100006, was given up.
+        const QJsonObject given_up = labels.value("unprinted").toArray().at(2).toObject();
+        QCOMPARE(given_up.value("device_number").toString() + ' ' + given_up.value("label").toString() + ": "
+                     + given_up.value("detail").toString(),
+                 QString("DN-100006 given up: owed longer than 12 h"));
+    }
+    if (options == QStringList {"--station", "s3"})
+        QCOMPARE(labels.value("passes").toInt(), 0);
     const QJsonArray sources = database.take("files").toArray();
     QCOMPARE(sources.size(), 1);
     QCOMPARE(sources[0].toObject().value("records").toInt(), records);

@@ -938,14 +938,21 @@ void TestStation::label_prints_as_the_passed_module_leaves()
     const QString zbarimg = QStandardPaths::findExecutable("zbarimg");
     if (printer == "folder" && zbarimg.isEmpty())
         QSKIP("no zbarimg (Debian's zbar-tools)");
+    // With the ZPL printer the station also uploads, labels' events too.
+    TestDatabase db;
+    QString error, database;
+    if (printer == "zpl" && !TestDatabase::server_url().isEmpty()) {
+        PgLink link;
+        QVERIFY2(db.create(&error) && link.connect(db.url(), &error) && db_schema::init(&link, &error), qPrintable(error));
+        database = "url=" + db.url();
+    }
     Bench b;
     ZplPrinterSim zpl;
-    QVERIFY(b.write("station.ini", (recipe("query", "", "", {"1-1.3=B1", "1-1.2=B2"}) + "[label]\nprinter="
+    QVERIFY(b.write("station.ini", (recipe("query", "", "", {"1-1.3=B1", "1-1.2=B2"}, database) + "[label]\nprinter="
                                     + (printer == "zpl" ? QString("zpl://127.0.0.1:%1").arg(zpl.port()) : QString("folder:labels"))
                                     + "\nline={device_number}\nline={imei_or_mac}\n").toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.3"}));
     QVERIFY(b.start_sim({"--usb-port=1-1.2", "--unplug-reply-bytes=3"}));
-    QString error;
     const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
     SlotTile *passed = station->window()->tiles().at(0);
@@ -966,6 +973,11 @@ void TestStation::label_prints_as_the_passed_module_leaves()
         QVERIFY2(zpl.jobs[0].contains("^FD" + pass.value(journal_format::device_number).toUtf8() + "^FS")
                      && zpl.jobs[0].contains("^FD" + pass.value(journal_format::imei_or_mac).toUtf8() + "^FS"),
                  zpl.jobs[0].constData());
+        if (!database.isEmpty()) {
+            const std::string query = "SELECT string_agg(event, ' ' ORDER BY event_time) FROM kv20_label_events WHERE record_id = '"
+                                      + pass.value(journal_format::record_id).toStdString() + "'";
+            QTRY_COMPARE_WITH_TIMEOUT(db.value(query.c_str()), QByteArray("waiting printed"), 15000);
+        }
         return;
     }
     QProcess reader;
