@@ -16,7 +16,6 @@ bool JournalScanner::open(const QString &path, QString *error)
         *error = QStringLiteral("not a file (a device or a pipe)");
         return false;
     }
-    buffer_.resize(2 * read_bytes_);
     return true;
 }
 
@@ -43,9 +42,14 @@ bool JournalScanner::fill()
         base_ += qint64(begin_);
         begin_ = 0;
     }
-    if (buffer_.size() - end_ < read_bytes_)
-        buffer_.resize(end_ + read_bytes_);
-    const qint64 got = file_.read(buffer_.data() + end_, qint64(read_bytes_));
+    // No more room than the file has left to give (and a byte to see it
+    // grow or end): a short journal costs its own size, not a read's
+    // megabyte, zeroed on every open.
+    const qint64 left = file_.size() - file_.pos();
+    const size_t want = left >= 0 && quint64(left) < read_bytes_ ? size_t(left) + 1 : read_bytes_;
+    if (buffer_.size() - end_ < want)
+        buffer_.resize(end_ + want);
+    const qint64 got = file_.read(buffer_.data() + end_, qint64(want));
     if (got < 0)
         read_error_ = file_.errorString();
     if (got <= 0) {

@@ -347,6 +347,10 @@
         <translation>Reprint label</translation>
     </message>
     <message>
+        <source>重打此标签</source>
+        <translation>Reprint this label</translation>
+    </message>
+    <message>
         <source>标签预览</source>
         <translation>Label preview</translation>
     </message>

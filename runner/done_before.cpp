@@ -30,8 +30,19 @@ bool read_again_policy(const QString &word, AgainPolicy *policy)
     return true;
 }
 
+namespace {
+
+int lookup_wait_from_environment()
+{
+    bool set = false;
+    const int ms = qEnvironmentVariableIntValue("KV20_DB_LOOKUP_WAIT_MS", &set);
+    return set && ms > 0 ? ms : DoneBefore::lookup_wait_ms;
+}
+
+} // namespace
+
 DoneBefore::DoneBefore(const QString &here, const QString &database_url)
-    : here(here), url(database_url)
+    : here(here), url(database_url), database_wait_ms(lookup_wait_from_environment())
 {
 }
 

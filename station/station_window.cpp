@@ -15,6 +15,7 @@
 #include "station/work_order_passes.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
@@ -190,6 +191,18 @@ SlotTile *StationWindow::add_tile(const QString &slot, const QString &name)
     auto *tile = new SlotTile(name, this);
     tiles_.append(tile);
     by_slot.insert(slot, tile);
+    if (labels) {
+        // The slot's own label, when the operator holds two modules and the
+        // last label printed is the other's: from the tile's menu.
+        auto *reprint = new QAction(tr("重打此标签"), tile);
+        reprint->setEnabled(false);
+        connect(reprint, &QAction::triggered, this, [this, tile] {
+            if (tile_label.contains(tile))
+                this->labels->reprint(tile_label.value(tile));
+        });
+        tile->addAction(reprint);
+        tile->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
     lay_out_tiles();
     return tile;
 }
@@ -214,6 +227,8 @@ void StationWindow::arrival(int id, const QString &port, const QString &slot, co
     by_module.insert(id, tile);
     tile->arrive(id);
     tile_label.remove(tile);
+    if (!tile->actions().isEmpty())
+        tile->actions().constFirst()->setEnabled(false);
 }
 
 void StationWindow::progress(int id, qint64 bytes, qint64 total)
@@ -303,8 +318,12 @@ void StationWindow::labels_changed()
     };
     for (auto it = tile_label.begin(); it != tile_label.end(); ++it) {
         const auto found = state.labels.find(it.value());
-        if (found != state.labels.end())
-            it.key()->show_label((words(found->second) + QLatin1Char(' ') + label_number(recipe.label, it.value())).trimmed());
+        if (found == state.labels.end())
+            continue;
+        it.key()->show_label((words(found->second) + QLatin1Char(' ') + label_number(recipe.label, it.value())).trimmed());
+        // Only a label that has come out can come out again.
+        it.key()->actions().constFirst()->setEnabled(found->second == LabelQueue::Status::printed
+                                                     || found->second == LabelQueue::Status::reprinted);
     }
     reprint_button->setEnabled(!state.last_record_id.isEmpty());
     QString problem;

@@ -404,7 +404,6 @@ void TestDbUpload::a_database_that_cannot_take_records_is_named()
     QVERIFY2(!(run.out + run.err).contains(secret.toUtf8()), run.out + run.err);
     QVERIFY(!(run.out + run.err).contains(qgetenv("PGPASSWORD")));
     QCOMPARE(run.exit_code, exit_code);
-    QVERIFY2(run.elapsed_ms < 5000, qPrintable(QString::number(run.elapsed_ms)));
     QVERIFY(!QFile::exists(dir.filePath("kv20-journal.csv.uploaded")));
     if (fault != QLatin1String("schema"))
         QCOMPARE(db.number("SELECT count(*) FROM kv20_records"), 0);
@@ -413,6 +412,13 @@ void TestDbUpload::a_database_that_cannot_take_records_is_named()
     QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
     const CliRun fixed({"upload", "--db", db.url()}, dir.path());
     QVERIFY2(fixed.out.contains(summary(10, 0, 0)), fixed.out + fixed.err);
+    // The fault costs its own bound and no more: beyond it, what the same
+    // upload costs on this machine with nothing wrong (a sanitizer's build on
+    // a busy machine starts and handshakes for seconds). Unbounded, a dropped
+    // connect would wait 10 s and a locked table 60 s.
+    const qint64 fault_bound_ms = fault == QLatin1String("drops") ? 2000 : fault == QLatin1String("locked") ? 1500 : 0;
+    QVERIFY2(run.elapsed_ms < fault_bound_ms + 2 * fixed.elapsed_ms + 1000,
+             qPrintable(QStringLiteral("%1 ms, %2 ms without the fault").arg(run.elapsed_ms).arg(fixed.elapsed_ms)));
 }
 
 void TestDbUpload::a_position_that_does_not_hold_is_dropped_data()
@@ -702,7 +708,12 @@ void TestDbUpload::a_hub_arriving_at_once_shares_few_connections()
                       " 'station-a', '1-1.2', now(), now())")
                 .ok);
     link.disconnect();
+    // A first connection's handshake on a loaded machine (a sanitizer's
+    // build, other tests running) can outlast the station's 300 ms; what is
+    // checked here is the sharing, so the bound is a generous one.
+    qputenv("KV20_DB_LOOKUP_WAIT_MS", "10000");
     DoneBefore done_before(QStringLiteral("station-b"), db.url());
+    qunsetenv("KV20_DB_LOOKUP_WAIT_MS");
     // One module first, as a station's first: its answer is the database's.
     OperationRecord first;
     first.operation = QStringLiteral("audio");
@@ -728,18 +739,10 @@ void TestDbUpload::a_hub_arriving_at_once_shares_few_connections()
     }
     for (std::thread &t : threads)
         t.join();
-    // On a machine slow enough (a sanitizer's build) a connection opened
-    // in the burst may take longer than the bound: that module is decided
-    // from the journals, as the line would decide it. Every answer the
-    // database gave is right.
-    int answered = 0;
     for (int i = 0; i < modules; ++i) {
-        if (records[size_t(i)].again_checked != journal_text(journal_format::again_checked_words::database))
-            continue;
-        ++answered;
+        QCOMPARE(records[size_t(i)].again_checked, journal_text(journal_format::again_checked_words::database));
         QCOMPARE(records[size_t(i)].earlier.station, i % 2 ? QString() : QStringLiteral("station-a"));
     }
-    QVERIFY2(answered > 0, "no module of the hub had the database's answer");
     const QByteArray name = db.name().toUtf8();
     const qint64 open = db.value("SELECT count(*) - 1 FROM pg_stat_activity WHERE datname = $1", {name}).toLongLong();
     QVERIFY2(open >= 1 && open <= DoneBefore::most_links, qPrintable(QString::number(open)));

@@ -17,6 +17,7 @@
 #include "tests/support/module_sim_process.h"
 #include "tests/support/zpl_printer_sim.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
@@ -832,7 +833,13 @@ void TestStation::done_before_blocks_across_stations()
                                        .replace("[slots]", "again=block\n[slots]")
                                        .toUtf8()));
     QVERIFY(b.start_sim({"--usb-port=1-1.1", "--devno=DN-BACK", "--imei=860000000000049"}));
+    // The database that answers is given a generous bound: a first TLS
+    // handshake on a loaded machine can outlast 300 ms. The one that drops
+    // packets keeps the station's own bound, which is what it checks.
+    if (database == "up")
+        qputenv("KV20_DB_LOOKUP_WAIT_MS", "10000");
     std::unique_ptr<Station> station = b.start_station(&error);
+    qunsetenv("KV20_DB_LOOKUP_WAIT_MS");
     QVERIFY2(station, qPrintable(error));
     QSignalSpy results(station->window(), &StationWindow::result_shown);
     QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 20000);
@@ -843,8 +850,9 @@ void TestStation::done_before_blocks_across_stations()
     QCOMPARE(refused.at(result_column), QString("refused"));
     QCOMPARE(refused.at(journal_format::again_of), earlier.record_id);
     QCOMPARE(refused.at(journal_format::again_checked), checked);
-    // Well within the URL's own connect bound (10 s): the database's 300 ms.
-    QVERIFY2(refused.at(journal_format::duration_ms).toInt() < 2000, qPrintable(refused.at(journal_format::duration_ms)));
+    // Well within the URL's own connect bound (10 s): the database's 300 ms,
+    // on a machine that may be slow (a sanitizer's build, a busy CI).
+    QVERIFY2(refused.at(journal_format::duration_ms).toInt() < 5000, qPrintable(refused.at(journal_format::duration_ms)));
     QVERIFY2(station->window()->counters_text().contains("FAILED 0") && station->window()->counters_text().contains("REFUSED 1")
                  && station->window()->counters_text().contains("TO TARGET 10"),
              qPrintable(station->window()->counters_text()));
@@ -931,7 +939,8 @@ void TestStation::label_prints_as_the_passed_module_leaves_data()
 }
 
 // A pass's label comes out as its module is pulled out of its slot, and says
-// which module it is; a failed module beside it gets none.
+// which module it is; a failed module beside it gets none. A slot's own
+// label prints again from its tile, whichever label came out last.
 void TestStation::label_prints_as_the_passed_module_leaves()
 {
     QFETCH(QString, printer);
@@ -948,35 +957,50 @@ void TestStation::label_prints_as_the_passed_module_leaves()
     }
     Bench b;
     ZplPrinterSim zpl;
-    QVERIFY(b.write("station.ini", (recipe("query", "", "", {"1-1.3=B1", "1-1.2=B2"}, database) + "[label]\nprinter="
+    QVERIFY(b.write("station.ini", (recipe("query", "", "", {"1-1.3=B1", "1-1.2=B2", "1-1.4=B3"}, database) + "[label]\nprinter="
                                     + (printer == "zpl" ? QString("zpl://127.0.0.1:%1").arg(zpl.port()) : QString("folder:labels"))
                                     + "\nline={device_number}\nline={imei_or_mac}\n").toUtf8()));
-    QVERIFY(b.start_sim({"--usb-port=1-1.3"}));
+    QVERIFY(b.start_sim({"--usb-port=1-1.3", "--devno=DN-B1"}));
     QVERIFY(b.start_sim({"--usb-port=1-1.2", "--unplug-reply-bytes=3"}));
+    QVERIFY(b.start_sim({"--usb-port=1-1.4", "--devno=DN-B3"}));
     const std::unique_ptr<Station> station = b.start_station(&error);
     QVERIFY2(station, qPrintable(error));
-    SlotTile *passed = station->window()->tiles().at(0);
-    QTRY_VERIFY_WITH_TIMEOUT(passed->shown_text().endsWith("LABEL: AS IT LEAVES"), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(station->window()->tiles().at(1)->state() == SlotTile::State::fail, 20000);
+    const QList<SlotTile *> tiles = station->window()->tiles();
+    const QList<SlotTile *> passed {tiles.at(0), tiles.at(2)};
+    for (SlotTile *tile : passed)
+        QTRY_VERIFY_WITH_TIMEOUT(tile->shown_text().endsWith("LABEL: AS IT LEAVES"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(tiles.at(1)->state() == SlotTile::State::fail, 20000);
     QCOMPARE(zpl.jobs.size(), 0);
     for (auto &sim : b.sims) {
         sim->stop();
         QVERIFY(b.announce("remove"));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(passed->shown_text().endsWith("LABEL: PRINTED"), 10000);
+    for (SlotTile *tile : passed)
+        QTRY_VERIFY_WITH_TIMEOUT(tile->shown_text().endsWith("LABEL: PRINTED"), 10000);
     QStringList pass;
     for (const QStringList &r : b.journal())
-        pass = r.value(result_column) == "ok" ? r : pass;
-    QVERIFY(!station->window()->tiles().at(1)->shown_text().contains("LABEL"));
+        pass = r.value(result_column) == "ok" && r.value(journal_format::slot) == "1-1.3" ? r : pass;
+    QVERIFY(!tiles.at(1)->shown_text().contains("LABEL"));
+    QVERIFY(!tiles.at(1)->actions().at(0)->isEnabled());
     if (printer == "zpl") {
-        QCOMPARE(zpl.jobs.size(), 1);
-        QVERIFY2(zpl.jobs[0].contains("^FD" + pass.value(journal_format::device_number).toUtf8() + "^FS")
-                     && zpl.jobs[0].contains("^FD" + pass.value(journal_format::imei_or_mac).toUtf8() + "^FS"),
-                 zpl.jobs[0].constData());
+        QCOMPARE(zpl.jobs.size(), 2);
+        const QByteArray first = zpl.jobs[0] + zpl.jobs[1];
+        QVERIFY2(first.contains("^FD" + pass.value(journal_format::device_number).toUtf8() + "^FS")
+                     && first.contains("^FD" + pass.value(journal_format::imei_or_mac).toUtf8() + "^FS"),
+                 first.constData());
+        // Each slot's label again, from its tile: B1's, then B3's.
+        for (const QByteArray &device : {QByteArray("DN-B1"), QByteArray("DN-B3")}) {
+            SlotTile *tile = passed.at(device == "DN-B1" ? 0 : 1);
+            QVERIFY(tile->actions().at(0)->isEnabled());
+            tile->actions().at(0)->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(tile->shown_text().endsWith("LABEL: REPRINTED"), 10000);
+            QVERIFY2(zpl.jobs.last().contains("^FD" + device + "^FS"), zpl.jobs.last().constData());
+        }
+        QCOMPARE(zpl.jobs.size(), 4);
         if (!database.isEmpty()) {
             const std::string query = "SELECT string_agg(event, ' ' ORDER BY event_time) FROM kv20_label_events WHERE record_id = '"
                                       + pass.value(journal_format::record_id).toStdString() + "'";
-            QTRY_COMPARE_WITH_TIMEOUT(db.value(query.c_str()), QByteArray("waiting printed"), 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(db.value(query.c_str()), QByteArray("waiting printed reprinted"), 15000);
         }
         return;
     }
