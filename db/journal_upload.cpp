@@ -1,5 +1,6 @@
 #include "db/journal_upload.h"
 
+#include "db/batch_commit.h"
 #include "db/db_log.h"
 #include "db/journal_records.h"
 #include "db/pg_link.h"
@@ -117,27 +118,14 @@ bool JournalUpload::run(const QString &journal, UploadCounts *counts, QString *e
                 unreadable(named(journal, row));
         }
         if (!batch.records.empty()) {
-            if (sending)
-                sending(true);
-            PgLink::Result r = link->exec("BEGIN");
-            PgLink::Result inserted;
-            if (r.ok)
-                r = inserted = link->exec(insert.constData(), batch_parameters(batch.records));
-            crash_point("before-commit");
-            if (r.ok)
-                r = link->exec("COMMIT");
-            if (sending)
-                sending(false);
-            if (!r.ok) {
-                *error = r.error;
-                if (link->connected())
-                    link->exec("ROLLBACK");
+            qint64 inserted = 0;
+            if (!commit_batch(link, insert.constData(), batch_parameters(batch.records), sending, &inserted, error,
+                              [] { crash_point("before-commit"); }))
                 return false;
-            }
-            counts->sent += inserted.affected;
-            counts->already_there += qint64(batch.records.size()) - inserted.affected;
+            counts->sent += inserted;
+            counts->already_there += qint64(batch.records.size()) - inserted;
             position.last_record = batch.records.back().values[format::record_id];
-            qCDebug(db_log) << journal << "batch of" << batch.records.size() << "committed," << inserted.affected << "new";
+            qCDebug(db_log) << journal << "batch of" << batch.records.size() << "committed," << inserted << "new";
         }
         counts->unreadable += qint64(batch.unreadable.size());
         for (const JournalRecords::Unreadable &row : batch.unreadable)

@@ -1,5 +1,6 @@
 #include "db/label_upload.h"
 
+#include "db/batch_commit.h"
 #include "db/db_log.h"
 #include "db/pg_link.h"
 #include "db/upload_position.h"
@@ -151,24 +152,11 @@ bool LabelUpload::run(const QString &file, UploadCounts *counts, QString *error)
             std::vector<QByteArray> parameters;
             for (const std::vector<QByteArray> &column : batch.columns)
                 parameters.push_back(PgLink::text_array(column));
-            if (sending)
-                sending(true);
-            PgLink::Result r = link->exec("BEGIN");
-            PgLink::Result inserted;
-            if (r.ok)
-                r = inserted = link->exec(insert.constData(), parameters);
-            if (r.ok)
-                r = link->exec("COMMIT");
-            if (sending)
-                sending(false);
-            if (!r.ok) {
-                *error = r.error;
-                if (link->connected())
-                    link->exec("ROLLBACK");
+            qint64 inserted = 0;
+            if (!commit_batch(link, insert.constData(), parameters, sending, &inserted, error))
                 return false;
-            }
-            counts->sent += inserted.affected;
-            counts->already_there += batch.events - inserted.affected;
+            counts->sent += inserted;
+            counts->already_there += batch.events - inserted;
             position.last_record = batch.last_key;
         }
         counts->unreadable += qint64(batch.unreadable.size());

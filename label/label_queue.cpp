@@ -56,14 +56,8 @@ LabelQueue::~LabelQueue()
         if (!label.journalled && !label.reprint)
             left.push_back(label.record);
     }
-    for (const OperationRecord &record : left) {
-        LabelEvent event;
-        event.time = QDateTime::currentDateTime();
-        event.printer = settings.printer_name;
-        event.detail = QStringLiteral("the station closed before it printed");
-        event.record = record;
-        journal.append(event);
-    }
+    for (const OperationRecord &record : left)
+        journal.append(waiting_event(record, QStringLiteral("the station closed before it printed")));
 }
 
 LabelContent LabelQueue::content_of(const OperationRecord &record) const
@@ -193,6 +187,16 @@ void LabelQueue::due(Label label)
     changed();
 }
 
+LabelEvent LabelQueue::waiting_event(const OperationRecord &record, const QString &detail) const
+{
+    LabelEvent event;
+    event.time = QDateTime::currentDateTime();
+    event.printer = settings.printer_name;
+    event.detail = detail;
+    event.record = record;
+    return event;
+}
+
 LabelQueue::State LabelQueue::state() const
 {
     std::lock_guard<std::mutex> locker(mutex);
@@ -223,12 +227,7 @@ void LabelQueue::run()
         if (!to_keep.empty()) {
             const OperationRecord record = to_keep.front();
             locker.unlock();
-            LabelEvent event;
-            event.time = QDateTime::currentDateTime();
-            event.printer = settings.printer_name;
-            event.detail = QStringLiteral("at its removal");
-            event.record = record;
-            journal.append(event);
+            journal.append(waiting_event(record, QStringLiteral("at its removal")));
             locker.lock();
             to_keep.pop_front();
             continue;

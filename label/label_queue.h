@@ -77,6 +77,9 @@ public:
     void notify(QObject *context, const char *method);
 
 private:
+    // A label that is owed, for the label journal: at `detail`, now.
+    LabelEvent waiting_event(const OperationRecord &record, const QString &detail) const;
+
     struct Label
     {
         OperationRecord record;
