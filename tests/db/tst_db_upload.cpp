@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -181,6 +182,19 @@ private slots:
     void the_database_report_is_the_journals_report_data();
     void the_database_report_is_the_journals_report();
     void a_hub_arriving_at_once_shares_few_connections();
+    void cleanupTestCase() { report_line.reset(); }
+
+private:
+    // Three stations' folders and the database they were uploaded to, made
+    // once for the report's rows, which only read them.
+    struct ReportLine
+    {
+        QTemporaryDir dir;
+        TestDatabase db;
+        QStringList journals;
+    };
+    std::unique_ptr<ReportLine> report_line;
+    bool make_report_line();
 };
 
 void TestDbUpload::init()
@@ -598,27 +612,24 @@ void TestDbUpload::the_database_report_is_the_journals_report_data()
     QTest::newRow("a work order") << QStringList {"--work-order", "WO-2"} << 1174 << "s1 工位";
 }
 
-// Three stations' journals, one from before stations had a column: uploaded,
-// the report from the database has the journals' figures, apart from
-// where they came from.
-void TestDbUpload::the_database_report_is_the_journals_report()
+// Three stations' journals, one from before stations had a column, with
+// label journals beside two of them: uploaded to one database.
+bool TestDbUpload::make_report_line()
 {
-    QFETCH(QStringList, options);
-    QFETCH(int, records);
-    QFETCH(QString, first_station);
-    QTemporaryDir dir;
-    TestDatabase db;
+    auto made = std::make_unique<ReportLine>();
+    QTemporaryDir &dir = made->dir;
     QString error;
-    QVERIFY2(db.create(&error), qPrintable(error));
-    QCOMPARE(CliRun({"db", "init", "--db", db.url()}, dir.path()).exit_code, 0);
+    if (!made->db.create(&error) || CliRun({"db", "init", "--db", made->db.url()}, dir.path()).exit_code != 0)
+        return false;
     // In the order the database gives them: by station, then time.
     const QStringList journals {dir.filePath("s1/kv20-journal.csv"), dir.filePath("s2/kv20-journal.csv"),
                                 dir.filePath("s3/kv20-journal-older-20261205-180000.csv")};
-    QVERIFY(write_journal(journals[0], "s1 工位", 40, 100000));
-    QVERIFY(write_journal(journals[1], "s2 工位", 7000, 100040));
+    if (!write_journal(journals[0], "s1 工位", 40, 100000) || !write_journal(journals[1], "s2 工位", 7000, 100040))
+        return false;
     // Times in the other forms the report reads, written by other tools.
     QFile other_tools(journals[1]);
-    QVERIFY(other_tools.open(QIODevice::Append));
+    if (!other_tools.open(QIODevice::Append))
+        return false;
     for (const char *time : {"2026-12-06T06:00:01+08:00", "2026-12-05T22:00:02Z"}) {
         OperationRecord r = record_at(1, "s2 工位");
         r.record_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -636,14 +647,33 @@ void TestDbUpload::the_database_report_is_the_journals_report()
         other_tools.write(Journal::record_row(*r));
     }
     other_tools.close();
-    QVERIFY(write_journal(journals[2], QString(), 3, 0, true));
+    if (!write_journal(journals[2], QString(), 3, 0, true))
+        return false;
     // Labels of s1's passes and of s2's first 200 records, s1's last line torn.
-    QVERIFY(write_labels(dir.filePath("s1"), "s1 工位", 40, 100000, true) > 0);
-    QVERIFY(write_labels(dir.filePath("s2"), "s2 工位", 200, 100040) > 0);
+    if (write_labels(dir.filePath("s1"), "s1 工位", 40, 100000, true) <= 0
+        || write_labels(dir.filePath("s2"), "s2 工位", 200, 100040) <= 0)
+        return false;
     const QStringList label_files {dir.filePath("s1/kv20-labels.csv"), dir.filePath("s1/kv20-labels-unsaved-20261214-083000.csv"),
                                    dir.filePath("s2/kv20-labels.csv"), dir.filePath("s2/kv20-labels-unsaved-20261214-083000.csv")};
-    QCOMPARE(CliRun(QStringList {"upload", "--db", db.url()} + journals + label_files, dir.path()).exit_code, 0);
+    if (CliRun(QStringList {"upload", "--db", made->db.url()} + journals + label_files, dir.path()).exit_code != 0)
+        return false;
+    made->journals = journals;
+    report_line = std::move(made);
+    return true;
+}
 
+// The report from the database has the journals' figures, apart from where
+// they came from.
+void TestDbUpload::the_database_report_is_the_journals_report()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, records);
+    QFETCH(QString, first_station);
+    if (!report_line)
+        QVERIFY(make_report_line());
+    const QStringList &journals = report_line->journals;
+    const QTemporaryDir &dir = report_line->dir;
+    const TestDatabase &db = report_line->db;
     const CliRun from_files(QStringList {"report", "--json"} + options + journals, dir.path());
     const CliRun from_db(QStringList {"report", "--json", "--db", db.url()} + options, dir.path());
     QCOMPARE(from_db.exit_code, records > 0 ? 0 : 1);
