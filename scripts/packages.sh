@@ -14,6 +14,7 @@ kv20_packages=(
   chromium
   postgresql libpq-dev
   libqrencode-dev zbar-tools poppler-utils
+  cups-daemon cups-client
 )
 
 kv20_install_packages() {

@@ -6,7 +6,9 @@
 #include "label/label_drawing.h"
 #include "label/label_queue.h"
 #include "label/zpl_label.h"
+#include "label/label_printer.h"
 #include "label/zpl_printer.h"
+#include "tests/support/cups_server.h"
 #include "tests/support/zpl_printer_sim.h"
 
 #include <QProcess>
@@ -113,6 +115,8 @@ private slots:
     }
     void label_section_read_data();
     void label_section_read();
+    void a_queue_gets_the_label_raw_data();
+    void a_queue_gets_the_label_raw();
     void zpl_job_says_the_record_data();
     void zpl_job_says_the_record();
     void png_qr_code_reads_back_as_the_record_data();
@@ -186,6 +190,43 @@ void TestLabel::label_section_read()
         break;
     }
     QCOMPARE(got, read);
+}
+
+void TestLabel::a_queue_gets_the_label_raw_data()
+{
+    QTest::addColumn<QString>("queue");
+    QTest::addColumn<QString>("problem");  // in the result's detail; empty: printed
+    QTest::newRow("a CUPS queue") << "labels" << "";
+    QTest::newRow("a queue the system does not have") << "nowhere" << "does not exist";
+}
+
+// A queue:NAME printer hands the ZPL to the system's spooler as it stands
+// (lp -o raw), titled with the pass's record id; a queue the spooler does not
+// know is a problem the station shows, not a label printed.
+void TestLabel::a_queue_gets_the_label_raw()
+{
+    QFETCH(QString, queue);
+    QFETCH(QString, problem);
+    CupsServer cups(QStringLiteral("labels"));
+    if (!cups.running())
+        QSKIP(qPrintable(cups.error()));
+    QTemporaryDir dir;
+    LabelSettings settings;
+    QString error;
+    QVERIFY2(settings_of("[label]\nprinter=queue:" + queue.toUtf8() + '\n', &settings, &error, dir), qPrintable(error));
+    const OperationRecord record = passed_record(true);
+    const LabelContent content = label_content(settings, record, true);
+    const PrintResult result = make_label_printer(settings)->print(content, record.record_id);
+    QCOMPARE(result.printed(), problem.isEmpty());
+    QVERIFY2(result.detail.contains(problem), qPrintable(result.detail));
+    if (!problem.isEmpty()) {
+        QCOMPARE(int(result.problem), int(PrintResult::refused));
+        QVERIFY(cups.jobs().isEmpty());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(cups.jobs().size(), 1, 10000);
+    QCOMPARE(cups.jobs().at(0).bytes, zpl_label(content, settings));
+    QCOMPARE(cups.jobs().at(0).title, record.record_id);
 }
 
 void TestLabel::zpl_job_says_the_record_data()

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A CUPS scheduler of the test's own (Debian's cups-daemon) on 127.0.0.1, in
+// a folder of its own, with one raw queue whose device keeps each job's bytes
+// as a file: what a label printer behind a CUPS queue is sent. While it runs,
+// CUPS_SERVER names it to lp. Needs root, as cupsd does; error() says why it
+// did not start.
+class CupsServer
+{
+public:
+    explicit CupsServer(const QString &queue);
+    ~CupsServer();
+    bool running() const { return error_.isEmpty(); }
+    QString error() const { return error_; }
+
+    struct Job
+    {
+        QByteArray bytes;
+        QString title;
+    };
+    // The jobs the queue's device has taken whole, in the order of their ids.
+    QList<Job> jobs() const;
+
+private:
+    QTemporaryDir dir;
+    QProcess cupsd;
+    QString error_;
+};
