@@ -1,6 +1,7 @@
 #include "db/pg_link.h"
 
 #include "db/db_log.h"
+#include "interfaces/environment_wait.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -95,10 +96,7 @@ static_assert(sizeof default_keys == sizeof default_values, "a value for every k
 PgLink::PgLink(GiveUp give_up)
     : give_up_(std::move(give_up))
 {
-    bool set = false;
-    const int wait = qEnvironmentVariableIntValue("KV20_DB_STATEMENT_WAIT_MS", &set);
-    if (set && wait > 0)
-        statement_wait_ms_ = wait;
+    statement_wait_ms_ = wait_from_environment("KV20_DB_STATEMENT_WAIT_MS", statement_wait_ms_);
 }
 
 PgLink::~PgLink()

@@ -1,20 +1,11 @@
 #include "label/label_queue.h"
 
+#include "interfaces/environment_wait.h"
+
 #include <QDateTime>
 #include <QMetaObject>
 
 #include <chrono>
-
-namespace {
-
-int wait_from_environment(const char *name, int otherwise)
-{
-    bool set = false;
-    const int ms = qEnvironmentVariableIntValue(name, &set);
-    return set && ms > 0 ? ms : otherwise;
-}
-
-} // namespace
 
 LabelQueue::LabelQueue(const LabelSettings &settings, bool cellular, const QString &journal_folder,
                        std::unique_ptr<LabelPrinter> given)

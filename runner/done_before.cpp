@@ -1,6 +1,7 @@
 #include "runner/done_before.h"
 
 #include "db/pg_link.h"
+#include "interfaces/environment_wait.h"
 #include "journal/journal_reader.h"
 #include "journal/journal.h"
 #include "runner/served_modules.h"
@@ -30,19 +31,8 @@ bool read_again_policy(const QString &word, AgainPolicy *policy)
     return true;
 }
 
-namespace {
-
-int lookup_wait_from_environment()
-{
-    bool set = false;
-    const int ms = qEnvironmentVariableIntValue("KV20_DB_LOOKUP_WAIT_MS", &set);
-    return set && ms > 0 ? ms : DoneBefore::lookup_wait_ms;
-}
-
-} // namespace
-
 DoneBefore::DoneBefore(const QString &here, const QString &database_url)
-    : here(here), url(database_url), database_wait_ms(lookup_wait_from_environment())
+    : here(here), url(database_url), database_wait_ms(wait_from_environment("KV20_DB_LOOKUP_WAIT_MS", lookup_wait_ms))
 {
 }
 
