@@ -4,11 +4,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A CUPS scheduler of the test's own (Debian's cups-daemon) on 127.0.0.1, in
-// a folder of its own, with one raw queue whose device keeps each job's bytes
-// as a file: what a label printer behind a CUPS queue is sent. While it runs,
-// CUPS_SERVER names it to lp. Needs root, as cupsd does; error() says why it
-// did not start.
+// The tests' CUPS scheduler (tests/support/cups_server.sh) in a folder of its
+// own, with one raw queue whose device keeps each job's bytes as a file: what
+// a label printer behind a CUPS queue is sent. While it runs, CUPS_SERVER
+// names it to lp. Needs root, as cupsd does; error() says why it did not
+// start.
 class CupsServer
 {
 public:
@@ -16,6 +16,8 @@ public:
     ~CupsServer();
     bool running() const { return error_.isEmpty(); }
     QString error() const { return error_; }
+    // Not root, or no cupsd: a machine where the test cannot run.
+    bool cannot_run_here() const { return cannot_run_here_; }
 
     struct Job
     {
@@ -29,4 +31,5 @@ private:
     QTemporaryDir dir;
     QProcess cupsd;
     QString error_;
+    bool cannot_run_here_ = false;
 };

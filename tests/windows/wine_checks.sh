@@ -20,7 +20,7 @@ set -uo pipefail
 # list_slots and station register two more modules: after watch, which
 # counts the modules present at its start.
 all_checks=(package discovery_layer list query_cellular query_wifi audio audio_refused unlisted_port interrupt
-    journal_held journal_older window watch report list_slots station)
+    journal_held journal_older window watch report label_queue list_slots station)
 # Against the PostgreSQL server KV20_TEST_DB_URL names (PGPASSWORD, and
 # KV20_TEST_DB_SSL=1 when it speaks TLS), as .ci/windows-cross.sh starts one.
 if [ -n "${KV20_TEST_DB_URL:-}" ]; then
@@ -32,6 +32,7 @@ fi
 # one before left: installed, used, removed; then upgraded and downgraded.
 all_checks+=(msi_install msi_resources msi_cli msi_window msi_uninstall msi_upgrade)
 
+repo=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../..")
 zip=$(realpath "$1") sim_program=$(realpath "$2") fixtures=$(realpath "$3") work=$4 checks=("${@:5}")
 [ ${#checks[@]} -eq 0 ] && checks=("${all_checks[@]}")
 
@@ -427,6 +428,73 @@ check_station() {
     wait_for 5 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 5 s after WM_CLOSE"; kill "$pid"; ok=1; }
     wait "$pid"; status=$?
     expect "exit status" "$status" 0 || ok=1
+    return $ok
+}
+
+# A failed tile is as red as the banner; only the banner spans the window.
+banner_shown() { # PNG
+    convert "$1" -fill black +opaque '#C62828' -fill white -opaque '#C62828' \
+        -define connected-components:verbose=true -connected-components 8 null: | awk -v w="$(identify -format %w "$1")" '
+        $NF ~ /\(255,255,255\)/ { split($2, g, /[x+]/); if (g[1] > w * 3 / 4) seen = 1 } END { exit !seen }'
+}
+# label_station QUEUE RECORDS UNTIL: the station printing to queue:QUEUE,
+# signed in, until the journal holds RECORDS records and UNTIL holds
+# (a command given the window's screenshot); then closed.
+label_station() {
+    local ok=0 pid wid
+    printf '[recipe]\r\noperation=query\r\nvariant=cellular\r\n[label]\r\nprinter=queue:%s\r\nwhen=pass\r\n[slots]\r\n1-4=A1\r\n' "$1" >station.ini
+    CUPS_SERVER=$(cat cups.address) "$wine" "$app/kv20-station.exe" 2>station.log & pid=$!
+    find_window() { wid=$(timeout 5 xdotool search --onlyvisible --name 'KV20 工位' | head -n 1); [ -n "$wid" ]; }
+    if wait_for 30 find_window; then
+        xdotool windowfocus --sync "$wid" 2>/dev/null
+        xdotool type --delay 40 'op-7' && xdotool key Return
+        # Closed once every module has its record: nothing served, no question.
+        done_with() { [ "$(journal_rows kv20-journal.csv port 2>/dev/null | wc -l)" -ge "$2" ] && import -window "$wid" "$1.png" && "$3" "$1.png"; }
+        wait_for 30 done_with "$1" "$2" "$3" || { say "  queue:$1: labels $(journal_rows kv20-labels.csv event,detail 2>&1 | paste -sd' ')"; ok=1; }
+    else
+        say "  no window"; ok=1
+    fi
+    timeout 10 "$wine" "$fixtures/wine_fixture.exe" close-window 'KV20 工位' || ok=1
+    wait_for 10 eval "! kill -0 $pid 2>/dev/null" || { say "  still running 10 s after WM_CLOSE"; kill "$pid"; ok=1; }
+    wait "$pid"
+    return $ok
+}
+
+# A queue:NAME printer through the Windows spooler's RAW data type: wine's
+# spooler hands the job to the CUPS scheduler of the tests' own, whose queue
+# keeps each job's bytes. The module in COM5 passes and its label arrives
+# once, the station's ZPL as it stands, titled with its record id; COM6,
+# present but silent, fails and prints nothing. Started again with a queue
+# the spooler lacks, the station says so, and the label waits.
+check_label_queue() {
+    local ok=0 cups fields number id dn imei iccid
+    bash "$repo/tests/support/cups_server.sh" "$PWD/cups" labels >cups.address 2>cups.err & cups=$!
+    wait_for 20 eval "test -s cups.address || ! kill -0 $cups 2>/dev/null"
+    if [ ! -s cups.address ]; then
+        wait "$cups"
+        # A machine that cannot run the scheduler (not root) says so; CI can.
+        [ $? = 77 ] && [ "${CI:-}" != true ] && { say "  not run: $(cat cups.err)"; return 0; }
+        say "  no CUPS scheduler: $(cat cups.err)"; return 1
+    fi
+    start_sim COM5 sim.log --devno=DN-Q5 || { kill "$cups"; return 1; }
+    printed() { journal_rows kv20-labels.csv event | grep -qx printed; }
+    label_station labels 2 printed || ok=1
+    label_station nowhere 4 banner_shown || ok=1
+    kill "$cups"; wait "$cups"
+    IFS=, read -r id dn imei iccid < <(journal_rows kv20-journal.csv record_id,device_number,imei_or_mac,iccid_or_audio_version,port,result \
+        | sed -n '1s/,COM5,ok$//p')
+    expect "the pass" "$dn" DN-Q5 || ok=1
+    expect "the records" "$(journal_rows kv20-journal.csv port,result | sort | paste -sd' ')" "COM5,ok COM5,ok COM6,failed COM6,failed" || ok=1
+    expect "the queue's jobs" "$(cd cups/jobs && ls job-* | paste -sd' ')" "job-1 job-1.title" || return 1
+    expect "the job's title" "$(cat cups/jobs/job-1.title)" "$id" || ok=1
+    # A whole ZPL label whose fields are the record's, the QR code's first,
+    # the label's number, as its tile shows it, then the default lines.
+    expect "the job's frame" "$(head -c 3 cups/jobs/job-1)...$(tr -d '\r\n' <cups/jobs/job-1 | tail -c 3)" "^XA...^XZ" || ok=1
+    number=${id:0:6}
+    fields=$(grep -ao '\^FD[^^]*' cups/jobs/job-1 | cut -c4- | head -n 5 | paste -sd'|')
+    expect "the job's fields" "$fields" "QA,DN:${dn}_0AIMEI:${imei}_0AICCID:${iccid}_0AREC:${id}|#${number^^}|$dn|$imei|$iccid" || ok=1
+    expect "label events, the second pass's waiting" "$(journal_rows kv20-labels.csv record_id,event | awk -F, -v id="$id" '{ print ($1 == id ? "first" : "second") "," $2 }' | paste -sd' ')" \
+        "first,waiting first,printed second,waiting" || ok=1
     return $ok
 }
 
