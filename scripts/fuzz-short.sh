@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer, UBSan, coverage)
-# and runs each for a while on a copy of its seed corpus.
+# and runs each for a while on a copy of its seed corpus, KV20_FUZZ_JOBS
+# (default 2) at once: the build jobs and the runs alike.
 #
 #   scripts/fuzz-short.sh [seconds per target, default 60] [target...]
 #
@@ -24,16 +25,37 @@ cmake --build "$build" -j"${KV20_FUZZ_JOBS:-2}" $(printf -- '--target fuzz_%s ' 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-failed=()
+# A target's run, its verdict left in its folder: so many at once as there
+# are build jobs, each for its own wall-clock time.
+fuzz_one() {
+  local t=$1 run=$build/fuzz-runs/$1
+  # No time passes in the targets: an input that runs for 10 s does not end.
+  if "$build/bin/fuzz_$t" "$run/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -max_len=4096 -print_final_stats=1 -artifact_prefix="$run/artifacts/" >"$run/log.txt" 2>&1; then
+    echo ok >"$run/verdict"
+  else
+    echo failed >"$run/verdict"
+  fi
+}
+running=()
 for t in "${targets[@]}"; do
   run=$build/fuzz-runs/$t
   rm -rf "$run"
   mkdir -p "$run/corpus" "$run/artifacts"
   cp fuzz/corpus/"$t"/* "$run/corpus/"
+  if [ ${#running[@]} -ge "${KV20_FUZZ_JOBS:-2}" ]; then
+    wait "${running[0]}"
+    running=("${running[@]:1}")
+  fi
+  fuzz_one "$t" &
+  running+=($!)
+done
+wait
+failed=()
+for t in "${targets[@]}"; do
+  run=$build/fuzz-runs/$t
   echo "=== fuzz_$t for ${seconds}s"
-  # No time passes in the targets: an input that runs for 10 s does not end.
-  if "$build/bin/fuzz_$t" "$run/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=4096 -print_final_stats=1 -artifact_prefix="$run/artifacts/" >"$run/log.txt" 2>&1; then
+  if [ "$(cat "$run/verdict" 2>/dev/null)" = ok ]; then
     grep -E '^stat::number_of_executed_units' "$run/log.txt" | sed "s/^/  /"
   else
     echo "  fuzz_$t FAILED; the end of $run/log.txt:"
