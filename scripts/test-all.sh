@@ -11,12 +11,17 @@
 # build also leaves out "single_threaded": the journal's round trip, which
 # cuts and reads back a journal some five thousand times on one thread,
 # costs minutes there and has no second thread to check.
+#
+# Each build's suite runs KV20_TEST_JOBS entries side by side (3 unless set;
+# 1 runs them one after another): most of an entry's time is spent waiting on
+# a simulated module, a time-out or a server, not on the processor.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 kv20_install_packages
 
 jobs=$(nproc)
+test_jobs=${KV20_TEST_JOBS:-3}
 # The database tests' server, stopped however the script ends.
 source scripts/test-db.sh
 test_db_dir=$(mktemp -d /tmp/kv20-test-db.XXXXXX)
@@ -37,7 +42,7 @@ run_build() {
     return
   fi
   stage "test $dir"
-  local args=(--test-dir "$dir" --output-on-failure)
+  local args=(--test-dir "$dir" --output-on-failure -j"$test_jobs")
   [ -n "$exclude" ] && args+=(-LE "$exclude")
   ctest "${args[@]}" || failed+=("tests $dir")
 }
